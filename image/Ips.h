@@ -1,0 +1,40 @@
+// IPS patches applied to an image on its way into the flash, chunk by chunk, in place in the
+// transfer buffer. The patch file itself lives in one fixed 32 KB buffer and a 1024-entry table;
+// nothing is allocated.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "shell/Operation.h"
+#include "shell/TransferBuffer.h"
+
+namespace brevomat {
+
+inline constexpr std::uint32_t kIpsMaxSize = 0x8000;
+inline constexpr std::uint32_t kIpsMinSize = 14;
+inline constexpr std::uint32_t kIpsMaxRecords = 1024;
+
+struct IpsRecord {
+  std::uint32_t Offset = 0;   // image offset of the next byte to place
+  std::uint16_t Size = 0;     // bytes not yet placed
+  std::uint16_t DataPos = 0;  // index in IpsData of the next byte to place
+};
+
+struct IpsPatch {
+  char IpsFileName[kFileNameBytes] = {};
+  std::array<std::uint8_t, kIpsMaxSize> IpsData{};
+  std::uint32_t IpsSize = 0;
+  std::array<IpsRecord, kIpsMaxRecords> IpsRecordTable{};
+  std::uint16_t IpsRecordCount = 0;
+};
+
+// Loads IpsFileName into IpsData and parses it; logs the outcome. 0 or -1.
+int LoadIpsPatch(IpsPatch& patch, OperationFrame& frame);
+// (Re)builds the record table from IpsData / IpsSize. 0 or -1.
+int ParseIpsRecords(IpsPatch& patch);
+// Places every pending byte that falls into chunk n (counted from the image's first byte).
+void ApplyIpsToChunk(IpsPatch& patch, std::uint32_t n, TransferBuffer& buffer);
+void ApplyIpsRecord(IpsPatch& patch, std::uint32_t i, TransferBuffer& buffer);
+
+}  // namespace brevomat

@@ -1,0 +1,86 @@
+// The operation frame shared by every command: log, status, progress, the seconds counter, the
+// stop request, the one open file and the transfer buffer.
+//
+// A command runs on the window's thread. It stays responsive by pumping the window's messages at
+// fixed points; a click on Stop only sets StopFlag, and the loop that next polls it calls
+// AbortOperation.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "shell/TransferBuffer.h"
+#include "shell/Window.h"
+
+namespace brevomat {
+
+inline constexpr std::size_t kFileNameBytes = 260;  // 259 characters and the NUL
+
+// Decimal digits, no leading zeros, no grouping, a leading "-" when negative.
+std::string NumberToText(std::int32_t value);
+
+// Copies `name` into a 260-byte NUL-terminated field. A name that does not fit is not stored (the
+// field becomes empty) and false is returned: a cut-off path would name some other file.
+bool StoreFileName(char (&field)[kFileNameBytes], std::string_view name);
+
+class OperationFrame {
+ public:
+  explicit OperationFrame(Window& window) : window_(window) {}
+  ~OperationFrame() { CloseCurrentFile(); }
+  OperationFrame(const OperationFrame&) = delete;
+  OperationFrame& operator=(const OperationFrame&) = delete;
+
+  Window& window() { return window_; }
+
+  // --- shared state -----------------------------------------------------------------------------
+  bool StopFlag = true;  // false only while an operation runs and no stop was asked for
+  std::int32_t ElapsedSeconds = 0;
+  std::uint8_t ProgressPercent = 0;
+  TransferBuffer Buffer;  // TransferBuffer
+  std::FILE* CurrentFile = nullptr;
+  char ImageFileName[kFileNameBytes] = {};
+
+  // --- display ----------------------------------------------------------------------------------
+  void LogLine(std::string_view text) { window_.AppendLog(text); }
+  void SetStatus(std::string_view text) { window_.SetStatusText(text); }
+  void UpdateProgressBar() { window_.SetProgressPosition(ProgressPercent); }
+  // ProgressPercent := done / total * 100, truncated, computed in floating point.
+  void SetProgress(std::uint32_t done, std::uint32_t total);
+  void ProcessMessages() { window_.ProcessMessages(); }
+
+  // --- frame ------------------------------------------------------------------------------------
+  void BeginOperation();
+  void EndOperation();
+  void ClearOperationDisplay();
+  void LogElapsedTime();
+  void AbortOperation();
+  void Timer1Timer();
+  void StopClick() { StopFlag = true; }
+
+  // The stop poll every long loop uses: pump messages, and if Stop was pressed abort the
+  // operation and tell the caller to fail.
+  bool PollStop() {
+    ProcessMessages();
+    if (!StopFlag) return false;
+    AbortOperation();
+    return true;
+  }
+
+  // --- files ------------------------------------------------------------------------------------
+  int OpenInputFile();   // ImageFileName, "rb"; 0 or -1 ("File Open Error!!!")
+  int OpenOutputFile();  // SaveDialog1's file name, "w+b"; 0 or -1 ("File Open Error!!!")
+  bool ReadFileBlock(std::uint32_t count);
+  bool WriteFileBlock(std::uint32_t count);
+  // Closes CurrentFile. Returns false when the close itself failed (buffered data lost).
+  bool CloseCurrentFile();
+  // Length of the open file from its status, not by seeking; 0 when nothing is open.
+  std::uint32_t CurrentFileLength() const;
+
+ private:
+  std::string ErrorText() const;
+  Window& window_;
+};
+
+}  // namespace brevomat

@@ -1,0 +1,58 @@
+// What a command needs of the main window, in the window's own terms.
+//
+// Commands never talk to a window toolkit. The Qt window, the command-line console and the
+// scripted test window implement this interface; everything below the shell reaches the user
+// only through it (via the operation frame).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevomat {
+
+class Window {
+ public:
+  virtual ~Window() = default;
+
+  // Memo1, the Status and Time labels, ProgressBar1.
+  virtual void AppendLog(std::string_view line) = 0;
+  virtual void SetStatusText(std::string_view text) = 0;
+  virtual void SetTimeText(std::string_view text) = 0;
+  virtual void SetProgressPosition(int percent) = 0;
+
+  // running = true: every control of the locked set disabled, Stop enabled; false: the opposite.
+  virtual void SetRunning(bool running) = 0;
+  virtual void StartTimer1() = 0;
+  virtual void StopTimer1() = 0;
+
+  // Deliver every pending message (clicks, paint, timer ticks) and return without waiting.
+  virtual void ProcessMessages() = 0;
+
+  // Modal Yes/No message box; true only for Yes.
+  virtual bool AskYesNo(std::string_view text, std::string_view caption) = 0;
+
+  // File dialogs. Each returns false when the user cancelled; on true the chosen name(s) are
+  // stored and also become the dialog's current file name.
+  virtual bool ExecuteOpenDialog1(bool multiSelect, std::vector<std::string>& files) = 0;
+  virtual bool ExecuteOpenDialog2(std::string& file) = 0;
+  virtual bool ExecuteOpenDialog3(std::string& file) = 0;
+  virtual bool ExecuteSaveDialog1(std::string& file) = 0;
+  // The current file name of SaveDialog1 (empty when it has none).
+  virtual std::string SaveDialog1FileName() = 0;
+
+  // Form2 "Select Cart size": shown modally with item `preselectItem` (0..5) selected. OK and
+  // CANCEL store into CartSizeChunks; the close box leaves it untouched.
+  virtual void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) = 0;
+  // Form3 "Bank and Size Select": OK stores the two item indexes, CANCEL stores 255 in both,
+  // the close box leaves both untouched.
+  virtual void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) = 0;
+
+  // Item indexes of the radio groups (-1 when no item is selected).
+  virtual int PortSelIndex() = 0;
+  virtual int RadioSpeedIndex() = 0;
+  virtual int RadioIpsIndex() = 0;
+};
+
+}  // namespace brevomat
