@@ -1,0 +1,118 @@
+#include "cart/Erase.h"
+
+#include "cart/Commands.h"
+#include "cart/Flash.h"
+#include "link/Detection.h"
+#include "shell/Core.h"
+
+namespace brevomat {
+
+namespace {
+
+constexpr std::uint32_t kPumpMask = 0x3FF;
+constexpr std::uint32_t kReadyPolls = 0x8000;
+constexpr std::uint32_t kPhasePolls = 0x80000;
+
+enum class Poll { Done, Stopped, TimedOut };
+
+// Counts one unsuccessful poll; every 1024 polls lets the window breathe and honours Stop.
+Poll CountPoll(Core& core, std::uint32_t& counter) {
+  --counter;
+  if ((counter & kPumpMask) == 0 && core.frame.PollStop()) return Poll::Stopped;
+  return counter == 0 ? Poll::TimedOut : Poll::Done;
+}
+
+}  // namespace
+
+bool EraseFlashBlock(Core& core, std::uint32_t a) {
+  Link& link = core.link;
+
+  // 1. The chip must be ready before it takes a new command.
+  for (std::uint32_t counter = kReadyPolls;;) {
+    if (ReadFlashStatus(core) & flash::kReadyBit) break;
+    const Poll p = CountPoll(core, counter);
+    if (p == Poll::Stopped) return false;
+    if (p == Poll::TimedOut) {
+      link.WriteCartWord(a, flash::kClearStatus);
+      link.WriteCartWord(0, flash::kReadArray);
+      return false;
+    }
+  }
+
+  // 2./3. Erase set-up; repeated until the chip reports ready and clean.
+  link.WriteCartWord(a, flash::kBlockEraseSetup);
+  for (std::uint32_t counter = kPhasePolls;;) {
+    if (PeekFlashStatus(core) == flash::kReadyClean) break;
+    const Poll p = CountPoll(core, counter);
+    if (p == Poll::Stopped) return false;
+    if (p == Poll::TimedOut) {
+      link.WriteCartWord(a, flash::kClearStatus);
+      return false;
+    }
+    link.WriteCartWord(a, flash::kBlockEraseSetup);
+  }
+
+  // 4./5. Confirm and wait for the erase to finish.
+  link.WriteCartWord(a, flash::kConfirm);
+  for (std::uint32_t counter = kPhasePolls;;) {
+    if (PeekFlashStatus(core) == flash::kReadyClean) break;
+    const Poll p = CountPoll(core, counter);
+    if (p == Poll::Stopped) return false;
+    if (p == Poll::TimedOut) {
+      link.WriteCartWord(a, flash::kClearStatus);
+      link.WriteCartWord(0, flash::kReadArray);
+      return false;
+    }
+  }
+
+  // 6. A clean status after the erase is the only proof it worked.
+  if (ReadFlashStatus(core) == flash::kReadyClean) return true;
+  link.WriteCartWord(a, flash::kClearStatus);
+  link.WriteCartWord(0, flash::kReadArray);
+  link.WriteCartWord(0, flash::kReadArray);
+  return false;
+}
+
+bool EraseAllBlocks(Core& core) {
+  const std::uint32_t n = core.cart.FlashSize / kBlockBytes;
+  OperationFrame& frame = core.frame;
+  frame.BeginOperation();
+  frame.SetStatus("Cart Erasing...");
+  for (std::uint32_t k = 0; k < n; ++k) {
+    if (frame.PollStop()) return false;
+    frame.SetProgress(k, n);
+    frame.UpdateProgressBar();
+    frame.ProcessMessages();
+    if (!EraseFlashBlock(core, k * 0x10000)) return false;
+  }
+  return true;
+}
+
+void EraseFlashClick(Core& core) {
+  OperationFrame& frame = core.frame;
+  core.CommandSeparator();
+  if (!DetectAdapter(core)) return;
+  if (!IdentifyFlash(core)) {
+    frame.LogLine("Flash not found!!!");
+    return;
+  }
+  WaitFlashReady(core);
+  if (!core.window().AskYesNo("Do You want to Erase Flash Data?", "Erase Flash")) {
+    frame.LogLine("Erase Flash Cancel");
+    return;
+  }
+  if (EraseAllBlocks(core)) {
+    frame.SetStatus("Cart Erase Ok");
+    frame.LogLine("Cart Erase Ok");
+    frame.ProgressPercent = 100;
+  } else {
+    frame.SetStatus("Cart Erase Error!!!");
+    frame.LogLine("Cart Erase Error!!!");
+  }
+  frame.UpdateProgressBar();
+  frame.EndOperation();
+  frame.LogElapsedTime();
+  frame.ProcessMessages();
+}
+
+}  // namespace brevomat
