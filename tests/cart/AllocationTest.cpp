@@ -1,0 +1,68 @@
+// Writing an image allocates nothing per chunk: the transfer buffer, the IPS tables and the
+// stream buffer are all fixed. Counts every heap allocation made while WriteImage runs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "CartRig.h"
+#include "cart/Flash.h"
+#include "cart/Write.h"
+#include "link/Detection.h"
+
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<std::uint64_t> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (counting) ++allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace brevomat {
+namespace {
+
+// Allocations made by one WriteImage of `size` bytes, IPS on, after a warm-up write.
+std::uint64_t AllocationsForWrite(std::uint32_t size) {
+  testing::CartRig rig;
+  rig.window.recordProgress = false;
+  const std::string image = rig.File("game.gba", testing::MakeImage(size));
+  const std::string patch = rig.File("p.ips", {'P', 'A', 'T', 'C', 'H', 0, 0, 0x10, 0, 1, 0xAB, 'E', 'O', 'F'});
+  EXPECT_TRUE(DetectAdapter(rig.core));
+  EXPECT_TRUE(IdentifyFlash(rig.core));
+  StoreFileName(rig.core.frame.ImageFileName, image);
+  rig.core.frame.BeginOperation();
+
+  // Warm-up: the first write may set up lazily created library state.
+  EXPECT_EQ(rig.core.frame.OpenInputFile(), 0);
+  EXPECT_EQ(WriteImage(rig.core, size, 0, false), 0);
+
+  rig.window.radioIps = 1;
+  rig.window.openDialog3 = {patch};
+  rig.window.log.reserve(64);
+  EXPECT_EQ(rig.core.frame.OpenInputFile(), 0);
+  allocations = 0;
+  counting = true;
+  const int result = WriteImage(rig.core, size, 0, true);
+  counting = false;
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(rig.window.status, "Write Cart ok");
+  return allocations;
+}
+
+TEST(AllocationTest, NoAllocationPerChunk) {
+  const std::uint64_t small = AllocationsForWrite(2 * 0x8000);
+  const std::uint64_t large = AllocationsForWrite(64 * 0x8000);
+  // Whatever a write allocates once (reopening the file for the verify pass, a log line) does
+  // not grow with the number of chunks.
+  EXPECT_EQ(small, large);
+  EXPECT_LT(large, 16u);
+}
+
+}  // namespace
+}  // namespace brevomat

@@ -1,0 +1,174 @@
+// The EraseFlash command end to end: window fake, virtual adapter, virtual flash cart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "CartRig.h"
+#include "cart/Commands.h"
+#include "cart/Erase.h"
+#include "cart/Flash.h"
+#include "link/Detection.h"
+
+namespace brevomat {
+namespace {
+
+using testing::CartRig;
+using testing::CartRigOptions;
+using Lines = std::vector<std::string>;
+
+bool AllErased(sim::FlashCart& cart) {
+  return std::all_of(cart.Flash().begin(), cart.Flash().end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+TEST(EraseFlashTest, FourMegabyteChipErasesThirtyTwoBlocks) {
+  CartRigOptions o;
+  o.chip = sim::FlashChip::J3_32Mbit;
+  CartRig rig(o);
+  rig.DirtyFlash();
+  rig.window.answers = {true};
+  EraseFlashClick(rig.core);
+
+  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Cart Erase Ok", "Time = 0 Sec"}));
+  ASSERT_EQ(rig.window.questions.size(), 1u);
+  EXPECT_EQ(rig.window.questions[0].text, "Do You want to Erase Flash Data?");
+  EXPECT_EQ(rig.window.questions[0].caption, "Erase Flash");
+  EXPECT_EQ(rig.window.status, "Cart Erase Ok");
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t k = 0; k < 32; ++k) expected.push_back(k * 0x10000);
+  EXPECT_EQ(rig.cart.EraseAddresses(), expected);
+  std::vector<int> progress;
+  for (int k = 0; k < 32; ++k) progress.push_back(k * 100 / 32);
+  progress.push_back(100);
+  EXPECT_EQ(rig.window.progressHistory, progress);
+  EXPECT_EQ(progress[1], 3);
+  EXPECT_EQ(progress[31], 96);
+  EXPECT_TRUE(AllErased(rig.cart));
+  EXPECT_FALSE(rig.window.running);
+  EXPECT_EQ(rig.adapter.counters().violations, 0u);
+}
+
+TEST(EraseFlashTest, EightMegabyteChipErasesSixtyFourBlocksWithTruncatedProgress) {
+  CartRig rig;
+  rig.DirtyFlash();
+  rig.window.answers = {true};
+  EraseFlashClick(rig.core);
+  EXPECT_EQ(rig.cart.EraseAddresses().size(), 64u);
+  EXPECT_EQ(rig.cart.EraseAddresses().back(), 63u * 0x10000);
+  ASSERT_EQ(rig.window.progressHistory.size(), 65u);
+  EXPECT_EQ((std::vector<int>(rig.window.progressHistory.begin(), rig.window.progressHistory.begin() + 5)),
+            (std::vector<int>{0, 1, 3, 4, 6}));
+  EXPECT_TRUE(AllErased(rig.cart));
+  EXPECT_EQ(rig.window.status, "Cart Erase Ok");
+}
+
+TEST(EraseFlashTest, SecondCommandIsSeparatedByOneEmptyLine) {
+  CartRig rig;
+  rig.window.answers = {false, true};
+  EraseFlashClick(rig.core);
+  EraseFlashClick(rig.core);
+  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Erase Flash Cancel", "", "PortMode = EPP", "Cart Erase Ok",
+                                   "Time = 0 Sec"}));
+}
+
+TEST(EraseFlashTest, AnsweringNoSendsNoFlashCommandAfterIdentification) {
+  CartRig reference;
+  ASSERT_TRUE(DetectAdapter(reference.core));
+  ASSERT_TRUE(IdentifyFlash(reference.core));
+  WaitFlashReady(reference.core);
+
+  CartRig rig;
+  rig.DirtyFlash();
+  rig.window.answers = {false};
+  EraseFlashClick(rig.core);
+  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Erase Flash Cancel"}));
+  EXPECT_EQ(rig.cart.ChipWrites(), reference.cart.ChipWrites());
+  EXPECT_TRUE(rig.cart.EraseAddresses().empty());
+  EXPECT_EQ(rig.cart.Flash()[0], 0x00);
+}
+
+TEST(EraseFlashTest, NoAdapterAndNoChip) {
+  CartRigOptions o;
+  o.answers = sim::AdapterAnswers::None;
+  CartRig absent(o);
+  EraseFlashClick(absent.core);
+  EXPECT_EQ(absent.window.log, (Lines{"No Adaptor Found!"}));
+  EXPECT_TRUE(absent.window.questions.empty());
+
+  CartRig rig;
+  rig.cart.SetQueryIds(0x89, 0x18);
+  EraseFlashClick(rig.core);
+  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Flash not found!!!"}));
+  EXPECT_TRUE(rig.window.questions.empty());
+}
+
+TEST(EraseFlashTest, EraseErrorStopsAtTheBlockWithCleanUpWrites) {
+  CartRig rig;
+  rig.DirtyFlash();
+  rig.cart.Faults().eraseErrorBlock = 2;
+  rig.window.answers = {true};
+  EraseFlashClick(rig.core);
+  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Cart Erase Error!!!", "Time = 0 Sec"}));
+  EXPECT_EQ(rig.window.status, "Cart Erase Error!!!");
+  EXPECT_EQ(rig.window.progress, 3);  // the progress keeps its last value (2 * 100 / 64)
+  // The chip reports ready with the erase error bit, never the clean 0x80 the erase phase waits
+  // for, so the phase runs out of polls: clear status at the block, then read array.
+  const auto& w = rig.tee.cartWrites;
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_EQ(w[w.size() - 2], (testing::CartWrite{0x20000, 0x50}));
+  EXPECT_EQ(w[w.size() - 1], (testing::CartWrite{0, 0xFF}));
+  // Blocks before the failing one are erased, later ones untouched.
+  EXPECT_EQ(rig.cart.Flash()[0x3FFFF], 0xFF);
+  EXPECT_EQ(rig.cart.Flash()[0x60000], 0x00);
+}
+
+TEST(EraseFlashTest, ChipThatNeverBecomesReady) {
+  CartRig rig;
+  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(IdentifyFlash(rig.core));
+  rig.cart.Faults().neverReady = true;
+  rig.core.frame.BeginOperation();
+  rig.tee.cartWrites.clear();
+  EXPECT_FALSE(EraseFlashBlock(rig.core, 0x30000));
+  // Not ready within 32,768 polls: clear status at the block, read array.
+  const auto& w = rig.tee.cartWrites;
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_EQ(w[w.size() - 2], (testing::CartWrite{0x30000, 0x50}));
+  EXPECT_EQ(w[w.size() - 1], (testing::CartWrite{0, 0xFF}));
+  EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0, 0x70}), 32768);
+}
+
+TEST(EraseFlashTest, SetupStatusB0RepeatsTheSetupCommand) {
+  CartRig rig;
+  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(IdentifyFlash(rig.core));
+  rig.cart.Faults().setupStatusB0Polls = 5;
+  rig.DirtyFlash();
+  rig.core.frame.BeginOperation();
+  rig.tee.cartWrites.clear();
+  EXPECT_TRUE(EraseFlashBlock(rig.core, 0x10000));
+  const auto& w = rig.tee.cartWrites;
+  EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0x10000, 0x20}), 6);
+  EXPECT_EQ(rig.cart.Flash()[0x20000], 0xFF);
+}
+
+TEST(EraseFlashTest, StopDuringAnEraseEndsWithTheTimeLine) {
+  CartRigOptions o;
+  o.timing = sim::ChipTiming::Datasheet();  // a real erase takes about a second of polling
+  CartRig rig(o);
+  rig.window.answers = {true};
+  rig.window.tickEveryPumps = 50;
+  rig.window.onPump = [&rig](std::uint64_t) {
+    if (rig.cart.EraseAddresses().size() == 2 && rig.window.running) rig.core.frame.StopClick();
+  };
+  EraseFlashClick(rig.core);
+  EXPECT_EQ(rig.window.log.size(), 4u);
+  EXPECT_EQ((Lines(rig.window.log.begin(), rig.window.log.begin() + 3)),
+            (Lines{"PortMode = EPP", "Stop process !!!", "Cart Erase Error!!!"}));
+  EXPECT_EQ(rig.window.log.back().rfind("Time = ", 0), 0u);
+  EXPECT_EQ(rig.window.status, "Cart Erase Error!!!");
+  EXPECT_FALSE(rig.window.running);
+  EXPECT_EQ(rig.cart.EraseAddresses().size(), 2u);
+}
+
+}  // namespace
+}  // namespace brevomat

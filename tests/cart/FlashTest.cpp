@@ -1,0 +1,183 @@
+// Flash identification, the cart header check and the ready waits.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "CartRig.h"
+#include "RecordingBackend.h"
+#include "cart/CartHeader.h"
+#include "cart/Flash.h"
+#include "link/Detection.h"
+
+namespace brevomat {
+namespace {
+
+using testing::CartRig;
+using testing::CartRigOptions;
+
+CartRigOptions Chip(sim::FlashChip chip) {
+  CartRigOptions o;
+  o.chip = chip;
+  return o;
+}
+
+TEST(IdentifyTest, AcceptsBothJ3ChipsWhateverTheHighBytes) {
+  CartRig small(Chip(sim::FlashChip::J3_32Mbit));
+  ASSERT_TRUE(DetectAdapter(small.core));
+  small.cart.SetQueryIds(0xAB89, 0xCD16);
+  EXPECT_TRUE(IdentifyFlash(small.core));
+  EXPECT_EQ(small.core.cart.FlashSize, 0x400000u);
+  EXPECT_TRUE(small.cart.FlashEnabled());
+
+  CartRig big;
+  ASSERT_TRUE(DetectAdapter(big.core));
+  EXPECT_TRUE(IdentifyFlash(big.core));
+  EXPECT_EQ(big.core.cart.FlashSize, 0x800000u);
+  EXPECT_EQ(big.adapter.counters().violations, 0u);
+  EXPECT_EQ(big.window.log, (std::vector<std::string>{"PortMode = EPP"}));  // identification is silent
+}
+
+TEST(IdentifyTest, OtherDevicesOrNoSignatureFailAndKeepFlashSize) {
+  CartRig rig;
+  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(IdentifyFlash(rig.core));
+  rig.cart.SetQueryIds(0x89, 0x18);
+  EXPECT_FALSE(IdentifyFlash(rig.core));
+  EXPECT_EQ(rig.core.cart.FlashSize, 0x800000u);
+  rig.cart.SetQueryIds(0x89, 0x17);
+  rig.cart.SetCfiSignature(false);
+  EXPECT_FALSE(IdentifyFlash(rig.core));
+  EXPECT_EQ(rig.core.cart.FlashSize, 0x800000u);
+}
+
+TEST(IdentifyTest, WorksInEverySpeed) {
+  for (int speed = 0; speed < 4; ++speed) {
+    CartRig rig;
+    rig.window.radioSpeed = speed;
+    ASSERT_TRUE(DetectAdapter(rig.core));
+    EXPECT_TRUE(IdentifyFlash(rig.core)) << speed;
+    EXPECT_EQ(rig.adapter.counters().violations, 0u) << speed;
+  }
+}
+
+TEST(IdentifyTest, ReadArrayAfterQuery) {
+  CartRig rig;
+  rig.DirtyFlash(0x5A);
+  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(IdentifyFlash(rig.core));
+  ReadHeaderWords(rig.core);
+  EXPECT_EQ(rig.core.frame.Buffer.Word(0), 0x5A5A);
+  EXPECT_EQ(rig.core.frame.Buffer.Word(255), 0x5A5A);
+}
+
+class HeaderTest : public ::testing::Test {
+ protected:
+  testing::FakeWindow window;
+  Core core{window};
+  void Load(const std::vector<std::uint8_t>& bytes) {
+    std::memcpy(core.frame.Buffer.data(), bytes.data(), std::min<std::size_t>(bytes.size(), 256));
+  }
+};
+
+TEST_F(HeaderTest, GenuineImagesPass) {
+  for (const char* name : {"hello.gba", "arm.gba", "thumb.gba"}) {
+    window.log.clear();
+    Load(testing::ReadBytes(testing::TestDataDir() / name));
+    EXPECT_TRUE(CheckCartHeader(core.frame)) << name;
+    EXPECT_EQ(window.log, (std::vector<std::string>{"Game Name = GBA Tests", "Game Code = 1337"}));
+  }
+}
+
+TEST_F(HeaderTest, LastLogoByteWrongIsNoAgbData) {
+  auto bytes = testing::ReadBytes(testing::TestDataDir() / "hello.gba");
+  bytes[0x9F] ^= 1;
+  Load(bytes);
+  EXPECT_FALSE(CheckCartHeader(core.frame));
+  EXPECT_EQ(window.log, (std::vector<std::string>{"no AGB data present!"}));
+}
+
+TEST_F(HeaderTest, TitleEndsAtFirstZero) {
+  auto bytes = testing::ReadBytes(testing::TestDataDir() / "hello.gba");
+  std::memset(bytes.data() + 0xA0, 0, 12);
+  std::memcpy(bytes.data() + 0xA0, "ABC", 3);
+  std::memcpy(bytes.data() + 0xAC, "WXYZ", 4);  // a full code has no zero of its own
+  Load(bytes);
+  EXPECT_TRUE(CheckCartHeader(core.frame));
+  EXPECT_EQ(window.log, (std::vector<std::string>{"Game Name = ABC", "Game Code = WXYZ"}));
+}
+
+TEST_F(HeaderTest, LogoTableIsThePublishedOne) {
+  EXPECT_EQ(HeaderLogo.size(), 156u);
+  EXPECT_EQ(HeaderLogo.front(), 0x24);
+  EXPECT_EQ(HeaderLogo.back(), 0x07);
+}
+
+// WaitFlashReady against scripted status answers (fast EPP: a status read is one 16-bit read).
+class WaitTest : public ::testing::Test {
+ protected:
+  testing::FakeWindow window;
+  Core core{window};
+  testing::RecordingBackend rec;
+  void SetUp() override {
+    core.port.Attach(&rec);
+    window.frame = &core.frame;
+  }
+  int WordReads() const {
+    int n = 0;
+    for (const auto& c : rec.calls) n += c.kind == testing::PortCall::ReadWord;
+    return n;
+  }
+};
+
+TEST_F(WaitTest, ReadyAndCleanAtOnce) {
+  rec.answers = {0x0080};
+  EXPECT_TRUE(WaitFlashReady(core));
+  EXPECT_EQ(WordReads(), 1);
+}
+
+TEST_F(WaitTest, ReadyWithErrorBitsClearsStatusAndFails) {
+  rec.answers = {0x0090};
+  EXPECT_FALSE(WaitFlashReady(core));
+  ASSERT_GE(rec.calls.size(), 2u);
+  // The error exit: write level, then 0x50 as a bare data word.
+  EXPECT_EQ(rec.calls[rec.calls.size() - 2], testing::Wb(0x37A, 1));
+  EXPECT_EQ(rec.calls.back(), testing::Ww(0x37C, 0x50));
+}
+
+TEST_F(WaitTest, BusyThenReady) {
+  rec.answers = {0x00, 0x00, 0x00, 0x80};
+  EXPECT_TRUE(WaitFlashReady(core));
+  EXPECT_EQ(WordReads(), 4);
+}
+
+TEST_F(WaitTest, NeverReadyGivesUpAfterItsPollsAndPumpsEvery1024) {
+  rec.answers.assign(20000, 0x00);
+  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_EQ(WordReads(), 1 + 16384);
+  EXPECT_EQ(window.pumps, 16u);
+  EXPECT_EQ(rec.calls.back(), testing::Ww(0x37C, 0x50));
+}
+
+TEST_F(WaitTest, StopDuringTheWaitAbortsWithoutClearing) {
+  core.frame.BeginOperation();
+  window.stopAtPump = window.pumps + 1;
+  rec.answers.assign(20000, 0x00);
+  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_EQ(WordReads(), 1 + 1024);
+  EXPECT_EQ(window.log, (std::vector<std::string>{"Stop process !!!"}));
+  EXPECT_NE(rec.calls.back(), testing::Ww(0x37C, 0x50));
+}
+
+TEST_F(WaitTest, StatusReadyWaitIgnoresErrorBitsAndClearsOnTimeout) {
+  rec.answers = {0x00, 0xB0};
+  EXPECT_TRUE(WaitStatusReady(core));
+  rec.calls.clear();
+  rec.answers.assign(9000, 0x00);
+  EXPECT_FALSE(WaitStatusReady(core));
+  EXPECT_EQ(WordReads(), 8192);
+  EXPECT_EQ(rec.calls.back(), testing::Ww(0x37C, 0x50));
+  EXPECT_EQ(window.pumps, 0u);
+}
+
+}  // namespace
+}  // namespace brevomat
