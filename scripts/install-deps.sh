@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what building and testing Brevomat needs on Debian 12 (run as root or with sudo).
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  qt6-base-dev libgl1-mesa-dev xvfb xauth >/dev/null
