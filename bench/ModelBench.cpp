@@ -1,0 +1,85 @@
+// Modelled hardware durations of whole commands on the virtual cart: the virtual clock advances
+// 1 us per byte access on the cable (2 us per 16-bit access) and the chip keeps its datasheet
+// times, so these figures say how long the command would take on real hardware. Also reports the
+// host time the simulation took.
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "CartRig.h"
+#include "cart/Commands.h"
+
+namespace {
+
+using namespace brevomat;
+using Clock = std::chrono::steady_clock;
+
+const char* kSpeedCaption[] = {"4", "3", "2", "1"};
+
+struct Run {
+  double modelledSeconds;
+  double hostSeconds;
+  std::uint64_t accesses;
+  std::string status;
+};
+
+std::uint64_t Accesses(const sim::VirtualAdapter& a) {
+  const auto& c = a.counters();
+  return c.byteReads + c.byteWrites + c.wordReads + c.wordWrites;
+}
+
+Run Erase(sim::ChipTiming timing, int speed) {
+  testing::CartRigOptions o;
+  o.timing = timing;
+  testing::CartRig rig(o);
+  rig.window.recordProgress = false;
+  rig.window.radioSpeed = speed;
+  rig.window.answers = {true};
+  const auto t0 = Clock::now();
+  EraseFlashClick(rig.core);
+  const double host = std::chrono::duration<double>(Clock::now() - t0).count();
+  return {static_cast<double>(rig.adapter.NowNs()) / 1e9, host, Accesses(rig.adapter), rig.window.status};
+}
+
+Run Write(int speed, std::uint32_t size) {
+  testing::CartRigOptions o;
+  o.timing = sim::ChipTiming::Datasheet();
+  testing::CartRig rig(o);
+  rig.window.recordProgress = false;
+  rig.window.radioSpeed = speed;
+  rig.window.openDialog1 = {std::vector<std::string>{rig.File("image.gba", testing::MakeImage(size))}};
+  const auto t0 = Clock::now();
+  WriteClick(rig.core);
+  const double host = std::chrono::duration<double>(Clock::now() - t0).count();
+  return {static_cast<double>(rig.adapter.NowNs()) / 1e9, host, Accesses(rig.adapter), rig.window.status};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  const std::uint32_t imageSize = quick ? 0x100000 : 0x800000;
+
+  std::printf("Erase of the whole 8 MB chip (64 blocks), datasheet timing (1 s per block):\n");
+  for (int speed : {0, 3}) {
+    const Run r = Erase(sim::ChipTiming::Datasheet(), speed);
+    std::printf("  speed \"%s\": modelled %.1f s, %llu port accesses, host %.2f s -> %s\n", kSpeedCaption[speed],
+                r.modelledSeconds, static_cast<unsigned long long>(r.accesses), r.hostSeconds, r.status.c_str());
+  }
+  std::printf("Erase under the slow profile (5 s per block, the datasheet maximum):\n");
+  for (int speed = 0; speed < 4; ++speed) {
+    const Run r = Erase(sim::ChipTiming::Slow(), speed);
+    std::printf("  speed \"%s\": modelled %.1f s -> %s (%s)\n", kSpeedCaption[speed], r.modelledSeconds,
+                r.status.c_str(), r.status == "Cart Erase Ok" ? "poll limits hold" : "poll limit ran out first");
+  }
+  std::printf("Write Flash of a %u-byte image, datasheet timing (218 us per 32-byte buffer):\n", imageSize);
+  for (int speed : {0, 3}) {
+    const Run r = Write(speed, imageSize);
+    std::printf(
+        "  speed \"%s\": modelled %.1f s, %.1f port accesses per byte written and verified, host %.2f s "
+        "(%.1f ns per port access) -> %s\n",
+        kSpeedCaption[speed], r.modelledSeconds, static_cast<double>(r.accesses) / imageSize, r.hostSeconds,
+        r.hostSeconds * 1e9 / static_cast<double>(r.accesses), r.status.c_str());
+  }
+  return 0;
+}
