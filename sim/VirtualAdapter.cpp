@@ -1,0 +1,246 @@
+#include "sim/VirtualAdapter.h"
+
+namespace brevomat::sim {
+
+namespace {
+
+// Control register values. Bits 0 (STROBE), 1 (AUTOFD) and 3 (SELECTIN) are inverted at the
+// connector, so a 1 pulls the line low; bit 2 (INIT) is not inverted.
+constexpr std::uint8_t kReadLevel = 0;      // all strobes high, INIT low
+constexpr std::uint8_t kWriteLevel = 1;     // STROBE low: a write is framed
+constexpr std::uint8_t kNibbleLow = 2;      // AUTOFD low with STROBE high: present the low nibble
+constexpr std::uint8_t kDataStrobe = 3;     // AUTOFD low while STROBE low: data strobe
+constexpr std::uint8_t kReleased = 4;       // INIT high, nothing strobed: idle
+constexpr std::uint8_t kNibbleHigh = 6;     // INIT goes high during the read: present the high nibble
+constexpr std::uint8_t kAddressStrobe = 9;  // SELECTIN low while STROBE low: address strobe
+
+// Status bits 3..6 carry a nibble. The others are not driven by the adapter's data path; they show
+// set bits here so that a link that forgets to mask them reads wrong data.
+constexpr std::uint8_t kStatusJunk = 0x87;
+constexpr std::uint8_t kStatusIdle = 0xFF;
+
+constexpr unsigned kStatusOffset = 1;
+constexpr unsigned kControlOffset = 2;
+constexpr unsigned kEppAddressOffset = 3;
+constexpr unsigned kEppDataOffset = 4;  // base+4..base+7 all decode as the EPP data register
+constexpr unsigned kPortSpan = 8;
+
+bool KnownControlValue(std::uint8_t v) {
+  return v == kReadLevel || v == kWriteLevel || v == kNibbleLow || v == kDataStrobe || v == kReleased ||
+         v == kNibbleHigh || v == kAddressStrobe;
+}
+
+}  // namespace
+
+VirtualAdapter::VirtualAdapter(const AdapterConfig& config, CartBus& bus) : config_(config), bus_(&bus) {}
+
+std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
+  ++counters_.byteReads;
+  nowNs_ += config_.nsPerByteAccess;
+  const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
+  if (offset >= kPortSpan) return 0xFF;  // another port: nothing answers
+  return ReadOffset(offset);
+}
+
+void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
+  ++counters_.byteWrites;
+  nowNs_ += config_.nsPerByteAccess;
+  const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
+  if (offset >= kPortSpan) return;
+  WriteOffset(offset, value);
+}
+
+// A 16-bit access is two byte cycles on the cable, at the port and the port above it, low byte
+// first. At base+4 that is two EPP data cycles.
+std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
+  ++counters_.wordReads;
+  nowNs_ += 2 * config_.nsPerByteAccess;
+  const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
+  if (offset >= kPortSpan) return 0xFFFF;
+  const std::uint8_t low = ReadOffset(offset);
+  const std::uint8_t high = offset + 1 < kPortSpan ? ReadOffset(offset + 1) : 0xFF;
+  return static_cast<std::uint16_t>(low | (high << 8));
+}
+
+void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
+  ++counters_.wordWrites;
+  nowNs_ += 2 * config_.nsPerByteAccess;
+  const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
+  if (offset >= kPortSpan) return;
+  WriteOffset(offset, static_cast<std::uint8_t>(value));
+  if (offset + 1 < kPortSpan) WriteOffset(offset + 1, static_cast<std::uint8_t>(value >> 8));
+}
+
+std::uint8_t VirtualAdapter::ReadOffset(unsigned offset) {
+  switch (offset) {
+    case 0:
+      return data_;  // a standard port reads back its data latch
+    case kStatusOffset:
+      // Rule: the status lines carry data only during a nibble read (control 2 or 6). Reading them
+      // at any other time means the PC skipped the handshake and would see a stale nibble.
+      if (control_ != kNibbleLow && control_ != kNibbleHigh) ++counters_.violations;
+      return status_;
+    case kControlOffset:
+      return control_;
+    case kEppAddressOffset:
+      return AnswersEpp() ? selected_ : 0xFF;
+    default:
+      // Rule: an EPP data read must run at the read level (control 0). With STROBE held low
+      // (bit 0 set, the write level) the port and the adapter both drive the data lines; with INIT
+      // high (released) or in the middle of a nibble read the adapter is not set up for EPP.
+      if (control_ != kReadLevel) ++counters_.violations;
+      if (!AnswersEpp()) return 0xFF;
+      return DataRead();
+  }
+}
+
+void VirtualAdapter::WriteOffset(unsigned offset, std::uint8_t value) {
+  switch (offset) {
+    case 0:
+      data_ = value;
+      return;
+    case kStatusOffset:
+      return;  // clears a latched EPP time-out on the port; nothing reaches the adapter
+    case kControlOffset:
+      WriteControl(value);
+      return;
+    case kEppAddressOffset:
+      // Rule: EPP address and data writes run at the write level (control 1), as the link sets it
+      // before every write; any other level means a read or an SPP cycle is still open.
+      if (control_ != kWriteLevel) ++counters_.violations;
+      if (AnswersEpp()) AddressCycle(value);
+      return;
+    default:
+      if (control_ != kWriteLevel) ++counters_.violations;  // same rule as above
+      if (AnswersEpp()) DataWrite(value);
+      return;
+  }
+}
+
+void VirtualAdapter::WriteControl(std::uint8_t value) {
+  const std::uint8_t previous = control_;
+  control_ = value;
+  // Rule: the link drives only the seven levels 0, 1, 2, 3, 4, 6 and 9. Anything else (reverse
+  // direction, interrupt enable, two strobes at once) is a protocol error and strobes nothing.
+  if (!KnownControlValue(value)) {
+    ++counters_.violations;
+    status_ = kStatusIdle;
+    return;
+  }
+  if (value == previous) return;  // the adapter acts on edges; rewriting a level is no edge
+
+  // Rule: a nibble read runs 0 -> 2 -> 6 -> 0 without interruption; leaving it early loses the
+  // byte that the adapter has already taken from the cart.
+  if ((previous == kNibbleLow && value != kNibbleHigh) || (previous == kNibbleHigh && value != kReadLevel))
+    ++counters_.violations;
+
+  switch (value) {
+    case kAddressStrobe:
+    case kDataStrobe:
+      // Rule: an SPP strobe is valid only from the write level, with the data register already
+      // set up while STROBE was low; from any other level the adapter sees a glitch.
+      if (previous != kWriteLevel) {
+        ++counters_.violations;
+        return;
+      }
+      if (!AnswersSpp()) return;
+      if (value == kAddressStrobe)
+        AddressCycle(data_);
+      else
+        DataWrite(data_);
+      return;
+    case kNibbleLow:
+      // Rule: a nibble read starts from the read level.
+      if (previous != kReadLevel) {
+        ++counters_.violations;
+        return;
+      }
+      if (!AnswersSpp()) return;
+      nibbleByte_ = DataRead();
+      status_ = static_cast<std::uint8_t>(kStatusJunk | ((nibbleByte_ & 0x0F) << 3));
+      return;
+    case kNibbleHigh:
+      // Rule: the high half follows the low half.
+      if (previous != kNibbleLow) {
+        ++counters_.violations;
+        return;
+      }
+      if (!AnswersSpp()) return;
+      status_ = static_cast<std::uint8_t>(kStatusJunk | ((nibbleByte_ >> 4) << 3));
+      return;
+    default:
+      // Read level, write level, released: the transfer (if any) is complete; the status lines
+      // float back to idle.
+      status_ = kStatusIdle;
+      return;
+  }
+}
+
+void VirtualAdapter::AddressCycle(std::uint8_t value) {
+  selected_ = value;
+  phase_ = WordPhase::Low;  // an address cycle starts a fresh word
+}
+
+void VirtualAdapter::DataWrite(std::uint8_t value) {
+  switch (selected_) {
+    case 0:
+    case 1:
+    case 2:
+      regs_[selected_] = value;
+      return;
+    case 3:
+      if (SaveAccess()) {
+        bus_->WriteSave(SaveAddress(), value, nowNs_);
+        AdvanceAddress();
+        return;
+      }
+      if (phase_ == WordPhase::HighOfWrite) {
+        bus_->WriteRom(RomAddress(), static_cast<std::uint16_t>(wordLatch_ | (value << 8)), nowNs_);
+        AdvanceAddress();
+        phase_ = WordPhase::Low;
+        return;
+      }
+      // Rule: the two halves of a word go the same way; a write after the low half of a read
+      // abandons that word.
+      if (phase_ == WordPhase::HighOfRead) ++counters_.violations;
+      wordLatch_ = value;
+      phase_ = WordPhase::HighOfWrite;
+      return;
+    case 4:
+      regs_[4] = value;
+      phase_ = WordPhase::Low;
+      return;
+    default:
+      return;  // no such register
+  }
+}
+
+std::uint8_t VirtualAdapter::DataRead() {
+  switch (selected_) {
+    case 0:
+    case 1:
+    case 2:
+    case 4:
+      return regs_[selected_];
+    case 3: {
+      if (SaveAccess()) {
+        const std::uint8_t v = bus_->ReadSave(SaveAddress(), nowNs_);
+        AdvanceAddress();
+        return v;
+      }
+      if (phase_ == WordPhase::HighOfRead) {
+        phase_ = WordPhase::Low;
+        AdvanceAddress();
+        return static_cast<std::uint8_t>(wordLatch_ >> 8);
+      }
+      if (phase_ == WordPhase::HighOfWrite) ++counters_.violations;  // same rule as in DataWrite
+      wordLatch_ = bus_->ReadRom(RomAddress(), nowNs_);
+      phase_ = WordPhase::HighOfRead;
+      return static_cast<std::uint8_t>(wordLatch_);
+    }
+    default:
+      return 0xFF;
+  }
+}
+
+}  // namespace brevomat::sim
