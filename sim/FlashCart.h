@@ -64,6 +64,10 @@ class FlashCart final : public CartBus {
   void SetQueryIds(std::uint16_t manufacturer, std::uint16_t device);
   void SetCfiSignature(bool present);
 
+  // Lets an operation that has run its time by `nowNs` finish now instead of at the next bus
+  // access, so that the array is up to date before it is saved.
+  void Settle(std::uint64_t nowNs) { FinishIfDone(nowNs); }
+
   // Observation for tests.
   const std::vector<std::uint32_t>& EraseAddresses() const { return eraseAddresses_; }
   std::uint64_t ChipWrites() const { return chipWrites_; }

@@ -1,0 +1,277 @@
+// The ROM-only game cart, cart.conf and the virtual cart directory.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "SimRig.h"
+#include "link/ControlSequences.h"
+#include "sim/CartDirectory.h"
+#include "sim/RomCart.h"
+
+namespace brevomat::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LinkRig;
+
+TEST(RomCart, OpenBusPastTheEndAndNoCommands) {
+  std::vector<std::uint8_t> rom(1 << 20);
+  for (std::size_t i = 0; i < rom.size(); ++i) rom[i] = static_cast<std::uint8_t>(i * 7);
+  RomCart cart(rom, SaveMemory::Sram);
+  LinkRig rig(cart);
+  rig.Use(LinkMode::SPP, 0);
+  EXPECT_EQ(rig.ReadWordAt(0x1234), rom[0x2468] | (rom[0x2469] << 8));
+  EXPECT_EQ(rig.ReadWordAt(0x7FFFF), rom[0xFFFFE] | (rom[0xFFFFF] << 8));
+  EXPECT_EQ(rig.ReadWordAt(0x80000), 0x0000);  // past the end: the low 16 bits of the address
+  EXPECT_EQ(rig.ReadWordAt(0xFEDCBA), 0xDCBA);
+  EnableFlashAccess(rig.link);
+  rig.link.WriteCartWord(0, 0x98);
+  EXPECT_EQ(rig.ReadWordAt(0), rom[0] | (rom[1] << 8));
+  EXPECT_EQ(cart.Rom(), rom);
+  SelectSaveBank(rig.link, 7);  // ignored: the save memory stays at bank 0
+  rig.link.SetSaveAccessMode();
+  rig.link.WriteAdapterRegister(0, 0x10);
+  rig.link.WriteAdapterRegister(1, 0x80);
+  rig.link.WriteAdapterRegister(2, 0);
+  rig.link.SelectAdapterRegister(3);
+  rig.link.WriteControl(1);
+  rig.link.WriteAdapterData(0x42);
+  EXPECT_EQ(cart.Save()[0x8010], 0x42);
+  EXPECT_EQ(rig.adapter.counters().violations, 0u);
+}
+
+TEST(CartConf, DefaultsKeysCommentsAndCase) {
+  CartConfig c;
+  std::string error;
+  ASSERT_TRUE(ParseCartConf("", c, error)) << error;
+  EXPECT_EQ(c.cart, CartKind::Flash8M);
+  EXPECT_EQ(c.save, SaveMemory::Sram);
+  EXPECT_EQ(c.adapter, AdapterAnswers::Both);
+  EXPECT_EQ(c.base, 0x378);
+  EXPECT_EQ(c.timing, TimingProfile::Datasheet);
+  EXPECT_EQ(c.faults.eraseErrorBlock, -1);
+
+  const char* text =
+      "# a test cart\r\n"
+      "cart = flash-4m   # the small chip\n"
+      "\n"
+      "  save=none\n"
+      "adapter = SPP\n"
+      "base = 0x3BC\n"
+      "timing = fast\n"
+      "erase_error_block = 31\n"
+      "program_error_word = 0x1234\n"
+      "never_ready = yes\n"
+      "setup_b0_polls = 5\n"
+      "flip_read = 1000\n"
+      "read_noise = 0.001\n"
+      "seed = 42";
+  ASSERT_TRUE(ParseCartConf(text, c, error)) << error;
+  EXPECT_EQ(c.cart, CartKind::Flash4M);
+  EXPECT_EQ(c.save, SaveMemory::None);
+  EXPECT_EQ(c.adapter, AdapterAnswers::SppOnly);
+  EXPECT_EQ(c.base, 0x3BC);
+  EXPECT_EQ(c.timing, TimingProfile::Fast);
+  EXPECT_EQ(c.faults.eraseErrorBlock, 31);
+  EXPECT_EQ(c.faults.programErrorWord, 0x1234);
+  EXPECT_TRUE(c.faults.neverReady);
+  EXPECT_EQ(c.faults.setupStatusB0Polls, 5u);
+  EXPECT_EQ(c.faults.flipRead, 1000u);
+  EXPECT_DOUBLE_EQ(c.faults.readNoise, 0.001);
+  EXPECT_EQ(c.faults.seed, 42u);
+
+  CartConfig again;
+  ASSERT_TRUE(ParseCartConf(FormatCartConf(c), again, error)) << error << FormatCartConf(c);
+  EXPECT_EQ(FormatCartConf(again), FormatCartConf(c));
+}
+
+TEST(CartConf, MalformedLinesAreRefusedWithTheirNumber) {
+  const struct {
+    const char* text;
+    const char* fragment;
+  } cases[] = {
+      {"cart = flash-8m\nsave sram\n", "cart.conf line 2: expected"},
+      {"colour = red\n", "cart.conf line 1: unknown key \"colour\""},
+      {"cart = flash-16m\n", "cart.conf line 1: bad value \"flash-16m\" for cart"},
+      {"\n\nbase = 0x379\n", "cart.conf line 3: bad value"},
+      {"seed = -1\n", "line 1: bad value"},
+      {"seed = 1 2\n", "line 1: bad value"},
+      {"flip_read = 99999999999999999999999\n", "line 1: bad value"},
+      {"read_noise = 1.5\n", "line 1: bad value"},
+      {"read_noise = nan\n", "line 1: bad value"},
+      {"save_stuck_byte = 0x40000\n", "line 1: bad value"},
+      {"never_ready = maybe\n", "line 1: bad value"},
+      {"cart = rom\nsave = sram\nerase_error_block = 2\n",
+       "cart.conf line 3: erase_error_block needs a flash cart"},
+      {"erase_error_block = 40\ncart = flash-4m\n", "cart.conf line 1: a flash-4m cart"},
+      {"save = none\nsave = sram\n", "cart.conf line 2: \"save\" is set again (first set on line 1)"},
+      {"save_stuck_byte = 1\nsave = none\n", "cart.conf line 1: save_stuck_byte needs save memory"},
+      {"cart = \x01\xff\n", "line 1: bad value \"\\x01\\xFF\""},
+  };
+  for (const auto& k : cases) {
+    CartConfig c;
+    c.base = 0x278;
+    std::string error;
+    EXPECT_FALSE(ParseCartConf(k.text, c, error)) << k.text;
+    EXPECT_NE(error.find(k.fragment), std::string::npos) << k.text << " -> " << error;
+    EXPECT_EQ(c.base, 0x278) << "a refused text changes nothing";
+  }
+}
+
+class CartDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("brevomat-sim-" + std::to_string(::getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  static void Write(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
+  static void WriteBytes(const fs::path& p, const std::vector<std::uint8_t>& b) {
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  }
+  static std::vector<std::uint8_t> Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  fs::path dir;
+};
+
+TEST_F(CartDirectory, MissingDirectoryBecomesAnErased8MbFlashCartAndRoundTrips) {
+  std::string error;
+  {
+    auto vc = VirtualCart::Open(dir, error);
+    ASSERT_TRUE(vc) << error;
+    ASSERT_NE(vc->Flash(), nullptr);
+    EXPECT_EQ(vc->Rom(), nullptr);
+    EXPECT_EQ(vc->Flash()->FlashBytes(), 8u << 20);
+    EXPECT_EQ(fs::file_size(dir / "flash.bin"), 8u << 20);
+    EXPECT_EQ(fs::file_size(dir / "save.bin"), 262144u);
+    EXPECT_TRUE(fs::exists(dir / "cart.conf"));
+    EXPECT_EQ(vc->Config().timing, TimingProfile::Datasheet);
+
+    // Program a buffer through the port, exactly as a program using the cart would.
+    PortIo io(&vc->Port());
+    Link link(io);
+    link.Mode = LinkMode::EPP;
+    link.PrepareLink();
+    EnableFlashAccess(link);
+    link.WriteCartWord(0x10000, 0xE8);
+    link.WriteCartWord(0x10000, 0x0F);
+    link.SetCartAddress(0x10000);
+    link.SelectAdapterRegister(3);
+    for (int k = 0; k < 16; ++k) link.WriteDataWord(static_cast<std::uint16_t>(0xA000 + k));
+    link.WriteDataWord(0xD0);
+    vc->Adapter().AdvanceNs(1'000'000);
+    vc->Flash()->Save()[0x3FFFF] = 0x5A;
+    EXPECT_TRUE(vc->Close(error)) << error;
+    EXPECT_EQ(vc->Adapter().counters().violations, 0u);
+  }
+  const auto flash = Read(dir / "flash.bin");
+  ASSERT_EQ(flash.size(), 8u << 20);
+  EXPECT_EQ(flash[0x20000], 0x00);
+  EXPECT_EQ(flash[0x20001], 0xA0);
+  EXPECT_EQ(flash[0x2001E], 0x0F);
+  EXPECT_EQ(flash[0], 0xFF);
+  EXPECT_EQ(Read(dir / "save.bin")[0x3FFFF], 0x5A);
+  EXPECT_FALSE(fs::exists(dir / "flash.bin.tmp"));
+
+  auto again = VirtualCart::Open(dir, error);
+  ASSERT_TRUE(again) << error;
+  EXPECT_EQ(again->Flash()->Flash()[0x20001], 0xA0);
+  EXPECT_EQ(again->Flash()->Save()[0x3FFFF], 0x5A);
+}
+
+TEST_F(CartDirectory, ConfigurationReachesAdapterAndCart) {
+  fs::create_directories(dir);
+  Write(dir / "cart.conf",
+        "cart = flash-4m\nbase = 0x278\nadapter = epp\ntiming = slow\nsave_stuck_byte = 7\n");
+  std::string error;
+  auto vc = VirtualCart::Open(dir, error);
+  ASSERT_TRUE(vc) << error;
+  EXPECT_EQ(vc->Adapter().config().base, 0x278);
+  EXPECT_EQ(vc->Adapter().config().answers, AdapterAnswers::EppOnly);
+  EXPECT_EQ(vc->Flash()->FlashBytes(), 4u << 20);
+  EXPECT_EQ(vc->Flash()->Timing().blockEraseNs, ChipTiming::Slow().blockEraseNs);
+  EXPECT_EQ(vc->Flash()->Faults().saveStuckByte, 7);
+  EXPECT_EQ(&vc->Bus(), static_cast<CartBus*>(vc->Flash()));
+  EXPECT_TRUE(vc->Close(error));
+  EXPECT_EQ(fs::file_size(dir / "flash.bin"), 4u << 20);
+}
+
+TEST_F(CartDirectory, RomCartReadsRomBinAndNeverWritesIt) {
+  fs::create_directories(dir);
+  Write(dir / "cart.conf", "cart = rom\nsave = none\n");
+  std::string error;
+  EXPECT_FALSE(VirtualCart::Open(dir, error));
+  EXPECT_NE(error.find("no rom.bin"), std::string::npos) << error;
+
+  std::vector<std::uint8_t> rom((1 << 20) + 2, 0x11);
+  WriteBytes(dir / "rom.bin", rom);
+  auto vc = VirtualCart::Open(dir, error);
+  ASSERT_TRUE(vc) << error;
+  ASSERT_NE(vc->Rom(), nullptr);
+  EXPECT_EQ(vc->Flash(), nullptr);
+  EXPECT_EQ(vc->Rom()->ReadRom(0x80000, 0), 0x1111);
+  EXPECT_EQ(vc->Rom()->ReadRom(0x80001, 0), 0x0001);
+  EXPECT_TRUE(vc->Close(error)) << error;
+  EXPECT_FALSE(fs::exists(dir / "save.bin"));
+  EXPECT_FALSE(fs::exists(dir / "flash.bin"));
+  EXPECT_EQ(Read(dir / "rom.bin"), rom);
+}
+
+TEST_F(CartDirectory, BadContentsAreRefusedAndLeftAlone) {
+  fs::create_directories(dir);
+  const std::vector<std::uint8_t> shortFlash(1000, 0x12);
+  WriteBytes(dir / "flash.bin", shortFlash);
+  std::string error;
+  EXPECT_FALSE(VirtualCart::Open(dir, error));
+  EXPECT_NE(error.find("is 1000 bytes; it must be exactly 8388608 bytes"), std::string::npos) << error;
+  EXPECT_EQ(Read(dir / "flash.bin"), shortFlash);
+
+  fs::remove(dir / "flash.bin");
+  WriteBytes(dir / "save.bin", std::vector<std::uint8_t>(65536, 1));
+  EXPECT_FALSE(VirtualCart::Open(dir, error));
+  EXPECT_NE(error.find("save.bin"), std::string::npos) << error;
+  EXPECT_EQ(fs::file_size(dir / "save.bin"), 65536u);
+
+  Write(dir / "cart.conf", "cart = flash-8m\nspeed = 4\n");
+  EXPECT_FALSE(VirtualCart::Open(dir, error));
+  EXPECT_NE(error.find("cart.conf line 2: unknown key \"speed\""), std::string::npos) << error;
+
+  Write(dir / "cart.conf", "cart = rom\n");
+  WriteBytes(dir / "rom.bin", std::vector<std::uint8_t>(1000));
+  fs::remove(dir / "save.bin");
+  EXPECT_FALSE(VirtualCart::Open(dir, error));
+  EXPECT_NE(error.find("it must be 1048576 to 33554432 bytes"), std::string::npos) << error;
+
+  fs::remove_all(dir);
+  Write(dir, "a file, not a directory");
+  EXPECT_FALSE(VirtualCart::Open(dir, error));
+  EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
+  fs::remove(dir);
+}
+
+TEST_F(CartDirectory, AFailedWriteBackKeepsTheOldFile) {
+  std::string error;
+  auto vc = VirtualCart::Open(dir, error);
+  ASSERT_TRUE(vc) << error;
+  vc->Flash()->Flash()[5] = 0x00;
+  // A directory where the temporary file would go makes the write fail.
+  fs::create_directories(dir / "flash.bin.tmp" / "x");
+  EXPECT_FALSE(vc->Close(error));
+  EXPECT_NE(error.find("flash.bin"), std::string::npos) << error;
+  EXPECT_EQ(Read(dir / "flash.bin")[5], 0xFF);
+  fs::remove_all(dir / "flash.bin.tmp");
+  EXPECT_TRUE(vc->Close(error)) << error;
+  EXPECT_EQ(Read(dir / "flash.bin")[5], 0x00);
+}
+
+}  // namespace
+}  // namespace brevomat::sim
