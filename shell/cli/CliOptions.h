@@ -1,0 +1,44 @@
+// The command line of brevomat-cli, parsed into one plain record before anything is touched.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevomat::cli {
+
+enum class Command { None, Info, Erase, Write };
+
+// How the questions of a command are answered.
+enum class Answers { Ask, Yes, No };
+
+struct CliOptions {
+  Command command = Command::None;
+  std::string image;     // write: the image file, answers OpenDialog1
+  std::string ipsPatch;  // write --ips: the patch file, answers OpenDialog3 and switches RadioIps on
+  bool ips = false;
+  int portIndex = 0;   // Port_sel: lpt1, lpt2, lpt3 -> 0..2
+  int speedIndex = 0;  // RadioSpeed: captions "4", "3", "2", "1" -> 0..3
+  std::string virtualDir;
+  bool useVirtual = false;
+  Answers answers = Answers::Ask;
+  bool help = false;
+  bool version = false;
+};
+
+struct ParseResult {
+  CliOptions options;
+  std::string error;  // empty when the command line is usable
+  bool ok() const { return error.empty(); }
+};
+
+// Parses the arguments after the program name. Options may stand before or after the command.
+// Any error (unknown command or option, a missing or extra argument, a bad value, --yes together
+// with --no) is reported in `error`; nothing is opened or created here.
+ParseResult ParseCliOptions(const std::vector<std::string_view>& args);
+
+std::string UsageText();
+std::string VersionText();
+
+}  // namespace brevomat::cli
