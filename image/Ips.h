@@ -29,12 +29,17 @@ struct IpsPatch {
   std::uint16_t IpsRecordCount = 0;
 };
 
-// Loads IpsFileName into IpsData and parses it; logs the outcome. 0 or -1.
+// Loads IpsFileName into IpsData and parses it; logs the outcome. 0 or -1. On -1 the patch holds
+// no records (IpsSize and IpsRecordCount are 0), whatever an earlier load left there.
 int LoadIpsPatch(IpsPatch& patch, OperationFrame& frame);
-// (Re)builds the record table from IpsData / IpsSize. 0 or -1.
+// (Re)builds the record table from IpsData / IpsSize. 0 or -1; IpsSize is never changed, and on
+// -1 IpsRecordCount is 0. A size outside 14..32,768 is refused without reading IpsData.
 int ParseIpsRecords(IpsPatch& patch);
-// Places every pending byte that falls into chunk n (counted from the image's first byte).
+// Places every pending byte that falls into chunk n (counted from the image's first byte). Bytes
+// a record would place beyond the 24-bit offset range are never placed.
 void ApplyIpsToChunk(IpsPatch& patch, std::uint32_t n, TransferBuffer& buffer);
+// Places entry i's pending bytes up to the end of the chunk its Offset lies in. Does nothing for
+// i beyond IpsRecordCount; never reads past IpsSize, whatever the entry holds.
 void ApplyIpsRecord(IpsPatch& patch, std::uint32_t i, TransferBuffer& buffer);
 
 }  // namespace brevomat
