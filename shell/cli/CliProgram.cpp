@@ -71,7 +71,7 @@ int RunProgram(int argc, char** argv) {
   if (options.useVirtual) {
     cart = sim::VirtualCart::Open(std::filesystem::path(options.virtualDir), error);
     if (!cart) {
-      Complain("virtual cart " + options.virtualDir + ": " + error);
+      Complain("virtual cart: " + error);
       return kExitFailed;
     }
     core.port.Attach(&cart->Port());

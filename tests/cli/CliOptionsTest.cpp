@@ -1,0 +1,94 @@
+// The command line is judged completely before anything is opened: every bad line is refused
+// with a message, every good one ends up in the record the console answers from.
+#include <gtest/gtest.h>
+
+#include "shell/cli/CliOptions.h"
+
+namespace brevomat::cli {
+namespace {
+
+ParseResult Parse(std::initializer_list<std::string_view> args) { return ParseCliOptions(args); }
+
+TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
+  const ParseResult r = Parse(
+      {"--port", "lpt3", "write", "game.gba", "--speed=1", "--ips", "fix.ips", "--virtual", "cart", "--yes"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  const CliOptions& o = r.options;
+  EXPECT_EQ(o.command, Command::Write);
+  EXPECT_EQ(o.image, "game.gba");
+  EXPECT_TRUE(o.ips);
+  EXPECT_EQ(o.ipsPatch, "fix.ips");
+  EXPECT_EQ(o.portIndex, 2);
+  EXPECT_EQ(o.speedIndex, 3);
+  EXPECT_TRUE(o.useVirtual);
+  EXPECT_EQ(o.virtualDir, "cart");
+  EXPECT_EQ(o.answers, Answers::Yes);
+}
+
+TEST(CliOptions, DefaultsAreLpt1SpeedFourAndAskingTheUser) {
+  const ParseResult r = Parse({"erase"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.options.command, Command::Erase);
+  EXPECT_EQ(r.options.portIndex, 0);
+  EXPECT_EQ(r.options.speedIndex, 0);
+  EXPECT_EQ(r.options.answers, Answers::Ask);
+  EXPECT_FALSE(r.options.useVirtual);
+  EXPECT_FALSE(r.options.ips);
+}
+
+TEST(CliOptions, SpeedCaptionsMapToTheGroupsItemIndexes) {
+  const char* captions[] = {"4", "3", "2", "1"};
+  for (int index = 0; index < 4; ++index) {
+    const ParseResult r = Parse({"--speed", captions[index], "info"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.speedIndex, index) << captions[index];
+  }
+  EXPECT_EQ(Parse({"--port=lpt2", "info"}).options.portIndex, 1);
+}
+
+TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
+  const std::vector<std::vector<std::string_view>> bad = {
+      {},                           // no command
+      {"format"},                   // unknown command
+      {"--force", "info"},          // unknown option
+      {"write"},                    // missing image
+      {"write", ""},                // empty image name
+      {"write", "a.gba", "b.gba"},  // extra argument
+      {"info", "extra"},            // extra argument
+      {"--speed", "5", "info"},     // bad speed
+      {"--speed", "0", "info"},     // bad speed
+      {"info", "--speed"},          // speed without value
+      {"--port", "lpt4", "info"},   // bad port
+      {"--port", "0x378", "info"},  // an address is not a port name
+      {"--yes", "--no", "erase"},   // contradicting answers
+      {"--ips", "p.ips", "erase"},  // --ips belongs to write
+      {"write", "a.gba", "--ips"},  // --ips without a file
+      {"--virtual", "", "info"},    // empty directory
+      {"--yes=1", "erase"},         // a flag takes no value
+  };
+  for (const auto& args : bad) {
+    const ParseResult r = ParseCliOptions(args);
+    std::string line;
+    for (auto a : args) line += std::string(a) + " ";
+    EXPECT_FALSE(r.ok()) << line;
+    EXPECT_FALSE(r.error.empty()) << line;
+  }
+}
+
+TEST(CliOptions, HelpAndVersionWinOverTheRest) {
+  EXPECT_TRUE(Parse({"-h"}).options.help);
+  EXPECT_TRUE(Parse({"bogus", "--help"}).options.help);
+  EXPECT_TRUE(Parse({"bogus", "--help"}).ok());
+  EXPECT_TRUE(Parse({"--version"}).options.version);
+  EXPECT_NE(VersionText().find("Tarvex Brevomat 1.2nt"), std::string::npos);
+  EXPECT_NE(UsageText().find("write IMAGE [--ips PATCH]"), std::string::npos);
+}
+
+TEST(CliOptions, DoubleDashEndsTheOptions) {
+  const ParseResult r = Parse({"write", "--", "--odd-name.gba"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.options.image, "--odd-name.gba");
+}
+
+}  // namespace
+}  // namespace brevomat::cli

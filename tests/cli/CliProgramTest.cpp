@@ -1,0 +1,499 @@
+// brevomat-cli as a user runs it: the built program, standard input from /dev/null, standard
+// output and standard error captured apart, against virtual cart directories made for each test.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "TestImages.h"
+
+extern char** environ;
+
+namespace brevomat::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit = -1;
+  std::vector<std::string> out, err;  // lines
+  std::string errText;
+  std::string LastErr() const { return err.empty() ? std::string() : err.back(); }
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Runs the program; `onErr` sees standard error as it grows and may signal the child.
+// `wrapper` names a program (and its arguments) that starts brevomat-cli in turn.
+Outcome RunCli(const std::vector<std::string>& args,
+               const std::function<void(pid_t, const std::string&)>& onErr = {},
+               const std::vector<std::string>& wrapper = {}) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) ADD_FAILURE() << "pipe";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+    posix_spawn_file_actions_addclose(&actions, fd);
+
+  std::vector<std::string> argStore = wrapper;
+  argStore.push_back(BREVOMAT_CLI_PATH);
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argStore.front().c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  Outcome r;
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << BREVOMAT_CLI_PATH;
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return r;
+  }
+
+  std::string out, err;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  int open = 2;
+  char buf[4096];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      (i == 0 ? out : err).append(buf, static_cast<std::size_t>(n));
+      if (i == 1 && onErr) onErr(pid, err);
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = Lines(out);
+  r.err = Lines(err);
+  r.errText = err;
+  return r;
+}
+
+// The log line for line; "Time = # Sec" stands for any number of seconds.
+void ExpectLog(const Outcome& r, const std::vector<std::string>& expected) {
+  static const std::regex time("Time = [0-9]+ Sec");
+  ASSERT_EQ(r.out.size(), expected.size()) << "stderr:\n" << r.errText;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (expected[i] == "Time = # Sec")
+      EXPECT_TRUE(std::regex_match(r.out[i], time)) << "line " << i << ": " << r.out[i];
+    else
+      EXPECT_EQ(r.out[i], expected[i]) << "line " << i;
+  }
+}
+
+constexpr std::size_t k4M = 0x400000, k8M = 0x800000, kBlock = 0x20000, kChunk = 0x8000;
+
+class CliProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> serial{0};
+    root = fs::temp_directory_path() /
+           ("brevomat-cli-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
+    fs::create_directories(root);
+    cart = root / "cart";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+
+  // A virtual cart directory with this cart.conf; flash carts get fast chip timing unless stated.
+  void MakeCart(const std::string& conf, bool fast = true) {
+    fs::create_directories(cart);
+    WriteText(cart / "cart.conf", conf + (fast ? "\ntiming = fast\n" : "\n"));
+  }
+  static void WriteText(const fs::path& p, const std::string& text) {
+    WriteBytes(p, std::vector<std::uint8_t>(text.begin(), text.end()));
+  }
+  void FillFlash(std::size_t size, std::uint8_t value) {
+    WriteBytes(cart / "flash.bin", std::vector<std::uint8_t>(size, value));
+  }
+  std::vector<std::uint8_t> Flash() const { return ReadBytes(cart / "flash.bin"); }
+  std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    WriteBytes(root / name, bytes);
+    return (root / name).string();
+  }
+  std::vector<std::string> Args(std::initializer_list<std::string> rest) const {
+    std::vector<std::string> a = {"--virtual", cart.string()};
+    a.insert(a.end(), rest);
+    return a;
+  }
+  static bool AllEqual(const std::vector<std::uint8_t>& v, std::size_t from, std::size_t to,
+                       std::uint8_t value) {
+    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from),
+                       v.begin() + static_cast<std::ptrdiff_t>(to),
+                       [value](std::uint8_t b) { return b == value; });
+  }
+
+  fs::path root, cart;
+};
+
+// --- info ------------------------------------------------------------------------------------------
+
+TEST_F(CliProgram, InfoNamesBothChipsAndTheHeader) {
+  MakeCart("cart = flash-8m");
+  Outcome r = RunCli(Args({"info"}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+  EXPECT_EQ(r.LastErr(), "status: Cart Info Ok");
+  ASSERT_GE(r.err.size(), 2u);
+  EXPECT_TRUE(r.err[r.err.size() - 2].starts_with("modelled hardware time: ")) << r.errText;
+
+  fs::remove_all(cart);
+  MakeCart("cart = flash-4m");
+  std::vector<std::uint8_t> flash(k4M, 0xFF);
+  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  std::copy(hello.begin(), hello.end(), flash.begin());
+  WriteBytes(cart / "flash.bin", flash);
+  r = RunCli(Args({"info"}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "Flash = 28F320J3 4194304", "Game Name = GBA Tests", "Game Code = 1337"});
+  EXPECT_EQ(Flash(), flash) << "info changed the cart";
+}
+
+TEST_F(CliProgram, InfoOnAPlainGameCartShowsTheHeaderButFails) {
+  MakeCart("cart = rom", false);
+  std::vector<std::uint8_t> rom(1 << 20, 0);
+  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  std::copy(hello.begin(), hello.end(), rom.begin());
+  WriteBytes(cart / "rom.bin", rom);
+  const Outcome r = RunCli(Args({"info"}));
+  EXPECT_EQ(r.exit, 1);
+  // A ROM never answers the ready wait before the query with a status; with no operation running
+  // the stop flag is set, so the wait gives up at its first message pump, as in the window.
+  ExpectLog(r, {"PortMode = EPP", "Stop process !!!", "Flash not found!!!", "Game Name = GBA Tests",
+                "Game Code = 1337"});
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  EXPECT_EQ(ReadBytes(cart / "rom.bin"), rom);
+}
+
+TEST_F(CliProgram, PortAndSpeedReachDetection) {
+  MakeCart("adapter = none");
+  Outcome r = RunCli(Args({"info"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"No Adaptor Found!"});
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+
+  fs::remove_all(cart);
+  MakeCart("adapter = spp");
+  r = RunCli(Args({"info"}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = SPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+
+  // The adapter sits on LPT3: nothing answers on LPT1, and on LPT3 EPP is never tried.
+  fs::remove_all(cart);
+  MakeCart("base = 0x3bc");
+  r = RunCli(Args({"info"}));
+  ExpectLog(r, {"No Adaptor Found!"});
+  r = RunCli(Args({"--port", "lpt3", "--speed", "1", "info"}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = SPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+}
+
+// --- erase -----------------------------------------------------------------------------------------
+
+TEST_F(CliProgram, EraseEmptiesTheWholeChip) {
+  for (const auto& [conf, size] : {std::pair{"cart = flash-4m", k4M}, std::pair{"cart = flash-8m", k8M}}) {
+    fs::remove_all(cart);
+    MakeCart(conf);
+    FillFlash(size, 0x00);
+    const Outcome r = RunCli(Args({"--yes", "erase"}));
+    EXPECT_EQ(r.exit, 0) << conf;
+    ExpectLog(r, {"PortMode = EPP", "Cart Erase Ok", "Time = # Sec"});
+    EXPECT_EQ(r.LastErr(), "status: Cart Erase Ok");
+    const auto flash = Flash();
+    ASSERT_EQ(flash.size(), size);
+    EXPECT_TRUE(AllEqual(flash, 0, size, 0xFF)) << conf;
+  }
+}
+
+TEST_F(CliProgram, EraseUnansweredOrDeclinedTouchesNothing) {
+  MakeCart("cart = flash-4m");
+  FillFlash(k4M, 0x5A);
+  // Standard input is not a terminal: the question is answered No.
+  Outcome r = RunCli(Args({"erase"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "Erase Flash Cancel"});
+  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_NE(r.errText.find("Do You want to Erase Flash Data?"), std::string::npos);
+  r = RunCli(Args({"erase", "--no"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "Erase Flash Cancel"});
+  EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x5A));
+}
+
+TEST_F(CliProgram, EraseFailuresAreReported) {
+  MakeCart("cart = flash-4m\nerase_error_block = 3");
+  FillFlash(k4M, 0x00);
+  Outcome r = RunCli(Args({"--yes", "erase"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "Cart Erase Error!!!", "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Cart Erase Error!!!");
+  const auto flash = Flash();
+  EXPECT_TRUE(AllEqual(flash, 0, 3 * kBlock, 0xFF));
+  EXPECT_TRUE(AllEqual(flash, 4 * kBlock, k4M, 0x00)) << "blocks after the failing one were erased";
+
+  fs::remove_all(cart);
+  MakeCart("cart = rom", false);
+  WriteBytes(cart / "rom.bin", std::vector<std::uint8_t>(1 << 20, 0x11));
+  r = RunCli(Args({"--yes", "erase"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "Stop process !!!", "Flash not found!!!"});
+  EXPECT_TRUE(AllEqual(ReadBytes(cart / "rom.bin"), 0, 1 << 20, 0x11));
+
+  fs::remove_all(cart);
+  MakeCart("adapter = none");
+  r = RunCli(Args({"--yes", "erase"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"No Adaptor Found!"});
+  EXPECT_EQ(r.LastErr(), "status: ");
+}
+
+TEST_F(CliProgram, CtrlCStopsAnEraseAtItsNextPoll) {
+  // Datasheet timing: a whole 8 MB erase takes a second or more of host time, long enough to
+  // interrupt it once the question has been answered.
+  MakeCart("cart = flash-8m", false);
+  FillFlash(k8M, 0x00);
+  bool sent = false;
+  const Outcome r = RunCli(Args({"--yes", "erase"}), [&](pid_t pid, const std::string& err) {
+    if (!sent && err.find("Erase Flash Data? Yes") != std::string::npos) {
+      kill(pid, SIGINT);
+      sent = true;
+    }
+  });
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "Stop process !!!", "Cart Erase Error!!!", "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Cart Erase Error!!!");
+  EXPECT_FALSE(AllEqual(Flash(), k8M - kBlock, k8M, 0xFF)) << "the erase was not stopped";
+}
+
+// --- write -----------------------------------------------------------------------------------------
+
+TEST_F(CliProgram, WriteProgramsAndVerifiesOnBothChips) {
+  const auto image = MakeImage(2 * kChunk);
+  const std::string path = File("game.gba", image);
+  for (const auto& [conf, size] : {std::pair{"cart = flash-4m", k4M}, std::pair{"cart = flash-8m", k8M}}) {
+    fs::remove_all(cart);
+    MakeCart(conf);
+    FillFlash(size, 0x00);
+    const Outcome r = RunCli(Args({"write", path}));
+    EXPECT_EQ(r.exit, 0) << conf;
+    ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 65536", "Game Name = GBA Tests",
+                  "Game Code = 1337", "Time = # Sec"});
+    EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
+    const auto flash = Flash();
+    ASSERT_EQ(flash.size(), size);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << conf;
+    EXPECT_TRUE(AllEqual(flash, image.size(), kBlock, 0xFF)) << "rest of the image's block erased";
+    EXPECT_TRUE(AllEqual(flash, kBlock, size, 0x00)) << "blocks after the image untouched";
+  }
+}
+
+TEST_F(CliProgram, WriteOfTheGenuineSmallImageNeedsYes) {
+  MakeCart("cart = flash-4m");
+  FillFlash(k4M, 0x00);
+  const std::string hello = (TestDataDir() / "hello.gba").string();
+  // Unanswered, the size question says No: nothing is written.
+  Outcome r = RunCli(Args({"write", hello}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + hello, "FileSize = 1300", "File Size Error!!!"});
+  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00));
+
+  r = RunCli(Args({"--yes", "write", hello}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + hello, "FileSize = 1300", "File Size Error!!!",
+                "Header fixed", "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
+  EXPECT_NE(r.errText.find("File Size Error: Do You want to Continue? Yes"), std::string::npos);
+  EXPECT_NE(r.errText.find("Fix Header: Do You want to fix header problem? Yes"), std::string::npos);
+  const auto flash = Flash();
+  const auto bytes = ReadBytes(hello);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin())) << "the genuine header needs no change";
+  EXPECT_TRUE(AllEqual(flash, bytes.size(), kBlock, 0xFF));
+}
+
+TEST_F(CliProgram, WriteRefusesWhatDoesNotFitOrCannotBeRead) {
+  MakeCart("cart = flash-4m");
+  FillFlash(k4M, 0x00);
+  const std::string big = File("big.gba", MakeImage(k4M + kChunk));
+  Outcome r = RunCli(Args({"--yes", "write", big}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + big, "FileSize = 4227072", "File Size Error!!!",
+                "MaxFileSize = 4194304"});
+  const std::string missing = (root / "missing.gba").string();
+  r = RunCli(Args({"--yes", "write", missing}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + missing, "File Open Error!!!"});
+  EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00));
+}
+
+TEST_F(CliProgram, WriteFaultsNameTheChunk) {
+  // A program error at the first word of chunk 1: chunk 0 stays written and verified.
+  MakeCart("cart = flash-4m\nprogram_error_word = 0x4000");
+  FillFlash(k4M, 0x00);
+  const auto image = MakeImage(4 * kChunk);
+  const std::string path = File("game.gba", image);
+  Outcome r = RunCli(Args({"write", path}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "Game Name = GBA Tests",
+                "Game Code = 1337", "Write Flash Error!!!(1)", "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + kChunk, Flash().begin()));
+
+  fs::remove_all(cart);
+  MakeCart("adapter = spp");
+  r = RunCli(Args({"write", path}));
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(r.out.front(), "PortMode = SPP");
+  EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), Flash().begin()));
+}
+
+// "PATCH", one record of 4 bytes at `offset`, "EOF".
+std::vector<std::uint8_t> Patch(std::uint32_t offset, std::string data) {
+  std::vector<std::uint8_t> p = {'P', 'A', 'T', 'C', 'H'};
+  p.push_back(static_cast<std::uint8_t>(offset >> 16));
+  p.push_back(static_cast<std::uint8_t>(offset >> 8));
+  p.push_back(static_cast<std::uint8_t>(offset));
+  p.push_back(static_cast<std::uint8_t>(data.size() >> 8));
+  p.push_back(static_cast<std::uint8_t>(data.size()));
+  p.insert(p.end(), data.begin(), data.end());
+  p.insert(p.end(), {'E', 'O', 'F'});
+  return p;
+}
+
+TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
+  MakeCart("cart = flash-4m");
+  const auto image = MakeImage(4 * kChunk);
+  const std::string path = File("game.gba", image);
+  const std::string patch = File("fix.ips", Patch(0x10001, "ABCD"));
+  Outcome r = RunCli(Args({"write", path, "--ips", patch}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "IpsFileName = " + patch,
+                "-->Ips Applied<--", "Game Name = GBA Tests", "Game Code = 1337", "Time = # Sec"});
+  auto expected = image;
+  std::copy_n("ABCD", 4, expected.begin() + 0x10001);
+  auto flash = Flash();
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
+
+  // A file that is no patch: the window's command writes unpatched; asked for on the command line,
+  // that is not the result the user wanted, so it is reported as a failure.
+  const std::string junk = File("junk.ips", std::vector<std::uint8_t>(20, 'x'));
+  r = RunCli(Args({"write", path, "--ips", junk}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
+  EXPECT_NE(r.errText.find("IPS patch was not applied"), std::string::npos);
+}
+
+// --- the program around the commands -----------------------------------------------------------
+
+TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"format"},
+      {"--bogus", "info"},
+      {"write"},
+      {"--speed", "9", "erase"},
+      {"--yes", "--no", "erase"},
+      {"--port", "lpt9", "info"},
+      {"info", "extra"},
+      {"--ips", "p.ips", "erase"},
+      {},
+  };
+  for (const auto& rest : bad) {
+    std::vector<std::string> args = {"--virtual", cart.string()};
+    args.insert(args.end(), rest.begin(), rest.end());
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 2) << r.errText;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_TRUE(r.errText.starts_with("brevomat-cli: ")) << r.errText;
+    EXPECT_FALSE(fs::exists(cart)) << "the virtual cart was created for a bad command line";
+  }
+  // A patch that cannot be read is caught before the cart is opened.
+  const Outcome r = RunCli(Args({"write", "game.gba", "--ips", (root / "nope.ips").string()}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_FALSE(fs::exists(cart));
+}
+
+TEST_F(CliProgram, HelpVersionAndBadCartDirectories) {
+  Outcome r = RunCli({"--help"});
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_TRUE(r.out.front().starts_with("Usage: brevomat-cli"));
+  r = RunCli({"--version"});
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(r.out.front(), "Tarvex Brevomat 1.2nt");
+
+  MakeCart("cart = flash-9m");
+  r = RunCli(Args({"info"}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.errText.find("line 1"), std::string::npos) << r.errText;
+  EXPECT_EQ(fs::file_size(cart / "cart.conf"), std::string("cart = flash-9m\ntiming = fast\n").size());
+}
+
+TEST_F(CliProgram, ACartThatCannotBeSavedFailsTheRun) {
+  MakeCart("cart = flash-4m");
+  FillFlash(k4M, 0x00);
+  // A directory where the temporary copy of flash.bin would go: the write-back cannot succeed.
+  fs::create_directories(cart / "flash.bin.tmp" / "keep");
+  const Outcome r = RunCli(Args({"--yes", "erase"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "Cart Erase Ok", "Time = # Sec"});
+  EXPECT_NE(r.errText.find("not saved"), std::string::npos) << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: Cart Erase Ok");
+  EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00)) << "the old flash.bin must survive";
+}
+
+TEST_F(CliProgram, WithoutVirtualTheRealPortNeedsItsRights) {
+  // As root the program is started without the capability, so that no real port is touched.
+  std::vector<std::string> wrapper;
+  if (geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv";
+    wrapper = {"/usr/bin/setpriv", "--bounding-set=-sys_rawio", "--"};
+  }
+  const Outcome r = RunCli({"info"}, {}, wrapper);
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << r.errText;
+}
+
+}  // namespace
+}  // namespace brevomat::testing
