@@ -1,0 +1,99 @@
+// Test helpers for the window: a dialog provider that answers from queues and records what was
+// asked, a temporary working directory per test, and the window on a recording port.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/gui/DialogProvider.h"
+#include "shell/gui/MainWindow.h"
+#include "support/RecordingBackend.h"
+
+namespace brevomat::testing {
+
+// Clicks a radio item on its indicator, as a user would.
+inline void ClickItem(gui::RadioGroup* group, int index) {
+  QRadioButton* item = group->Item(index);
+  QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(6, item->height() / 2));
+}
+
+class ScriptedDialogs final : public gui::DialogProvider {
+ public:
+  struct Question {
+    QString text, caption;
+  };
+  struct FileDialogUse {
+    std::string name;
+    QString filter;
+    bool multiSelect;
+    QString currentFile;
+  };
+
+  std::deque<bool> answers;             // Yes/No; No when empty
+  std::deque<QStringList> fileAnswers;  // empty list = cancel; cancel when the queue is empty
+  std::vector<Question> questions;
+  std::vector<FileDialogUse> fileDialogs;
+  std::vector<QString> exceptions;
+  // Runs in place of a modal Form2/Form3; default: the dialog's exec() loop.
+  std::function<void(QDialog&)> onModal;
+  // Runs while a file dialog is "open", before it answers.
+  std::function<void()> onFileDialog;
+
+  bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
+    questions.push_back({text, caption});
+    if (answers.empty()) return false;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  QStringList RunFileDialog(QWidget*, const gui::FileDialogSpec& dialog, bool multiSelect,
+                            const QString& currentFile) override {
+    fileDialogs.push_back({dialog.name, QString::fromLatin1(dialog.filter), multiSelect, currentFile});
+    if (onFileDialog) onFileDialog();
+    if (fileAnswers.empty()) return {};
+    QStringList a = fileAnswers.front();
+    fileAnswers.pop_front();
+    return a;
+  }
+  void ShowModal(QDialog& dialog) override {
+    if (onModal)
+      onModal(dialog);
+    else
+      dialog.exec();
+  }
+  void ShowException(QWidget*, const QString& message) override { exceptions.push_back(message); }
+};
+
+// Each test runs in its own empty working directory, as a user starting the program there.
+class InTempDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    previous_ = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+  }
+  void TearDown() override { QDir::setCurrent(previous_); }
+
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+  std::string ConfigPath() const { return dir_.filePath(QStringLiteral("config.sav")).toStdString(); }
+
+  std::unique_ptr<gui::TForm1> Start(bool driverActive = true) {
+    return std::make_unique<gui::TForm1>(std::make_unique<gui::FixedPortDriver>(port, driverActive),
+                                         &dialogs);
+  }
+
+  QTemporaryDir dir_;
+  QString previous_;
+  RecordingBackend port;
+  ScriptedDialogs dialogs;
+};
+
+}  // namespace brevomat::testing

@@ -1,0 +1,270 @@
+// The main window: layout, idle and running states, the small handlers, closing mid-command.
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+
+#include "GuiTestSupport.h"
+
+namespace brevomat::testing {
+namespace {
+
+using gui::TForm1;
+
+struct ControlSpec {
+  const char* name;
+  const char* caption;
+  const char* hint;
+  QRect geometry;  // width/height 0: the size is the control's own
+};
+
+const ControlSpec kControls[] = {
+    {"Write", "Write Flash", "Write To Cart", {163, 8, 74, 26}},
+    {"WriteMulti", "Write Multi", "Write Multi-files to Cart", {244, 8, 75, 26}},
+    {"SetPreBoot", "Set Pre Boot", "Set Multi-Boot File", {325, 8, 75, 26}},
+    {"SWrite", "Write Saver", "Write Saver Data to Cart", {163, 41, 75, 26}},
+    {"SRead", "Backup Saver", "Read Saver Data to File", {244, 41, 75, 26}},
+    {"Read", "Backup Game", "Read Cart to File", {325, 41, 75, 26}},
+    {"Stop", "Stop", "", {244, 89, 75, 26}},
+    {"Exit", "Exit", "", {325, 89, 75, 26}},
+    {"MemoClear", "Clear", "", {20, 115, 60, 13}},
+    {"EraseFlash", "EraseFlash", "", {16, 321, 59, 26}},
+    {"WT", "&WT", "Write Test", {172, 321, 39, 26}},
+    {"VT", "&VT", "Verify Test", {213, 321, 39, 26}},
+    {"Verify", "Verify Game", "Verify Cart with File", {260, 321, 69, 26}},
+    {"SVerify", "Verify Saver", "Verify Saver Data with File", {333, 321, 68, 26}},
+};
+
+const char* const kLockedSet[] = {"EraseFlash", "RadioIps",   "MemoClear", "Port_sel", "RadioSpeed",
+                                  "WriteMulti", "SetPreBoot", "Write",     "Verify",   "Read",
+                                  "SWrite",     "SVerify",    "SRead",     "Exit",     "Memo1",
+                                  "VT",         "WT"};
+
+QWidget* Control(TForm1& form, const char* name) {
+  QWidget* w = form.findChild<QWidget*>(QString::fromLatin1(name));
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
+QStringList Items(gui::RadioGroup* group) {
+  QStringList items;
+  for (int i = 0; i < group->ItemCount(); ++i) items << group->Item(i)->text();
+  return items;
+}
+
+class MainWindowTest : public InTempDirectory {};
+
+TEST_F(MainWindowTest, LayoutAfterStartUp) {
+  auto form = Start();
+  EXPECT_EQ(form->windowTitle(), "Tarvex Brevomat 1.2nt");
+  EXPECT_EQ(form->objectName(), "Form1");
+  EXPECT_EQ(form->size(), QSize(418, 418));
+  for (const ControlSpec& c : kControls) {
+    auto* button = qobject_cast<QAbstractButton*>(Control(*form, c.name));
+    ASSERT_NE(button, nullptr) << c.name;
+    EXPECT_EQ(button->text(), c.caption) << c.name;
+    EXPECT_EQ(button->toolTip(), c.hint) << c.name;
+    EXPECT_EQ(button->geometry(), c.geometry) << c.name;
+    const bool hidden = std::string(c.name) == "WT" || std::string(c.name) == "VT" ||
+                        std::string(c.name) == "Verify" || std::string(c.name) == "SVerify";
+    EXPECT_EQ(button->isHidden(), hidden) << c.name;
+  }
+  // "&" marks the accelerator letter.
+  EXPECT_EQ(form->WT->shortcut(), QKeySequence(QStringLiteral("Alt+W")));
+  EXPECT_EQ(form->VT->shortcut(), QKeySequence(QStringLiteral("Alt+V")));
+
+  EXPECT_EQ(form->Port_sel->title(), "Printer Port No.");
+  EXPECT_EQ(Items(form->Port_sel), QStringList({"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}));
+  EXPECT_EQ(form->Port_sel->geometry(), QRect(10, 7, 91, 106));
+  EXPECT_EQ(form->RadioSpeed->title(), "Speed");
+  EXPECT_EQ(Items(form->RadioSpeed), QStringList({"4", "3", "2", "1"}));
+  EXPECT_EQ(form->RadioSpeed->geometry(), QRect(107, 7, 47, 106));
+  EXPECT_EQ(form->RadioIps->title(), "IPS Apply");
+  EXPECT_EQ(Items(form->RadioIps), QStringList({"OFF", "ON"}));
+  EXPECT_EQ(form->RadioIps->geometry(), QRect(168, 72, 65, 53));
+  EXPECT_EQ(form->Port_sel->ItemIndex(), 0);
+  EXPECT_EQ(form->RadioSpeed->ItemIndex(), 0);
+  EXPECT_EQ(form->RadioIps->ItemIndex(), 0);
+
+  EXPECT_EQ(Control(*form, "Memo1")->geometry(), QRect(16, 128, 377, 185));
+  EXPECT_TRUE(form->Memo1->isReadOnly());
+  EXPECT_EQ(form->Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(Control(*form, "ProgressBar1")->geometry(), QRect(16, 368, 337, 18));
+  EXPECT_EQ(form->ProgressBar1->minimum(), 0);
+  EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+  // The labels sit at their design places and start empty.
+  EXPECT_EQ(Control(*form, "Status")->pos(), QPoint(16, 352));
+  EXPECT_EQ(Control(*form, "Time")->pos(), QPoint(360, 352));
+  EXPECT_EQ(form->Status->text(), "");
+  EXPECT_EQ(form->Time->text(), "");
+  EXPECT_EQ(form->Timer1->interval(), 1000);
+
+  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  // The two dialogs exist, hidden, from the start.
+  EXPECT_EQ(form->Form2->windowTitle(), "Select Cart size");
+  EXPECT_EQ(form->Form3->windowTitle(), "Bank and Size Select");
+  EXPECT_FALSE(form->Form2->isVisible());
+  EXPECT_FALSE(form->Form3->isVisible());
+}
+
+TEST_F(MainWindowTest, IdleAndRunningSwitchExactlyTheLockedSet) {
+  auto form = Start();
+  auto expectState = [&](bool running) {
+    for (const char* name : kLockedSet) EXPECT_EQ(Control(*form, name)->isEnabled(), !running) << name;
+    EXPECT_EQ(form->Stop->isEnabled(), running);
+    EXPECT_EQ(form->Timer1->isActive(), running);
+  };
+  expectState(false);
+  EXPECT_TRUE(form->core().frame.StopFlag);
+
+  form->core().frame.BeginOperation();
+  expectState(true);
+  EXPECT_EQ(form->Time->text(), "0 Sec");
+  // While running only Stop answers a click.
+  QTest::mouseClick(form->MemoClear, Qt::LeftButton);
+  EXPECT_EQ(form->Memo1->Lines().size(), 1);
+  QTest::mouseClick(form->Stop, Qt::LeftButton);
+  EXPECT_TRUE(form->core().frame.StopFlag);
+  expectState(true);  // still running until the loop polls the flag
+  EXPECT_TRUE(form->core().frame.PollStop());
+  expectState(false);
+  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO", "Stop process !!!"}));
+}
+
+TEST_F(MainWindowTest, Timer1CountsSecondsWhileRunning) {
+  auto form = Start();
+  form->core().frame.BeginOperation();
+  QElapsedTimer clock;
+  clock.start();
+  while (form->core().frame.ElapsedSeconds < 1 && clock.elapsed() < 5000) QTest::qWait(50);
+  form->core().frame.EndOperation();
+  EXPECT_GE(form->core().frame.ElapsedSeconds, 1);
+  EXPECT_EQ(form->Time->text(), QString::number(form->core().frame.ElapsedSeconds) + " Sec");
+}
+
+TEST_F(MainWindowTest, SeparatorLineBeforeEveryCommandButTheFirst) {
+  auto form = Start();
+  // Both file dialogs cancelled; the second command is still set off by one empty line.
+  QTest::mouseClick(form->Write, Qt::LeftButton);
+  QTest::mouseClick(form->Write, Qt::LeftButton);
+  EXPECT_EQ(form->Memo1->Lines(),
+            QStringList({"Use DLPortIO", "Write To Cart Cancel", "", "Write To Cart Cancel"}));
+  ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
+  EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
+  EXPECT_EQ(dialogs.fileDialogs[0].filter, gui::kGameFilter);
+  EXPECT_FALSE(dialogs.fileDialogs[0].multiSelect);
+  // EraseFlash on a port with no adapter behind it: the same convention.
+  QTest::mouseClick(form->EraseFlash, Qt::LeftButton);
+  const QStringList lines = form->Memo1->Lines();
+  ASSERT_GE(lines.size(), 6);
+  EXPECT_EQ(lines[4], "");
+  EXPECT_EQ(lines.last(), "No Adaptor Found!");
+}
+
+TEST_F(MainWindowTest, ClearEmptiesTheLog) {
+  auto form = Start();
+  form->AppendLog("one");
+  form->AppendLog("");
+  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO", "one", ""}));
+  QTest::mouseClick(form->MemoClear, Qt::LeftButton);
+  EXPECT_TRUE(form->Memo1->Lines().isEmpty());
+  form->AppendLog("");
+  EXPECT_EQ(form->Memo1->Lines(), QStringList({""}));
+}
+
+TEST_F(MainWindowTest, PortSelectionDerivesTheFiveAddresses) {
+  auto form = Start();
+  ClickItem(form->Port_sel, 2);
+  const Link& link = form->core().link;
+  EXPECT_EQ(link.DataPort, 0x3BC);
+  EXPECT_EQ(link.StatusPort, 0x3BD);
+  EXPECT_EQ(link.ControlPort, 0x3BE);
+  EXPECT_EQ(link.EppAddressPort, 0x3BF);
+  EXPECT_EQ(link.EppDataPort, 0x3C0);
+  ClickItem(form->Port_sel, 1);
+  EXPECT_EQ(link.DataPort, 0x278);
+  form->Port_sel->SetItemIndex(-1);
+  form->Port_selClick();
+  EXPECT_EQ(link.DataPort, 0x378);
+}
+
+TEST_F(MainWindowTest, HiddenButtonsDoNothingWhenShown) {
+  auto form = Start();
+  port.calls.clear();
+  for (QAbstractButton* b :
+       {static_cast<QAbstractButton*>(form->Verify), static_cast<QAbstractButton*>(form->SVerify),
+        static_cast<QAbstractButton*>(form->WT), static_cast<QAbstractButton*>(form->VT)}) {
+    b->show();
+    QTest::mouseClick(b, Qt::LeftButton);
+  }
+  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_TRUE(dialogs.fileDialogs.empty());
+}
+
+TEST_F(MainWindowTest, ExitReleasesTheLinkAndAsksToEndWithStatusZero) {
+  auto form = Start();
+  int status = -1;
+  QObject::connect(form.get(), &TForm1::ExitRequested, [&](int s) { status = s; });
+  port.calls.clear();
+  QTest::mouseClick(form->Exit, Qt::LeftButton);
+  EXPECT_EQ(status, 0);
+  ASSERT_FALSE(port.calls.empty());
+  EXPECT_EQ(port.calls.back(), Wb(0x37A, 4));
+}
+
+TEST_F(MainWindowTest, CloseBoxDuringACommandStopsItAndClosesAfterwards) {
+  auto form = Start();
+  form->show();
+  bool closedDuringCommand = true;
+  dialogs.onFileDialog = [&] {
+    EXPECT_TRUE(form->CommandRunning());
+    form->close();
+    closedDuringCommand = !form->isVisible();
+    EXPECT_TRUE(form->core().frame.StopFlag);
+  };
+  QTest::mouseClick(form->Write, Qt::LeftButton);
+  EXPECT_FALSE(closedDuringCommand);
+  EXPECT_FALSE(form->CommandRunning());
+  QElapsedTimer clock;
+  clock.start();
+  while (form->isVisible() && clock.elapsed() < 5000) QCoreApplication::processEvents();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->core().frame.CurrentFile, nullptr);
+}
+
+TEST_F(MainWindowTest, CloseBoxWhenIdleClosesAtOnce) {
+  auto form = Start();
+  form->show();
+  EXPECT_TRUE(form->close());
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, DriverDeclinedEndsTheSetUpEarly) {
+  auto form = Start(/*driverActive=*/false);
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_EQ(dialogs.questions[0].text, "Could not open the DriverLINX driver.");
+  EXPECT_EQ(dialogs.questions[0].caption, "");
+  EXPECT_FALSE(form->SetupCompleted());
+  EXPECT_TRUE(form->Memo1->Lines().isEmpty());
+  EXPECT_FALSE(QFile::exists(QStringLiteral("config.sav")));
+  // Nothing is written even by Exit, and the port was never attached.
+  form->ExitClick();
+  EXPECT_FALSE(QFile::exists(QStringLiteral("config.sav")));
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_FALSE(form->core().port.Attached());
+}
+
+TEST_F(MainWindowTest, DriverAcceptedGoesOnAsUsual) {
+  dialogs.answers = {true};
+  auto form = Start(/*driverActive=*/false);
+  EXPECT_TRUE(form->SetupCompleted());
+  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_TRUE(QFile::exists(QStringLiteral("config.sav")));
+  EXPECT_TRUE(form->WT->isHidden());
+}
+
+}  // namespace
+}  // namespace brevomat::testing
