@@ -121,7 +121,7 @@ TEST(EraseFlashTest, EraseErrorStopsAtTheBlockWithCleanUpWrites) {
   EXPECT_EQ(rig.cart.Flash()[0x60000], 0x00);
 }
 
-TEST(EraseFlashTest, ChipThatNeverBecomesReady) {
+TEST(EraseFlashTest, EraseThatNeverFinishesRunsOutOfPolls) {
   CartRig rig;
   ASSERT_TRUE(DetectAdapter(rig.core));
   ASSERT_TRUE(IdentifyFlash(rig.core));
@@ -129,12 +129,31 @@ TEST(EraseFlashTest, ChipThatNeverBecomesReady) {
   rig.core.frame.BeginOperation();
   rig.tee.cartWrites.clear();
   EXPECT_FALSE(EraseFlashBlock(rig.core, 0x30000));
-  // Not ready within 32,768 polls: clear status at the block, read array.
+  // The erase phase waits 524,288 polls for a clean 0x80, then clears status at the block and
+  // returns the chip to read array.
   const auto& w = rig.tee.cartWrites;
   ASSERT_GE(w.size(), 2u);
   EXPECT_EQ(w[w.size() - 2], (testing::CartWrite{0x30000, 0x50}));
   EXPECT_EQ(w[w.size() - 1], (testing::CartWrite{0, 0xFF}));
+  EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0x30000, 0xD0}), 1);
+  EXPECT_TRUE(rig.window.log.size() == 1);  // no Stop, no message of its own
+}
+
+TEST(EraseFlashTest, BusyChipBeforeTheEraseRunsOutOfReadyPolls) {
+  CartRig rig;
+  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(IdentifyFlash(rig.core));
+  rig.cart.Faults().neverReady = true;
+  rig.core.frame.BeginOperation();
+  EXPECT_FALSE(EraseFlashBlock(rig.core, 0));  // leaves the chip busy for good
+  rig.tee.cartWrites.clear();
+  EXPECT_FALSE(EraseFlashBlock(rig.core, 0x10000));
+  const auto& w = rig.tee.cartWrites;
   EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0, 0x70}), 32768);
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_EQ(w[w.size() - 2], (testing::CartWrite{0x10000, 0x50}));
+  EXPECT_EQ(w[w.size() - 1], (testing::CartWrite{0, 0xFF}));
+  EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0x10000, 0x20}), 0);
 }
 
 TEST(EraseFlashTest, SetupStatusB0RepeatsTheSetupCommand) {

@@ -249,14 +249,15 @@ TEST_F(WriteTest, IpsPatchLandsInBothPassesAndAcrossChunks) {
 
 TEST_F(WriteTest, IpsRecordInThePaddingOfAPartialChunkIsWritten) {
   const Bytes image = MakeImage(40000, 12);
-  const std::string patch = rig->File("pad.ips", Patch({{0x9000, {0x42, 0x43}}}));
+  const std::string patch = rig->File("pad.ips", Patch({{0xA000, {0x42, 0x43}}}));
   rig->window.radioIps = 1;
   rig->window.openDialog3 = {patch};
   Write(image, {true});
   EXPECT_EQ(rig->window.status, "Write Cart ok");
-  EXPECT_EQ(rig->cart.Flash()[0x9000], 0x42);
-  EXPECT_EQ(rig->cart.Flash()[0x9001], 0x43);
-  EXPECT_EQ(rig->cart.Flash()[0x9002], 0xFF);
+  EXPECT_EQ(rig->cart.Flash()[0x9FFF], 0xFF);
+  EXPECT_EQ(rig->cart.Flash()[0xA000], 0x42);
+  EXPECT_EQ(rig->cart.Flash()[0xA001], 0x43);
+  EXPECT_EQ(rig->cart.Flash()[0xA002], 0xFF);
 }
 
 TEST_F(WriteTest, CancelledIpsDialogWritesUnpatched) {
@@ -272,7 +273,7 @@ TEST_F(WriteTest, CancelledIpsDialogWritesUnpatched) {
 
 TEST_F(WriteTest, MalformedIpsPatchIsReportedAndTheImageWrittenUnpatched) {
   const Bytes image = MakeImage(0x8000, 14);
-  const std::string patch = rig->File("bad.ips", Patch({{0x10, {}}}));  // a length-0 record
+  const std::string patch = rig->File("bad.ips", Patch({{0x10, {}}, {0x20, {1}}}));  // a length-0 record
   rig->window.radioIps = 1;
   rig->window.openDialog3 = {patch};
   Write(image);
