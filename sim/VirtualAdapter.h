@@ -29,6 +29,8 @@ struct AdapterConfig {
   std::uint64_t nsPerByteAccess = 1000;  // one byte cycle on the cable; a 16-bit access is two
 };
 
+// Every access this back end receives is counted and advances the clock, also those to ports of
+// another base (they take the same time on the bus); only the adapter's own ports are decoded.
 struct AdapterCounters {
   std::uint64_t byteReads = 0, byteWrites = 0, wordReads = 0, wordWrites = 0, violations = 0;
 };
