@@ -1,0 +1,72 @@
+// brevomat-virtual's window end to end: the same window on the virtual cart in virtual-cart/ of
+// the working directory, driven by clicks, with the file dialog and the questions answered here.
+#include <QTest>
+#include <filesystem>
+
+#include "GuiTestSupport.h"
+#include "sim/CartDirectory.h"
+#include "support/TestImages.h"
+
+namespace brevomat::testing {
+namespace {
+
+class VirtualWindowTest : public InTempDirectory {};
+
+bool EndsWithSeconds(const QString& line) {
+  return line.startsWith(QStringLiteral("Time = ")) && line.endsWith(QStringLiteral(" Sec"));
+}
+
+TEST_F(VirtualWindowTest, WriteFlashThenEraseFlash) {
+  const std::filesystem::path cartDir = std::filesystem::current_path() / "virtual-cart";
+  std::string error;
+  auto cart = sim::VirtualCart::Open(cartDir, error);
+  ASSERT_NE(cart, nullptr) << error;
+  ASSERT_TRUE(std::filesystem::is_directory(cartDir));  // created on first start
+
+  const std::vector<std::uint8_t> image = MakeImage(0x10000);
+  const std::string game = Path(QStringLiteral("game.gba")).toStdString();
+  WriteBytes(game, image);
+
+  auto form = std::make_unique<gui::TForm1>(std::make_unique<gui::FixedPortDriver>(cart->Port()), &dialogs);
+  ASSERT_TRUE(form->SetupCompleted());
+  form->show();
+
+  dialogs.fileAnswers = {QStringList{QString::fromStdString(game)}};
+  QTest::mouseClick(form->Write, Qt::LeftButton);
+  QStringList log = form->Memo1->Lines();
+  ASSERT_EQ(log.size(), 7) << log.join('|').toStdString();
+  EXPECT_EQ(log.mid(0, 6),
+            QStringList({"Use DLPortIO", "PortMode = EPP", "FileName = " + QString::fromStdString(game),
+                         "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337"}));
+  EXPECT_TRUE(EndsWithSeconds(log[6])) << log[6].toStdString();
+  EXPECT_EQ(form->Status->text(), "Write Cart ok");
+  EXPECT_EQ(form->ProgressBar1->value(), 100);
+  EXPECT_TRUE(form->Exit->isEnabled());
+  EXPECT_FALSE(form->Stop->isEnabled());
+  ASSERT_NE(cart->Flash(), nullptr);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), cart->Flash()->Flash().begin()));
+
+  dialogs.answers = {true};
+  QTest::mouseClick(form->EraseFlash, Qt::LeftButton);
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_EQ(dialogs.questions[0].text, "Do You want to Erase Flash Data?");
+  EXPECT_EQ(dialogs.questions[0].caption, "Erase Flash");
+  log = form->Memo1->Lines();
+  ASSERT_GE(log.size(), 11);
+  EXPECT_EQ(log[7], "");
+  EXPECT_EQ(log[8], "PortMode = EPP");
+  EXPECT_EQ(log[log.size() - 2], "Cart Erase Ok");
+  EXPECT_TRUE(EndsWithSeconds(log.last()));
+  EXPECT_EQ(form->Status->text(), "Cart Erase Ok");
+
+  // Exit, and the cart goes back to its directory as the program does it.
+  QTest::mouseClick(form->Exit, Qt::LeftButton);
+  form.reset();
+  ASSERT_TRUE(cart->Close(error)) << error;
+  const std::vector<std::uint8_t> flash = ReadBytes(cartDir / "flash.bin");
+  ASSERT_EQ(flash.size(), 8u << 20);
+  EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
+}
+
+}  // namespace
+}  // namespace brevomat::testing
