@@ -97,6 +97,10 @@ int RunProgram(int argc, char** argv) {
     Complain("the IPS patch was not applied (see the log): the image was written unpatched");
     ok = false;
   }
+  if (console.LogLost()) {
+    Complain("the log could not be written to standard output");
+    ok = false;
+  }
   core.frame.CloseCurrentFile();
   core.port.Detach();
   if (cart) {

@@ -22,6 +22,9 @@ void InstallInterruptHandler() {
   // No SA_RESTART: a question waiting on the terminal is interrupted and answered No.
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
+  // A log reader that goes away (a pager quit early) must not kill a command halfway through
+  // the cart: the lost log lines are the lesser harm, the command runs to its end.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool InterruptPending() { return g_interrupt != 0; }
@@ -32,9 +35,9 @@ ConsoleWindow::ConsoleWindow(const CliOptions& options, const ConsoleStreams& st
 
 void ConsoleWindow::AppendLog(std::string_view line) {
   EraseProgress();
-  std::fwrite(line.data(), 1, line.size(), streams_.out);
-  std::fputc('\n', streams_.out);
-  std::fflush(streams_.out);
+  const bool written = std::fwrite(line.data(), 1, line.size(), streams_.out) == line.size() &&
+                       std::fputc('\n', streams_.out) != EOF && std::fflush(streams_.out) == 0;
+  if (!written) logLost_ = true;
   DrawProgress();
 }
 

@@ -18,7 +18,7 @@
 namespace brevomat::cli {
 
 // Ctrl-C: the first press only asks the running command to stop at its next poll; the handler is
-// then reset, so a second press ends a program that no longer polls.
+// then reset, so a second press ends a program that no longer polls. Also ignores SIGPIPE.
 void InstallInterruptHandler();
 bool InterruptPending();
 void ClearInterrupt();
@@ -38,6 +38,8 @@ class ConsoleWindow final : public Window {
   // The frame whose StopClick and Timer1Timer the console triggers.
   void AttachFrame(OperationFrame& frame) { frame_ = &frame; }
   const std::string& Status() const { return status_; }
+  // A log line could not be written to standard output (its reader went away, a full disk).
+  bool LogLost() const { return logLost_; }
   // Ends a progress line that is still on the terminal.
   void FinishProgress();
 
@@ -76,6 +78,7 @@ class ConsoleWindow final : public Window {
   bool progressShown_ = false;
   bool timerRunning_ = false;
   bool inPump_ = false;
+  bool logLost_ = false;
   Clock::time_point nextTick_{};
 };
 
