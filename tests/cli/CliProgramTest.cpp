@@ -217,6 +217,20 @@ TEST_F(CliProgram, InfoOnAPlainGameCartShowsTheHeaderButFails) {
 }
 
 TEST_F(CliProgram, PortAndSpeedReachDetection) {
+  MakeCart("cart = flash-8m");
+  // Speed "1" runs every cycle after detection in SPP: the same info takes longer on the cable.
+  auto modelled = [](const Outcome& o) {
+    const std::string key = "modelled hardware time: ";
+    const std::size_t at = o.errText.find(key);
+    return at == std::string::npos ? -1.0 : std::stod(o.errText.substr(at + key.size()));
+  };
+  const Outcome fast = RunCli(Args({"--speed", "4", "info"}));
+  const Outcome slow = RunCli(Args({"--speed", "1", "info"}));
+  ExpectLog(slow, {"PortMode = EPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+  EXPECT_GT(modelled(fast), 0.0);
+  EXPECT_GT(modelled(slow), modelled(fast));
+
+  fs::remove_all(cart);
   MakeCart("adapter = none");
   Outcome r = RunCli(Args({"info"}));
   EXPECT_EQ(r.exit, 1);

@@ -1,5 +1,6 @@
-// The console's answers to the commands: questions, dialogs, Ctrl-C as the Stop button, and the
-// progress line, with the standard streams replaced by temporary files.
+// What the runs of the built program cannot show: questions asked on a terminal, Ctrl-C pressed
+// before an operation began, and the progress line, with the standard streams replaced by
+// temporary files. (Answers by option, dialogs and radio groups are proven by those runs.)
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -42,18 +43,6 @@ class Console : public ::testing::Test {
   ConsoleStreams streams;
 };
 
-TEST_F(Console, LogLinesGoToStandardOutputAndStatusIsKept) {
-  ConsoleWindow w(options, streams);
-  w.AppendLog("PortMode = EPP");
-  w.AppendLog("");
-  w.SetStatusText("Cart Erasing...");
-  w.SetStatusText("Cart Erase Ok");
-  EXPECT_EQ(Contents(streams.out), "PortMode = EPP\n\n");
-  EXPECT_EQ(w.Status(), "Cart Erase Ok");
-  EXPECT_EQ(Contents(streams.err), "") << "no progress line when standard error is no terminal";
-  EXPECT_FALSE(w.LogLost());
-}
-
 TEST_F(Console, QuestionsOnTheTerminal) {
   streams.inIsTerminal = true;
   ConsoleWindow w(options, streams);
@@ -64,57 +53,6 @@ TEST_F(Console, QuestionsOnTheTerminal) {
   EXPECT_FALSE(w.AskYesNo("Do You want to Continue?", "File Size Error")) << "end of input is No";
   EXPECT_NE(Contents(streams.err).find("Erase Flash: Do You want to Erase Flash Data? [y/N] "),
             std::string::npos);
-}
-
-TEST_F(Console, QuestionsAnsweredByOptionOrNobody) {
-  {
-    ConsoleWindow w(options, streams);  // not a terminal, no option: No without reading
-    Input("y\n");
-    EXPECT_FALSE(w.AskYesNo("Do You want to Continue?", "File Size Error"));
-  }
-  options.answers = Answers::Yes;
-  EXPECT_TRUE(ConsoleWindow(options, streams).AskYesNo("Do You want to Continue?", "File Size Error"));
-  options.answers = Answers::No;
-  streams.inIsTerminal = true;
-  EXPECT_FALSE(ConsoleWindow(options, streams).AskYesNo("Do You want to Continue?", "File Size Error"));
-  const std::string err = Contents(streams.err);
-  EXPECT_NE(err.find("not a terminal"), std::string::npos);
-  EXPECT_NE(err.find("Yes (--yes)"), std::string::npos);
-  EXPECT_NE(err.find("No (--no)"), std::string::npos);
-}
-
-TEST_F(Console, DialogsAndRadioGroupsComeFromTheOptions) {
-  options.image = "game.gba";
-  options.portIndex = 1;
-  options.speedIndex = 2;
-  ConsoleWindow w(options, streams);
-  std::vector<std::string> files;
-  ASSERT_TRUE(w.ExecuteOpenDialog1(false, files));
-  EXPECT_EQ(files, std::vector<std::string>{"game.gba"});
-  std::string file;
-  EXPECT_FALSE(w.ExecuteOpenDialog3(file)) << "no --ips: the patch dialog is cancelled";
-  EXPECT_EQ(w.RadioIpsIndex(), 0);
-  EXPECT_EQ(w.PortSelIndex(), 1);
-  EXPECT_EQ(w.RadioSpeedIndex(), 2);
-  EXPECT_FALSE(w.ExecuteOpenDialog2(file));
-  EXPECT_FALSE(w.ExecuteSaveDialog1(file));
-  std::int32_t chunks = 77;
-  w.ShowForm2(3, chunks);
-  EXPECT_EQ(chunks, 0);
-  std::uint8_t bank = 1, size = 1;
-  w.ShowForm3(bank, size);
-  EXPECT_EQ(bank, 255);
-  EXPECT_EQ(size, 255);
-
-  options.ips = true;
-  options.ipsPatch = "fix.ips";
-  ConsoleWindow withIps(options, streams);
-  ASSERT_TRUE(withIps.ExecuteOpenDialog3(file));
-  EXPECT_EQ(file, "fix.ips");
-  EXPECT_EQ(withIps.RadioIpsIndex(), 1);
-
-  options.image.clear();
-  EXPECT_FALSE(ConsoleWindow(options, streams).ExecuteOpenDialog1(false, files));
 }
 
 TEST_F(Console, CtrlCIsTheStopButtonEvenWhenPressedEarly) {
