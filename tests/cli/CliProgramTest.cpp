@@ -43,11 +43,14 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Runs the program; `onErr` sees standard error as it grows and may signal the child.
-// `wrapper` names a program (and its arguments) that starts brevomat-cli in turn.
-Outcome RunCli(const std::vector<std::string>& args,
-               const std::function<void(pid_t, const std::string&)>& onErr = {},
-               const std::vector<std::string>& wrapper = {}, bool closeStdout = false) {
+struct RunOptions {
+  std::function<void(pid_t, const std::string&)> onErr = {};  // sees standard error as it grows
+  std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
+  bool closeStdout = false;                                   // nobody reads the log
+  std::string cwd = {};                                       // working directory, if not the test's
+};
+
+Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {}) {
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) ADD_FAILURE() << "pipe";
   posix_spawn_file_actions_t actions;
@@ -58,7 +61,7 @@ Outcome RunCli(const std::vector<std::string>& args,
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
 
-  std::vector<std::string> argStore = wrapper;
+  std::vector<std::string> argStore = opt.wrapper;
   argStore.push_back(BREVOMAT_CLI_PATH);
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -80,7 +83,7 @@ Outcome RunCli(const std::vector<std::string>& args,
   std::string out, err;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   int open = 2;
-  if (closeStdout) {  // nobody reads the log
+  if (opt.closeStdout) {
     close(outPipe[0]);
     fds[0].fd = -1;
     open = 1;
@@ -98,7 +101,7 @@ Outcome RunCli(const std::vector<std::string>& args,
         continue;
       }
       (i == 0 ? out : err).append(buf, static_cast<std::size_t>(n));
-      if (i == 1 && onErr) onErr(pid, err);
+      if (i == 1 && opt.onErr) opt.onErr(pid, err);
     }
   }
   int status = 0;
@@ -318,12 +321,12 @@ TEST_F(CliProgram, CtrlCStopsAnEraseAtItsNextPoll) {
   MakeCart("cart = flash-8m", false);
   FillFlash(k8M, 0x00);
   bool sent = false;
-  const Outcome r = RunCli(Args({"--yes", "erase"}), [&](pid_t pid, const std::string& err) {
-    if (!sent && err.find("Erase Flash Data? Yes") != std::string::npos) {
-      kill(pid, SIGINT);
-      sent = true;
-    }
-  });
+  const Outcome r = RunCli(Args({"--yes", "erase"}), {.onErr = [&](pid_t pid, const std::string& err) {
+                             if (!sent && err.find("Erase Flash Data? Yes") != std::string::npos) {
+                               kill(pid, SIGINT);
+                               sent = true;
+                             }
+                           }});
   ASSERT_TRUE(sent);
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "Stop process !!!", "Cart Erase Error!!!", "Time = # Sec"});
@@ -340,8 +343,10 @@ TEST_F(CliProgram, WriteProgramsAndVerifiesOnBothChips) {
     fs::remove_all(cart);
     MakeCart(conf);
     FillFlash(size, 0x00);
-    const Outcome r = RunCli(Args({"write", path}));
+    // Run where the window program would keep its settings: the command line has none.
+    const Outcome r = RunCli(Args({"write", path}), {.cwd = root.string()});
     EXPECT_EQ(r.exit, 0) << conf;
+    EXPECT_FALSE(fs::exists(root / "config.sav"));
     ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 65536", "Game Name = GBA Tests",
                   "Game Code = 1337", "Time = # Sec"});
     EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
@@ -511,7 +516,7 @@ TEST_F(CliProgram, ACartThatCannotBeSavedFailsTheRun) {
 TEST_F(CliProgram, ALogReaderThatGoesAwayDoesNotAbortTheCommand) {
   MakeCart("cart = flash-4m");
   FillFlash(k4M, 0x00);
-  const Outcome r = RunCli(Args({"--yes", "erase"}), {}, {}, true);
+  const Outcome r = RunCli(Args({"--yes", "erase"}), {.closeStdout = true});
   EXPECT_EQ(r.exit, 1) << "the log could not be written, yet the command was not reported as failed";
   EXPECT_EQ(r.LastErr(), "status: Cart Erase Ok");
   EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0xFF));
@@ -524,7 +529,7 @@ TEST_F(CliProgram, WithoutVirtualTheRealPortNeedsItsRights) {
     if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv";
     wrapper = {"/usr/bin/setpriv", "--bounding-set=-sys_rawio", "--"};
   }
-  const Outcome r = RunCli({"info"}, {}, wrapper);
+  const Outcome r = RunCli({"info"}, {.wrapper = wrapper});
   EXPECT_EQ(r.exit, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << r.errText;
