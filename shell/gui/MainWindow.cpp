@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "cart/Commands.h"
+#include "shell/gui/SelectionDialogs.h"
 
 namespace brevomat::gui {
 
@@ -82,7 +83,7 @@ TForm1::~TForm1() {
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromLatin1(kApplicationTitle));
-  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  setFont(DesignFont());
   resize(kDesignWindowWidth, kDesignWindowHeight);
 
   auto button = [this](const char* name, const char* caption, const char* hint, int left, int top, int width,

@@ -4,6 +4,13 @@
 
 namespace brevomat::gui {
 
+QFont DesignFont() {
+  QFont font(QStringLiteral("MS Sans Serif"), 8);
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                    QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow")});
+  return font;
+}
+
 namespace {
 
 QPushButton* MakeButton(QDialog* parent, const char* name, int left, int top, int width, int height) {
@@ -17,7 +24,7 @@ QPushButton* MakeButton(QDialog* parent, const char* name, int left, int top, in
 void SetUpDialog(QDialog* dialog, const char* name, const char* caption, int width, int height) {
   dialog->setObjectName(QString::fromLatin1(name));
   dialog->setWindowTitle(QString::fromLatin1(caption));
-  dialog->setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  dialog->setFont(DesignFont());
   dialog->setModal(true);
   dialog->resize(width, height);
 }

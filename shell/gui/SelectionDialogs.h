@@ -5,12 +5,17 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
 #include <QPushButton>
 #include <cstdint>
 
 #include "shell/gui/RadioGroup.h"
 
 namespace brevomat::gui {
+
+// The windows were laid out for "MS Sans Serif" at 8 points, a narrow font. Where it is missing, a
+// condensed face keeps captions such as "LPT1(0x378)" inside their design-size controls.
+QFont DesignFont();
 
 class TForm2 : public QDialog {
   Q_OBJECT
