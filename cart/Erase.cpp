@@ -18,7 +18,7 @@ enum class Poll { Done, Stopped, TimedOut };
 // Counts one unsuccessful poll; every 1024 polls lets the window breathe and honours Stop.
 Poll CountPoll(Core& core, std::uint32_t& counter) {
   --counter;
-  if ((counter & kPumpMask) == 0 && core.frame.PollStop()) return Poll::Stopped;
+  if ((counter & kPumpMask) == 0 && core.frame.PollStopInWait()) return Poll::Stopped;
   return counter == 0 ? Poll::TimedOut : Poll::Done;
 }
 

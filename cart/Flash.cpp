@@ -50,7 +50,7 @@ bool WaitFlashReady(Core& core) {
       s = ReadFlashStatus(core);
       if (s == flash::kReadyClean) return true;
       --counter;
-      if ((counter & kPumpMask) == 0 && core.frame.PollStop()) return false;
+      if ((counter & kPumpMask) == 0 && core.frame.PollStopInWait()) return false;
       if (counter == 0 || (s & flash::kReadyBit)) break;
     }
   }

@@ -26,6 +26,7 @@ void OperationFrame::SetProgress(std::uint32_t done, std::uint32_t total) {
 }
 
 void OperationFrame::BeginOperation() {
+  running_ = true;
   StopFlag = false;
   window_.SetRunning(true);
   ElapsedSeconds = 0;
@@ -35,6 +36,7 @@ void OperationFrame::BeginOperation() {
 }
 
 void OperationFrame::EndOperation() {
+  running_ = false;
   StopFlag = true;
   window_.SetRunning(false);
   window_.StopTimer1();

@@ -67,6 +67,16 @@ class OperationFrame {
     AbortOperation();
     return true;
   }
+  // The stop poll of the chip's ready waits. Those also run before an operation has begun (while
+  // the flash is identified), when StopFlag is set only because the window is idle: nobody pressed
+  // Stop then, so the wait pumps messages and goes on to its own poll limit.
+  bool PollStopInWait() {
+    ProcessMessages();
+    if (!running_ || !StopFlag) return false;
+    AbortOperation();
+    return true;
+  }
+  bool Running() const { return running_; }
 
   // --- files ------------------------------------------------------------------------------------
   int OpenInputFile();   // ImageFileName, "rb"; 0 or -1 ("File Open Error!!!")
@@ -81,6 +91,7 @@ class OperationFrame {
  private:
   std::string ErrorText() const;
   Window& window_;
+  bool running_ = false;  // between BeginOperation and EndOperation
 };
 
 }  // namespace brevomat

@@ -161,6 +161,18 @@ TEST_F(WaitTest, NeverReadyGivesUpAfterItsPollsAndPumpsEvery1024) {
   EXPECT_EQ(rec.calls.back(), testing::Ww(0x37C, 0x50));
 }
 
+TEST_F(WaitTest, OutsideAnOperationTheIdleStopFlagIsNoStop) {
+  // Identification waits for the chip before any operation has begun; StopFlag is set then only
+  // because the window is idle.
+  ASSERT_TRUE(core.frame.StopFlag);
+  rec.answers.assign(20000, 0x00);
+  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_EQ(WordReads(), 1 + 16384);
+  EXPECT_EQ(window.pumps, 16u);
+  EXPECT_TRUE(window.log.empty());
+  EXPECT_EQ(rec.calls.back(), testing::Ww(0x37C, 0x50));
+}
+
 TEST_F(WaitTest, StopDuringTheWaitAbortsWithoutClearing) {
   core.frame.BeginOperation();
   window.stopAtPump = window.pumps + 1;
