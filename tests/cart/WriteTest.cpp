@@ -141,10 +141,33 @@ TEST_F(WriteTest, CancelledDialogAndMissingFile) {
                                     "FileName = " + (rig->dir / "gone.gba").string(), "File Open Error!!!"}));
 }
 
+// Counts the reads of two word addresses on their way from the flash cart to the adapter.
+class CountingBus final : public sim::CartBus {
+ public:
+  CountingBus(sim::CartBus& inner, std::uint32_t a, std::uint32_t b) : inner_(inner), a_(a), b_(b) {}
+  std::uint16_t ReadRom(std::uint32_t addr, std::uint64_t now) override {
+    readsA += addr == a_;
+    readsB += addr == b_;
+    return inner_.ReadRom(addr, now);
+  }
+  void WriteRom(std::uint32_t a, std::uint16_t v, std::uint64_t now) override { inner_.WriteRom(a, v, now); }
+  std::uint8_t ReadSave(std::uint16_t a, std::uint64_t now) override { return inner_.ReadSave(a, now); }
+  void WriteSave(std::uint16_t a, std::uint8_t v, std::uint64_t now) override { inner_.WriteSave(a, v, now); }
+  int readsA = 0, readsB = 0;
+
+ private:
+  sim::CartBus& inner_;
+  std::uint32_t a_, b_;
+};
+
 TEST_F(WriteTest, PartialLastChunkIsPaddedWithFf) {
   rig->DirtyFlash();
   const Bytes image = MakeImage(40000, 5);
+  CountingBus bus(rig->cart, 0x100, 0x4000 + 0x100);  // a word of chunk 0 and one of chunk 1
+  rig->adapter.SetBus(bus);
   Write(image, {true});
+  EXPECT_EQ(bus.readsA, 2);  // read back after programming, and again in the verify pass
+  EXPECT_EQ(bus.readsB, 1);  // the partial chunk: only its own read-back
   ASSERT_EQ(rig->window.questions.size(), 1u);
   EXPECT_EQ(rig->window.questions[0].text, "Do You want to Continue?");
   EXPECT_EQ(rig->window.questions[0].caption, "File Size Error");
