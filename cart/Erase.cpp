@@ -22,12 +22,23 @@ Poll CountPoll(Core& core, std::uint32_t& counter) {
   return counter == 0 ? Poll::TimedOut : Poll::Done;
 }
 
+// Polls the status the chip answers with until it reads exactly 0x80 (ready, no error bits).
+// During the set-up phase the set-up command is written again after every other answer.
+Poll PeekUntilClean(Core& core, std::uint32_t a, bool repeatSetup) {
+  for (std::uint32_t counter = kPhasePolls;;) {
+    if (PeekFlashStatus(core) == flash::kReadyClean) return Poll::Done;
+    const Poll p = CountPoll(core, counter);
+    if (p != Poll::Done) return p;
+    if (repeatSetup) core.link.WriteCartWord(a, flash::kBlockEraseSetup);
+  }
+}
+
 }  // namespace
 
 bool EraseFlashBlock(Core& core, std::uint32_t a) {
   Link& link = core.link;
 
-  // 1. The chip must be ready before it takes a new command.
+  // The chip must be ready before it takes a new command.
   for (std::uint32_t counter = kReadyPolls;;) {
     if (ReadFlashStatus(core) & flash::kReadyBit) break;
     const Poll p = CountPoll(core, counter);
@@ -39,33 +50,32 @@ bool EraseFlashBlock(Core& core, std::uint32_t a) {
     }
   }
 
-  // 2./3. Erase set-up; repeated until the chip reports ready and clean.
+  // Erase set-up, repeated until the chip reports ready and clean.
   link.WriteCartWord(a, flash::kBlockEraseSetup);
-  for (std::uint32_t counter = kPhasePolls;;) {
-    if (PeekFlashStatus(core) == flash::kReadyClean) break;
-    const Poll p = CountPoll(core, counter);
-    if (p == Poll::Stopped) return false;
-    if (p == Poll::TimedOut) {
+  switch (PeekUntilClean(core, a, true)) {
+    case Poll::Done:
+      break;
+    case Poll::Stopped:
+      return false;
+    case Poll::TimedOut:
       link.WriteCartWord(a, flash::kClearStatus);
       return false;
-    }
-    link.WriteCartWord(a, flash::kBlockEraseSetup);
   }
 
-  // 4./5. Confirm and wait for the erase to finish.
+  // Confirm, and wait for the erase to finish.
   link.WriteCartWord(a, flash::kConfirm);
-  for (std::uint32_t counter = kPhasePolls;;) {
-    if (PeekFlashStatus(core) == flash::kReadyClean) break;
-    const Poll p = CountPoll(core, counter);
-    if (p == Poll::Stopped) return false;
-    if (p == Poll::TimedOut) {
+  switch (PeekUntilClean(core, a, false)) {
+    case Poll::Done:
+      break;
+    case Poll::Stopped:
+      return false;
+    case Poll::TimedOut:
       link.WriteCartWord(a, flash::kClearStatus);
       link.WriteCartWord(0, flash::kReadArray);
       return false;
-    }
   }
 
-  // 6. A clean status after the erase is the only proof it worked.
+  // A clean status after the erase is the only proof it worked.
   if (ReadFlashStatus(core) == flash::kReadyClean) return true;
   link.WriteCartWord(a, flash::kClearStatus);
   link.WriteCartWord(0, flash::kReadArray);
