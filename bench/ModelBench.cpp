@@ -63,14 +63,16 @@ int main(int argc, char** argv) {
   std::printf("Erase of the whole 8 MB chip (64 blocks), datasheet timing (1 s per block):\n");
   for (int speed : {0, 3}) {
     const Run r = Erase(sim::ChipTiming::Datasheet(), speed);
-    std::printf("  speed \"%s\": modelled %.1f s, %llu port accesses, host %.2f s -> %s\n", kSpeedCaption[speed],
-                r.modelledSeconds, static_cast<unsigned long long>(r.accesses), r.hostSeconds, r.status.c_str());
+    std::printf("  speed \"%s\": modelled %.1f s, %llu port accesses, host %.2f s -> %s\n",
+                kSpeedCaption[speed], r.modelledSeconds, static_cast<unsigned long long>(r.accesses),
+                r.hostSeconds, r.status.c_str());
   }
   std::printf("Erase under the slow profile (5 s per block, the datasheet maximum):\n");
   for (int speed = 0; speed < 4; ++speed) {
     const Run r = Erase(sim::ChipTiming::Slow(), speed);
     std::printf("  speed \"%s\": modelled %.1f s -> %s (%s)\n", kSpeedCaption[speed], r.modelledSeconds,
-                r.status.c_str(), r.status == "Cart Erase Ok" ? "poll limits hold" : "poll limit ran out first");
+                r.status.c_str(),
+                r.status == "Cart Erase Ok" ? "poll limits hold" : "poll limit ran out first");
   }
   std::printf("Write Flash of a %u-byte image, datasheet timing (218 us per 32-byte buffer):\n", imageSize);
   for (int speed : {0, 3}) {

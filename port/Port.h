@@ -41,11 +41,15 @@ class PortIo {
   PortBackend& Backend() const { return *backend_; }
 
   // Callers keep port addresses in 32-bit integers; only the low 16 bits reach the bus.
-  std::uint8_t PortReadByte(std::uint32_t port) { return backend_->ReadByte(static_cast<std::uint16_t>(port)); }
+  std::uint8_t PortReadByte(std::uint32_t port) {
+    return backend_->ReadByte(static_cast<std::uint16_t>(port));
+  }
   void PortWriteByte(std::uint32_t port, std::uint8_t value) {
     backend_->WriteByte(static_cast<std::uint16_t>(port), value);
   }
-  std::uint16_t PortReadWord(std::uint32_t port) { return backend_->ReadWord(static_cast<std::uint16_t>(port)); }
+  std::uint16_t PortReadWord(std::uint32_t port) {
+    return backend_->ReadWord(static_cast<std::uint16_t>(port));
+  }
   void PortWriteWord(std::uint32_t port, std::uint16_t value) {
     backend_->WriteWord(static_cast<std::uint16_t>(port), value);
   }

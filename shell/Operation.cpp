@@ -85,7 +85,8 @@ int OperationFrame::OpenOutputFile() {
 
 std::string OperationFrame::ErrorText() const {
   // A short read at the end of a file sets no error number; "Success" would be a lie there.
-  if (errno == 0) return CurrentFile && std::feof(CurrentFile) ? "Unexpected end of file" : "Input/output error";
+  if (errno == 0)
+    return CurrentFile && std::feof(CurrentFile) ? "Unexpected end of file" : "Input/output error";
   return std::strerror(errno);
 }
 

@@ -55,9 +55,9 @@ struct SettingsRecord {
     return *reinterpret_cast<char(*)[kFileNameBytes]>(bytes.data() + offset);
   }
   std::int32_t GetI32(std::size_t o) const {
-    const std::uint32_t v = static_cast<std::uint32_t>(bytes[o]) | (static_cast<std::uint32_t>(bytes[o + 1]) << 8) |
-                            (static_cast<std::uint32_t>(bytes[o + 2]) << 16) |
-                            (static_cast<std::uint32_t>(bytes[o + 3]) << 24);
+    const std::uint32_t v =
+        static_cast<std::uint32_t>(bytes[o]) | (static_cast<std::uint32_t>(bytes[o + 1]) << 8) |
+        (static_cast<std::uint32_t>(bytes[o + 2]) << 16) | (static_cast<std::uint32_t>(bytes[o + 3]) << 24);
     return static_cast<std::int32_t>(v);
   }
   void SetI32(std::size_t o, std::int32_t value) {

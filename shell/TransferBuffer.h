@@ -9,7 +9,7 @@ namespace brevomat {
 inline constexpr std::uint32_t kChunkBytes = 0x8000;  // 32 KB: unit of transfer and verification
 inline constexpr std::uint32_t kChunkWords = 0x4000;
 inline constexpr std::uint32_t kBlockBytes = 0x20000;  // 128 KB: flash erase unit (4 chunks)
-inline constexpr std::uint32_t kRunWords = 256;       // the adapter's address counter wraps here
+inline constexpr std::uint32_t kRunWords = 256;        // the adapter's address counter wraps here
 
 // 32,768 bytes, also addressed as 16,384 little-endian words: word k is byte 2k (low) and
 // byte 2k + 1 (high), whatever the host's byte order.

@@ -32,7 +32,8 @@ std::uint64_t AllocationsForWrite(std::uint32_t size) {
   testing::CartRig rig;
   rig.window.recordProgress = false;
   const std::string image = rig.File("game.gba", testing::MakeImage(size));
-  const std::string patch = rig.File("p.ips", {'P', 'A', 'T', 'C', 'H', 0, 0, 0x10, 0, 1, 0xAB, 'E', 'O', 'F'});
+  const std::string patch =
+      rig.File("p.ips", {'P', 'A', 'T', 'C', 'H', 0, 0, 0x10, 0, 1, 0xAB, 'E', 'O', 'F'});
   EXPECT_TRUE(DetectAdapter(rig.core));
   EXPECT_TRUE(IdentifyFlash(rig.core));
   StoreFileName(rig.core.frame.ImageFileName, image);

@@ -66,8 +66,8 @@ TEST(EraseFlashTest, SecondCommandIsSeparatedByOneEmptyLine) {
   rig.window.answers = {false, true};
   EraseFlashClick(rig.core);
   EraseFlashClick(rig.core);
-  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Erase Flash Cancel", "", "PortMode = EPP", "Cart Erase Ok",
-                                   "Time = 0 Sec"}));
+  EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Erase Flash Cancel", "", "PortMode = EPP",
+                                   "Cart Erase Ok", "Time = 0 Sec"}));
 }
 
 TEST(EraseFlashTest, AnsweringNoSendsNoFlashCommandAfterIdentification) {

@@ -103,11 +103,12 @@ TEST_F(WriteTest, EverySpeedAndLinkModeWritesTheSameBytes) {
       rig->DirtyFlash();
       rig->window.radioSpeed = speed;
       Write(image);
-      SCOPED_TRACE(::testing::Message() << "speed " << speed << " spp-only " << (answers != sim::AdapterAnswers::Both));
+      SCOPED_TRACE(::testing::Message()
+                   << "speed " << speed << " spp-only " << (answers != sim::AdapterAnswers::Both));
       EXPECT_EQ(rig->window.status, "Write Cart ok");
       EXPECT_EQ(FlashRange(rig->cart, 0, image.size()), image);
       EXPECT_TRUE(AllBytes(FlashRange(rig->cart, 0x30000, 0x10000), 0xFF));  // the rest of the last block
-      EXPECT_EQ(rig->cart.Flash()[0x40000], 0x00);                          // the next block untouched
+      EXPECT_EQ(rig->cart.Flash()[0x40000], 0x00);                           // the next block untouched
       EXPECT_EQ(rig->adapter.counters().violations, 0u);
     }
   }
@@ -197,8 +198,8 @@ TEST_F(WriteTest, GenuineShortImagesAskForTheHeaderAtOnce) {
     ASSERT_EQ(rig->window.questions.size(), 2u);
     EXPECT_EQ(rig->window.questions[1].text, "Do You want to fix header problem?");
     EXPECT_EQ(rig->window.questions[1].caption, "Fix Header");
-    EXPECT_EQ(rig->window.log,
-              Cat(Head(static_cast<std::uint32_t>(image.size())), {"File Size Error!!!", "Header fixed", "Time = 0 Sec"}));
+    EXPECT_EQ(rig->window.log, Cat(Head(static_cast<std::uint32_t>(image.size())),
+                                   {"File Size Error!!!", "Header fixed", "Time = 0 Sec"}));
     EXPECT_EQ(rig->window.status, "Write Cart ok");
     EXPECT_EQ(FlashRange(rig->cart, 0, image.size()), image);  // a sound header is repaired into itself
     EXPECT_TRUE(AllBytes(FlashRange(rig->cart, image.size(), 0x20000 - image.size()), 0xFF));
@@ -221,8 +222,7 @@ TEST_F(WriteTest, BrokenLogoIsRepairedInTheFlashButNotInTheFile) {
   image[0x04] ^= 0xFF;
   image[0xB2] = 0x00;
   Write(image, {true});
-  EXPECT_EQ(rig->window.log,
-            Cat(Head(0x10000), {"no AGB data present!", "Header fixed", "Time = 0 Sec"}));
+  EXPECT_EQ(rig->window.log, Cat(Head(0x10000), {"no AGB data present!", "Header fixed", "Time = 0 Sec"}));
   EXPECT_EQ(rig->window.questions.size(), 1u);
   EXPECT_EQ(rig->window.status, "Write Cart ok");
   EXPECT_EQ(FlashRange(rig->cart, 4, 156), Bytes(HeaderLogo.begin(), HeaderLogo.end()));
@@ -252,7 +252,8 @@ Bytes Patch(std::initializer_list<std::tuple<std::uint32_t, Bytes>> records) {
 
 TEST_F(WriteTest, IpsPatchLandsInBothPassesAndAcrossChunks) {
   const Bytes image = MakeImage(0x10000, 11);
-  const std::string patch = rig->File("fix.ips", Patch({{0x10, {0xAB}}, {0x7FFE, {1, 2, 3, 4}}, {0x20000, {9}}}));
+  const std::string patch =
+      rig->File("fix.ips", Patch({{0x10, {0xAB}}, {0x7FFE, {1, 2, 3, 4}}, {0x20000, {9}}}));
   rig->window.radioIps = 1;
   rig->window.openDialog3 = {patch};
   Write(image);
@@ -368,7 +369,8 @@ TEST_F(WriteTest, WriteCartOkOnlyWhenTheFlashReallyHoldsTheImage) {
     rig->cart.Faults().readNoise = 4e-6;
     rig->cart.Faults().seed = seed;
     Write(image);
-    const bool holds = rig->cart.Flash().size() >= image.size() && FlashRange(rig->cart, 0, image.size()) == image;
+    const bool holds =
+        rig->cart.Flash().size() >= image.size() && FlashRange(rig->cart, 0, image.size()) == image;
     if (rig->window.status == "Write Cart ok") {
       ++ok;
       EXPECT_TRUE(holds) << "seed " << seed;

@@ -213,8 +213,7 @@ TEST_F(CliProgram, InfoOnAPlainGameCartShowsTheHeaderButFails) {
   EXPECT_EQ(r.exit, 1);
   // A ROM never answers the ready wait before the query with a status: the wait runs to its poll
   // limit without claiming that anyone pressed Stop.
-  ExpectLog(r, {"PortMode = EPP", "Flash not found!!!", "Game Name = GBA Tests",
-                "Game Code = 1337"});
+  ExpectLog(r, {"PortMode = EPP", "Flash not found!!!", "Game Name = GBA Tests", "Game Code = 1337"});
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   EXPECT_EQ(ReadBytes(cart / "rom.bin"), rom);
 }

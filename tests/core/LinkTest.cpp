@@ -47,9 +47,10 @@ TEST(PortIoTest, ForwardsInOrderWithNothingAdded) {
   PortIo io(&rec);
   io.PortWriteByte(0x378, 0x12);
   EXPECT_EQ(io.PortReadByte(0x378), 0x5A);
-  io.PortWriteWord(0x37C, 0xABCD);  // one 16-bit access, not two byte writes
+  io.PortWriteWord(0x37C, 0xABCD);   // one 16-bit access, not two byte writes
   io.PortWriteByte(0x12340379u, 7);  // a 32-bit address reaches the bus as its low 16 bits
-  EXPECT_EQ(rec.calls, (std::vector<PortCall>{Wb(0x378, 0x12), Rb(0x378, 0x5A), Ww(0x37C, 0xABCD), Wb(0x379, 7)}));
+  EXPECT_EQ(rec.calls,
+            (std::vector<PortCall>{Wb(0x378, 0x12), Rb(0x378, 0x5A), Ww(0x37C, 0xABCD), Wb(0x379, 7)}));
 }
 
 TEST(PortIoTest, DetachedPortReadsFloatingBusAndDropsWrites) {
@@ -70,7 +71,8 @@ TEST_F(LinkTest, NibbleReadTakesStatusBitsThreeToSixOnly) {
   Use(LinkMode::SPP, 0);
   rec.answers = {0x78, 0x40};
   EXPECT_EQ(link.NibbleRead(), 0x8F);
-  EXPECT_EQ(rec.calls, (std::vector<PortCall>{Wb(C, 0), Wb(C, 2), Rb(S, 0x78), Wb(C, 6), Rb(S, 0x40), Wb(C, 0)}));
+  EXPECT_EQ(rec.calls,
+            (std::vector<PortCall>{Wb(C, 0), Wb(C, 2), Rb(S, 0x78), Wb(C, 6), Rb(S, 0x40), Wb(C, 0)}));
   rec.answers = {0x87, 0x87};
   EXPECT_EQ(link.NibbleRead(), 0x00);
 }
@@ -78,8 +80,9 @@ TEST_F(LinkTest, NibbleReadTakesStatusBitsThreeToSixOnly) {
 TEST_F(LinkTest, SetCartAddressWritesHighMidLowAndIgnoresTopByte) {
   Use(LinkMode::EPP, 0);
   link.SetCartAddress(0x12345678);
-  EXPECT_EQ(rec.calls, Cat({EppAddress(2), {Wb(ED, 0x34)}, EppAddress(1), {Wb(ED, 0x56)}, EppAddress(0),
-                            {Wb(ED, 0x78)}}));
+  EXPECT_EQ(
+      rec.calls,
+      Cat({EppAddress(2), {Wb(ED, 0x34)}, EppAddress(1), {Wb(ED, 0x56)}, EppAddress(0), {Wb(ED, 0x78)}}));
 }
 
 TEST_F(LinkTest, WriteDataWordPerModeAndSpeed) {
@@ -139,8 +142,16 @@ TEST_F(LinkTest, WriteCartWordCosts32WritesInSppAnd13AccessesInFastEpp) {
   Use(LinkMode::SPP, 0);
   link.WriteCartWord(0xABCDEF, 0x1234);
   EXPECT_EQ(rec.calls.size(), 32u);
-  EXPECT_EQ(rec.calls, Cat({SppAddress(2), SppData(0xAB), SppAddress(1), SppData(0xCD), SppAddress(0),
-                            SppData(0xEF), {Wb(C, 1)}, SppAddress(3), SppData(0x34), SppData(0x12)}));
+  EXPECT_EQ(rec.calls, Cat({SppAddress(2),
+                            SppData(0xAB),
+                            SppAddress(1),
+                            SppData(0xCD),
+                            SppAddress(0),
+                            SppData(0xEF),
+                            {Wb(C, 1)},
+                            SppAddress(3),
+                            SppData(0x34),
+                            SppData(0x12)}));
 
   Use(LinkMode::EPP, 0);
   link.WriteCartWord(0xABCDEF, 0x1234);

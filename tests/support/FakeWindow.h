@@ -37,7 +37,7 @@ class FakeWindow final : public Window {
   bool recordProgress = true;  // switch off for allocation-free runs
 
   // --- scripted answers -------------------------------------------------------------------------
-  std::deque<bool> answers;  // Yes/No questions; No when empty
+  std::deque<bool> answers;                                         // Yes/No questions; No when empty
   std::deque<std::optional<std::vector<std::string>>> openDialog1;  // nullopt = cancel
   std::deque<std::optional<std::string>> openDialog2, openDialog3, saveDialog1;
   std::string saveDialog1Name;  // SaveDialog1's current file name
