@@ -22,7 +22,7 @@ constexpr std::uint8_t kStatusIdle = 0xFF;
 constexpr unsigned kStatusOffset = 1;
 constexpr unsigned kControlOffset = 2;
 constexpr unsigned kEppAddressOffset = 3;
-constexpr unsigned kEppDataOffset = 4;  // base+4..base+7 all decode as the EPP data register
+// base+4 .. base+7 all decode as the EPP data register (the default case below).
 constexpr unsigned kPortSpan = 8;
 
 bool KnownControlValue(std::uint8_t v) {
