@@ -8,6 +8,7 @@
 #include <random>
 
 #include "CartRig.h"
+#include "IpsPatchFile.h"
 #include "cart/CartHeader.h"
 #include "cart/Commands.h"
 #include "cart/Flash.h"
@@ -236,24 +237,11 @@ TEST_F(WriteTest, BrokenLogoIsRepairedInTheFlashButNotInTheFile) {
 
 // --- IPS ----------------------------------------------------------------------------------------
 
-Bytes Patch(std::initializer_list<std::tuple<std::uint32_t, Bytes>> records) {
-  Bytes p = {'P', 'A', 'T', 'C', 'H'};
-  for (const auto& [offset, data] : records) {
-    p.push_back(static_cast<std::uint8_t>(offset >> 16));
-    p.push_back(static_cast<std::uint8_t>(offset >> 8));
-    p.push_back(static_cast<std::uint8_t>(offset));
-    p.push_back(static_cast<std::uint8_t>(data.size() >> 8));
-    p.push_back(static_cast<std::uint8_t>(data.size()));
-    p.insert(p.end(), data.begin(), data.end());
-  }
-  p.insert(p.end(), {'E', 'O', 'F'});
-  return p;
-}
-
 TEST_F(WriteTest, IpsPatchLandsInBothPassesAndAcrossChunks) {
   const Bytes image = MakeImage(0x10000, 11);
-  const std::string patch =
-      rig->File("fix.ips", Patch({{0x10, {0xAB}}, {0x7FFE, {1, 2, 3, 4}}, {0x20000, {9}}}));
+  const std::string patch = rig->File(
+      "fix.ips",
+      testing::PatchFile().Record(0x10, {0xAB}).Record(0x7FFE, {1, 2, 3, 4}).Record(0x20000, {9}).End());
   rig->window.radioIps = 1;
   rig->window.openDialog3 = {patch};
   Write(image);
@@ -273,7 +261,7 @@ TEST_F(WriteTest, IpsPatchLandsInBothPassesAndAcrossChunks) {
 
 TEST_F(WriteTest, IpsRecordInThePaddingOfAPartialChunkIsWritten) {
   const Bytes image = MakeImage(40000, 12);
-  const std::string patch = rig->File("pad.ips", Patch({{0xA000, {0x42, 0x43}}}));
+  const std::string patch = rig->File("pad.ips", testing::PatchFile().Record(0xA000, {0x42, 0x43}).End());
   rig->window.radioIps = 1;
   rig->window.openDialog3 = {patch};
   Write(image, {true});
@@ -297,7 +285,8 @@ TEST_F(WriteTest, CancelledIpsDialogWritesUnpatched) {
 
 TEST_F(WriteTest, MalformedIpsPatchIsReportedAndTheImageWrittenUnpatched) {
   const Bytes image = MakeImage(0x8000, 14);
-  const std::string patch = rig->File("bad.ips", Patch({{0x10, {}}, {0x20, {1}}}));  // a length-0 record
+  const std::string patch = rig->File(
+      "bad.ips", testing::PatchFile().Record(0x10, Bytes{}).Record(0x20, {1}).End());  // a length-0 record
   rig->window.radioIps = 1;
   rig->window.openDialog3 = {patch};
   Write(image);

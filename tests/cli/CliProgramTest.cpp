@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "IpsPatchFile.h"
 #include "TestImages.h"
 
 extern char** environ;
@@ -418,24 +419,11 @@ TEST_F(CliProgram, WriteFaultsNameTheChunk) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), Flash().begin()));
 }
 
-// "PATCH", one record of 4 bytes at `offset`, "EOF".
-std::vector<std::uint8_t> Patch(std::uint32_t offset, std::string data) {
-  std::vector<std::uint8_t> p = {'P', 'A', 'T', 'C', 'H'};
-  p.push_back(static_cast<std::uint8_t>(offset >> 16));
-  p.push_back(static_cast<std::uint8_t>(offset >> 8));
-  p.push_back(static_cast<std::uint8_t>(offset));
-  p.push_back(static_cast<std::uint8_t>(data.size() >> 8));
-  p.push_back(static_cast<std::uint8_t>(data.size()));
-  p.insert(p.end(), data.begin(), data.end());
-  p.insert(p.end(), {'E', 'O', 'F'});
-  return p;
-}
-
 TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
   MakeCart("cart = flash-4m");
   const auto image = MakeImage(4 * kChunk);
   const std::string path = File("game.gba", image);
-  const std::string patch = File("fix.ips", Patch(0x10001, "ABCD"));
+  const std::string patch = File("fix.ips", testing::PatchFile().Record(0x10001, "ABCD").End());
   Outcome r = RunCli(Args({"write", path, "--ips", patch}));
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "IpsFileName = " + patch,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FakeWindow.h"
+#include "IpsPatchFile.h"
 #include "image/Ips.h"
 #include "shell/Core.h"
 
@@ -18,44 +19,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing::FakeWindow;
+using testing::PatchFile;
 
 const std::vector<std::string> kApplied = {"-->Ips Applied<--"};
 const std::vector<std::string> kSizeError = {"***** Ips Size Error *****"};
 const std::vector<std::string> kDataError = {"***** Ips Data Error *****"};
-
-Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-// Builds a patch file the way an IPS tool writes one.
-struct PatchFile {
-  struct Rec {
-    std::uint32_t offset;
-    Bytes data;
-  };
-  Bytes bytes = Text("PATCH");
-  std::vector<Rec> records;
-
-  PatchFile& Record(std::uint32_t offset, const Bytes& data) {
-    records.push_back({offset, data});
-    Head(offset, static_cast<std::uint32_t>(data.size()));
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    return *this;
-  }
-  PatchFile& Head(std::uint32_t offset, std::uint32_t length) {
-    bytes.insert(bytes.end(), {static_cast<std::uint8_t>(offset >> 16),
-                               static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset),
-                               static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
-    return *this;
-  }
-  PatchFile& Raw(const Bytes& raw) {
-    bytes.insert(bytes.end(), raw.begin(), raw.end());
-    return *this;
-  }
-  Bytes End() const {
-    Bytes out = bytes;
-    for (char c : std::string_view("EOF")) out.push_back(static_cast<std::uint8_t>(c));
-    return out;
-  }
-};
 
 Bytes Pattern(std::size_t size, std::uint32_t seed) {
   Bytes b(size);
