@@ -207,6 +207,14 @@ TEST_F(WriteTest, GenuineShortImagesAskForTheHeaderAtOnce) {
   }
 }
 
+TEST_F(WriteTest, TinyImageKeepsItsBytesAndThePaddingOverwritesTheRepair) {
+  const Bytes image = MakeImage(100, 4);  // ends inside the logo
+  Write(image, {true, true});
+  EXPECT_EQ(rig->window.status, "Write Cart ok");
+  EXPECT_EQ(FlashRange(rig->cart, 0, 100), image);
+  EXPECT_TRUE(AllBytes(FlashRange(rig->cart, 100, 0x8000 - 100), 0xFF));  // no logo, 0x96 or complement
+}
+
 TEST_F(WriteTest, DecliningTheHeaderRepairWritesNothing) {
   rig->DirtyFlash();
   const Bytes image = testing::ReadBytes(testing::TestDataDir() / "hello.gba");
