@@ -23,13 +23,20 @@ Poll CountPoll(Core& core, std::uint32_t& counter) {
 }
 
 // Polls the status the chip answers with until it reads exactly 0x80 (ready, no error bits).
-// During the set-up phase the set-up command is written again after every other answer.
-Poll PeekUntilClean(Core& core, std::uint32_t a, bool repeatSetup) {
+// In the set-up phase the set-up command is written again after every other answer. A phase
+// that runs out of polls clears the status at the block; after the erase itself it also returns
+// the chip to read array.
+bool PollPhase(Core& core, std::uint32_t a, bool setupPhase) {
   for (std::uint32_t counter = kPhasePolls;;) {
-    if (PeekFlashStatus(core) == flash::kReadyClean) return Poll::Done;
+    if (PeekFlashStatus(core) == flash::kReadyClean) return true;
     const Poll p = CountPoll(core, counter);
-    if (p != Poll::Done) return p;
-    if (repeatSetup) core.link.WriteCartWord(a, flash::kBlockEraseSetup);
+    if (p == Poll::Stopped) return false;
+    if (p == Poll::TimedOut) {
+      core.link.WriteCartWord(a, flash::kClearStatus);
+      if (!setupPhase) core.link.WriteCartWord(0, flash::kReadArray);
+      return false;
+    }
+    if (setupPhase) core.link.WriteCartWord(a, flash::kBlockEraseSetup);
   }
 }
 
@@ -50,30 +57,11 @@ bool EraseFlashBlock(Core& core, std::uint32_t a) {
     }
   }
 
-  // Erase set-up, repeated until the chip reports ready and clean.
+  // Erase set-up, repeated until the chip reports ready and clean; then confirm and wait.
   link.WriteCartWord(a, flash::kBlockEraseSetup);
-  switch (PeekUntilClean(core, a, true)) {
-    case Poll::Done:
-      break;
-    case Poll::Stopped:
-      return false;
-    case Poll::TimedOut:
-      link.WriteCartWord(a, flash::kClearStatus);
-      return false;
-  }
-
-  // Confirm, and wait for the erase to finish.
+  if (!PollPhase(core, a, true)) return false;
   link.WriteCartWord(a, flash::kConfirm);
-  switch (PeekUntilClean(core, a, false)) {
-    case Poll::Done:
-      break;
-    case Poll::Stopped:
-      return false;
-    case Poll::TimedOut:
-      link.WriteCartWord(a, flash::kClearStatus);
-      link.WriteCartWord(0, flash::kReadArray);
-      return false;
-  }
+  if (!PollPhase(core, a, false)) return false;
 
   // A clean status after the erase is the only proof it worked.
   if (ReadFlashStatus(core) == flash::kReadyClean) return true;

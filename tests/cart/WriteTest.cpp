@@ -143,22 +143,32 @@ TEST_F(WriteTest, CancelledDialogAndMissingFile) {
                                     "FileName = " + (rig->dir / "gone.gba").string(), "File Open Error!!!"}));
 }
 
-// Counts the reads of two word addresses on their way from the flash cart to the adapter.
-class CountingBus final : public sim::CartBus {
+// Sits between the adapter and the flash cart and passes everything through; the tests below
+// override ReadRom to watch or disturb chosen reads.
+class ForwardingBus : public sim::CartBus {
  public:
-  CountingBus(sim::CartBus& inner, std::uint32_t a, std::uint32_t b) : inner_(inner), a_(a), b_(b) {}
-  std::uint16_t ReadRom(std::uint32_t addr, std::uint64_t now) override {
-    readsA += addr == a_;
-    readsB += addr == b_;
-    return inner_.ReadRom(addr, now);
-  }
+  explicit ForwardingBus(sim::CartBus& inner) : inner_(inner) {}
+  std::uint16_t ReadRom(std::uint32_t a, std::uint64_t now) override { return inner_.ReadRom(a, now); }
   void WriteRom(std::uint32_t a, std::uint16_t v, std::uint64_t now) override { inner_.WriteRom(a, v, now); }
   std::uint8_t ReadSave(std::uint16_t a, std::uint64_t now) override { return inner_.ReadSave(a, now); }
   void WriteSave(std::uint16_t a, std::uint8_t v, std::uint64_t now) override { inner_.WriteSave(a, v, now); }
-  int readsA = 0, readsB = 0;
 
  private:
   sim::CartBus& inner_;
+};
+
+// Counts the reads of two word addresses.
+class CountingBus final : public ForwardingBus {
+ public:
+  CountingBus(sim::CartBus& inner, std::uint32_t a, std::uint32_t b) : ForwardingBus(inner), a_(a), b_(b) {}
+  std::uint16_t ReadRom(std::uint32_t addr, std::uint64_t now) override {
+    readsA += addr == a_;
+    readsB += addr == b_;
+    return ForwardingBus::ReadRom(addr, now);
+  }
+  int readsA = 0, readsB = 0;
+
+ private:
   std::uint32_t a_, b_;
 };
 
@@ -305,22 +315,18 @@ TEST_F(WriteTest, MalformedIpsPatchIsReportedAndTheImageWrittenUnpatched) {
 
 // --- faults -------------------------------------------------------------------------------------
 
-// Corrupts chosen reads of one word address between the adapter and the flash cart.
-class DisturbingBus final : public sim::CartBus {
+// Corrupts chosen reads (1-based) of one word address.
+class DisturbingBus final : public ForwardingBus {
  public:
   DisturbingBus(sim::CartBus& inner, std::uint32_t address, std::vector<int> corruptReads)
-      : inner_(inner), address_(address), corrupt_(std::move(corruptReads)) {}
+      : ForwardingBus(inner), address_(address), corrupt_(std::move(corruptReads)) {}
   std::uint16_t ReadRom(std::uint32_t a, std::uint64_t now) override {
-    std::uint16_t v = inner_.ReadRom(a, now);
+    std::uint16_t v = ForwardingBus::ReadRom(a, now);
     if (a == address_ && std::find(corrupt_.begin(), corrupt_.end(), ++reads_) != corrupt_.end()) v ^= 0x0100;
     return v;
   }
-  void WriteRom(std::uint32_t a, std::uint16_t v, std::uint64_t now) override { inner_.WriteRom(a, v, now); }
-  std::uint8_t ReadSave(std::uint16_t a, std::uint64_t now) override { return inner_.ReadSave(a, now); }
-  void WriteSave(std::uint16_t a, std::uint8_t v, std::uint64_t now) override { inner_.WriteSave(a, v, now); }
 
  private:
-  sim::CartBus& inner_;
   std::uint32_t address_;
   std::vector<int> corrupt_;
   int reads_ = 0;
