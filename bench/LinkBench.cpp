@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "FakeWindow.h"
+#include "commands/Core.h"
 #include "link/Link.h"
-#include "shell/Core.h"
 #include "sim/RamCart.h"
 #include "sim/VirtualAdapter.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "CartRig.h"
-#include "cart/Commands.h"
+#include "commands/Commands.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 #include "cart/Erase.h"
 
-#include "cart/Commands.h"
+#include "base/Operation.h"
 #include "cart/Flash.h"
-#include "link/Detection.h"
-#include "shell/Core.h"
+#include "link/Link.h"
 
 namespace brevomat {
 
@@ -16,9 +15,9 @@ constexpr std::uint32_t kPhasePolls = 0x80000;
 enum class Poll { Done, Stopped, TimedOut };
 
 // Counts one unsuccessful poll; every 1024 polls lets the window breathe and honours Stop.
-Poll CountPoll(Core& core, std::uint32_t& counter) {
+Poll CountPoll(OperationFrame& frame, std::uint32_t& counter) {
   --counter;
-  if ((counter & kPumpMask) == 0 && core.frame.PollStopInWait()) return Poll::Stopped;
+  if ((counter & kPumpMask) == 0 && frame.PollStopInWait()) return Poll::Stopped;
   return counter == 0 ? Poll::TimedOut : Poll::Done;
 }
 
@@ -26,29 +25,27 @@ Poll CountPoll(Core& core, std::uint32_t& counter) {
 // In the set-up phase the set-up command is written again after every other answer. A phase
 // that runs out of polls clears the status at the block; after the erase itself it also returns
 // the chip to read array.
-bool PollPhase(Core& core, std::uint32_t a, bool setupPhase) {
+bool PollPhase(Link& link, OperationFrame& frame, std::uint32_t a, bool setupPhase) {
   for (std::uint32_t counter = kPhasePolls;;) {
-    if (PeekFlashStatus(core) == flash::kReadyClean) return true;
-    const Poll p = CountPoll(core, counter);
+    if (PeekFlashStatus(link) == flash::kReadyClean) return true;
+    const Poll p = CountPoll(frame, counter);
     if (p == Poll::Stopped) return false;
     if (p == Poll::TimedOut) {
-      core.link.WriteCartWord(a, flash::kClearStatus);
-      if (!setupPhase) core.link.WriteCartWord(0, flash::kReadArray);
+      link.WriteCartWord(a, flash::kClearStatus);
+      if (!setupPhase) link.WriteCartWord(0, flash::kReadArray);
       return false;
     }
-    if (setupPhase) core.link.WriteCartWord(a, flash::kBlockEraseSetup);
+    if (setupPhase) link.WriteCartWord(a, flash::kBlockEraseSetup);
   }
 }
 
 }  // namespace
 
-bool EraseFlashBlock(Core& core, std::uint32_t a) {
-  Link& link = core.link;
-
+bool EraseFlashBlock(Link& link, OperationFrame& frame, std::uint32_t a) {
   // The chip must be ready before it takes a new command.
   for (std::uint32_t counter = kReadyPolls;;) {
-    if (ReadFlashStatus(core) & flash::kReadyBit) break;
-    const Poll p = CountPoll(core, counter);
+    if (ReadFlashStatus(link) & flash::kReadyBit) break;
+    const Poll p = CountPoll(frame, counter);
     if (p == Poll::Stopped) return false;
     if (p == Poll::TimedOut) {
       link.WriteCartWord(a, flash::kClearStatus);
@@ -59,21 +56,20 @@ bool EraseFlashBlock(Core& core, std::uint32_t a) {
 
   // Erase set-up, repeated until the chip reports ready and clean; then confirm and wait.
   link.WriteCartWord(a, flash::kBlockEraseSetup);
-  if (!PollPhase(core, a, true)) return false;
+  if (!PollPhase(link, frame, a, true)) return false;
   link.WriteCartWord(a, flash::kConfirm);
-  if (!PollPhase(core, a, false)) return false;
+  if (!PollPhase(link, frame, a, false)) return false;
 
   // A clean status after the erase is the only proof it worked.
-  if (ReadFlashStatus(core) == flash::kReadyClean) return true;
+  if (ReadFlashStatus(link) == flash::kReadyClean) return true;
   link.WriteCartWord(a, flash::kClearStatus);
   link.WriteCartWord(0, flash::kReadArray);
   link.WriteCartWord(0, flash::kReadArray);
   return false;
 }
 
-bool EraseAllBlocks(Core& core) {
-  const std::uint32_t n = core.cart.FlashSize / kBlockBytes;
-  OperationFrame& frame = core.frame;
+bool EraseAllBlocks(Link& link, OperationFrame& frame, std::uint32_t flashSize) {
+  const std::uint32_t n = flashSize / kBlockBytes;
   frame.BeginOperation();
   frame.SetStatus("Cart Erasing...");
   for (std::uint32_t k = 0; k < n; ++k) {
@@ -81,36 +77,9 @@ bool EraseAllBlocks(Core& core) {
     frame.SetProgress(k, n);
     frame.UpdateProgressBar();
     frame.ProcessMessages();
-    if (!EraseFlashBlock(core, k * 0x10000)) return false;
+    if (!EraseFlashBlock(link, frame, k * 0x10000)) return false;
   }
   return true;
-}
-
-void EraseFlashClick(Core& core) {
-  OperationFrame& frame = core.frame;
-  core.CommandSeparator();
-  if (!DetectAdapter(core)) return;
-  if (!IdentifyFlash(core)) {
-    frame.LogLine("Flash not found!!!");
-    return;
-  }
-  WaitFlashReady(core);
-  if (!core.window().AskYesNo("Do You want to Erase Flash Data?", "Erase Flash")) {
-    frame.LogLine("Erase Flash Cancel");
-    return;
-  }
-  if (EraseAllBlocks(core)) {
-    frame.SetStatus("Cart Erase Ok");
-    frame.LogLine("Cart Erase Ok");
-    frame.ProgressPercent = 100;
-  } else {
-    frame.SetStatus("Cart Erase Error!!!");
-    frame.LogLine("Cart Erase Error!!!");
-  }
-  frame.UpdateProgressBar();
-  frame.EndOperation();
-  frame.LogElapsedTime();
-  frame.ProcessMessages();
 }
 
 }  // namespace brevomat

@@ -1,15 +1,16 @@
-// Erasing 128 KB flash blocks, and the EraseFlash command.
+// Erasing 128 KB flash blocks.
 #pragma once
 
 #include <cstdint>
 
 namespace brevomat {
 
-struct Core;
+class Link;
+class OperationFrame;
 
 // Erases the block holding word address `a`. Returns false on time-out, error status or Stop.
-bool EraseFlashBlock(Core& core, std::uint32_t a);
-// Opens the operation frame and erases every block of the identified chip.
-bool EraseAllBlocks(Core& core);
+bool EraseFlashBlock(Link& link, OperationFrame& frame, std::uint32_t a);
+// Opens the operation frame and erases every block of a chip of `flashSize` bytes.
+bool EraseAllBlocks(Link& link, OperationFrame& frame, std::uint32_t flashSize);
 
 }  // namespace brevomat

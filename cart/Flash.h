@@ -5,9 +5,13 @@
 
 #include <cstdint>
 
+#include "base/TransferBuffer.h"
+
 namespace brevomat {
 
-struct Core;
+class Link;
+class OperationFrame;
+struct CartState;
 
 namespace flash {
 inline constexpr std::uint16_t kReadQuery = 0x98;
@@ -22,11 +26,14 @@ inline constexpr std::uint8_t kReadyClean = 0x80;
 inline constexpr std::uint8_t kReadyBit = 0x80;
 }  // namespace flash
 
-std::uint8_t ReadFlashStatus(Core& core);  // 0x70 at word 0, then one read
-std::uint8_t PeekFlashStatus(Core& core);  // one read: a busy chip answers with its status
-bool WaitStatusReady(Core& core);          // up to 8192 status reads, no message pumping
-bool WaitFlashReady(Core& core);           // up to 16384 polls, pumps and checks Stop every 1024
-bool IdentifyFlash(Core& core);            // enable sequence + CFI; sets FlashSize on success
-void ReadHeaderWords(Core& core);          // first 256 words of the cart into the transfer buffer
+std::uint8_t ReadFlashStatus(Link& link);  // 0x70 at word 0, then one read
+std::uint8_t PeekFlashStatus(Link& link);  // one read: a busy chip answers with its status
+bool WaitStatusReady(Link& link);          // up to 8192 status reads, no message pumping
+// Up to 16384 polls; pumps messages and checks Stop every 1024.
+bool WaitFlashReady(Link& link, OperationFrame& frame);
+// Enable sequence + CFI query into the frame's transfer buffer; sets cart.FlashSize on success.
+bool IdentifyFlash(Link& link, OperationFrame& frame, CartState& cart);
+// First 256 words of the cart into the transfer buffer.
+void ReadHeaderWords(Link& link, TransferBuffer& buffer);
 
 }  // namespace brevomat

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Operation.h"
+#include "base/Window.h"
 #include "image/Ips.h"
-#include "shell/Operation.h"
-#include "shell/Window.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "cart/CartHeader.h"
-#include "shell/Core.h"
+#include "base/Operation.h"
+#include "image/CartHeader.h"
 
 namespace brevomat {
 
@@ -25,18 +25,14 @@ void FixHeader(TransferBuffer& buffer) {
   buffer[kHeaderComplementOffset] = static_cast<std::uint8_t>(0u - sum);
 }
 
-bool ReviewImageHeader(Core& core, bool checkFirst) {
-  if (checkFirst && CheckCartHeader(core.frame)) {
-    core.cart.HeaderChecked = 1;
-    return true;
-  }
+HeaderReview ReviewImageHeader(OperationFrame& frame, bool checkFirst) {
+  if (checkFirst && CheckCartHeader(frame)) return HeaderReview::Checked;
   // Either the logo is wrong (the check has said so) or the image is too short to have been
   // checked: the user decides whether the header is repaired on its way into the flash.
-  if (!core.window().AskYesNo("Do You want to fix header problem?", "Fix Header")) return false;
-  FixHeader(core.frame.Buffer);
-  core.frame.LogLine("Header fixed");
-  core.cart.HeaderFixed = 1;
-  return true;
+  if (!frame.Ask("Do You want to fix header problem?", "Fix Header")) return HeaderReview::Declined;
+  FixHeader(frame.Buffer);
+  frame.LogLine("Header fixed");
+  return HeaderReview::Fixed;
 }
 
 }  // namespace brevomat

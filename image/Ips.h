@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "shell/Operation.h"
-#include "shell/TransferBuffer.h"
+#include "base/Operation.h"
+#include "base/TransferBuffer.h"
 
 namespace brevomat {
 

@@ -1,6 +1,7 @@
 #include "link/Detection.h"
 
-#include "shell/Core.h"
+#include "base/Operation.h"
+#include "link/Link.h"
 
 namespace brevomat {
 
@@ -24,8 +25,7 @@ bool ReadBackMatches(Link& link, const Pattern& p) {
 
 }  // namespace
 
-bool TestAdapterPattern(Core& core) {
-  Link& link = core.link;
+bool TestAdapterPattern(Link& link) {
   link.PrepareLink();
   for (const Pattern& p : kPatterns) {
     link.WriteAdapterRegister(2, p.reg2);
@@ -37,14 +37,13 @@ bool TestAdapterPattern(Core& core) {
   return true;
 }
 
-bool ChooseLinkMode(Core& core) {
-  Link& link = core.link;
+bool ChooseLinkMode(Link& link) {
   link.Mode = LinkMode::SPP;
-  bool sppCycleOk = TestAdapterPattern(core);
+  bool sppCycleOk = TestAdapterPattern(link);
   // EPP is never tried on LPT3: the 0x3BC port of old display adapters has no EPP registers.
   if (sppCycleOk && link.DataPort == static_cast<std::int32_t>(kLpt3Base)) return true;
   link.Mode = LinkMode::EPP;
-  if (TestAdapterPattern(core)) return true;
+  if (TestAdapterPattern(link)) return true;
   if (sppCycleOk) {
     link.Mode = LinkMode::SPP;
     link.ReleaseLink();
@@ -53,21 +52,20 @@ bool ChooseLinkMode(Core& core) {
   return false;
 }
 
-bool DetectAdapter(Core& core) {
-  core.cart.LastErasedBlock = -1;
-  core.link.SpeedSetting = static_cast<std::int8_t>(core.window().RadioSpeedIndex());
-  if (!ChooseLinkMode(core)) {
-    core.frame.LogLine("No Adaptor Found!");
+bool DetectAdapter(Link& link, OperationFrame& frame, int speedIndex) {
+  link.SpeedSetting = static_cast<std::int8_t>(speedIndex);
+  if (!ChooseLinkMode(link)) {
+    frame.LogLine("No Adaptor Found!");
     return false;
   }
-  if (core.link.Mode == LinkMode::SPP) {
-    core.frame.LogLine("PortMode = SPP");
+  if (link.Mode == LinkMode::SPP) {
+    frame.LogLine("PortMode = SPP");
   } else {
-    core.frame.LogLine("PortMode = EPP");
+    frame.LogLine("PortMode = EPP");
     // Speed "1": the adapter answered in EPP, but every later cycle is a software SPP cycle.
-    if (core.link.SpeedSetting == 3) core.link.Mode = LinkMode::SPP;
+    if (link.SpeedSetting == 3) link.Mode = LinkMode::SPP;
   }
-  core.link.PrepareLink();
+  link.PrepareLink();
   return true;
 }
 

@@ -1,15 +1,18 @@
 // Finding the adapter at the start of every command.
 #pragma once
 
+#include <cstdint>
+
 namespace brevomat {
 
-struct Core;
+class Link;
+class OperationFrame;
 
-// Latches the speed setting, finds the adapter by a register write/read-back test, chooses SPP or
-// EPP, logs "PortMode = SPP" / "PortMode = EPP" or "No Adaptor Found!", and leaves the adapter in
-// ROM access mode. Also forgets the last erased flash block.
-bool DetectAdapter(Core& core);
-bool ChooseLinkMode(Core& core);
-bool TestAdapterPattern(Core& core);
+// Latches `speedIndex` (the Speed group's item index) as the link's speed setting, finds the
+// adapter by a register write/read-back test, chooses SPP or EPP, logs "PortMode = SPP" /
+// "PortMode = EPP" or "No Adaptor Found!", and leaves the adapter in ROM access mode.
+bool DetectAdapter(Link& link, OperationFrame& frame, int speedIndex);
+bool ChooseLinkMode(Link& link);
+bool TestAdapterPattern(Link& link);
 
 }  // namespace brevomat

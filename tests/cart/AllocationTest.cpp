@@ -8,7 +8,7 @@
 
 #include "CartRig.h"
 #include "cart/Flash.h"
-#include "cart/Write.h"
+#include "cart/Program.h"
 #include "link/Detection.h"
 
 namespace {
@@ -34,14 +34,14 @@ std::uint64_t AllocationsForWrite(std::uint32_t size) {
   const std::string image = rig.File("game.gba", testing::MakeImage(size));
   const std::string patch =
       rig.File("p.ips", {'P', 'A', 'T', 'C', 'H', 0, 0, 0x10, 0, 1, 0xAB, 'E', 'O', 'F'});
-  EXPECT_TRUE(DetectAdapter(rig.core));
-  EXPECT_TRUE(IdentifyFlash(rig.core));
+  EXPECT_TRUE(rig.core.OpenLink());
+  EXPECT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   StoreFileName(rig.core.frame.ImageFileName, image);
   rig.core.frame.BeginOperation();
 
   // Warm-up: the first write may set up lazily created library state.
   EXPECT_EQ(rig.core.frame.OpenInputFile(), 0);
-  EXPECT_EQ(WriteImage(rig.core, size, 0, false), 0);
+  EXPECT_EQ(WriteImage(rig.core.link, rig.core.frame, rig.core.cart, rig.core.ips, size, 0, false), 0);
 
   rig.window.radioIps = 1;
   rig.window.openDialog3 = {patch};
@@ -49,7 +49,7 @@ std::uint64_t AllocationsForWrite(std::uint32_t size) {
   EXPECT_EQ(rig.core.frame.OpenInputFile(), 0);
   allocations = 0;
   counting = true;
-  const int result = WriteImage(rig.core, size, 0, true);
+  const int result = WriteImage(rig.core.link, rig.core.frame, rig.core.cart, rig.core.ips, size, 0, true);
   counting = false;
   EXPECT_EQ(result, 0);
   EXPECT_EQ(rig.window.status, "Write Cart ok");

@@ -14,7 +14,7 @@ using testing::CartRigOptions;
 TEST(DetectionTest, BothModesOnLpt1ChoosesEpp) {
   CartRig rig;
   rig.core.cart.LastErasedBlock = 12;
-  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"PortMode = EPP"}));
   EXPECT_EQ(rig.core.link.Mode, LinkMode::EPP);
   EXPECT_EQ(rig.adapter.Register(4), 0x07);
@@ -29,7 +29,7 @@ TEST(DetectionTest, SppOnlyOnLpt3RunsOnlyTheSppTest) {
   CartRig rig(o);
   rig.window.portSel = 2;
   rig.core.SelectPortAddresses();
-  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"PortMode = SPP"}));
   EXPECT_EQ(rig.adapter.Register(4), 0x47);
   // The EPP test never ran: it would have read the EPP data register.
@@ -43,7 +43,7 @@ TEST(DetectionTest, BothModesOnLpt3StillChoosesSpp) {
   CartRig rig(o);
   rig.window.portSel = 2;
   rig.core.SelectPortAddresses();
-  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"PortMode = SPP"}));
 }
 
@@ -51,7 +51,7 @@ TEST(DetectionTest, SppOnlyOnLpt1FallsBackAndReleasesTheLink) {
   CartRigOptions o;
   o.answers = sim::AdapterAnswers::SppOnly;
   CartRig rig(o);
-  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"PortMode = SPP"}));
   EXPECT_EQ(rig.core.link.Mode, LinkMode::SPP);
   // Released after the passed SPP test, and again by the fallback.
@@ -62,7 +62,7 @@ TEST(DetectionTest, SppOnlyOnLpt1FallsBackAndReleasesTheLink) {
 TEST(DetectionTest, SpeedOneLogsEppButUsesSppCycles) {
   CartRig rig;
   rig.window.radioSpeed = 3;
-  ASSERT_TRUE(DetectAdapter(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"PortMode = EPP"}));
   EXPECT_EQ(rig.core.link.Mode, LinkMode::SPP);
   EXPECT_EQ(rig.core.link.SpeedSetting, 3);
@@ -73,7 +73,7 @@ TEST(DetectionTest, NothingConnected) {
   CartRigOptions o;
   o.answers = sim::AdapterAnswers::None;
   CartRig rig(o);
-  EXPECT_FALSE(DetectAdapter(rig.core));
+  EXPECT_FALSE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"No Adaptor Found!"}));
 }
 
@@ -81,7 +81,7 @@ TEST(DetectionTest, AdapterOnAnotherPortIsNotFound) {
   CartRig rig;  // adapter at 0x378
   rig.window.portSel = 1;
   rig.core.SelectPortAddresses();
-  EXPECT_FALSE(DetectAdapter(rig.core));
+  EXPECT_FALSE(rig.core.OpenLink());
   EXPECT_EQ(rig.window.log, (std::vector<std::string>{"No Adaptor Found!"}));
 }
 
@@ -90,7 +90,7 @@ TEST(DetectionTest, WrongRegisterTwoEndsEachTestAfterOneRead) {
   Core core(window);
   testing::RecordingBackend rec;  // answers 0xFF to everything
   core.port.Attach(&rec);
-  EXPECT_FALSE(DetectAdapter(core));
+  EXPECT_FALSE(core.OpenLink());
   int statusReads = 0, eppReads = 0;
   for (const auto& c : rec.calls) {
     if (c.kind == testing::PortCall::ReadByte && c.port == 0x379) ++statusReads;

@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "CartRig.h"
-#include "cart/Commands.h"
 #include "cart/Erase.h"
 #include "cart/Flash.h"
+#include "commands/Commands.h"
 #include "link/Detection.h"
 
 namespace brevomat {
@@ -26,7 +26,7 @@ TEST(EraseFlashTest, FourMegabyteChipErasesThirtyTwoBlocks) {
   CartRig rig(o);
   rig.DirtyFlash();
   rig.window.answers = {true};
-  EraseFlashClick(rig.core);
+  EXPECT_EQ(EraseFlashClick(rig.core), kResultDone);
 
   EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Cart Erase Ok", "Time = 0 Sec"}));
   ASSERT_EQ(rig.window.questions.size(), 1u);
@@ -72,14 +72,14 @@ TEST(EraseFlashTest, SecondCommandIsSeparatedByOneEmptyLine) {
 
 TEST(EraseFlashTest, AnsweringNoSendsNoFlashCommandAfterIdentification) {
   CartRig reference;
-  ASSERT_TRUE(DetectAdapter(reference.core));
-  ASSERT_TRUE(IdentifyFlash(reference.core));
-  WaitFlashReady(reference.core);
+  ASSERT_TRUE(reference.core.OpenLink());
+  ASSERT_TRUE(IdentifyFlash(reference.core.link, reference.core.frame, reference.core.cart));
+  WaitFlashReady(reference.core.link, reference.core.frame);
 
   CartRig rig;
   rig.DirtyFlash();
   rig.window.answers = {false};
-  EraseFlashClick(rig.core);
+  EXPECT_EQ(EraseFlashClick(rig.core), kResultCancelled);
   EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Erase Flash Cancel"}));
   EXPECT_EQ(rig.cart.ChipWrites(), reference.cart.ChipWrites());
   EXPECT_TRUE(rig.cart.EraseAddresses().empty());
@@ -90,13 +90,13 @@ TEST(EraseFlashTest, NoAdapterAndNoChip) {
   CartRigOptions o;
   o.answers = sim::AdapterAnswers::None;
   CartRig absent(o);
-  EraseFlashClick(absent.core);
+  EXPECT_EQ(EraseFlashClick(absent.core), kResultFailed);
   EXPECT_EQ(absent.window.log, (Lines{"No Adaptor Found!"}));
   EXPECT_TRUE(absent.window.questions.empty());
 
   CartRig rig;
   rig.cart.SetQueryIds(0x89, 0x18);
-  EraseFlashClick(rig.core);
+  EXPECT_EQ(EraseFlashClick(rig.core), kResultFailed);
   EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Flash not found!!!"}));
   EXPECT_TRUE(rig.window.questions.empty());
 }
@@ -106,7 +106,7 @@ TEST(EraseFlashTest, EraseErrorStopsAtTheBlockWithCleanUpWrites) {
   rig.DirtyFlash();
   rig.cart.Faults().eraseErrorBlock = 2;
   rig.window.answers = {true};
-  EraseFlashClick(rig.core);
+  EXPECT_EQ(EraseFlashClick(rig.core), kResultFailed);
   EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Cart Erase Error!!!", "Time = 0 Sec"}));
   EXPECT_EQ(rig.window.status, "Cart Erase Error!!!");
   EXPECT_EQ(rig.window.progress, 3);  // the progress keeps its last value (2 * 100 / 64)
@@ -123,12 +123,12 @@ TEST(EraseFlashTest, EraseErrorStopsAtTheBlockWithCleanUpWrites) {
 
 TEST(EraseFlashTest, EraseThatNeverFinishesRunsOutOfPolls) {
   CartRig rig;
-  ASSERT_TRUE(DetectAdapter(rig.core));
-  ASSERT_TRUE(IdentifyFlash(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
+  ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   rig.cart.Faults().neverReady = true;
   rig.core.frame.BeginOperation();
   rig.tee.cartWrites.clear();
-  EXPECT_FALSE(EraseFlashBlock(rig.core, 0x30000));
+  EXPECT_FALSE(EraseFlashBlock(rig.core.link, rig.core.frame, 0x30000));
   // The erase phase waits 524,288 polls for a clean 0x80, then clears status at the block and
   // returns the chip to read array.
   const auto& w = rig.tee.cartWrites;
@@ -141,13 +141,13 @@ TEST(EraseFlashTest, EraseThatNeverFinishesRunsOutOfPolls) {
 
 TEST(EraseFlashTest, BusyChipBeforeTheEraseRunsOutOfReadyPolls) {
   CartRig rig;
-  ASSERT_TRUE(DetectAdapter(rig.core));
-  ASSERT_TRUE(IdentifyFlash(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
+  ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   rig.cart.Faults().neverReady = true;
   rig.core.frame.BeginOperation();
-  EXPECT_FALSE(EraseFlashBlock(rig.core, 0));  // leaves the chip busy for good
+  EXPECT_FALSE(EraseFlashBlock(rig.core.link, rig.core.frame, 0));  // leaves the chip busy for good
   rig.tee.cartWrites.clear();
-  EXPECT_FALSE(EraseFlashBlock(rig.core, 0x10000));
+  EXPECT_FALSE(EraseFlashBlock(rig.core.link, rig.core.frame, 0x10000));
   const auto& w = rig.tee.cartWrites;
   EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0, 0x70}), 32768);
   ASSERT_GE(w.size(), 2u);
@@ -158,13 +158,13 @@ TEST(EraseFlashTest, BusyChipBeforeTheEraseRunsOutOfReadyPolls) {
 
 TEST(EraseFlashTest, SetupStatusB0RepeatsTheSetupCommand) {
   CartRig rig;
-  ASSERT_TRUE(DetectAdapter(rig.core));
-  ASSERT_TRUE(IdentifyFlash(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
+  ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   rig.cart.Faults().setupStatusB0Polls = 5;
   rig.DirtyFlash();
   rig.core.frame.BeginOperation();
   rig.tee.cartWrites.clear();
-  EXPECT_TRUE(EraseFlashBlock(rig.core, 0x10000));
+  EXPECT_TRUE(EraseFlashBlock(rig.core.link, rig.core.frame, 0x10000));
   const auto& w = rig.tee.cartWrites;
   EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0x10000, 0x20}), 6);
   EXPECT_EQ(rig.cart.Flash()[0x20000], 0xFF);
@@ -179,7 +179,7 @@ TEST(EraseFlashTest, StopDuringAnEraseEndsWithTheTimeLine) {
   rig.window.onPump = [&rig](std::uint64_t) {
     if (rig.cart.EraseAddresses().size() == 2 && rig.window.running) rig.core.frame.StopClick();
   };
-  EraseFlashClick(rig.core);
+  EXPECT_EQ(EraseFlashClick(rig.core), kResultCancelled);
   EXPECT_EQ(rig.window.log.size(), 4u);
   EXPECT_EQ((Lines(rig.window.log.begin(), rig.window.log.begin() + 3)),
             (Lines{"PortMode = EPP", "Stop process !!!", "Cart Erase Error!!!"}));

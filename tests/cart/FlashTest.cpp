@@ -5,8 +5,8 @@
 
 #include "CartRig.h"
 #include "RecordingBackend.h"
-#include "cart/CartHeader.h"
 #include "cart/Flash.h"
+#include "image/CartHeader.h"
 #include "link/Detection.h"
 
 namespace brevomat {
@@ -23,15 +23,15 @@ CartRigOptions Chip(sim::FlashChip chip) {
 
 TEST(IdentifyTest, AcceptsBothJ3ChipsWhateverTheHighBytes) {
   CartRig small(Chip(sim::FlashChip::J3_32Mbit));
-  ASSERT_TRUE(DetectAdapter(small.core));
+  ASSERT_TRUE(small.core.OpenLink());
   small.cart.SetQueryIds(0xAB89, 0xCD16);
-  EXPECT_TRUE(IdentifyFlash(small.core));
+  EXPECT_TRUE(IdentifyFlash(small.core.link, small.core.frame, small.core.cart));
   EXPECT_EQ(small.core.cart.FlashSize, 0x400000u);
   EXPECT_TRUE(small.cart.FlashEnabled());
 
   CartRig big;
-  ASSERT_TRUE(DetectAdapter(big.core));
-  EXPECT_TRUE(IdentifyFlash(big.core));
+  ASSERT_TRUE(big.core.OpenLink());
+  EXPECT_TRUE(IdentifyFlash(big.core.link, big.core.frame, big.core.cart));
   EXPECT_EQ(big.core.cart.FlashSize, 0x800000u);
   EXPECT_EQ(big.adapter.counters().violations, 0u);
   EXPECT_EQ(big.window.log, (std::vector<std::string>{"PortMode = EPP"}));  // identification is silent
@@ -39,14 +39,14 @@ TEST(IdentifyTest, AcceptsBothJ3ChipsWhateverTheHighBytes) {
 
 TEST(IdentifyTest, OtherDevicesOrNoSignatureFailAndKeepFlashSize) {
   CartRig rig;
-  ASSERT_TRUE(DetectAdapter(rig.core));
-  ASSERT_TRUE(IdentifyFlash(rig.core));
+  ASSERT_TRUE(rig.core.OpenLink());
+  ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   rig.cart.SetQueryIds(0x89, 0x18);
-  EXPECT_FALSE(IdentifyFlash(rig.core));
+  EXPECT_FALSE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   EXPECT_EQ(rig.core.cart.FlashSize, 0x800000u);
   rig.cart.SetQueryIds(0x89, 0x17);
   rig.cart.SetCfiSignature(false);
-  EXPECT_FALSE(IdentifyFlash(rig.core));
+  EXPECT_FALSE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
   EXPECT_EQ(rig.core.cart.FlashSize, 0x800000u);
 }
 
@@ -54,8 +54,8 @@ TEST(IdentifyTest, WorksInEverySpeed) {
   for (int speed = 0; speed < 4; ++speed) {
     CartRig rig;
     rig.window.radioSpeed = speed;
-    ASSERT_TRUE(DetectAdapter(rig.core));
-    EXPECT_TRUE(IdentifyFlash(rig.core)) << speed;
+    ASSERT_TRUE(rig.core.OpenLink());
+    EXPECT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart)) << speed;
     EXPECT_EQ(rig.adapter.counters().violations, 0u) << speed;
   }
 }
@@ -63,9 +63,9 @@ TEST(IdentifyTest, WorksInEverySpeed) {
 TEST(IdentifyTest, ReadArrayAfterQuery) {
   CartRig rig;
   rig.DirtyFlash(0x5A);
-  ASSERT_TRUE(DetectAdapter(rig.core));
-  ASSERT_TRUE(IdentifyFlash(rig.core));
-  ReadHeaderWords(rig.core);
+  ASSERT_TRUE(rig.core.OpenLink());
+  ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
+  ReadHeaderWords(rig.core.link, rig.core.frame.Buffer);
   EXPECT_EQ(rig.core.frame.Buffer.Word(0), 0x5A5A);
   EXPECT_EQ(rig.core.frame.Buffer.Word(255), 0x5A5A);
 }
@@ -131,13 +131,13 @@ class WaitTest : public ::testing::Test {
 
 TEST_F(WaitTest, ReadyAndCleanAtOnce) {
   rec.answers = {0x0080};
-  EXPECT_TRUE(WaitFlashReady(core));
+  EXPECT_TRUE(WaitFlashReady(core.link, core.frame));
   EXPECT_EQ(WordReads(), 1);
 }
 
 TEST_F(WaitTest, ReadyWithErrorBitsClearsStatusAndFails) {
   rec.answers = {0x0090};
-  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_FALSE(WaitFlashReady(core.link, core.frame));
   ASSERT_GE(rec.calls.size(), 2u);
   // The error exit: write level, then 0x50 as a bare data word.
   EXPECT_EQ(rec.calls[rec.calls.size() - 2], testing::Wb(0x37A, 1));
@@ -146,15 +146,15 @@ TEST_F(WaitTest, ReadyWithErrorBitsClearsStatusAndFails) {
 
 TEST_F(WaitTest, BusyThenReady) {
   rec.answers = {0x00, 0x00, 0x00, 0x80};
-  EXPECT_TRUE(WaitFlashReady(core));
+  EXPECT_TRUE(WaitFlashReady(core.link, core.frame));
   EXPECT_EQ(WordReads(), 4);
 }
 
 TEST_F(WaitTest, NeverReadyGivesUpAfterItsPollsAndPumpsEvery1024) {
-  core.frame.BeginOperation();  // idle, StopFlag is set: a wait outside an operation stops at 1024
+  core.frame.BeginOperation();  // inside an operation, with nobody pressing Stop
   const std::uint64_t pumpsBefore = window.pumps;
   rec.answers.assign(20000, 0x00);
-  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_FALSE(WaitFlashReady(core.link, core.frame));
   EXPECT_EQ(WordReads(), 1 + 16384);
   EXPECT_EQ(window.pumps - pumpsBefore, 16u);
   EXPECT_TRUE(window.log.empty());
@@ -166,7 +166,7 @@ TEST_F(WaitTest, OutsideAnOperationTheIdleStopFlagIsNoStop) {
   // because the window is idle.
   ASSERT_TRUE(core.frame.StopFlag);
   rec.answers.assign(20000, 0x00);
-  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_FALSE(WaitFlashReady(core.link, core.frame));
   EXPECT_EQ(WordReads(), 1 + 16384);
   EXPECT_EQ(window.pumps, 16u);
   EXPECT_TRUE(window.log.empty());
@@ -177,7 +177,7 @@ TEST_F(WaitTest, StopDuringTheWaitAbortsWithoutClearing) {
   core.frame.BeginOperation();
   window.stopAtPump = window.pumps + 1;
   rec.answers.assign(20000, 0x00);
-  EXPECT_FALSE(WaitFlashReady(core));
+  EXPECT_FALSE(WaitFlashReady(core.link, core.frame));
   EXPECT_EQ(WordReads(), 1 + 1024);
   EXPECT_EQ(window.log, (std::vector<std::string>{"Stop process !!!"}));
   EXPECT_NE(rec.calls.back(), testing::Ww(0x37C, 0x50));
@@ -185,10 +185,10 @@ TEST_F(WaitTest, StopDuringTheWaitAbortsWithoutClearing) {
 
 TEST_F(WaitTest, StatusReadyWaitIgnoresErrorBitsAndClearsOnTimeout) {
   rec.answers = {0x00, 0xB0};
-  EXPECT_TRUE(WaitStatusReady(core));
+  EXPECT_TRUE(WaitStatusReady(core.link));
   rec.calls.clear();
   rec.answers.assign(9000, 0x00);
-  EXPECT_FALSE(WaitStatusReady(core));
+  EXPECT_FALSE(WaitStatusReady(core.link));
   EXPECT_EQ(WordReads(), 8192);
   EXPECT_EQ(rec.calls.back(), testing::Ww(0x37C, 0x50));
   EXPECT_EQ(window.pumps, 0u);

@@ -9,10 +9,10 @@
 
 #include "CartRig.h"
 #include "IpsPatchFile.h"
-#include "cart/CartHeader.h"
-#include "cart/Commands.h"
 #include "cart/Flash.h"
-#include "cart/Write.h"
+#include "cart/Program.h"
+#include "commands/Commands.h"
+#include "image/CartHeader.h"
 #include "link/Detection.h"
 
 namespace brevomat {

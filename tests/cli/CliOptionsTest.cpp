@@ -2,7 +2,7 @@
 // with a message, every good one ends up in the record the console answers from.
 #include <gtest/gtest.h>
 
-#include "shell/cli/CliOptions.h"
+#include "cli/CliOptions.h"
 
 namespace brevomat::cli {
 namespace {

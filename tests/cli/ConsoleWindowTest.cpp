@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "shell/Operation.h"
-#include "shell/cli/ConsoleWindow.h"
+#include "base/Operation.h"
+#include "cli/ConsoleWindow.h"
 
 namespace brevomat::cli {
 namespace {

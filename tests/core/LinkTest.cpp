@@ -5,8 +5,8 @@
 
 #include "FakeWindow.h"
 #include "RecordingBackend.h"
+#include "commands/Core.h"
 #include "link/Link.h"
-#include "shell/Core.h"
 
 namespace brevomat {
 namespace {

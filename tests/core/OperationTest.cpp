@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FakeWindow.h"
-#include "shell/Core.h"
+#include "commands/Core.h"
 
 namespace brevomat {
 namespace {

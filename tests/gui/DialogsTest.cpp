@@ -105,15 +105,15 @@ class WindowDialogsTest : public InTempDirectory {};
 TEST_F(WindowDialogsTest, TheWindowShowsItsDialogsThroughTheProvider) {
   auto form = Start();
   dialogs.onModal = [&](QDialog& d) {
-    ASSERT_EQ(&d, form->Form2);
-    EXPECT_EQ(form->Form2->SelectCartSize->ItemIndex(), 4);
-    form->Form2->OKClick();
+    ASSERT_EQ(&d, Ctl<gui::TForm2>(*form, "Form2"));
+    EXPECT_EQ(Ctl<gui::TForm2>(*form, "Form2")->SelectCartSize->ItemIndex(), 4);
+    Ctl<gui::TForm2>(*form, "Form2")->OKClick();
   };
   std::int32_t chunks = 0;
   form->ShowForm2(4, chunks);
   EXPECT_EQ(chunks, 512);
 
-  dialogs.onModal = [&](QDialog&) { form->Form3->CANCELClick(); };
+  dialogs.onModal = [&](QDialog&) { Ctl<gui::TForm3>(*form, "Form3")->CANCELClick(); };
   std::uint8_t bank = 0, size = 0;
   form->ShowForm3(bank, size);
   EXPECT_EQ(bank, 255);

@@ -7,17 +7,29 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "shell/gui/DialogProvider.h"
-#include "shell/gui/MainWindow.h"
+#include "gui/DialogProvider.h"
+#include "gui/MainWindow.h"
 #include "support/RecordingBackend.h"
 
 namespace brevomat::testing {
+
+// A control of the window, found by its object name as a user's automation tool would find it.
+template <typename T>
+T* Ctl(QObject& window, const char* name) {
+  T* control = window.findChild<T*>(QString::fromLatin1(name));
+  if (control == nullptr) {
+    ADD_FAILURE() << "no control named " << name;
+    std::abort();
+  }
+  return control;
+}
 
 // Clicks a radio item on its indicator, as a user would.
 inline void ClickItem(gui::RadioGroup* group, int index) {
@@ -86,8 +98,7 @@ class InTempDirectory : public ::testing::Test {
   std::string ConfigPath() const { return dir_.filePath(QStringLiteral("config.sav")).toStdString(); }
 
   std::unique_ptr<gui::TForm1> Start(bool driverActive = true) {
-    return std::make_unique<gui::TForm1>(std::make_unique<gui::FixedPortDriver>(port, driverActive),
-                                         &dialogs);
+    return std::make_unique<gui::TForm1>(std::make_unique<FixedPortDriver>(port, driverActive), &dialogs);
   }
 
   QTemporaryDir dir_;

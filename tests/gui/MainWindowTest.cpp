@@ -71,66 +71,67 @@ TEST_F(MainWindowTest, LayoutAfterStartUp) {
     EXPECT_EQ(button->isHidden(), hidden) << c.name;
   }
   // "&" marks the accelerator letter.
-  EXPECT_EQ(form->WT->shortcut(), QKeySequence(QStringLiteral("Alt+W")));
-  EXPECT_EQ(form->VT->shortcut(), QKeySequence(QStringLiteral("Alt+V")));
+  EXPECT_EQ(Ctl<QPushButton>(*form, "WT")->shortcut(), QKeySequence(QStringLiteral("Alt+W")));
+  EXPECT_EQ(Ctl<QPushButton>(*form, "VT")->shortcut(), QKeySequence(QStringLiteral("Alt+V")));
 
-  EXPECT_EQ(form->Port_sel->title(), "Printer Port No.");
-  EXPECT_EQ(Items(form->Port_sel), QStringList({"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}));
-  EXPECT_EQ(form->Port_sel->geometry(), QRect(10, 7, 91, 106));
-  EXPECT_EQ(form->RadioSpeed->title(), "Speed");
-  EXPECT_EQ(Items(form->RadioSpeed), QStringList({"4", "3", "2", "1"}));
-  EXPECT_EQ(form->RadioSpeed->geometry(), QRect(107, 7, 47, 106));
-  EXPECT_EQ(form->RadioIps->title(), "IPS Apply");
-  EXPECT_EQ(Items(form->RadioIps), QStringList({"OFF", "ON"}));
-  EXPECT_EQ(form->RadioIps->geometry(), QRect(168, 72, 65, 53));
-  EXPECT_EQ(form->Port_sel->ItemIndex(), 0);
-  EXPECT_EQ(form->RadioSpeed->ItemIndex(), 0);
-  EXPECT_EQ(form->RadioIps->ItemIndex(), 0);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->title(), "Printer Port No.");
+  EXPECT_EQ(Items(Ctl<gui::RadioGroup>(*form, "Port_sel")),
+            QStringList({"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}));
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->geometry(), QRect(10, 7, 91, 106));
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->title(), "Speed");
+  EXPECT_EQ(Items(Ctl<gui::RadioGroup>(*form, "RadioSpeed")), QStringList({"4", "3", "2", "1"}));
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->geometry(), QRect(107, 7, 47, 106));
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->title(), "IPS Apply");
+  EXPECT_EQ(Items(Ctl<gui::RadioGroup>(*form, "RadioIps")), QStringList({"OFF", "ON"}));
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->geometry(), QRect(168, 72, 65, 53));
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 0);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 0);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->ItemIndex(), 0);
 
   EXPECT_EQ(Control(*form, "Memo1")->geometry(), QRect(16, 128, 377, 185));
-  EXPECT_TRUE(form->Memo1->isReadOnly());
-  EXPECT_EQ(form->Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->isReadOnly());
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(Control(*form, "ProgressBar1")->geometry(), QRect(16, 368, 337, 18));
-  EXPECT_EQ(form->ProgressBar1->minimum(), 0);
-  EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+  EXPECT_EQ(Ctl<QProgressBar>(*form, "ProgressBar1")->minimum(), 0);
+  EXPECT_EQ(Ctl<QProgressBar>(*form, "ProgressBar1")->maximum(), 100);
   // The labels sit at their design places and start empty.
   EXPECT_EQ(Control(*form, "Status")->pos(), QPoint(16, 352));
   EXPECT_EQ(Control(*form, "Time")->pos(), QPoint(360, 352));
-  EXPECT_EQ(form->Status->text(), "");
-  EXPECT_EQ(form->Time->text(), "");
-  EXPECT_EQ(form->Timer1->interval(), 1000);
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "");
+  EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(), "");
+  EXPECT_EQ(Ctl<QTimer>(*form, "Timer1")->interval(), 1000);
 
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
   // The two dialogs exist, hidden, from the start.
-  EXPECT_EQ(form->Form2->windowTitle(), "Select Cart size");
-  EXPECT_EQ(form->Form3->windowTitle(), "Bank and Size Select");
-  EXPECT_FALSE(form->Form2->isVisible());
-  EXPECT_FALSE(form->Form3->isVisible());
+  EXPECT_EQ(Ctl<gui::TForm2>(*form, "Form2")->windowTitle(), "Select Cart size");
+  EXPECT_EQ(Ctl<gui::TForm3>(*form, "Form3")->windowTitle(), "Bank and Size Select");
+  EXPECT_FALSE(Ctl<gui::TForm2>(*form, "Form2")->isVisible());
+  EXPECT_FALSE(Ctl<gui::TForm3>(*form, "Form3")->isVisible());
 }
 
 TEST_F(MainWindowTest, IdleAndRunningSwitchExactlyTheLockedSet) {
   auto form = Start();
   auto expectState = [&](bool running) {
     for (const char* name : kLockedSet) EXPECT_EQ(Control(*form, name)->isEnabled(), !running) << name;
-    EXPECT_EQ(form->Stop->isEnabled(), running);
-    EXPECT_EQ(form->Timer1->isActive(), running);
+    EXPECT_EQ(Ctl<QPushButton>(*form, "Stop")->isEnabled(), running);
+    EXPECT_EQ(Ctl<QTimer>(*form, "Timer1")->isActive(), running);
   };
   expectState(false);
   EXPECT_TRUE(form->core().frame.StopFlag);
 
   form->core().frame.BeginOperation();
   expectState(true);
-  EXPECT_EQ(form->Time->text(), "0 Sec");
+  EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(), "0 Sec");
   // While running only Stop answers a click.
-  QTest::mouseClick(form->MemoClear, Qt::LeftButton);
-  EXPECT_EQ(form->Memo1->Lines().size(), 1);
-  QTest::mouseClick(form->Stop, Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "MemoClear"), Qt::LeftButton);
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().size(), 1);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Stop"), Qt::LeftButton);
   EXPECT_TRUE(form->core().frame.StopFlag);
   expectState(true);  // still running until the loop polls the flag
   EXPECT_TRUE(form->core().frame.PollStop());
   expectState(false);
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO", "Stop process !!!"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "Stop process !!!"}));
 }
 
 TEST_F(MainWindowTest, Timer1CountsSecondsWhileRunning) {
@@ -141,23 +142,23 @@ TEST_F(MainWindowTest, Timer1CountsSecondsWhileRunning) {
   while (form->core().frame.ElapsedSeconds < 1 && clock.elapsed() < 5000) QTest::qWait(50);
   form->core().frame.EndOperation();
   EXPECT_GE(form->core().frame.ElapsedSeconds, 1);
-  EXPECT_EQ(form->Time->text(), QString::number(form->core().frame.ElapsedSeconds) + " Sec");
+  EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(), QString::number(form->core().frame.ElapsedSeconds) + " Sec");
 }
 
 TEST_F(MainWindowTest, SeparatorLineBeforeEveryCommandButTheFirst) {
   auto form = Start();
   // Both file dialogs cancelled; the second command is still set off by one empty line.
-  QTest::mouseClick(form->Write, Qt::LeftButton);
-  QTest::mouseClick(form->Write, Qt::LeftButton);
-  EXPECT_EQ(form->Memo1->Lines(),
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(),
             QStringList({"Use DLPortIO", "Write To Cart Cancel", "", "Write To Cart Cancel"}));
   ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
   EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
   EXPECT_EQ(dialogs.fileDialogs[0].filter, gui::kGameFilter);
   EXPECT_FALSE(dialogs.fileDialogs[0].multiSelect);
   // EraseFlash on a port with no adapter behind it: the same convention.
-  QTest::mouseClick(form->EraseFlash, Qt::LeftButton);
-  const QStringList lines = form->Memo1->Lines();
+  QTest::mouseClick(Ctl<QPushButton>(*form, "EraseFlash"), Qt::LeftButton);
+  const QStringList lines = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
   ASSERT_GE(lines.size(), 6);
   EXPECT_EQ(lines[4], "");
   EXPECT_EQ(lines.last(), "No Adaptor Found!");
@@ -167,25 +168,25 @@ TEST_F(MainWindowTest, ClearEmptiesTheLog) {
   auto form = Start();
   form->AppendLog("one");
   form->AppendLog("");
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO", "one", ""}));
-  QTest::mouseClick(form->MemoClear, Qt::LeftButton);
-  EXPECT_TRUE(form->Memo1->Lines().isEmpty());
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "one", ""}));
+  QTest::mouseClick(Ctl<QPushButton>(*form, "MemoClear"), Qt::LeftButton);
+  EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().isEmpty());
   form->AppendLog("");
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({""}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({""}));
 }
 
 TEST_F(MainWindowTest, PortSelectionDerivesTheFiveAddresses) {
   auto form = Start();
-  ClickItem(form->Port_sel, 2);
+  ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 2);
   const Link& link = form->core().link;
   EXPECT_EQ(link.DataPort, 0x3BC);
   EXPECT_EQ(link.StatusPort, 0x3BD);
   EXPECT_EQ(link.ControlPort, 0x3BE);
   EXPECT_EQ(link.EppAddressPort, 0x3BF);
   EXPECT_EQ(link.EppDataPort, 0x3C0);
-  ClickItem(form->Port_sel, 1);
+  ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 1);
   EXPECT_EQ(link.DataPort, 0x278);
-  form->Port_sel->SetItemIndex(-1);
+  Ctl<gui::RadioGroup>(*form, "Port_sel")->SetItemIndex(-1);
   form->Port_selClick();
   EXPECT_EQ(link.DataPort, 0x378);
 }
@@ -193,13 +194,14 @@ TEST_F(MainWindowTest, PortSelectionDerivesTheFiveAddresses) {
 TEST_F(MainWindowTest, HiddenButtonsDoNothingWhenShown) {
   auto form = Start();
   port.calls.clear();
-  for (QAbstractButton* b :
-       {static_cast<QAbstractButton*>(form->Verify), static_cast<QAbstractButton*>(form->SVerify),
-        static_cast<QAbstractButton*>(form->WT), static_cast<QAbstractButton*>(form->VT)}) {
+  for (QAbstractButton* b : {static_cast<QAbstractButton*>(Ctl<QPushButton>(*form, "Verify")),
+                             static_cast<QAbstractButton*>(Ctl<QPushButton>(*form, "SVerify")),
+                             static_cast<QAbstractButton*>(Ctl<QPushButton>(*form, "WT")),
+                             static_cast<QAbstractButton*>(Ctl<QPushButton>(*form, "VT"))}) {
     b->show();
     QTest::mouseClick(b, Qt::LeftButton);
   }
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
   EXPECT_TRUE(port.calls.empty());
   EXPECT_TRUE(dialogs.fileDialogs.empty());
 }
@@ -209,7 +211,7 @@ TEST_F(MainWindowTest, ExitReleasesTheLinkAndAsksToEndWithStatusZero) {
   int status = -1;
   QObject::connect(form.get(), &TForm1::ExitRequested, [&](int s) { status = s; });
   port.calls.clear();
-  QTest::mouseClick(form->Exit, Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Exit"), Qt::LeftButton);
   EXPECT_EQ(status, 0);
   ASSERT_FALSE(port.calls.empty());
   EXPECT_EQ(port.calls.back(), Wb(0x37A, 4));
@@ -225,7 +227,7 @@ TEST_F(MainWindowTest, CloseBoxDuringACommandStopsItAndClosesAfterwards) {
     closedDuringCommand = !form->isVisible();
     EXPECT_TRUE(form->core().frame.StopFlag);
   };
-  QTest::mouseClick(form->Write, Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
   EXPECT_FALSE(closedDuringCommand);
   EXPECT_FALSE(form->CommandRunning());
   QElapsedTimer clock;
@@ -233,6 +235,23 @@ TEST_F(MainWindowTest, CloseBoxDuringACommandStopsItAndClosesAfterwards) {
   while (form->isVisible() && clock.elapsed() < 5000) QCoreApplication::processEvents();
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(form->core().frame.CurrentFile, nullptr);
+}
+
+TEST_F(MainWindowTest, AnotherCommandClickedWhileOneRunsIsIgnored) {
+  auto form = Start();
+  // While Write Flash waits in its file dialog (before the frame locks the buttons), a click on
+  // EraseFlash or on Write Flash itself must not start a second command on the same link.
+  dialogs.onFileDialog = [&] {
+    dialogs.onFileDialog = nullptr;
+    port.calls.clear();
+    QTest::mouseClick(Ctl<QPushButton>(*form, "EraseFlash"), Qt::LeftButton);
+    QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
+    EXPECT_TRUE(port.calls.empty());
+  };
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
+  EXPECT_EQ(dialogs.fileDialogs.size(), 1u);
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(),
+            QStringList({"Use DLPortIO", "Write To Cart Cancel"}));
 }
 
 TEST_F(MainWindowTest, CloseBoxWhenIdleClosesAtOnce) {
@@ -248,7 +267,7 @@ TEST_F(MainWindowTest, DriverDeclinedEndsTheSetUpEarly) {
   EXPECT_EQ(dialogs.questions[0].text, "Could not open the DriverLINX driver.");
   EXPECT_EQ(dialogs.questions[0].caption, "");
   EXPECT_FALSE(form->SetupCompleted());
-  EXPECT_TRUE(form->Memo1->Lines().isEmpty());
+  EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().isEmpty());
   EXPECT_FALSE(QFile::exists(QStringLiteral("config.sav")));
   // Nothing is written even by Exit, and the port was never attached.
   form->ExitClick();
@@ -261,9 +280,9 @@ TEST_F(MainWindowTest, DriverAcceptedGoesOnAsUsual) {
   dialogs.answers = {true};
   auto form = Start(/*driverActive=*/false);
   EXPECT_TRUE(form->SetupCompleted());
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
   EXPECT_TRUE(QFile::exists(QStringLiteral("config.sav")));
-  EXPECT_TRUE(form->WT->isHidden());
+  EXPECT_TRUE(Ctl<QPushButton>(*form, "WT")->isHidden());
 }
 
 }  // namespace

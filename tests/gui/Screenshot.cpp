@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "shell/gui/MainWindow.h"
+#include "gui/MainWindow.h"
 #include "sim/CartDirectory.h"
 
 namespace {
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   NoDialogs dialogs;
-  brevomat::gui::TForm1 form(std::make_unique<brevomat::gui::FixedPortDriver>(cart->Port()), &dialogs);
+  brevomat::gui::TForm1 form(std::make_unique<brevomat::FixedPortDriver>(cart->Port()), &dialogs);
   form.show();
   form.EraseFlashClick();
   for (int i = 0; i < 20; ++i) app.processEvents();

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "GuiTestSupport.h"
-#include "shell/Settings.h"
+#include "commands/Settings.h"
 
 namespace brevomat::testing {
 namespace {
@@ -63,17 +63,17 @@ TEST_F(SettingsTest, FirstStartCreatesTheFileFromTheDesignState) {
   EXPECT_EQ(Text(r.SaveFileName()), "");
   EXPECT_EQ(Text(r.BootFileName()), "");
   EXPECT_TRUE(form->settings().SettingsWritable);
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
 }
 
 TEST_F(SettingsTest, ExitStoresTheChoicesAndTheNextStartShowsThem) {
   {
     auto form = Start();
-    ClickItem(form->Port_sel, 1);
-    ClickItem(form->RadioSpeed, 2);
-    ClickItem(form->RadioIps, 1);
+    ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 1);
+    ClickItem(Ctl<gui::RadioGroup>(*form, "RadioSpeed"), 2);
+    ClickItem(Ctl<gui::RadioGroup>(*form, "RadioIps"), 1);
     form->resize(500, 450);
-    QTest::mouseClick(form->Exit, Qt::LeftButton);
+    QTest::mouseClick(Ctl<QPushButton>(*form, "Exit"), Qt::LeftButton);
   }
   SettingsRecord r = RecordOf(ReadFile(ConfigPath()));
   EXPECT_EQ(r.PortIndex(), 1);
@@ -83,9 +83,9 @@ TEST_F(SettingsTest, ExitStoresTheChoicesAndTheNextStartShowsThem) {
   EXPECT_EQ(r.WindowHeight(), 450);
 
   auto again = Start();
-  EXPECT_EQ(again->Port_sel->ItemIndex(), 1);
-  EXPECT_EQ(again->RadioSpeed->ItemIndex(), 2);
-  EXPECT_EQ(again->RadioIps->ItemIndex(), 1);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "Port_sel")->ItemIndex(), 1);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "RadioSpeed")->ItemIndex(), 2);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "RadioIps")->ItemIndex(), 1);
   EXPECT_EQ(again->size(), QSize(500, 450));
   EXPECT_EQ(again->core().link.DataPort, 0x278);
 }
@@ -96,12 +96,12 @@ TEST_F(SettingsTest, CloseBoxLeavesTheFileAsItWas) {
   {
     auto form = Start();
     form->show();
-    ClickItem(form->Port_sel, 2);
+    ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 2);
     form->close();
   }
   EXPECT_EQ(ReadFile(ConfigPath()), before);
   auto again = Start();
-  EXPECT_EQ(again->Port_sel->ItemIndex(), 0);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "Port_sel")->ItemIndex(), 0);
 }
 
 TEST_F(SettingsTest, LongerFileLoadsItsFirst796BytesAndExitWrites796) {
@@ -110,9 +110,9 @@ TEST_F(SettingsTest, LongerFileLoadsItsFirst796BytesAndExitWrites796) {
   bytes[794] = 0x5A;  // padding: kept as read
   WriteFile(ConfigPath(), bytes);
   auto form = Start();
-  EXPECT_EQ(form->Port_sel->ItemIndex(), 2);
-  EXPECT_EQ(form->RadioSpeed->ItemIndex(), 3);
-  EXPECT_EQ(form->RadioIps->ItemIndex(), 1);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 2);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 3);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->ItemIndex(), 1);
   EXPECT_EQ(form->size(), QSize(420, 430));
   form->ExitClick();
   const auto written = ReadFile(ConfigPath());
@@ -125,21 +125,21 @@ TEST_F(SettingsTest, PortIndexIsClampedToTheGroup) {
   WriteFile(ConfigPath(), StoredRecord(7, 0, 0, 418, 418));
   {
     auto form = Start();
-    EXPECT_EQ(form->Port_sel->ItemIndex(), 2);
+    EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 2);
     EXPECT_EQ(form->core().link.DataPort, 0x3BC);
   }
   WriteFile(ConfigPath(), StoredRecord(0xFF, 0, 0, 418, 418));
   {
     auto form = Start();
-    EXPECT_EQ(form->Port_sel->ItemIndex(), -1);
+    EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), -1);
     EXPECT_EQ(form->core().link.DataPort, 0x378);
     EXPECT_EQ(form->core().link.EppDataPort, 0x37C);
   }
   // -128 is below -1: no selection either; speed 100 selects the last speed.
   WriteFile(ConfigPath(), StoredRecord(0x80, 100, 0, 418, 418));
   auto form = Start();
-  EXPECT_EQ(form->Port_sel->ItemIndex(), -1);
-  EXPECT_EQ(form->RadioSpeed->ItemIndex(), 3);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), -1);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 3);
 }
 
 TEST_F(SettingsTest, RememberedNamesThatStillExistPresetTheDialogs) {
@@ -157,7 +157,7 @@ TEST_F(SettingsTest, RememberedNamesThatStillExistPresetTheDialogs) {
   auto form = Start();
   EXPECT_EQ(form->OpenDialog1FileName(), "");
   EXPECT_EQ(form->OpenDialog3FileName(), "");
-  QTest::mouseClick(form->Write, Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
   EXPECT_EQ(dialogs.fileDialogs[0].currentFile, "");
 }
@@ -168,12 +168,12 @@ TEST_F(SettingsTest, ReadOnlyFileIsLoadedAndNeverWritten) {
   chmod(ConfigPath().c_str(), 0444);
   const auto before = ReadFile(ConfigPath());
   auto form = Start();
-  EXPECT_EQ(form->Port_sel->ItemIndex(), 1);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 1);
   EXPECT_FALSE(form->settings().SettingsWritable);
-  ClickItem(form->Port_sel, 2);
+  ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 2);
   form->ExitClick();
   EXPECT_EQ(ReadFile(ConfigPath()), before);
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
   EXPECT_TRUE(dialogs.questions.empty());
   chmod(ConfigPath().c_str(), 0644);
 }
@@ -183,7 +183,7 @@ TEST_F(SettingsTest, ShortReadOnlyFileUsesWhatItHas) {
   WriteFile(ConfigPath(), {2});  // only PortIndex
   chmod(ConfigPath().c_str(), 0444);
   auto form = Start();
-  EXPECT_EQ(form->Port_sel->ItemIndex(), 2);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 2);
   EXPECT_EQ(form->size(), QSize(418, 418));
   EXPECT_EQ(ReadFile(ConfigPath()).size(), 1u);
   chmod(ConfigPath().c_str(), 0644);
@@ -194,7 +194,7 @@ TEST_F(SettingsTest, ShortWritableFileIsReplacedFromTheDesignState) {
   auto form = Start();
   EXPECT_EQ(ReadFile(ConfigPath()).size(), 796u);
   EXPECT_EQ(RecordOf(ReadFile(ConfigPath())).PortIndex(), 0);
-  EXPECT_EQ(form->Port_sel->ItemIndex(), 0);
+  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 0);
 }
 
 TEST_F(SettingsTest, RejectedPreBootNameIsStoredAtExit) {
@@ -238,7 +238,7 @@ TEST_F(SettingsTest, VanishedWorkingDirectoryGivesConfigFileError) {
   ASSERT_TRUE(QDir::setCurrent(gone));
   ASSERT_TRUE(QDir().rmdir(gone));
   auto form = Start();
-  EXPECT_EQ(form->Memo1->Lines(), QStringList({"Use DLPortIO", "config file error"}));
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "config file error"}));
   EXPECT_FALSE(form->settings().SettingsWritable);
   EXPECT_TRUE(form->SetupCompleted());
 }

@@ -27,40 +27,40 @@ TEST_F(VirtualWindowTest, WriteFlashThenEraseFlash) {
   const std::string game = Path(QStringLiteral("game.gba")).toStdString();
   WriteBytes(game, image);
 
-  auto form = std::make_unique<gui::TForm1>(std::make_unique<gui::FixedPortDriver>(cart->Port()), &dialogs);
+  auto form = std::make_unique<gui::TForm1>(std::make_unique<FixedPortDriver>(cart->Port()), &dialogs);
   ASSERT_TRUE(form->SetupCompleted());
   form->show();
 
   dialogs.fileAnswers = {QStringList{QString::fromStdString(game)}};
-  QTest::mouseClick(form->Write, Qt::LeftButton);
-  QStringList log = form->Memo1->Lines();
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
+  QStringList log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
   ASSERT_EQ(log.size(), 7) << log.join('|').toStdString();
   EXPECT_EQ(log.mid(0, 6),
             QStringList({"Use DLPortIO", "PortMode = EPP", "FileName = " + QString::fromStdString(game),
                          "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337"}));
   EXPECT_TRUE(EndsWithSeconds(log[6])) << log[6].toStdString();
-  EXPECT_EQ(form->Status->text(), "Write Cart ok");
-  EXPECT_EQ(form->ProgressBar1->value(), 100);
-  EXPECT_TRUE(form->Exit->isEnabled());
-  EXPECT_FALSE(form->Stop->isEnabled());
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Write Cart ok");
+  EXPECT_EQ(Ctl<QProgressBar>(*form, "ProgressBar1")->value(), 100);
+  EXPECT_TRUE(Ctl<QPushButton>(*form, "Exit")->isEnabled());
+  EXPECT_FALSE(Ctl<QPushButton>(*form, "Stop")->isEnabled());
   ASSERT_NE(cart->Flash(), nullptr);
   EXPECT_TRUE(std::equal(image.begin(), image.end(), cart->Flash()->Flash().begin()));
 
   dialogs.answers = {true};
-  QTest::mouseClick(form->EraseFlash, Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "EraseFlash"), Qt::LeftButton);
   ASSERT_EQ(dialogs.questions.size(), 1u);
   EXPECT_EQ(dialogs.questions[0].text, "Do You want to Erase Flash Data?");
   EXPECT_EQ(dialogs.questions[0].caption, "Erase Flash");
-  log = form->Memo1->Lines();
+  log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
   ASSERT_GE(log.size(), 11);
   EXPECT_EQ(log[7], "");
   EXPECT_EQ(log[8], "PortMode = EPP");
   EXPECT_EQ(log[log.size() - 2], "Cart Erase Ok");
   EXPECT_TRUE(EndsWithSeconds(log.last()));
-  EXPECT_EQ(form->Status->text(), "Cart Erase Ok");
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Cart Erase Ok");
 
   // Exit, and the cart goes back to its directory as the program does it.
-  QTest::mouseClick(form->Exit, Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Exit"), Qt::LeftButton);
   form.reset();
   ASSERT_TRUE(cart->Close(error)) << error;
   const std::vector<std::uint8_t> flash = ReadBytes(cartDir / "flash.bin");

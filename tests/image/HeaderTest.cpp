@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "FakeWindow.h"
-#include "cart/CartHeader.h"
+#include "commands/Core.h"
+#include "image/CartHeader.h"
 #include "image/Header.h"
-#include "shell/Core.h"
 
 namespace brevomat {
 namespace {
@@ -89,11 +89,9 @@ TEST_F(HeaderTest, GoodHeaderPassesWithoutQuestion) {
   buf[0xB2] = 0x00;  // wrong fixed byte and complement are not judged
   buf[0xBD] ^= 0xFF;
   const TransferBuffer before = buf;
-  EXPECT_TRUE(ReviewImageHeader(core, true));
+  EXPECT_EQ(ReviewImageHeader(core.frame, true), HeaderReview::Checked);
   EXPECT_EQ(window.log, (std::vector<std::string>{"Game Name = BREVO", "Game Code = ABCD"}));
   EXPECT_TRUE(window.questions.empty());
-  EXPECT_EQ(core.cart.HeaderChecked, 1);
-  EXPECT_EQ(core.cart.HeaderFixed, 0);
   EXPECT_EQ(buf.bytes, before.bytes);
 }
 
@@ -105,13 +103,11 @@ TEST_F(HeaderTest, BrokenLogoAskedAndRepairedOnYes) {
   expected[0xB0] = 'Z';
   FixHeader(expected);
   window.answers = {true};
-  EXPECT_TRUE(ReviewImageHeader(core, true));
+  EXPECT_EQ(ReviewImageHeader(core.frame, true), HeaderReview::Fixed);
   EXPECT_EQ(window.log, (std::vector<std::string>{"no AGB data present!", "Header fixed"}));
   ASSERT_EQ(window.questions.size(), 1u);
   EXPECT_EQ(window.questions[0].text, "Do You want to fix header problem?");
   EXPECT_EQ(window.questions[0].caption, "Fix Header");
-  EXPECT_EQ(core.cart.HeaderChecked, 0);
-  EXPECT_EQ(core.cart.HeaderFixed, 1);
   EXPECT_EQ(buf.bytes, expected.bytes);
   // The repaired header now passes the check.
   EXPECT_TRUE(CheckCartHeader(core.frame));
@@ -122,11 +118,9 @@ TEST_F(HeaderTest, BrokenLogoDeclinedLeavesBufferAndFlags) {
   buf[0x04] = 0;
   const TransferBuffer before = buf;
   window.answers = {false};
-  EXPECT_FALSE(ReviewImageHeader(core, true));
+  EXPECT_EQ(ReviewImageHeader(core.frame, true), HeaderReview::Declined);
   EXPECT_EQ(window.log, (std::vector<std::string>{"no AGB data present!"}));
   EXPECT_EQ(window.questions.size(), 1u);
-  EXPECT_EQ(core.cart.HeaderChecked, 0);
-  EXPECT_EQ(core.cart.HeaderFixed, 0);
   EXPECT_EQ(buf.bytes, before.bytes);
 }
 
@@ -134,18 +128,15 @@ TEST_F(HeaderTest, ShortImageIsAskedAtOnceWhateverItHolds) {
   WriteGoodHeader(buf);
   const TransferBuffer good = buf;
   window.answers = {false, true};
-  EXPECT_FALSE(ReviewImageHeader(core, false));
+  EXPECT_EQ(ReviewImageHeader(core.frame, false), HeaderReview::Declined);
   EXPECT_TRUE(window.log.empty());  // no check, so no game name either
   EXPECT_EQ(window.questions.size(), 1u);
   EXPECT_EQ(buf.bytes, good.bytes);
-  EXPECT_EQ(core.cart.HeaderFixed, 0);
 
-  EXPECT_TRUE(ReviewImageHeader(core, false));
+  EXPECT_EQ(ReviewImageHeader(core.frame, false), HeaderReview::Fixed);
   EXPECT_EQ(window.log, (std::vector<std::string>{"Header fixed"}));
   EXPECT_EQ(window.questions.size(), 2u);
   EXPECT_EQ(window.questions[1].caption, "Fix Header");
-  EXPECT_EQ(core.cart.HeaderChecked, 0);
-  EXPECT_EQ(core.cart.HeaderFixed, 1);
   EXPECT_EQ(buf.bytes, good.bytes);  // a correct header repairs to itself
 }
 

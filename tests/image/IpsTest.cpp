@@ -11,8 +11,8 @@
 
 #include "FakeWindow.h"
 #include "IpsPatchFile.h"
+#include "commands/Core.h"
 #include "image/Ips.h"
-#include "shell/Core.h"
 
 namespace brevomat {
 namespace {

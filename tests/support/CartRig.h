@@ -12,7 +12,7 @@
 #include "FakeWindow.h"
 #include "TeeBackend.h"
 #include "TestImages.h"
-#include "shell/Core.h"
+#include "commands/Core.h"
 #include "sim/FlashCart.h"
 #include "sim/VirtualAdapter.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/Operation.h"
-#include "shell/Window.h"
+#include "base/Operation.h"
+#include "base/Window.h"
 
 namespace brevomat::testing {
 

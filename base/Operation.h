@@ -1,0 +1,112 @@
+// The operation frame shared by every command: log, status, progress, the seconds counter, the
+// stop request, the one open file and the transfer buffer.
+//
+// A command runs on the window's thread. It stays responsive by pumping the window's messages at
+// fixed points; a click on Stop only sets StopFlag, and the loop that next polls it calls
+// AbortOperation.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "base/TransferBuffer.h"
+#include "base/Window.h"
+
+namespace brevomat {
+
+inline constexpr std::size_t kFileNameBytes = 260;  // 259 characters and the NUL
+
+// What an operation and a command handler end with: done, cancelled (Stop, a question answered
+// No, a dialog closed), or failed with the reason already logged.
+inline constexpr int kResultDone = 0;
+inline constexpr int kResultCancelled = 254;
+inline constexpr int kResultFailed = -1;
+
+// Decimal digits, no leading zeros, no grouping, a leading "-" when negative.
+std::string NumberToText(std::int32_t value);
+
+// Copies `name` into a 260-byte NUL-terminated field. A name that does not fit is not stored (the
+// field becomes empty) and false is returned: a cut-off path would name some other file.
+bool StoreFileName(char (&field)[kFileNameBytes], std::string_view name);
+
+class OperationFrame {
+ public:
+  explicit OperationFrame(Window& window) : window_(window) {}
+  ~OperationFrame() { CloseCurrentFile(); }
+  OperationFrame(const OperationFrame&) = delete;
+  OperationFrame& operator=(const OperationFrame&) = delete;
+
+  Window& window() { return window_; }
+
+  // --- shared state -----------------------------------------------------------------------------
+  bool StopFlag = true;  // false only while an operation runs and no stop was asked for
+  std::int32_t ElapsedSeconds = 0;
+  std::uint8_t ProgressPercent = 0;
+  TransferBuffer Buffer;  // TransferBuffer
+  std::FILE* CurrentFile = nullptr;
+  char ImageFileName[kFileNameBytes] = {};
+
+  // --- display ----------------------------------------------------------------------------------
+  void LogLine(std::string_view text) { window_.AppendLog(text); }
+  void SetStatus(std::string_view text) { window_.SetStatusText(text); }
+  void UpdateProgressBar() { window_.SetProgressPosition(ProgressPercent); }
+  // ProgressPercent := done / total * 100, truncated, computed in floating point.
+  void SetProgress(std::uint32_t done, std::uint32_t total);
+  void ProcessMessages() { window_.ProcessMessages(); }
+
+  // --- questions --------------------------------------------------------------------------------
+  // Everything below the command handlers asks the user only through these.
+  bool Ask(std::string_view text, std::string_view caption) { return window_.AskYesNo(text, caption); }
+  // OpenDialog3, the IPS patch dialog; false when cancelled.
+  bool ChooseIpsFile(std::string& file) { return window_.ExecuteOpenDialog3(file); }
+  // The seconds counter pauses while a dialog waits for the user.
+  void PauseTimer1() { window_.StopTimer1(); }
+  void ResumeTimer1() { window_.StartTimer1(); }
+
+  // --- frame ------------------------------------------------------------------------------------
+  void BeginOperation();
+  void EndOperation();
+  void ClearOperationDisplay();
+  void LogElapsedTime();
+  void AbortOperation();
+  void Timer1Timer();
+  void StopClick() { StopFlag = true; }
+
+  // The stop poll every long loop uses: pump messages, and if Stop was pressed abort the
+  // operation and tell the caller to fail.
+  bool PollStop() {
+    ProcessMessages();
+    if (!StopFlag) return false;
+    AbortOperation();
+    return true;
+  }
+  // The stop poll of the chip's ready waits. Those also run before an operation has begun (while
+  // the flash is identified), when StopFlag is set only because the window is idle: nobody pressed
+  // Stop then, so the wait pumps messages and goes on to its own poll limit.
+  bool PollStopInWait() {
+    ProcessMessages();
+    if (!running_ || !StopFlag) return false;
+    AbortOperation();
+    return true;
+  }
+  bool Running() const { return running_; }
+
+  // --- files ------------------------------------------------------------------------------------
+  int OpenInputFile();   // ImageFileName, "rb"; 0 or -1 ("File Open Error!!!")
+  int OpenOutputFile();  // SaveDialog1's file name, "w+b"; 0 or -1 ("File Open Error!!!")
+  bool ReadFileBlock(std::uint32_t count);
+  bool WriteFileBlock(std::uint32_t count);
+  // Closes CurrentFile. Returns false when the close itself failed (buffered data lost).
+  bool CloseCurrentFile();
+  // Length of the open file from its status, not by seeking; 0 when nothing is open.
+  std::uint32_t CurrentFileLength() const;
+
+ private:
+  std::string ErrorText() const;
+  Window& window_;
+  bool running_ = false;  // between BeginOperation and EndOperation
+};
+
+}  // namespace brevomat

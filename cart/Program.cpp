@@ -1,0 +1,198 @@
+#include "cart/Program.h"
+
+#include <cstring>
+#include <string>
+
+#include "base/Operation.h"
+#include "cart/CartState.h"
+#include "cart/Erase.h"
+#include "cart/Flash.h"
+#include "image/Header.h"
+#include "image/Ips.h"
+#include "link/Link.h"
+
+namespace brevomat {
+
+namespace {
+
+constexpr std::uint32_t kRunsPerChunk = kChunkWords / kRunWords;  // 64
+
+// Loads run p of chunk n, selects the data register and sets the read level.
+void StartReadRun(Link& link, std::uint32_t n, std::uint32_t p) {
+  link.LoadChunkRunAddress(n, p);
+  link.SelectAdapterRegister(adapter::kData);
+  link.WriteControl(control::kReadLevel);
+}
+
+}  // namespace
+
+void ReadChunk(Link& link, TransferBuffer& b, std::uint32_t n) {
+  link.SetRomAccessMode();
+  for (std::uint32_t p = 0; p < kRunsPerChunk; ++p) {
+    StartReadRun(link, n, p);
+    for (std::uint32_t k = 0; k < kRunWords; ++k) b.SetWord(p * kRunWords + k, link.ReadCartWord());
+  }
+}
+
+bool VerifyChunk(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount) {
+  const TransferBuffer& b = frame.Buffer;
+  link.SetRomAccessMode();
+  frame.UpdateProgressBar();
+  const std::uint32_t runs = byteCount / (kRunWords * 2);
+  for (std::uint32_t p = 0; p < runs; ++p) {
+    StartReadRun(link, n, p);
+    for (std::uint32_t k = 0; k < kRunWords; ++k) {
+      if (link.ReadCartWord() != b.Word(p * kRunWords + k)) return false;
+    }
+  }
+  return true;
+}
+
+bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::uint32_t o) {
+  const std::uint32_t a = c + o;
+  link.WriteCartWord(a, flash::kWriteToBuffer);
+  link.WriteControl(control::kReadLevel);
+  // The chip answers the write-to-buffer command with bit 7 set once a buffer is free.
+  for (std::uint32_t counter = 0x4000; (link.ReadCartWord() & flash::kReadyBit) == 0;) {
+    if (--counter == 0) return false;
+    link.WriteCartWord(a, flash::kWriteToBuffer);
+    link.WriteControl(control::kReadLevel);
+  }
+  link.WriteCartWord(a, flash::kBufferWords - 1);
+  link.SetCartAddress(a);
+  link.SelectAdapterRegister(adapter::kData);
+  const TransferBuffer& b = frame.Buffer;
+  for (std::uint32_t k = 0; k < flash::kBufferWords; ++k) link.WriteDataWord(b.Word(o + k));
+  link.WriteDataWord(flash::kConfirm);  // lands at a + 16: the adapter advanced past the data
+  return WaitFlashReady(link, frame);
+}
+
+bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint32_t n,
+                  std::uint32_t byteCount) {
+  link.SetRomAccessMode();
+  const std::uint32_t a = n * kChunkWords;
+
+  // The first chunk of a block always erases it; a write that starts inside a block erases that
+  // block unless it was the last one erased in this command.
+  const auto blockStart = static_cast<std::int32_t>(n & ~3u);
+  if (n % 4 == 0 || blockStart != cart.LastErasedBlock) {
+    if (!EraseFlashBlock(link, frame, a)) return false;
+    cart.LastErasedBlock = blockStart;
+  }
+  frame.UpdateProgressBar();
+
+  const std::uint32_t buffers = byteCount / (flash::kBufferWords * 2);
+  for (std::uint32_t i = 0; i < buffers; ++i) {
+    if (!WriteFlashBuffer(link, frame, a, i * flash::kBufferWords)) return false;
+  }
+  if (!WaitStatusReady(link)) return false;
+  if ((ReadFlashStatus(link) & flash::kReadyBit) == 0) return false;
+  link.WriteCartWord(0, flash::kReadArray);
+  link.WriteControl(control::kReadLevel);
+  return VerifyChunk(link, frame, n, byteCount);
+}
+
+namespace {
+
+int FailChunk(OperationFrame& frame, std::uint32_t index) {
+  frame.LogLine("Write Flash Error!!!(" + NumberToText(static_cast<std::int32_t>(index)) + ")");
+  frame.CloseCurrentFile();
+  return kResultFailed;
+}
+
+int CloseWith(OperationFrame& frame, int result) {
+  frame.CloseCurrentFile();
+  return result;
+}
+
+// Asks for a patch and loads it; the seconds counter pauses meanwhile.
+void OfferIpsPatch(OperationFrame& frame, CartState& cart, IpsPatch& ips) {
+  frame.PauseTimer1();
+  std::string name;
+  if (frame.ChooseIpsFile(name)) {
+    StoreFileName(ips.IpsFileName, name);
+    frame.LogLine("IpsFileName = " + name);
+    if (LoadIpsPatch(ips, frame) == 0) cart.IpsActive = 1;
+  }
+  frame.ResumeTimer1();
+}
+
+// Applies the header review's verdict to the cart state; false when the user declined.
+bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst) {
+  switch (ReviewImageHeader(frame, checkFirst)) {
+    case HeaderReview::Checked:
+      cart.HeaderChecked = 1;
+      return true;
+    case HeaderReview::Fixed:
+      cart.HeaderFixed = 1;
+      return true;
+    case HeaderReview::Declined:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
+int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
+               std::uint32_t s, bool offerIps) {
+  TransferBuffer& buffer = frame.Buffer;
+  const std::uint32_t count = size / kChunkBytes;
+  const std::uint32_t rest = size - count * kChunkBytes;
+  cart.IpsActive = 0;
+  if (offerIps) OfferIpsPatch(frame, cart, ips);
+
+  for (std::uint32_t n = 0; n < count; ++n) {
+    if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
+    frame.SetProgress(n, count);
+    if (!frame.ReadFileBlock(kChunkBytes)) return CloseWith(frame, kResultFailed);
+    frame.ProcessMessages();
+    if (n == 0) {
+      if (!ReviewHeader(frame, cart, true)) return CloseWith(frame, kResultCancelled);
+      frame.SetStatus("Writing... ");
+    }
+    if (cart.IpsActive) ApplyIpsToChunk(ips, n, buffer);
+    if (!ProgramChunk(link, frame, cart, s + n, kChunkBytes)) return FailChunk(frame, n);
+  }
+
+  if (rest != 0) {
+    if (!frame.ReadFileBlock(rest)) return CloseWith(frame, kResultFailed);
+    if (!cart.HeaderFixed && !cart.HeaderChecked) {
+      if (!ReviewHeader(frame, cart, false)) return CloseWith(frame, kResultCancelled);
+    }
+    frame.ProcessMessages();
+    std::memset(buffer.data() + rest, 0xFF, kChunkBytes - rest);  // PadChunk
+    if (cart.IpsActive) ApplyIpsToChunk(ips, count, buffer);
+    if (!ProgramChunk(link, frame, cart, s + count, kChunkBytes)) return FailChunk(frame, count);
+  }
+
+  // Verify pass: read the file again from the start, repeat the header repair and the patch on
+  // the fresh copy, and compare every whole chunk with the flash once more.
+  frame.CloseCurrentFile();
+  if (frame.OpenInputFile() != 0) return kResultFailed;
+  if (cart.IpsActive) ParseIpsRecords(ips);
+  frame.SetStatus("Verifying...");
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
+    frame.SetProgress(i, count);
+    if (!frame.ReadFileBlock(kChunkBytes)) return CloseWith(frame, kResultFailed);
+    frame.ProcessMessages();
+    if (i == 0 && cart.HeaderFixed) {
+      FixHeader(buffer);
+      cart.HeaderFixed = 0;
+    }
+    if (cart.IpsActive) ApplyIpsToChunk(ips, i, buffer);
+    if (!VerifyChunk(link, frame, s + i, kChunkBytes)) {
+      frame.LogLine("Verify Flash Error!!!(" + NumberToText(static_cast<std::int32_t>(i)) + ")");
+      return CloseWith(frame, kResultFailed);
+    }
+  }
+  frame.CloseCurrentFile();
+  frame.SetStatus("Write Cart ok");
+  frame.ProgressPercent = 100;
+  frame.UpdateProgressBar();
+  frame.ProcessMessages();
+  return kResultDone;
+}
+
+}  // namespace brevomat

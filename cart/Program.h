@@ -1,0 +1,32 @@
+// Programming an image into the flash and proving it: erase when due, 16-word buffered
+// programming, an immediate read-back of every chunk, and a verify pass over the whole file.
+#pragma once
+
+#include <cstdint>
+
+#include "base/TransferBuffer.h"
+
+namespace brevomat {
+
+class Link;
+class OperationFrame;
+struct CartState;
+struct IpsPatch;
+
+// Reads chunk n (32 KB at word address n * 0x4000) into the transfer buffer.
+void ReadChunk(Link& link, TransferBuffer& buffer, std::uint32_t n);
+// Reads the first byteCount / 512 runs of chunk n again and compares them with the transfer buffer.
+bool VerifyChunk(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount);
+// Programs the 16 buffer words from word offset o at chunk word address c.
+bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::uint32_t o);
+// Erases when due, programs byteCount / 32 buffers of chunk n, then reads the chunk back.
+bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint32_t n,
+                  std::uint32_t byteCount);
+
+// Writes the open file (CurrentFile) of `size` bytes from chunk `startChunk` on. With `offerIps`
+// the user is asked for a patch first (the IPS switch is on and the image may be patched).
+// Returns 0, 254 or -1.
+int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
+               std::uint32_t startChunk, bool offerIps);
+
+}  // namespace brevomat

@@ -1,0 +1,21 @@
+#include "cli/CliProgram.h"
+#include "commands/Commands.h"
+#include "commands/Core.h"
+
+namespace brevomat::cli {
+
+int RunCommand(Core& core, const CliOptions& options) {
+  switch (options.command) {
+    case Command::Info:
+      return CartInfoCommand(core);
+    case Command::Erase:
+      return EraseFlashClick(core);
+    case Command::Write:
+      return WriteClick(core);
+    case Command::None:
+      break;
+  }
+  return kResultFailed;
+}
+
+}  // namespace brevomat::cli

@@ -1,0 +1,119 @@
+#include "cli/CliProgram.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/ConsoleWindow.h"
+#include "commands/Core.h"
+#include "port/PortDriver.h"
+#include "sim/CartDirectory.h"
+
+namespace brevomat::cli {
+
+namespace {
+
+void Complain(const std::string& message) { std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str()); }
+
+// The patch is named on the command line instead of being picked in a dialog, so a mistyped
+// name is caught here, before the cart is touched: otherwise the image would be written unpatched.
+bool PatchReadable(const std::string& name) {
+  std::FILE* f = std::fopen(name.c_str(), "rb");
+  if (f == nullptr) {
+    Complain("cannot read the IPS patch " + name + ": " + std::strerror(errno));
+    return false;
+  }
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+int RunProgram(int argc, char** argv) {
+  std::vector<std::string_view> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const ParseResult parsed = ParseCliOptions(args);
+  if (!parsed.ok()) {
+    Complain(parsed.error);
+    std::fputs("Try 'brevomat-cli --help'.\n", stderr);
+    return kExitUsage;
+  }
+  const CliOptions& options = parsed.options;
+  if (options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    std::fputs(VersionText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (options.ips && !PatchReadable(options.ipsPatch)) return kExitFailed;
+
+  InstallInterruptHandler();
+  ConsoleStreams streams;
+  streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  streams.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  ConsoleWindow console(options, streams);
+  Core core(console);
+  console.AttachFrame(core.frame);
+
+  std::unique_ptr<sim::VirtualCart> cart;
+  DirectPortDriver driver;
+  driver.ProgramName = argc > 0 ? argv[0] : "brevomat-cli";
+  std::string error;
+  if (options.useVirtual) {
+    cart = sim::VirtualCart::Open(std::filesystem::path(options.virtualDir), error);
+    if (!cart) {
+      Complain("virtual cart: " + error);
+      return kExitFailed;
+    }
+    core.port.Attach(&cart->Port());
+  } else {
+    driver.OpenDriver();
+    if (!driver.ActiveHW()) {
+      Complain(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
+      return kExitFailed;
+    }
+    core.port.Attach(&driver.Backend());
+  }
+  core.SelectPortAddresses();
+
+  const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
+  bool ok = RunCommand(core, options) == kResultDone;
+  console.FinishProgress();
+  const std::uint64_t modelledNs = cart ? cart->Adapter().NowNs() - startNs : 0;
+
+  if (ok && options.ips && core.cart.IpsActive == 0) {
+    Complain("the IPS patch was not applied (see the log): the image was written unpatched");
+    ok = false;
+  }
+  if (console.LogLost()) {
+    Complain("the log could not be written to standard output");
+    ok = false;
+  }
+  core.frame.CloseCurrentFile();
+  core.port.Detach();
+  if (cart) {
+    if (!cart->Close(error)) {
+      Complain("the virtual cart was not saved: " + error);
+      ok = false;
+    }
+    std::fprintf(stderr, "modelled hardware time: %" PRIu64 ".%03" PRIu64 " s\n", modelledNs / 1000000000u,
+                 modelledNs / 1000000u % 1000u);
+  } else {
+    driver.CloseDriver();
+  }
+  std::fprintf(stderr, "status: %s\n", console.Status().c_str());
+  std::fflush(stderr);
+  return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace brevomat::cli

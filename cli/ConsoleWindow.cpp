@@ -1,0 +1,151 @@
+#include "cli/ConsoleWindow.h"
+
+#include <signal.h>
+
+#include <cctype>
+#include <csignal>
+
+namespace brevomat::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupt = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupt = 1; }
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction action = {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a question waiting on the terminal is interrupted and answered No.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  // A log reader that goes away (a pager quit early) must not kill a command halfway through
+  // the cart: the lost log lines are the lesser harm, the command runs to its end.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool InterruptPending() { return g_interrupt != 0; }
+void ClearInterrupt() { g_interrupt = 0; }
+
+ConsoleWindow::ConsoleWindow(const CliOptions& options, const ConsoleStreams& streams)
+    : options_(options), streams_(streams) {}
+
+void ConsoleWindow::AppendLog(std::string_view line) {
+  EraseProgress();
+  const bool written = std::fwrite(line.data(), 1, line.size(), streams_.out) == line.size() &&
+                       std::fputc('\n', streams_.out) != EOF && std::fflush(streams_.out) == 0;
+  if (!written) logLost_ = true;
+  DrawProgress();
+}
+
+void ConsoleWindow::SetTimeText(std::string_view text) {
+  timeText_ = text;
+  DrawProgress();
+}
+
+void ConsoleWindow::SetProgressPosition(int percent) {
+  if (percent == percent_ && progressShown_) return;
+  percent_ = percent;
+  DrawProgress();
+}
+
+void ConsoleWindow::SetRunning(bool running) {
+  running_ = running;
+  if (!running) EraseProgress();
+}
+
+void ConsoleWindow::StartTimer1() {
+  timerRunning_ = true;
+  nextTick_ = Clock::now() + std::chrono::seconds(1);
+}
+
+void ConsoleWindow::ProcessMessages() {
+  // Timer1Timer pumps messages itself; a tick must not deliver another tick inside it.
+  if (inPump_) return;
+  inPump_ = true;
+  // A Ctrl-C while no operation runs stays pending: the command stops at its first poll once
+  // its operation has begun, instead of the press being lost in the idle state.
+  if (running_ && InterruptPending() && frame_ != nullptr) {
+    ClearInterrupt();
+    frame_->StopClick();
+  }
+  if (timerRunning_ && frame_ != nullptr) {
+    // One tick per second that has passed, so that the seconds counter keeps up with the clock
+    // even when the command pumps less often than once a second.
+    const Clock::time_point now = Clock::now();
+    while (timerRunning_ && now >= nextTick_) {
+      nextTick_ += std::chrono::seconds(1);
+      frame_->Timer1Timer();
+    }
+  }
+  inPump_ = false;
+}
+
+bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view caption) {
+  EraseProgress();
+  const std::string question = std::string(caption) + ": " + std::string(text);
+  bool answer = false;
+  if (options_.answers != Answers::Ask) {
+    answer = options_.answers == Answers::Yes;
+    std::fprintf(streams_.err, "%s %s (%s)\n", question.c_str(), answer ? "Yes" : "No",
+                 answer ? "--yes" : "--no");
+  } else if (!streams_.inIsTerminal) {
+    std::fprintf(streams_.err, "%s No (standard input is not a terminal)\n", question.c_str());
+  } else {
+    std::fprintf(streams_.err, "%s [y/N] ", question.c_str());
+    std::fflush(streams_.err);
+    char line[64];
+    if (std::fgets(line, sizeof line, streams_.in) != nullptr) {
+      const char* p = line;
+      while (*p == ' ' || *p == '\t') ++p;
+      answer = *p == 'y' || *p == 'Y';
+    } else {
+      std::clearerr(streams_.in);
+      std::fputc('\n', streams_.err);
+    }
+  }
+  std::fflush(streams_.err);
+  DrawProgress();
+  return answer;
+}
+
+bool ConsoleWindow::ExecuteOpenDialog1(bool, std::vector<std::string>& files) {
+  if (options_.image.empty()) return false;
+  files.assign(1, options_.image);
+  return true;
+}
+
+bool ConsoleWindow::ExecuteOpenDialog3(std::string& file) {
+  if (!options_.ips) return false;
+  file = options_.ipsPatch;
+  return true;
+}
+
+// The size and bank dialogs belong to commands this program does not offer yet: CANCEL.
+void ConsoleWindow::ShowForm2(int, std::int32_t& CartSizeChunks) { CartSizeChunks = 0; }
+
+void ConsoleWindow::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) {
+  SelectedSaveBank = 255;
+  SelectedSaveSize = 255;
+}
+
+void ConsoleWindow::DrawProgress() {
+  if (!streams_.errIsTerminal || !running_) return;
+  std::fprintf(streams_.err, "\r%3d %%  %-12s", percent_, timeText_.c_str());
+  std::fflush(streams_.err);
+  progressShown_ = true;
+}
+
+void ConsoleWindow::EraseProgress() {
+  if (!progressShown_) return;
+  std::fprintf(streams_.err, "\r%24s\r", "");
+  std::fflush(streams_.err);
+  progressShown_ = false;
+}
+
+void ConsoleWindow::FinishProgress() { EraseProgress(); }
+
+}  // namespace brevomat::cli

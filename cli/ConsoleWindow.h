@@ -1,0 +1,85 @@
+// The main window as a terminal sees it: brevomat-cli's implementation of the window interface.
+//
+// The log goes to standard output one flushed line at a time, so that a pipe reader sees every
+// line as it happens. The Status label's text is only kept; the program prints it last. Questions
+// are answered by --yes / --no, asked on the terminal, or answered No when nobody can answer.
+// The file dialogs are answered by the command's arguments. Timer1 is driven by the wall clock and
+// Ctrl-C plays the Stop button, both serviced where a command pumps its messages.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "base/Operation.h"
+#include "base/Window.h"
+#include "cli/CliOptions.h"
+
+namespace brevomat::cli {
+
+// Ctrl-C: the first press only asks the running command to stop at its next poll; the handler is
+// then reset, so a second press ends a program that no longer polls. Also ignores SIGPIPE.
+void InstallInterruptHandler();
+bool InterruptPending();
+void ClearInterrupt();
+
+struct ConsoleStreams {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  std::FILE* in = stdin;
+  bool errIsTerminal = false;  // progress line on standard error
+  bool inIsTerminal = false;   // questions can be asked
+};
+
+class ConsoleWindow final : public Window {
+ public:
+  ConsoleWindow(const CliOptions& options, const ConsoleStreams& streams);
+
+  // The frame whose StopClick and Timer1Timer the console triggers.
+  void AttachFrame(OperationFrame& frame) { frame_ = &frame; }
+  const std::string& Status() const { return status_; }
+  // A log line could not be written to standard output (its reader went away, a full disk).
+  bool LogLost() const { return logLost_; }
+  // Ends a progress line that is still on the terminal.
+  void FinishProgress();
+
+  void AppendLog(std::string_view line) override;
+  void SetStatusText(std::string_view text) override { status_ = text; }
+  void SetTimeText(std::string_view text) override;
+  void SetProgressPosition(int percent) override;
+  void SetRunning(bool running) override;
+  void StartTimer1() override;
+  void StopTimer1() override { timerRunning_ = false; }
+  void ProcessMessages() override;
+  bool AskYesNo(std::string_view text, std::string_view caption) override;
+  bool ExecuteOpenDialog1(bool multiSelect, std::vector<std::string>& files) override;
+  bool ExecuteOpenDialog2(std::string&) override { return false; }
+  bool ExecuteOpenDialog3(std::string& file) override;
+  bool ExecuteSaveDialog1(std::string&) override { return false; }
+  std::string SaveDialog1FileName() override { return {}; }
+  void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) override;
+  void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) override;
+  int PortSelIndex() override { return options_.portIndex; }
+  int RadioSpeedIndex() override { return options_.speedIndex; }
+  int RadioIpsIndex() override { return options_.ips ? 1 : 0; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void DrawProgress();
+  void EraseProgress();
+
+  const CliOptions& options_;
+  ConsoleStreams streams_;
+  OperationFrame* frame_ = nullptr;
+  std::string status_;
+  std::string timeText_;
+  int percent_ = 0;
+  bool running_ = false;
+  bool progressShown_ = false;
+  bool timerRunning_ = false;
+  bool inPump_ = false;
+  bool logLost_ = false;
+  Clock::time_point nextTick_{};
+};
+
+}  // namespace brevomat::cli

@@ -1,0 +1,20 @@
+// The click handlers of the main window's command buttons, window-independent: each runs one
+// whole command through the core, reports through the operation frame, and returns how it ended:
+// kResultDone, kResultCancelled or kResultFailed. The window ignores the result; the command-line
+// program turns it into its exit status.
+#pragma once
+
+namespace brevomat {
+
+struct Core;
+
+int EraseFlashClick(Core& core);  // EraseFlash
+int WriteClick(Core& core);       // Write Flash
+
+// Not a button: the command-line program's "info". Detects the adapter, identifies the flash
+// chip and logs it, reads the cart's header and judges it. Done when the adapter answered and a
+// known flash chip was identified; the header's verdict is only reported (an erased cart is a
+// perfectly good cart).
+int CartInfoCommand(Core& core);
+
+}  // namespace brevomat

@@ -1,0 +1,26 @@
+#include "commands/Core.h"
+
+#include "link/Detection.h"
+
+namespace brevomat {
+
+void Core::SelectPortAddresses() {
+  switch (window().PortSelIndex()) {
+    case 1:
+      link.SetBase(kLpt2Base);
+      break;
+    case 2:
+      link.SetBase(kLpt3Base);
+      break;
+    default:
+      link.SetBase(kLpt1Base);
+      break;
+  }
+}
+
+bool Core::OpenLink() {
+  cart.LastErasedBlock = -1;
+  return DetectAdapter(link, frame, window().RadioSpeedIndex());
+}
+
+}  // namespace brevomat

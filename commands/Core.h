@@ -1,0 +1,55 @@
+// One of each piece of state the program has, created once and handed to every command handler.
+//
+// A test builds a fresh set in one line: `Core core(window);` then attaches a port back end.
+#pragma once
+
+#include <cstdint>
+
+#include "base/Operation.h"
+#include "base/Window.h"
+#include "cart/CartState.h"
+#include "commands/SettingsRecord.h"
+#include "image/Ips.h"
+#include "link/Link.h"
+#include "port/Port.h"
+
+namespace brevomat {
+
+struct Core {
+  explicit Core(Window& window) : link(port), frame(window) {}
+  Core(const Core&) = delete;
+  Core& operator=(const Core&) = delete;
+
+  PortIo port;
+  Link link;
+  OperationFrame frame;
+  CartState cart;
+  IpsPatch ips;
+  SettingsRecord settings;
+
+  bool FirstCommand = true;
+  // Results of the two selection dialogs.
+  std::int32_t CartSizeChunks = 0;
+  std::uint8_t SelectedSaveBank = 0;
+  std::uint8_t SelectedSaveSize = 0;
+
+  Window& window() { return frame.window(); }
+
+  // Every command but Stop, Exit and Clear starts with this: the first command after start-up
+  // writes no separator, every later one sets itself off with one empty log line.
+  void CommandSeparator() {
+    if (FirstCommand)
+      FirstCommand = false;
+    else
+      frame.LogLine("");
+  }
+
+  // Port_sel item index -> the five port addresses; no selection means LPT1.
+  void SelectPortAddresses();
+
+  // DetectAdapter on the Speed group's current item; a new command also forgets which flash
+  // block it erased last.
+  bool OpenLink();
+};
+
+}  // namespace brevomat

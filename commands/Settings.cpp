@@ -1,0 +1,145 @@
+#include "commands/Settings.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace brevomat {
+
+namespace {
+
+// A name field read from a file may lack its NUL; such a field names nothing.
+std::string FieldText(const char (&field)[kFileNameBytes]) {
+  const std::size_t length = strnlen(field, kFileNameBytes);
+  if (length == kFileNameBytes) return {};
+  return std::string(field, length);
+}
+
+bool PathExists(const char* path) {
+  if (access(path, F_OK) == 0) return true;
+  // Anything but "no such entry" (a directory we may not search, say) means there is something.
+  return errno != ENOENT && errno != ENOTDIR;
+}
+
+bool NameExists(const std::string& name) { return !name.empty() && access(name.c_str(), F_OK) == 0; }
+
+}  // namespace
+
+int ClampItemIndex(int index, int itemCount) {
+  if (index < -1) return -1;
+  if (index >= itemCount) return itemCount - 1;
+  return index;
+}
+
+std::int32_t SaneWindowDimension(std::int32_t stored, std::int32_t design) {
+  return stored >= kMinWindowDimension && stored <= kMaxWindowDimension ? stored : design;
+}
+
+void SettingsFile::SetDefaults() {
+  SettingsWritable = false;
+  record_.SetPortIndex(0);
+  record_.SetSpeedIndex(0);
+  record_.SetWindowHeight(kDesignWindowHeight);
+  record_.SetWindowWidth(kDesignWindowWidth);
+  record_.SetIpsIndex(0);
+}
+
+bool SettingsFile::Locate(std::string_view workingDirectory) {
+  SettingsPath[0] = '\0';
+  if (workingDirectory.empty() || !StoreFileName(SettingsPath, workingDirectory)) return false;
+  StoreFileName(record_.OpenFileName(), workingDirectory);
+  StoreFileName(record_.SaveFileName(), workingDirectory);
+  StoreFileName(record_.BootFileName(), workingDirectory);
+  std::string path(workingDirectory);
+  if (path.back() != '/') path += '/';
+  path += "config.sav";
+  return StoreFileName(SettingsPath, path);
+}
+
+bool SettingsFile::LoadSettings() {
+  std::FILE* file = std::fopen(SettingsPath, "rb");
+  if (file == nullptr) return false;
+  const std::size_t got = std::fread(record_.bytes.data(), 1, kSettingsRecordBytes, file);
+  std::fclose(file);
+  return got == kSettingsRecordBytes;
+}
+
+void SettingsFile::SaveSettings(const WindowSettings& window) {
+  if (!SettingsWritable) return;
+  record_.SetPortIndex(window.PortIndex);
+  // A name too long for its field is not stored: the field is left empty rather than holding a
+  // cut-off path that would name some other file.
+  StoreFileName(record_.OpenFileName(), window.OpenFileName);
+  StoreFileName(record_.SaveFileName(), window.SaveFileName);
+  StoreFileName(record_.BootFileName(), window.BootFileName);
+  record_.SetWindowHeight(window.WindowHeight);
+  record_.SetWindowWidth(window.WindowWidth);
+  record_.SetSpeedIndex(window.SpeedIndex);
+  record_.SetIpsIndex(window.IpsIndex);
+
+  std::FILE* file = std::fopen(SettingsPath, "w+b");
+  if (file == nullptr) {
+    SettingsWritable = false;
+    return;
+  }
+  if (std::fwrite(record_.bytes.data(), 1, kSettingsRecordBytes, file) != kSettingsRecordBytes)
+    SettingsWritable = false;
+  // A full disk may only show when the buffered record is flushed.
+  if (std::fclose(file) != 0) SettingsWritable = false;
+}
+
+void SettingsFile::StartUpDecision(const WindowSettings& window) {
+  if (!PathExists(SettingsPath)) {
+    SettingsWritable = true;
+    SaveSettings(window);
+    return;
+  }
+  if (access(SettingsPath, R_OK) != 0) return;
+  if (access(SettingsPath, W_OK) != 0) {
+    LoadSettings();
+    return;
+  }
+  SettingsWritable = true;
+  if (!LoadSettings()) SaveSettings(window);
+}
+
+void SettingsFile::StartUp(std::string_view workingDirectory, const WindowSettings& window,
+                           OperationFrame& frame) {
+  try {
+    // Without a usable working directory there is nowhere to keep the file: the run goes on with
+    // the defaults and saves nothing.
+    if (!Locate(workingDirectory)) {
+      frame.LogLine("config file error");
+      return;
+    }
+    StartUpDecision(window);
+  } catch (const std::exception&) {
+    frame.LogLine("config file error");
+  }
+}
+
+WindowSettings SettingsFile::Apply() {
+  WindowSettings shown;
+  shown.PortIndex = record_.PortIndex();
+  shown.WindowHeight = SaneWindowDimension(record_.WindowHeight(), kDesignWindowHeight);
+  shown.WindowWidth = SaneWindowDimension(record_.WindowWidth(), kDesignWindowWidth);
+  shown.SpeedIndex = record_.SpeedIndex();
+  std::string* names[] = {&shown.OpenFileName, &shown.SaveFileName, &shown.BootFileName};
+  char(*records[])[kFileNameBytes] = {&record_.OpenFileName(), &record_.SaveFileName(),
+                                      &record_.BootFileName()};
+  for (int i = 0; i < 3; ++i) {
+    std::string name = FieldText(*records[i]);
+    if (!NameExists(name)) {
+      (*records[i])[0] = '\0';
+      name.clear();
+    }
+    *names[i] = name;
+  }
+  shown.IpsIndex = record_.IpsIndex();
+  return shown;
+}
+
+}  // namespace brevomat

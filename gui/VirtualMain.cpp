@@ -1,0 +1,43 @@
+// brevomat-virtual: the main window on the virtual adapter and the virtual cart kept in
+// virtual-cart/ of the working directory, so the program can be tried without any hardware.
+// The cart is created on the first start and its contents are written back when the program ends
+// (by Exit or by the close box).
+#include <QMessageBox>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "gui/Application.h"
+#include "gui/MainWindow.h"
+#include "sim/CartDirectory.h"
+
+int main(int argc, char** argv) {
+  using brevomat::gui::kApplicationTitle;
+  brevomat::gui::BrevomatApplication app(argc, argv);
+
+  std::error_code ec;
+  const std::filesystem::path directory = std::filesystem::current_path(ec) / "virtual-cart";
+  std::string error;
+  std::unique_ptr<brevomat::sim::VirtualCart> cart;
+  if (ec)
+    error = "cannot determine the working directory: " + ec.message();
+  else
+    cart = brevomat::sim::VirtualCart::Open(directory, error);
+  if (!cart) {
+    std::fprintf(stderr, "brevomat-virtual: %s\n", error.c_str());
+    QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle),
+                          QString::fromLocal8Bit(error.c_str()));
+    return 1;
+  }
+
+  const int status =
+      brevomat::gui::RunMainWindow(app, std::make_unique<brevomat::FixedPortDriver>(cart->Port()));
+
+  if (!cart->Close(error)) {
+    std::fprintf(stderr, "brevomat-virtual: the virtual cart was not saved: %s\n", error.c_str());
+    return 1;
+  }
+  return status;
+}

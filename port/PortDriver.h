@@ -1,0 +1,58 @@
+// Where a program's port operations go: the real printer port through TDLPortIO, or a back end
+// that is always there (the virtual cart, a test's recording back end). Both front ends open the
+// port through this one interface, so a new back end is wired in here once.
+#pragma once
+
+#include <string>
+
+#include "port/Port.h"
+#include "port/Tdlportio.h"
+
+namespace brevomat {
+
+class PortDriver {
+ public:
+  virtual ~PortDriver() = default;
+  virtual void SetDriverPath(const std::string& directory) = 0;
+  virtual void OpenDriver() = 0;
+  virtual bool ActiveHW() const = 0;
+  // Why the port could not be opened and what the user can do about it; empty while active.
+  virtual std::string Advice() const = 0;
+  virtual void CloseDriver() = 0;
+  virtual PortBackend& Backend() = 0;
+};
+
+// The printer port of this PC, through the platform's driver component.
+class DirectPortDriver final : public PortDriver {
+ public:
+  void SetDriverPath(const std::string& directory) override { DLPortIO.DriverPath = directory; }
+  void OpenDriver() override { DLPortIO.OpenDriver(); }
+  bool ActiveHW() const override { return DLPortIO.ActiveHW(); }
+  std::string Advice() const override;
+  void CloseDriver() override { DLPortIO.CloseDriver(); }
+  PortBackend& Backend() override { return DLPortIO.Backend(); }
+
+  TDLPortIO DLPortIO;
+  // How the advice names the program (its path as the user started it).
+  std::string ProgramName = "brevomat";
+};
+
+// A back end that needs no opening.
+class FixedPortDriver final : public PortDriver {
+ public:
+  explicit FixedPortDriver(PortBackend& backend, bool active = true) : backend_(backend), active_(active) {}
+  void SetDriverPath(const std::string& directory) override { driverPath = directory; }
+  void OpenDriver() override {}
+  bool ActiveHW() const override { return active_; }
+  std::string Advice() const override { return active_ ? std::string() : "the port is not connected"; }
+  void CloseDriver() override {}
+  PortBackend& Backend() override { return backend_; }
+
+  std::string driverPath;
+
+ private:
+  PortBackend& backend_;
+  bool active_;
+};
+
+}  // namespace brevomat

@@ -1,5 +1,0 @@
-// brevomat-cli: the commands of the main window from the command line, on the printer port or on
-// a virtual cart directory.
-#include "shell/cli/CliProgram.h"
-
-int main(int argc, char** argv) { return brevomat::cli::RunProgram(argc, argv); }
