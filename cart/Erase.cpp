@@ -8,27 +8,29 @@ namespace brevomat {
 
 namespace {
 
-constexpr std::uint32_t kPumpMask = 0x3FF;
 constexpr std::uint32_t kReadyPolls = 0x8000;
 constexpr std::uint32_t kPhasePolls = 0x80000;
 
 enum class Poll { Done, Stopped, TimedOut };
 
 // Counts one unsuccessful poll; every 1024 polls lets the window breathe and honours Stop.
-Poll CountPoll(OperationFrame& frame, std::uint32_t& counter) {
-  --counter;
-  if ((counter & kPumpMask) == 0 && frame.PollStopInWait()) return Poll::Stopped;
-  return counter == 0 ? Poll::TimedOut : Poll::Done;
+Poll CountPoll(OperationFrame& frame, PollLimit& limit) {
+  const bool spent = limit.Spent();
+  if ((limit.Polls() & flash::kPumpMask) == 0 && frame.PollStopInWait()) return Poll::Stopped;
+  return spent ? Poll::TimedOut : Poll::Done;
 }
 
 // Polls the status the chip answers with until it reads exactly 0x80 (ready, no error bits).
-// In the set-up phase the set-up command is written again after every other answer. A phase
-// that runs out of polls clears the status at the block; after the erase itself it also returns
-// the chip to read array.
+// In the set-up phase the set-up command is written again after every other answer (a chip that
+// was busy answers the early set-up with a command sequence error). After the erase itself, ready
+// with an error bit is the chip's verdict and ends the wait at once. A phase that fails clears
+// the status at the block; after the erase itself it also returns the chip to read array.
 bool PollPhase(Link& link, OperationFrame& frame, std::uint32_t a, bool setupPhase) {
-  for (std::uint32_t counter = kPhasePolls;;) {
-    if (PeekFlashStatus(link) == flash::kReadyClean) return true;
-    const Poll p = CountPoll(frame, counter);
+  for (PollLimit limit(link, kPhasePolls, flash::kEraseWaitNs);;) {
+    const std::uint8_t s = PeekFlashStatus(link);
+    if (s == flash::kReadyClean) return true;
+    const bool failed = !setupPhase && (s & flash::kReadyBit);
+    const Poll p = failed ? Poll::TimedOut : CountPoll(frame, limit);
     if (p == Poll::Stopped) return false;
     if (p == Poll::TimedOut) {
       link.WriteCartWord(a, flash::kClearStatus);
@@ -43,9 +45,9 @@ bool PollPhase(Link& link, OperationFrame& frame, std::uint32_t a, bool setupPha
 
 bool EraseFlashBlock(Link& link, OperationFrame& frame, std::uint32_t a) {
   // The chip must be ready before it takes a new command.
-  for (std::uint32_t counter = kReadyPolls;;) {
+  for (PollLimit limit(link, kReadyPolls, flash::kEraseWaitNs);;) {
     if (ReadFlashStatus(link) & flash::kReadyBit) break;
-    const Poll p = CountPoll(frame, counter);
+    const Poll p = CountPoll(frame, limit);
     if (p == Poll::Stopped) return false;
     if (p == Poll::TimedOut) {
       link.WriteCartWord(a, flash::kClearStatus);

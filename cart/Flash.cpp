@@ -10,8 +10,6 @@ namespace brevomat {
 
 namespace {
 
-constexpr std::uint32_t kPumpMask = 0x3FF;  // pump messages every 1024 polls
-
 std::uint8_t ReadLowByte(Link& link) {
   link.WriteControl(control::kReadLevel);
   return static_cast<std::uint8_t>(link.ReadCartWord());
@@ -26,6 +24,14 @@ void ReadFirstRun(Link& link, TransferBuffer& buffer) {
 
 }  // namespace
 
+PollLimit::PollLimit(Link& link, std::uint32_t polls, std::uint64_t minNs)
+    : link_(link), limit_(polls), startNs_(link.Io().ClockNs()), minNs_(minNs) {}
+
+bool PollLimit::Spent() {
+  if (polls_ < limit_) ++polls_;
+  return polls_ >= limit_ && link_.Io().ClockNs() - startNs_ >= minNs_;
+}
+
 std::uint8_t ReadFlashStatus(Link& link) {
   link.WriteCartWord(0, flash::kReadStatus);
   return ReadLowByte(link);
@@ -34,9 +40,9 @@ std::uint8_t ReadFlashStatus(Link& link) {
 std::uint8_t PeekFlashStatus(Link& link) { return ReadLowByte(link); }
 
 bool WaitStatusReady(Link& link) {
-  for (std::uint32_t counter = 0x2000;;) {
+  for (PollLimit limit(link, 0x2000, flash::kProgramWaitNs);;) {
     if (ReadFlashStatus(link) & flash::kReadyBit) return true;
-    if (--counter == 0) {
+    if (limit.Spent()) {
       link.WriteCartWord(0, flash::kClearStatus);
       return false;
     }
@@ -46,14 +52,15 @@ bool WaitStatusReady(Link& link) {
 bool WaitFlashReady(Link& link, OperationFrame& frame) {
   std::uint8_t s = ReadFlashStatus(link);
   if (s & flash::kReadyBit) {
-    if ((s & 0x7F) == 0) return true;
+    if ((s & flash::kErrorBits) == 0) return true;
   } else {
-    for (std::uint32_t counter = 0x4000;;) {
+    for (PollLimit limit(link, 0x4000, flash::kProgramWaitNs);;) {
       s = ReadFlashStatus(link);
       if (s == flash::kReadyClean) return true;
-      --counter;
-      if ((counter & kPumpMask) == 0 && frame.PollStopInWait()) return false;
-      if (counter == 0 || (s & flash::kReadyBit)) break;
+      const bool spent = limit.Spent();
+      if ((limit.Polls() & flash::kPumpMask) == 0 && frame.PollStopInWait()) return false;
+      // Ready with an error bit: the operation has failed, polling on would change nothing.
+      if (spent || (s & flash::kReadyBit)) break;
     }
   }
   // Clear the error bits with a bare data transfer at whatever address the adapter holds.

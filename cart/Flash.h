@@ -24,7 +24,32 @@ inline constexpr std::uint16_t kWriteToBuffer = 0xE8;
 inline constexpr std::uint16_t kBufferWords = 16;
 inline constexpr std::uint8_t kReadyClean = 0x80;
 inline constexpr std::uint8_t kReadyBit = 0x80;
+inline constexpr std::uint8_t kErrorBits = 0x7F;
+
+// The chip's worst cases (28F320J3/28F640J3 datasheet: block erase 5 s, a 32-byte buffer
+// 654 us), with a margin. A wait gives up only once it has both used up its poll count and lasted
+// this long, so a slow but healthy chip is not failed because the link polls fast.
+inline constexpr std::uint64_t kEraseWaitNs = 6'000'000'000;
+inline constexpr std::uint64_t kProgramWaitNs = 1'000'000;
+inline constexpr std::uint32_t kPumpMask = 0x3FF;  // pump messages every 1024 polls
 }  // namespace flash
+
+// Counts the polls of one wait and tells when it may give up: after `polls` polls, and not before
+// `minNs` have passed on the port's clock.
+class PollLimit {
+ public:
+  PollLimit(Link& link, std::uint32_t polls, std::uint64_t minNs);
+  // Counts one poll; true when the wait has run out.
+  bool Spent();
+  std::uint32_t Polls() const { return polls_; }
+
+ private:
+  Link& link_;
+  std::uint32_t polls_ = 0;
+  std::uint32_t limit_;
+  std::uint64_t startNs_;
+  std::uint64_t minNs_;
+};
 
 std::uint8_t ReadFlashStatus(Link& link);  // 0x70 at word 0, then one read
 std::uint8_t PeekFlashStatus(Link& link);  // one read: a busy chip answers with its status

@@ -53,8 +53,8 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
   link.WriteCartWord(a, flash::kWriteToBuffer);
   link.WriteControl(control::kReadLevel);
   // The chip answers the write-to-buffer command with bit 7 set once a buffer is free.
-  for (std::uint32_t counter = 0x4000; (link.ReadCartWord() & flash::kReadyBit) == 0;) {
-    if (--counter == 0) return false;
+  for (PollLimit limit(link, 0x4000, flash::kProgramWaitNs); (link.ReadCartWord() & flash::kReadyBit) == 0;) {
+    if (limit.Spent()) return false;
     link.WriteCartWord(a, flash::kWriteToBuffer);
     link.WriteControl(control::kReadLevel);
   }

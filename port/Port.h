@@ -17,6 +17,10 @@ class PortBackend {
   virtual void WriteByte(std::uint16_t port, std::uint8_t value) = 0;
   virtual std::uint16_t ReadWord(std::uint16_t port) = 0;
   virtual void WriteWord(std::uint16_t port, std::uint16_t value) = 0;
+  // The time on this port's side, in nanoseconds from an arbitrary start. The flash waits use it
+  // to give a slow chip its datasheet time however fast the polls come. A real port runs on the
+  // host's steady clock; a simulated one on its own clock, which moves with the simulated cable.
+  virtual std::uint64_t ClockNs();
 };
 
 // What the port looks like with nothing behind it: a floating bus.
@@ -53,6 +57,7 @@ class PortIo {
   void PortWriteWord(std::uint32_t port, std::uint16_t value) {
     backend_->WriteWord(static_cast<std::uint16_t>(port), value);
   }
+  std::uint64_t ClockNs() { return backend_->ClockNs(); }
 
  private:
   PortBackend* backend_ = &ClosedPortBackend::Instance();

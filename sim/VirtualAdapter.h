@@ -43,6 +43,7 @@ class VirtualAdapter final : public brevomat::PortBackend {
   void WriteByte(std::uint16_t port, std::uint8_t value) override;
   std::uint16_t ReadWord(std::uint16_t port) override;
   void WriteWord(std::uint16_t port, std::uint16_t value) override;
+  std::uint64_t ClockNs() override { return nowNs_; }
 
   const AdapterConfig& config() const { return config_; }
   const AdapterCounters& counters() const { return counters_; }

@@ -106,12 +106,14 @@ TEST(EraseFlashTest, EraseErrorStopsAtTheBlockWithCleanUpWrites) {
   rig.DirtyFlash();
   rig.cart.Faults().eraseErrorBlock = 2;
   rig.window.answers = {true};
+  rig.adapter.ResetCounters();
   EXPECT_EQ(EraseFlashClick(rig.core), kResultFailed);
   EXPECT_EQ(rig.window.log, (Lines{"PortMode = EPP", "Cart Erase Error!!!", "Time = 0 Sec"}));
   EXPECT_EQ(rig.window.status, "Cart Erase Error!!!");
   EXPECT_EQ(rig.window.progress, 3);  // the progress keeps its last value (2 * 100 / 64)
-  // The chip reports ready with the erase error bit, never the clean 0x80 the erase phase waits
-  // for, so the phase runs out of polls: clear status at the block, then read array.
+  // The chip reports ready with the erase error bit: the wait ends at that answer instead of
+  // polling on to its limit, with clear status at the block, then read array.
+  EXPECT_LT(rig.adapter.counters().wordReads, 10'000u);
   const auto& w = rig.tee.cartWrites;
   ASSERT_GE(w.size(), 2u);
   EXPECT_EQ(w[w.size() - 2], (testing::CartWrite{0x20000, 0x50}));
@@ -119,6 +121,24 @@ TEST(EraseFlashTest, EraseErrorStopsAtTheBlockWithCleanUpWrites) {
   // Blocks before the failing one are erased, later ones untouched.
   EXPECT_EQ(rig.cart.Flash()[0x3FFFF], 0xFF);
   EXPECT_EQ(rig.cart.Flash()[0x60000], 0x00);
+}
+
+TEST(EraseFlashTest, ASlowChipErasesAtEverySpeed) {
+  // 5 s per block, the datasheet's maximum: at speed "4" the poll count alone runs out after
+  // about 1.6 s, so the wait must also give the chip its time.
+  for (int speed = 0; speed < 4; ++speed) {
+    CartRigOptions o;
+    o.timing = sim::ChipTiming::Slow();
+    CartRig rig(o);
+    rig.DirtyFlash();
+    rig.window.radioSpeed = speed;
+    ASSERT_TRUE(rig.core.OpenLink());
+    ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
+    rig.core.frame.BeginOperation();
+    EXPECT_TRUE(EraseFlashBlock(rig.core.link, rig.core.frame, 0x10000)) << "speed index " << speed;
+    EXPECT_EQ(rig.cart.Flash()[0x20000], 0xFF);
+    EXPECT_EQ(rig.cart.Flash()[0x3FFFF], 0xFF);
+  }
 }
 
 TEST(EraseFlashTest, EraseThatNeverFinishesRunsOutOfPolls) {
@@ -139,7 +159,7 @@ TEST(EraseFlashTest, EraseThatNeverFinishesRunsOutOfPolls) {
   EXPECT_TRUE(rig.window.log.size() == 1);  // no Stop, no message of its own
 }
 
-TEST(EraseFlashTest, BusyChipBeforeTheEraseRunsOutOfReadyPolls) {
+TEST(EraseFlashTest, BusyChipBeforeTheEraseRunsOutOfReadyPollsAndTime) {
   CartRig rig;
   ASSERT_TRUE(rig.core.OpenLink());
   ASSERT_TRUE(IdentifyFlash(rig.core.link, rig.core.frame, rig.core.cart));
@@ -147,9 +167,14 @@ TEST(EraseFlashTest, BusyChipBeforeTheEraseRunsOutOfReadyPolls) {
   rig.core.frame.BeginOperation();
   EXPECT_FALSE(EraseFlashBlock(rig.core.link, rig.core.frame, 0));  // leaves the chip busy for good
   rig.tee.cartWrites.clear();
+  const std::uint64_t startNs = rig.adapter.NowNs();
   EXPECT_FALSE(EraseFlashBlock(rig.core.link, rig.core.frame, 0x10000));
+  // It gives up only after 32,768 polls and the chip's longest erase time, whichever is later.
   const auto& w = rig.tee.cartWrites;
-  EXPECT_EQ(std::count(w.begin(), w.end(), testing::CartWrite{0, 0x70}), 32768);
+  const auto polls = std::count(w.begin(), w.end(), testing::CartWrite{0, 0x70});
+  EXPECT_GT(polls, 32768);
+  EXPECT_GE(rig.adapter.NowNs() - startNs, flash::kEraseWaitNs);
+  EXPECT_LT(rig.adapter.NowNs() - startNs, flash::kEraseWaitNs + 1'000'000);
   ASSERT_GE(w.size(), 2u);
   EXPECT_EQ(w[w.size() - 2], (testing::CartWrite{0x10000, 0x50}));
   EXPECT_EQ(w[w.size() - 1], (testing::CartWrite{0, 0xFF}));

@@ -26,6 +26,7 @@ class TeeBackend final : public PortBackend {
 
   std::uint8_t ReadByte(std::uint16_t port) override { return inner_.ReadByte(port); }
   std::uint16_t ReadWord(std::uint16_t port) override { return inner_.ReadWord(port); }
+  std::uint64_t ClockNs() override { return inner_.ClockNs(); }
   void WriteByte(std::uint16_t port, std::uint8_t value) override {
     if (recording) Observe(port, value, false);
     inner_.WriteByte(port, value);
