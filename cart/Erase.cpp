@@ -41,6 +41,24 @@ bool PollPhase(Link& link, OperationFrame& frame, std::uint32_t a, bool setupPha
   }
 }
 
+// Reads the 128 KB block at word address `a` back: a status register is one byte on a cable that
+// may garble it, the data is the proof. Leaves the chip in read array mode.
+bool BlockIsBlank(Link& link, std::uint32_t a) {
+  link.WriteCartWord(0, flash::kReadArray);
+  link.SetRomAccessMode();
+  const std::uint32_t firstChunk = a / kChunkWords;
+  for (std::uint32_t n = firstChunk; n < firstChunk + kBlockBytes / kChunkBytes; ++n) {
+    for (std::uint32_t p = 0; p < kChunkWords / kRunWords; ++p) {
+      link.LoadChunkRunAddress(n, p);
+      link.SelectAdapterRegister(adapter::kData);
+      link.WriteControl(control::kReadLevel);
+      for (std::uint32_t k = 0; k < kRunWords; ++k)
+        if (link.ReadCartWord() != 0xFFFF) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool EraseFlashBlock(Link& link, OperationFrame& frame, std::uint32_t a) {
@@ -79,7 +97,8 @@ bool EraseAllBlocks(Link& link, OperationFrame& frame, std::uint32_t flashSize) 
     frame.SetProgress(k, n);
     frame.UpdateProgressBar();
     frame.ProcessMessages();
-    if (!EraseFlashBlock(link, frame, k * 0x10000)) return false;
+    const std::uint32_t a = k * (kBlockBytes / 2);
+    if (!EraseFlashBlock(link, frame, a) || !BlockIsBlank(link, a)) return false;
   }
   return true;
 }
