@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FileAccess.h"
+
 namespace brevomat {
 
 std::string NumberToText(std::int32_t value) { return std::to_string(value); }
@@ -64,7 +66,7 @@ void OperationFrame::Timer1Timer() {
 
 int OperationFrame::OpenInputFile() {
   CloseCurrentFile();
-  CurrentFile = std::fopen(ImageFileName, "rb");
+  CurrentFile = OpenRegularFile(ImageFileName);
   if (CurrentFile == nullptr) {
     LogLine("File Open Error!!!");
     return -1;

@@ -14,6 +14,7 @@
 
 #include "cli/ConsoleWindow.h"
 #include "commands/Core.h"
+#include "image/Ips.h"
 #include "port/PortDriver.h"
 #include "sim/CartDirectory.h"
 
@@ -23,16 +24,34 @@ namespace {
 
 void Complain(const std::string& message) { std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str()); }
 
-// The patch is named on the command line instead of being picked in a dialog, so a mistyped
-// name is caught here, before the cart is touched: otherwise the image would be written unpatched.
-bool PatchReadable(const std::string& name) {
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr) {
-    Complain("cannot read the IPS patch " + name + ": " + std::strerror(errno));
+// The patch is named on the command line instead of being picked in a dialog, so a mistyped name
+// or a file that is no patch is refused here, before the cart is touched: the window would write
+// the image unpatched, which a script did not ask for.
+bool PatchUsable(const std::string& name) {
+  auto patch = std::make_unique<IpsPatch>();
+  if (!StoreFileName(patch->IpsFileName, name)) {
+    Complain("the IPS patch's name is too long: " + name);
     return false;
   }
-  std::fclose(f);
-  return true;
+  errno = 0;
+  switch (ReadIpsPatch(*patch)) {
+    case IpsLoad::Ok:
+      return true;
+    case IpsLoad::Unreadable:
+      Complain("cannot read the IPS patch " + name + ": " +
+               (errno == EINVAL ? std::string("not a regular file") : std::strerror(errno)));
+      break;
+    case IpsLoad::BadSize:
+      Complain(name + " is not an IPS patch: a patch is 14 to 32768 bytes long");
+      break;
+    case IpsLoad::NotIps:
+      Complain(name + " is not an IPS patch: it does not start with PATCH and end with EOF");
+      break;
+    case IpsLoad::BadRecords:
+      Complain(name + " is a malformed IPS patch: its records do not fit the file (or exceed 1024)");
+      break;
+  }
+  return false;
 }
 
 }  // namespace
@@ -55,9 +74,11 @@ int RunProgram(int argc, char** argv) {
     std::fputs(VersionText().c_str(), stdout);
     return kExitOk;
   }
-  if (options.ips && !PatchReadable(options.ipsPatch)) return kExitFailed;
-
+  // Ctrl-C must find its handler from the first file opened on: a FIFO or a slow disk could
+  // otherwise keep the program from ever listening.
   InstallInterruptHandler();
+  if (options.ips && !PatchUsable(options.ipsPatch)) return kExitFailed;
+
   ConsoleStreams streams;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
   streams.inIsTerminal = ::isatty(STDIN_FILENO) == 1;

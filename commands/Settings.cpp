@@ -1,11 +1,14 @@
 #include "commands/Settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+
+#include "base/FileAccess.h"
 
 namespace brevomat {
 
@@ -60,7 +63,7 @@ bool SettingsFile::Locate(std::string_view workingDirectory) {
 }
 
 bool SettingsFile::LoadSettings() {
-  std::FILE* file = std::fopen(SettingsPath, "rb");
+  std::FILE* file = OpenRegularFile(SettingsPath);
   if (file == nullptr) return false;
   const std::size_t got = std::fread(record_.bytes.data(), 1, kSettingsRecordBytes, file);
   std::fclose(file);
@@ -80,18 +83,18 @@ void SettingsFile::SaveSettings(const WindowSettings& window) {
   record_.SetSpeedIndex(window.SpeedIndex);
   record_.SetIpsIndex(window.IpsIndex);
 
-  std::FILE* file = std::fopen(SettingsPath, "w+b");
-  if (file == nullptr) {
+  // A full disk or a vanished directory leaves the old file as it was and stops later saves.
+  if (!ReplaceFileContents(SettingsPath, record_.bytes.data(), kSettingsRecordBytes))
     SettingsWritable = false;
-    return;
-  }
-  if (std::fwrite(record_.bytes.data(), 1, kSettingsRecordBytes, file) != kSettingsRecordBytes)
-    SettingsWritable = false;
-  // A full disk may only show when the buffered record is flushed.
-  if (std::fclose(file) != 0) SettingsWritable = false;
 }
 
 void SettingsFile::StartUpDecision(const WindowSettings& window) {
+  struct stat st {};
+  if (::stat(SettingsPath, &st) == 0 && !S_ISREG(st.st_mode)) {
+    // A directory, FIFO or device under that name is not ours to read or replace.
+    Complaint = std::string(SettingsPath) + " is not a regular file: the settings are neither read nor saved";
+    return;
+  }
   if (!PathExists(SettingsPath)) {
     SettingsWritable = true;
     SaveSettings(window);

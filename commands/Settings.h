@@ -48,6 +48,8 @@ class SettingsFile {
 
   char SettingsPath[kFileNameBytes] = {};
   bool SettingsWritable = false;
+  // Why the settings file was neither read nor written, for the user; empty when all is well.
+  std::string Complaint;
 
   SettingsRecord& record() { return record_; }
 

@@ -181,6 +181,7 @@ void TForm1::Setup() {
   core_.frame.ElapsedSeconds = 0;
 
   settings_.StartUp(NameBytes(QDir::currentPath()), CaptureSettings(), core_.frame);
+  if (!settings_.Complaint.empty()) std::fprintf(stderr, "brevomat: %s\n", settings_.Complaint.c_str());
   ApplySettings(settings_.Apply());
 
   core_.SelectPortAddresses();

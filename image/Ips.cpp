@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/FileAccess.h"
+
 namespace brevomat {
 
 namespace {
@@ -32,43 +34,62 @@ std::uint32_t RecordCount(const IpsPatch& patch) {
 
 }  // namespace
 
-int LoadIpsPatch(IpsPatch& patch, OperationFrame& frame) {
+IpsLoad ReadIpsPatch(IpsPatch& patch) {
   Forget(patch);
   // The name must end inside its field; an unterminated one names no file.
-  if (std::memchr(patch.IpsFileName, '\0', sizeof patch.IpsFileName) == nullptr) return -1;
-  std::FILE* file = std::fopen(patch.IpsFileName, "rb");
-  if (file == nullptr) return -1;
+  if (std::memchr(patch.IpsFileName, '\0', sizeof patch.IpsFileName) == nullptr) return IpsLoad::Unreadable;
+  std::FILE* file = OpenRegularFile(patch.IpsFileName);
+  if (file == nullptr) return IpsLoad::Unreadable;
 
   struct stat st {};
   if (fstat(fileno(file), &st) != 0 || st.st_size < 0) {
     std::fclose(file);
-    return -1;
+    return IpsLoad::Unreadable;
   }
   // Judge the full length before narrowing it: a file of 4 GB and a few bytes is not a small one.
   const auto length = static_cast<unsigned long long>(st.st_size);
   if (length > kIpsMaxSize || length < kIpsMinSize) {
     std::fclose(file);
-    frame.LogLine("***** Ips Size Error *****");
-    return -1;
+    return IpsLoad::BadSize;
   }
   const auto size = static_cast<std::uint32_t>(length);
   const std::size_t got = std::fread(patch.IpsData.data(), 1, size, file);
   std::fclose(file);
-  if (got != size) return -1;
+  if (got != size) return IpsLoad::Unreadable;
 
   const std::uint8_t* d = patch.IpsData.data();
   if (std::memcmp(d, "PATCH", kMagicBytes) != 0 || std::memcmp(d + size - kEndMarkerBytes, "EOF", 3) != 0)
-    return -1;
+    return IpsLoad::NotIps;
 
   patch.IpsSize = size;
   if (ParseIpsRecords(patch) != 0) {
     Forget(patch);
-    frame.LogLine("***** Ips Data Error *****");
-    return -1;
+    return IpsLoad::BadRecords;
   }
-  // The patch is ready; its bytes are placed chunk by chunk as the image passes.
-  frame.LogLine("-->Ips Applied<--");
-  return 0;
+  return IpsLoad::Ok;
+}
+
+int LoadIpsPatch(IpsPatch& patch, OperationFrame& frame) {
+  switch (ReadIpsPatch(patch)) {
+    case IpsLoad::Ok:
+      // The patch is ready; its bytes are placed chunk by chunk as the image passes.
+      frame.LogLine("-->Ips Applied<--");
+      return 0;
+    case IpsLoad::BadSize:
+      frame.LogLine("***** Ips Size Error *****");
+      break;
+    case IpsLoad::BadRecords:
+      frame.LogLine("***** Ips Data Error *****");
+      break;
+    // The user chose a file and must learn that the image goes in unpatched.
+    case IpsLoad::Unreadable:
+      frame.LogLine("Ips File Open Error: not applied");
+      break;
+    case IpsLoad::NotIps:
+      frame.LogLine("Not an IPS patch: not applied");
+      break;
+  }
+  return -1;
 }
 
 int ParseIpsRecords(IpsPatch& patch) {

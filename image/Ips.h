@@ -29,6 +29,17 @@ struct IpsPatch {
   std::uint16_t IpsRecordCount = 0;
 };
 
+enum class IpsLoad {
+  Ok,
+  Unreadable,  // missing, unreadable, or no regular file (errno tells)
+  BadSize,     // shorter than 14 or longer than 32,768 bytes
+  NotIps,      // no "PATCH" at the start or no "EOF" at the end
+  BadRecords,  // the records do not fit the file, or more than 1024 of them
+};
+
+// Loads IpsFileName into IpsData and parses it, without a word to the user.
+IpsLoad ReadIpsPatch(IpsPatch& patch);
+
 // Loads IpsFileName into IpsData and parses it; logs the outcome. 0 or -1. On -1 the patch holds
 // no records (IpsSize and IpsRecordCount are 0), whatever an earlier load left there.
 int LoadIpsPatch(IpsPatch& patch, OperationFrame& frame);

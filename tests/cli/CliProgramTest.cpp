@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -433,13 +434,29 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
   auto flash = Flash();
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
 
-  // A file that is no patch: the window's command writes unpatched; asked for on the command line,
-  // that is not the result the user wanted, so it is reported as a failure.
-  const std::string junk = File("junk.ips", std::vector<std::uint8_t>(20, 'x'));
-  r = RunCli(Args({"write", path, "--ips", junk}));
-  EXPECT_EQ(r.exit, 1);
-  EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
-  EXPECT_NE(r.errText.find("IPS patch was not applied"), std::string::npos);
+  // Anything that is no usable patch is refused before the cart is touched: asked for on the
+  // command line, an unpatched image is not what the user wanted.
+  const auto before = Flash();
+  auto tooLarge = testing::PatchFile().Record(0x10, std::vector<std::uint8_t>(0xFFFF, 1)).End();
+  const std::string fifo = (root / "fifo.ips").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {File("junk.ips", std::vector<std::uint8_t>(20, 'x')), "is not an IPS patch"},
+      {File("big.ips", tooLarge), "is not an IPS patch"},
+      {File("bad.ips",
+            testing::PatchFile().Record(0x10, std::vector<std::uint8_t>{}).Record(0x20, {1}).End()),
+       "malformed IPS patch"},
+      {root.string(), "Is a directory"},
+      {fifo, "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+  };
+  for (const auto& [name, why] : refused) {
+    r = RunCli(Args({"write", path, "--ips", name}));
+    EXPECT_EQ(r.exit, 1) << name;
+    EXPECT_TRUE(r.out.empty()) << name;
+    EXPECT_NE(r.errText.find(why), std::string::npos) << r.errText;
+  }
+  EXPECT_EQ(Flash(), before);
 }
 
 // --- the program around the commands -----------------------------------------------------------

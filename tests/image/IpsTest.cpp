@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -223,19 +224,27 @@ TEST_F(IpsTest, MalformedRecordsAreDataErrors) {
   }
 }
 
-TEST_F(IpsTest, RefusedSilently) {
+TEST_F(IpsTest, RefusedWithALineSayingItIsNotApplied) {
   Bytes lower = PatchFile().Record(0x10, {0xAB}).End();
   std::copy_n("patch", 5, lower.begin());
   Bytes trailing = PatchFile().Record(0x10, {0xAB}).End();
   trailing.insert(trailing.end(), {0x00, 0x80, 0x00});  // a size field after the marker
   EXPECT_EQ(Load(lower), -1);
   EXPECT_EQ(Load(trailing), -1);
+  const std::string notIps = "Not an IPS patch: not applied";
+  EXPECT_EQ(window.log, (std::vector<std::string>{notIps, notIps}));
+  window.log.clear();
 
-  StoreFileName(ips.IpsFileName, (dir / "missing.ips").string());
+  // Missing, a directory, a FIFO (which must not block the open), a name without its NUL.
+  const auto fifo = dir / "fifo.ips";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& name : {dir / "missing.ips", dir, fifo}) {
+    StoreFileName(ips.IpsFileName, name.string());
+    EXPECT_EQ(LoadIpsPatch(ips, core.frame), -1) << name;
+  }
+  std::fill(std::begin(ips.IpsFileName), std::end(ips.IpsFileName), 'a');
   EXPECT_EQ(LoadIpsPatch(ips, core.frame), -1);
-  std::fill(std::begin(ips.IpsFileName), std::end(ips.IpsFileName), 'a');  // no terminating NUL
-  EXPECT_EQ(LoadIpsPatch(ips, core.frame), -1);
-  EXPECT_TRUE(window.log.empty());
+  EXPECT_EQ(window.log, std::vector<std::string>(4, "Ips File Open Error: not applied"));
   EXPECT_EQ(ips.IpsRecordCount, 0);
 }
 

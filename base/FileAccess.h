@@ -1,0 +1,25 @@
+// Opening the user's files for reading without being led astray.
+//
+// Whatever the user names — an image, a patch, a save, the settings file — may turn out to be a
+// directory, a FIFO that blocks the program until someone writes to it, or a device such as
+// /dev/zero that never ends. Only regular files (also reached through a link) are opened.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+namespace brevomat {
+
+// Opens `name` with "rb" when it is a regular file. Otherwise returns nullptr with errno set:
+// EISDIR for a directory, EINVAL for a FIFO, socket or device, or the error of the open itself.
+// Opening never blocks, not even on a FIFO.
+std::FILE* OpenRegularFile(const char* name);
+
+// Replaces the file `name` with `size` bytes as one step: they go to a new file of a unique name
+// in the same directory (never following a link), are flushed to the disk, and only then renamed
+// over `name`, keeping its permissions. On failure `name` is as it was, the temporary file is
+// gone, and false is returned with errno set. A `name` that exists but is no regular file (or a
+// link to one) is refused with EINVAL rather than replaced.
+bool ReplaceFileContents(const char* name, const void* data, std::size_t size);
+
+}  // namespace brevomat
