@@ -1,17 +1,9 @@
 // A virtual cartridge kept in a directory, so that one program can write a game and another read
 // it back:
-//   cart.conf  text, one `key = value` a line, `#` starts a comment:
-//              cart    = flash-4m | flash-8m | rom         (default flash-8m)
-//              save    = sram | none                       (default sram)
-//              adapter = both | spp | epp | none           (default both)
-//              base    = 0x378 | 0x278 | 0x3bc             (default 0x378)
-//              timing  = datasheet | slow | fast           (default datasheet)
-//              faults: erase_error_block = K, program_error_word = 0xADDR, never_ready = yes|no,
-//              setup_b0_polls = N, flip_read = N, read_noise = P (0..1), seed = N,
-//              save_stuck_byte = 0xADDR
+//   cart.conf  its settings (sim/CartConf.h); without one, the defaults
 //   flash.bin  the flash array of a flash cart (4 or 8 MB)
 //   rom.bin    the game of a ROM cart (1 to 32 MB)
-//   save.bin   the save memory (262,144 bytes)
+//   save.bin   the save memory (262,144 bytes, bank 0 first)
 // A missing directory is created as an erased 8 MB flash cart with zeroed save memory. The
 // contents go back to the files when the cart is closed, each through a temporary file that is
 // renamed over the old one, so a failed write never leaves a half-written file behind.
@@ -21,36 +13,15 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "port/Port.h"
 #include "sim/CartBus.h"
+#include "sim/CartConf.h"
 #include "sim/FlashCart.h"
 #include "sim/RomCart.h"
 #include "sim/VirtualAdapter.h"
 
 namespace brevomat::sim {
-
-enum class CartKind : std::uint8_t { Flash4M, Flash8M, Rom };
-enum class TimingProfile : std::uint8_t { Datasheet, Slow, Fast };
-
-struct CartConfig {
-  CartKind cart = CartKind::Flash8M;
-  SaveMemory save = SaveMemory::Sram;
-  AdapterAnswers adapter = AdapterAnswers::Both;
-  std::uint16_t base = 0x378;
-  TimingProfile timing = TimingProfile::Datasheet;
-  FlashFaults faults;
-};
-
-ChipTiming TimingOf(TimingProfile profile);
-
-// Parses cart.conf. On failure returns false, leaves `out` unchanged and puts a message that
-// names the line into `error`.
-bool ParseCartConf(std::string_view text, CartConfig& out, std::string& error);
-
-// The text of a cart.conf that states every setting of `config` (faults only when set).
-std::string FormatCartConf(const CartConfig& config);
 
 class VirtualCart {
  public:

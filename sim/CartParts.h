@@ -1,10 +1,24 @@
-// Pieces that more than one virtual cartridge is built from: the decoder that watches the bus for
-// the cart control sequences, and the read noise of a poor contact.
+// Pieces that more than one virtual cartridge is built from: the faults a cartridge can be given,
+// the decoder that watches the bus for the cart control sequences, and the read noise of a poor
+// contact.
 #pragma once
 
 #include <cstdint>
 
 namespace brevomat::sim {
+
+// Faults to inject; all off by default. They can be changed at any time through the cart's Faults().
+// A game cart has only the read faults and the stuck save byte; the rest belong to the flash chip.
+struct FlashFaults {
+  int eraseErrorBlock = -1;              // erasing this block ends with the erase error bit (0x20)
+  std::int64_t programErrorWord = -1;    // programming this word address ends with 0x10; word kept
+  bool neverReady = false;               // erase and program never finish
+  std::uint32_t setupStatusB0Polls = 0;  // after erase set-up the status reads 0xB0 this many times
+  std::uint64_t flipRead = 0;            // flip bit 0 of the Nth ROM read transfer (1-based, 0 = off)
+  double readNoise = 0.0;                // probability of a flipped bit in any ROM read transfer
+  std::uint64_t seed = 1;                // seed of the read noise
+  std::int32_t saveStuckByte = -1;       // save byte (0..0x3FFFF) that does not take writes
+};
 
 // The cartridge's sequence decoder. It watches every cart write for the long preamble (matched
 // exactly: every address, every value, every repeat count) and then looks at the one write that

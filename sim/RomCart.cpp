@@ -4,8 +4,7 @@
 
 namespace brevomat::sim {
 
-RomCart::RomCart(std::vector<std::uint8_t> rom, SaveMemory save)
-    : rom_(std::move(rom)), save_(save == SaveMemory::Sram ? FlashCart::kSaveBytes : 0, 0), saveKind_(save) {}
+RomCart::RomCart(std::vector<std::uint8_t> rom, SaveMemory save) : rom_(std::move(rom)), save_(save) {}
 
 std::uint16_t RomCart::ReadRom(std::uint32_t wordAddress, std::uint64_t) {
   const std::uint64_t byte = std::uint64_t{wordAddress} * 2;
@@ -20,14 +19,11 @@ std::uint16_t RomCart::ReadRom(std::uint32_t wordAddress, std::uint64_t) {
 void RomCart::WriteRom(std::uint32_t, std::uint16_t, std::uint64_t) { ++ignoredWrites_; }
 
 std::uint8_t RomCart::ReadSave(std::uint16_t byteAddress, std::uint64_t) {
-  if (saveKind_ == SaveMemory::None)
-    return static_cast<std::uint8_t>(Mix64(++openBusReads_ ^ (std::uint64_t{byteAddress} << 40)));
-  return save_[byteAddress];
+  return save_.Read(kOnlyBank, byteAddress);
 }
 
 void RomCart::WriteSave(std::uint16_t byteAddress, std::uint8_t value, std::uint64_t) {
-  if (saveKind_ == SaveMemory::None || byteAddress == faults_.saveStuckByte) return;
-  save_[byteAddress] = value;
+  save_.Write(kOnlyBank, byteAddress, value, faults_.saveStuckByte);
 }
 
 }  // namespace brevomat::sim

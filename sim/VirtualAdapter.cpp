@@ -1,5 +1,7 @@
 #include "sim/VirtualAdapter.h"
 
+#include <cstdio>
+
 namespace brevomat::sim {
 
 namespace {
@@ -32,6 +34,34 @@ bool KnownControlValue(std::uint8_t v) {
 
 }  // namespace
 
+const char* ProtocolRuleName(ProtocolRule rule) {
+  switch (rule) {
+    case ProtocolRule::StatusOutsideNibbleRead:
+      return "status read outside a nibble read";
+    case ProtocolRule::EppReadLevel:
+      return "EPP data read without the read level";
+    case ProtocolRule::EppAddressWriteLevel:
+      return "EPP address write without the write level";
+    case ProtocolRule::EppDataWriteLevel:
+      return "EPP data write without the write level";
+    case ProtocolRule::UnknownControlValue:
+      return "control value the link never drives";
+    case ProtocolRule::NibbleReadInterrupted:
+      return "nibble read left unfinished";
+    case ProtocolRule::StrobeNotFromWriteLevel:
+      return "SPP strobe not from the write level";
+    case ProtocolRule::NibbleNotFromReadLevel:
+      return "nibble read not started from the read level";
+    case ProtocolRule::HighNibbleFirst:
+      return "high nibble without the low nibble before it";
+    case ProtocolRule::WriteAfterReadHalf:
+      return "cart word write after the low half of a read";
+    case ProtocolRule::ReadAfterWriteHalf:
+      return "cart word read after the low half of a write";
+  }
+  return "unknown rule";
+}
+
 VirtualAdapter::VirtualAdapter(const AdapterConfig& config, CartBus& bus) : config_(config), bus_(&bus) {}
 
 std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
@@ -39,6 +69,7 @@ std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
   nowNs_ += config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
   if (offset >= kPortSpan) return 0xFF;  // another port: nothing answers
+  Begin(AccessKind::ByteRead, port, 0);
   return ReadOffset(offset);
 }
 
@@ -47,6 +78,7 @@ void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
   nowNs_ += config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
   if (offset >= kPortSpan) return;
+  Begin(AccessKind::ByteWrite, port, value);
   WriteOffset(offset, value);
 }
 
@@ -57,6 +89,7 @@ std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
   nowNs_ += 2 * config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
   if (offset >= kPortSpan) return 0xFFFF;
+  Begin(AccessKind::WordRead, port, 0);
   const std::uint8_t low = ReadOffset(offset);
   const std::uint8_t high = offset + 1 < kPortSpan ? ReadOffset(offset + 1) : 0xFF;
   return static_cast<std::uint16_t>(low | (high << 8));
@@ -67,8 +100,37 @@ void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
   nowNs_ += 2 * config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
   if (offset >= kPortSpan) return;
+  Begin(AccessKind::WordWrite, port, value);
   WriteOffset(offset, static_cast<std::uint8_t>(value));
   if (offset + 1 < kPortSpan) WriteOffset(offset + 1, static_cast<std::uint8_t>(value >> 8));
+}
+
+// Off the ordinary path: runs only when a rule is broken, and builds text only the first time.
+void VirtualAdapter::Violation(ProtocolRule rule) {
+  ++counters_.violations;
+  if (!firstViolation_.empty()) return;
+  const unsigned offset = static_cast<std::uint16_t>(access_.port - config_.base);
+  char access[48];
+  switch (access_.kind) {
+    case AccessKind::ByteRead:
+      std::snprintf(access, sizeof access, "read of base+%u", offset);
+      break;
+    case AccessKind::ByteWrite:
+      std::snprintf(access, sizeof access, "write of 0x%02X to base+%u", access_.value, offset);
+      break;
+    case AccessKind::WordRead:
+      std::snprintf(access, sizeof access, "16-bit read of base+%u", offset);
+      break;
+    case AccessKind::WordWrite:
+      std::snprintf(access, sizeof access, "16-bit write of 0x%04X to base+%u", access_.value, offset);
+      break;
+  }
+  const std::uint64_t number =
+      counters_.byteReads + counters_.byteWrites + counters_.wordReads + counters_.wordWrites;
+  char text[160];
+  std::snprintf(text, sizeof text, "%s: %s at access #%llu with control 0x%02X", ProtocolRuleName(rule),
+                access, static_cast<unsigned long long>(number), access_.control);
+  firstViolation_ = text;
 }
 
 std::uint8_t VirtualAdapter::ReadOffset(unsigned offset) {
@@ -78,7 +140,7 @@ std::uint8_t VirtualAdapter::ReadOffset(unsigned offset) {
     case kStatusOffset:
       // Rule: the status lines carry data only during a nibble read (control 2 or 6). Reading them
       // at any other time means the PC skipped the handshake and would see a stale nibble.
-      if (control_ != kNibbleLow && control_ != kNibbleHigh) ++counters_.violations;
+      if (control_ != kNibbleLow && control_ != kNibbleHigh) Violation(ProtocolRule::StatusOutsideNibbleRead);
       return status_;
     case kControlOffset:
       return control_;
@@ -88,7 +150,7 @@ std::uint8_t VirtualAdapter::ReadOffset(unsigned offset) {
       // Rule: an EPP data read must run at the read level (control 0). With STROBE held low
       // (bit 0 set, the write level) the port and the adapter both drive the data lines; with INIT
       // high (released) or in the middle of a nibble read the adapter is not set up for EPP.
-      if (control_ != kReadLevel) ++counters_.violations;
+      if (control_ != kReadLevel) Violation(ProtocolRule::EppReadLevel);
       if (!AnswersEpp()) return 0xFF;
       return DataRead();
   }
@@ -107,11 +169,11 @@ void VirtualAdapter::WriteOffset(unsigned offset, std::uint8_t value) {
     case kEppAddressOffset:
       // Rule: EPP address and data writes run at the write level (control 1), as the link sets it
       // before every write; any other level means a read or an SPP cycle is still open.
-      if (control_ != kWriteLevel) ++counters_.violations;
+      if (control_ != kWriteLevel) Violation(ProtocolRule::EppAddressWriteLevel);
       if (AnswersEpp()) AddressCycle(value);
       return;
     default:
-      if (control_ != kWriteLevel) ++counters_.violations;  // same rule as above
+      if (control_ != kWriteLevel) Violation(ProtocolRule::EppDataWriteLevel);  // as above
       if (AnswersEpp()) DataWrite(value);
       return;
   }
@@ -123,7 +185,7 @@ void VirtualAdapter::WriteControl(std::uint8_t value) {
   // Rule: the link drives only the seven levels 0, 1, 2, 3, 4, 6 and 9. Anything else (reverse
   // direction, interrupt enable, two strobes at once) is a protocol error and strobes nothing.
   if (!KnownControlValue(value)) {
-    ++counters_.violations;
+    Violation(ProtocolRule::UnknownControlValue);
     status_ = kStatusIdle;
     return;
   }
@@ -132,7 +194,7 @@ void VirtualAdapter::WriteControl(std::uint8_t value) {
   // Rule: a nibble read runs 0 -> 2 -> 6 -> 0 without interruption; leaving it early loses the
   // byte that the adapter has already taken from the cart.
   if ((previous == kNibbleLow && value != kNibbleHigh) || (previous == kNibbleHigh && value != kReadLevel))
-    ++counters_.violations;
+    Violation(ProtocolRule::NibbleReadInterrupted);
 
   switch (value) {
     case kAddressStrobe:
@@ -140,7 +202,7 @@ void VirtualAdapter::WriteControl(std::uint8_t value) {
       // Rule: an SPP strobe is valid only from the write level, with the data register already
       // set up while STROBE was low; from any other level the adapter sees a glitch.
       if (previous != kWriteLevel) {
-        ++counters_.violations;
+        Violation(ProtocolRule::StrobeNotFromWriteLevel);
         return;
       }
       if (!AnswersSpp()) return;
@@ -152,7 +214,7 @@ void VirtualAdapter::WriteControl(std::uint8_t value) {
     case kNibbleLow:
       // Rule: a nibble read starts from the read level.
       if (previous != kReadLevel) {
-        ++counters_.violations;
+        Violation(ProtocolRule::NibbleNotFromReadLevel);
         return;
       }
       if (!AnswersSpp()) return;
@@ -162,7 +224,7 @@ void VirtualAdapter::WriteControl(std::uint8_t value) {
     case kNibbleHigh:
       // Rule: the high half follows the low half.
       if (previous != kNibbleLow) {
-        ++counters_.violations;
+        Violation(ProtocolRule::HighNibbleFirst);
         return;
       }
       if (!AnswersSpp()) return;
@@ -202,7 +264,7 @@ void VirtualAdapter::DataWrite(std::uint8_t value) {
       }
       // Rule: the two halves of a word go the same way; a write after the low half of a read
       // abandons that word.
-      if (phase_ == WordPhase::HighOfRead) ++counters_.violations;
+      if (phase_ == WordPhase::HighOfRead) Violation(ProtocolRule::WriteAfterReadHalf);
       wordLatch_ = value;
       phase_ = WordPhase::HighOfWrite;
       return;
@@ -233,7 +295,7 @@ std::uint8_t VirtualAdapter::DataRead() {
         AdvanceAddress();
         return static_cast<std::uint8_t>(wordLatch_ >> 8);
       }
-      if (phase_ == WordPhase::HighOfWrite) ++counters_.violations;  // same rule as in DataWrite
+      if (phase_ == WordPhase::HighOfWrite) Violation(ProtocolRule::ReadAfterWriteHalf);  // as in DataWrite
       wordLatch_ = bus_->ReadRom(RomAddress(), nowNs_);
       phase_ = WordPhase::HighOfRead;
       return static_cast<std::uint8_t>(wordLatch_);

@@ -1,8 +1,11 @@
 // The virtual adapter driven by the real link.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "SimRig.h"
 #include "sim/RamCart.h"
@@ -264,6 +267,89 @@ TEST(Adapter, CountsProtocolViolations) {
   rig.link.WriteControl(0);
   rig.link.WriteControl(3);
   EXPECT_NE(rig.adapter.Register(1), 0x77);
+}
+
+// Each rule broken once from power-up (control 0x04, register 0 selected), by raw port accesses.
+TEST(Adapter, EveryViolationRuleIsDescribedWithItsAccess) {
+  struct PortAccess {
+    char kind;  // r/w: byte read/write, R/W: 16-bit read/write
+    unsigned offset;
+    std::uint16_t value;
+  };
+  struct Case {
+    ProtocolRule rule;
+    std::vector<PortAccess> accesses;
+    std::uint64_t violations;
+    const char* description;
+  };
+  const Case cases[] = {
+      {ProtocolRule::StatusOutsideNibbleRead,
+       {{'w', 2, 0x01}, {'r', 1, 0}},
+       1,
+       "status read outside a nibble read: read of base+1 at access #2 with control 0x01"},
+      {ProtocolRule::EppReadLevel,
+       {{'w', 2, 0x01}, {'R', 4, 0}},
+       2,  // both byte cycles of the 16-bit read; the first one is described
+       "EPP data read without the read level: 16-bit read of base+4 at access #2 with control 0x01"},
+      {ProtocolRule::EppAddressWriteLevel,
+       {{'w', 2, 0x00}, {'w', 3, 0x03}},
+       1,
+       "EPP address write without the write level: write of 0x03 to base+3 at access #2 with control 0x00"},
+      {ProtocolRule::EppDataWriteLevel,
+       {{'w', 2, 0x00}, {'W', 4, 0xBEEF}},
+       2,
+       "EPP data write without the write level: 16-bit write of 0xBEEF to base+4 at access #2 with control "
+       "0x00"},
+      {ProtocolRule::UnknownControlValue,
+       {{'w', 2, 0x25}},
+       1,
+       "control value the link never drives: write of 0x25 to base+2 at access #1 with control 0x04"},
+      {ProtocolRule::NibbleReadInterrupted,
+       {{'w', 2, 0x00}, {'w', 2, 0x02}, {'w', 2, 0x00}},
+       1,
+       "nibble read left unfinished: write of 0x00 to base+2 at access #3 with control 0x02"},
+      {ProtocolRule::StrobeNotFromWriteLevel,
+       {{'w', 2, 0x09}},
+       1,
+       "SPP strobe not from the write level: write of 0x09 to base+2 at access #1 with control 0x04"},
+      {ProtocolRule::NibbleNotFromReadLevel,
+       {{'w', 2, 0x01}, {'w', 2, 0x02}},
+       1,
+       "nibble read not started from the read level: write of 0x02 to base+2 at access #2 with control 0x01"},
+      {ProtocolRule::HighNibbleFirst,
+       {{'w', 2, 0x00}, {'w', 2, 0x06}},
+       1,
+       "high nibble without the low nibble before it: write of 0x06 to base+2 at access #2 with control "
+       "0x00"},
+      {ProtocolRule::WriteAfterReadHalf,
+       {{'w', 2, 0x01}, {'w', 3, 0x03}, {'w', 2, 0x00}, {'r', 4, 0}, {'w', 2, 0x01}, {'w', 4, 0x12}},
+       1,
+       "cart word write after the low half of a read: write of 0x12 to base+4 at access #6 with control "
+       "0x01"},
+      {ProtocolRule::ReadAfterWriteHalf,
+       {{'w', 2, 0x01}, {'w', 3, 0x03}, {'w', 4, 0x34}, {'w', 2, 0x00}, {'r', 4, 0}},
+       1,
+       "cart word read after the low half of a write: read of base+4 at access #5 with control 0x00"},
+  };
+  ASSERT_EQ(std::size(cases), static_cast<std::size_t>(kProtocolRuleCount));
+  for (const Case& c : cases) {
+    EXPECT_EQ(
+        std::count_if(std::begin(cases), std::end(cases), [&](const Case& o) { return o.rule == c.rule; }),
+        1);
+    RamCart cart;
+    VirtualAdapter adapter(AdapterConfig{}, cart);
+    for (const PortAccess& a : c.accesses) {
+      const auto port = static_cast<std::uint16_t>(0x378 + a.offset);
+      if (a.kind == 'r') adapter.ReadByte(port);
+      if (a.kind == 'w') adapter.WriteByte(port, static_cast<std::uint8_t>(a.value));
+      if (a.kind == 'R') adapter.ReadWord(port);
+      if (a.kind == 'W') adapter.WriteWord(port, a.value);
+    }
+    EXPECT_EQ(adapter.counters().violations, c.violations) << c.description;
+    EXPECT_EQ(adapter.FirstViolation(), c.description);
+    adapter.ResetCounters();
+    EXPECT_EQ(adapter.FirstViolation(), "");
+  }
 }
 
 TEST(Adapter, DetectionStyleSwitchBetweenSppAndEppRunsClean) {
