@@ -29,9 +29,9 @@ std::uint64_t Accesses(const sim::VirtualAdapter& a) {
 }
 
 Run Erase(sim::ChipTiming timing, int speed) {
-  testing::CartRigOptions o;
+  brevomat::testing::CartRigOptions o;
   o.timing = timing;
-  testing::CartRig rig(o);
+  brevomat::testing::CartRig rig(o);
   rig.window.recordProgress = false;
   rig.window.radioSpeed = speed;
   rig.window.answers = {true};
@@ -42,12 +42,13 @@ Run Erase(sim::ChipTiming timing, int speed) {
 }
 
 Run Write(int speed, std::uint32_t size) {
-  testing::CartRigOptions o;
+  brevomat::testing::CartRigOptions o;
   o.timing = sim::ChipTiming::Datasheet();
-  testing::CartRig rig(o);
+  brevomat::testing::CartRig rig(o);
   rig.window.recordProgress = false;
   rig.window.radioSpeed = speed;
-  rig.window.openDialog1 = {std::vector<std::string>{rig.File("image.gba", testing::MakeImage(size))}};
+  rig.window.openDialog1 = {
+      std::vector<std::string>{rig.File("image.gba", brevomat::testing::MakeImage(size))}};
   const auto t0 = Clock::now();
   WriteClick(rig.core);
   const double host = std::chrono::duration<double>(Clock::now() - t0).count();

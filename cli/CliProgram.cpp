@@ -111,6 +111,12 @@ int RunProgram(int argc, char** argv) {
   bool ok = RunCommand(core, options) == kResultDone;
   console.FinishProgress();
   const std::uint64_t modelledNs = cart ? cart->Adapter().NowNs() - startNs : 0;
+  // The virtual adapter checks every cycle as the real one would need it; a cycle it could not
+  // follow would have garbled data on real hardware.
+  if (cart && !cart->Adapter().FirstViolation().empty()) {
+    Complain("the virtual adapter saw a protocol violation: " + cart->Adapter().FirstViolation());
+    ok = false;
+  }
 
   if (ok && options.ips && core.cart.IpsActive == 0) {
     Complain("the IPS patch was not applied (see the log): the image was written unpatched");

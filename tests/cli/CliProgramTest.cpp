@@ -112,6 +112,7 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
   r.out = Lines(out);
   r.err = Lines(err);
   r.errText = err;
+  EXPECT_EQ(err.find("protocol violation"), std::string::npos) << err;
   return r;
 }
 

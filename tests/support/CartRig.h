@@ -2,6 +2,7 @@
 // virtual flash cart behind it, with a recording tee in between.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,6 +42,9 @@ class CartRig {
     std::filesystem::create_directories(dir);
   }
   ~CartRig() {
+    // Every command a test runs must also keep to the link's protocol.
+    EXPECT_EQ(adapter.FirstViolation(), "")
+        << "the adapter saw " << adapter.counters().violations << " protocol violation(s)";
     core.frame.CloseCurrentFile();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
