@@ -128,17 +128,20 @@ int RunProgram(int argc, char** argv) {
   }
   core.frame.CloseCurrentFile();
   core.port.Detach();
+  bool saved = true;
   if (cart) {
     if (!cart->Close(error)) {
       Complain("the virtual cart was not saved: " + error);
-      ok = false;
+      ok = saved = false;
     }
     std::fprintf(stderr, "modelled hardware time: %" PRIu64 ".%03" PRIu64 " s\n", modelledNs / 1000000000u,
                  modelledNs / 1000000u % 1000u);
   } else {
     driver.CloseDriver();
   }
-  std::fprintf(stderr, "status: %s\n", console.Status().c_str());
+  // The status line is the verdict a script reads last: a cart that kept its old files did not
+  // receive what the command's own status says.
+  std::fprintf(stderr, "status: %s\n", saved ? console.Status().c_str() : "Error!!!");
   std::fflush(stderr);
   return ok ? kExitOk : kExitFailed;
 }

@@ -25,6 +25,9 @@ void InstallInterruptHandler() {
   // A log reader that goes away (a pager quit early) must not kill a command halfway through
   // the cart: the lost log lines are the lesser harm, the command runs to its end.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file grown past the user's size limit fails its write (and is reported) instead of
+  // killing the program with the cart half saved.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool InterruptPending() { return g_interrupt != 0; }

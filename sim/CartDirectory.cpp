@@ -1,10 +1,19 @@
 #include "sim/CartDirectory.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace brevomat::sim {
 
@@ -13,40 +22,65 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint32_t kSaveBytes = SaveRam::kBytes;
+constexpr std::uint64_t kMaxConfBytes = 64 * 1024;  // a settings text, not a disk image
+constexpr int kLockWaitMs = 5000;
 
 std::string Describe(const fs::path& p) { return "\"" + p.string() + "\""; }
 
-// Reads a whole file whose size must be `expected` bytes, or lie between min and max.
-bool ReadExact(const fs::path& p, std::uint64_t min, std::uint64_t max, std::vector<std::uint8_t>& out,
-               std::string& error) {
+enum class Presence { Absent, Present, Broken };
+
+// Whether `p` is there. A link that leads nowhere (dangling or looping) is no absent file: it is
+// reported, not quietly replaced by a fresh cart.
+Presence Check(const fs::path& p, std::string& error) {
   std::error_code ec;
-  const std::uintmax_t size = fs::file_size(p, ec);
-  if (ec) {
-    error = "Cannot read " + Describe(p) + ": " + ec.message();
+  const fs::file_status link = fs::symlink_status(p, ec);
+  if (ec || link.type() == fs::file_type::not_found) {
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+      error = "Cannot look at " + Describe(p) + ": " + ec.message();
+      return Presence::Broken;
+    }
+    return Presence::Absent;
+  }
+  if (fs::is_symlink(link)) {
+    (void)fs::status(p, ec);
+    if (ec) {
+      error = Describe(p) + " is a link that leads nowhere: " + ec.message();
+      return Presence::Broken;
+    }
+  }
+  return Presence::Present;
+}
+
+#ifdef _WIN32
+
+bool ReadRegular(const fs::path& p, std::uint64_t min, std::uint64_t max, std::vector<std::uint8_t>& out,
+                 std::string& error) {
+  std::error_code ec;
+  if (!fs::is_regular_file(p, ec)) {
+    error = Describe(p) + " is not a regular file";
     return false;
   }
-  if (size < min || size > max) {
-    error = Describe(p) + " is " + std::to_string(size) + " bytes; " +
-            (min == max ? "it must be exactly " + std::to_string(min)
-                        : "it must be " + std::to_string(min) + " to " + std::to_string(max)) +
-            " bytes";
+  const std::uintmax_t size = fs::file_size(p, ec);
+  if (ec || size < min || size > max) {
+    error = ec ? "Cannot read " + Describe(p) + ": " + ec.message()
+               : Describe(p) + " is " + std::to_string(size) + " bytes; " +
+                     (min == max ? "it must be exactly " + std::to_string(min)
+                                 : "it must be " + std::to_string(min) + " to " + std::to_string(max)) +
+                     " bytes";
     return false;
   }
   std::ifstream in(p, std::ios::binary);
   out.resize(static_cast<std::size_t>(size));
-  if (!in || !in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size)) ||
-      in.peek() != std::char_traits<char>::eof()) {
+  if (!in || !in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size))) {
     error = "Cannot read " + Describe(p) + " completely";
     return false;
   }
   return true;
 }
 
-// Writes through a temporary file beside the target and renames it over the target, so that the
-// old contents survive any failure.
 bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::string& error) {
   fs::path tmp = p;
-  tmp += ".tmp";
+  tmp += ".new";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -63,11 +97,126 @@ bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::
   if (ec) {
     std::error_code ignore;
     fs::remove(tmp, ignore);
-    error = "Cannot replace " + Describe(p) + ": " + ec.message();
+    error = "Cannot replace " + Describe(p) + ": " + ec.message() + "; it is unchanged";
     return false;
   }
   return true;
 }
+
+// Windows keeps no advisory locks on directories; one program at a time is the user's care there.
+int LockDirectory(const fs::path&, std::string&) { return 0; }
+void UnlockDirectory(int) {}
+
+#else
+
+// Reads a whole regular file of min..max bytes. Opening never blocks (a FIFO) and nothing but a
+// regular file is read (a link to /dev/zero would never end).
+bool ReadRegular(const fs::path& p, std::uint64_t min, std::uint64_t max, std::vector<std::uint8_t>& out,
+                 std::string& error) {
+  const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "Cannot read " + Describe(p) + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = false;
+  if (::fstat(fd, &st) != 0) {
+    error = "Cannot read " + Describe(p) + ": " + std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = Describe(p) + " is not a regular file";
+  } else if (static_cast<std::uint64_t>(st.st_size) < min || static_cast<std::uint64_t>(st.st_size) > max) {
+    error = Describe(p) + " is " + std::to_string(st.st_size) + " bytes; " +
+            (min == max ? "it must be exactly " + std::to_string(min)
+                        : "it must be " + std::to_string(min) + " to " + std::to_string(max)) +
+            " bytes";
+  } else {
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n == 0 || errno != EINTR) {
+        break;
+      }
+    }
+    ok = done == out.size();
+    if (!ok) error = "Cannot read " + Describe(p) + " completely";
+  }
+  ::close(fd);
+  return ok;
+}
+
+// Writes to a new file of a unique name beside the target (created exclusively, so no link is
+// followed), flushes it to the disk, gives it the target's permissions and renames it over the
+// target; then flushes the directory so the rename itself is kept. The old contents survive any
+// failure.
+bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::string& error) {
+  mode_t mode = 0644;
+  struct stat st {};
+  if (::stat(p.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  std::string tmp = p.string() + ".XXXXXX";
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = "Cannot create a temporary file beside " + Describe(p) + ": " + std::strerror(errno) + "; " +
+            Describe(p) + " is unchanged";
+    return false;
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  std::size_t done = 0;
+  int failure = 0;
+  while (done < size && failure == 0) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n == 0)
+      failure = EIO;
+    else if (errno != EINTR)
+      failure = errno;
+  }
+  if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && ::rename(tmp.c_str(), p.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    ::unlink(tmp.c_str());
+    error = "Cannot write " + Describe(p) + ": " + std::strerror(failure) + "; it is unchanged";
+    return false;
+  }
+  if (const int dir =
+          ::open(p.parent_path().empty() ? "." : p.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+// Takes the cart directory for this process alone. Another program working on the same cart is
+// waited for a little, then refused: two writers would each save their own picture of the cart
+// and the later save would undo the earlier one.
+int LockDirectory(const fs::path& dir, std::string& error) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "Cannot open the virtual cart directory " + Describe(dir) + ": " + std::strerror(errno);
+    return -1;
+  }
+  for (int waited = 0;; waited += 50) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= kLockWaitMs) break;
+    ::usleep(50 * 1000);
+  }
+  error = "The virtual cart " + Describe(dir) + " is in use by another program (waited " +
+          std::to_string(kLockWaitMs / 1000) + " s); try again when it has finished";
+  ::close(fd);
+  return -1;
+}
+
+void UnlockDirectory(int fd) {
+  if (fd >= 0) ::close(fd);  // closing releases the lock
+}
+
+#endif
 
 }  // namespace
 
@@ -76,28 +225,36 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
   vc->dir_ = dir;
   vc->closed_ = true;  // nothing to write back until the cart has been loaded completely
   std::error_code ec;
-  bool fresh = false;
-  if (!fs::exists(dir, ec)) {
-    if (ec || !fs::create_directories(dir, ec) || ec) {
-      error = "Cannot create the virtual cart directory " + Describe(dir) + (ec ? ": " + ec.message() : "");
+  switch (Check(dir, error)) {
+    case Presence::Broken:
       return nullptr;
-    }
-    fresh = true;
-  } else if (!fs::is_directory(dir, ec)) {
-    error = Describe(dir) + " is not a directory";
-    return nullptr;
+    case Presence::Absent:
+      if (!fs::create_directories(dir, ec) && ec) {
+        error = "Cannot create the virtual cart directory " + Describe(dir) + ": " + ec.message();
+        return nullptr;
+      }
+      break;
+    case Presence::Present:
+      if (!fs::is_directory(dir, ec)) {
+        error = Describe(dir) + " is not a directory";
+        return nullptr;
+      }
+      break;
   }
+  vc->lockFd_ = LockDirectory(dir, error);
+  if (vc->lockFd_ < 0) return nullptr;
 
+  // Whether the cart is new is decided under the lock: a program that created the directory a
+  // moment ago may have written it meanwhile.
   const fs::path confPath = dir / "cart.conf";
-  if (fs::exists(confPath, ec)) {
-    std::ifstream in(confPath, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) {
-      error = "Cannot read " + Describe(confPath);
-      return nullptr;
-    }
+  const Presence conf = Check(confPath, error);
+  if (conf == Presence::Broken) return nullptr;
+  const bool fresh = conf == Presence::Absent;
+  if (!fresh) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadRegular(confPath, 0, kMaxConfBytes, bytes, error)) return nullptr;
     std::string why;
-    if (!ParseCartConf(text, vc->config_, why)) {
+    if (!ParseCartConf(std::string(bytes.begin(), bytes.end()), vc->config_, why)) {
       error = Describe(dir) + ": " + why;
       return nullptr;
     }
@@ -106,47 +263,53 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
 
   std::vector<std::uint8_t> save;
   const fs::path savePath = dir / "save.bin";
-  if (c.save == SaveMemory::Sram && fs::exists(savePath, ec) &&
-      !ReadExact(savePath, kSaveBytes, kSaveBytes, save, error))
-    return nullptr;
+  if (c.save == SaveMemory::Sram) {
+    const Presence present = Check(savePath, error);
+    if (present == Presence::Broken) return nullptr;
+    if (present == Presence::Present && !ReadRegular(savePath, kSaveBytes, kSaveBytes, save, error))
+      return nullptr;
+  }
 
   CartBus* bus = nullptr;
   if (c.cart == CartKind::Rom) {
     std::vector<std::uint8_t> rom;
     const fs::path romPath = dir / "rom.bin";
-    if (!fs::exists(romPath, ec)) {
+    const Presence present = Check(romPath, error);
+    if (present == Presence::Broken) return nullptr;
+    if (present == Presence::Absent) {
       error = Describe(dir) + " is a ROM cart (cart = rom) but has no rom.bin";
       return nullptr;
     }
-    if (!ReadExact(romPath, kMinRomBytes, kMaxRomBytes, rom, error)) return nullptr;
+    if (!ReadRegular(romPath, kMinRomBytes, kMaxRomBytes, rom, error)) return nullptr;
     vc->rom_ = std::make_unique<RomCart>(std::move(rom), c.save);
     vc->rom_->Faults() = c.faults;
-    if (!save.empty()) vc->rom_->Save() = std::move(save);
+    if (!save.empty()) vc->rom_->Save() = save;
     bus = vc->rom_.get();
   } else {
     const FlashChip chip = c.cart == CartKind::Flash4M ? FlashChip::J3_32Mbit : FlashChip::J3_64Mbit;
     vc->flash_ = std::make_unique<FlashCart>(chip, TimingOf(c.timing), c.save);
     vc->flash_->Faults() = c.faults;
     const fs::path flashPath = dir / "flash.bin";
-    if (fs::exists(flashPath, ec)) {
+    const Presence present = Check(flashPath, error);
+    if (present == Presence::Broken) return nullptr;
+    if (present == Presence::Present) {
       std::vector<std::uint8_t> flash;
       const std::uint32_t bytes = vc->flash_->FlashBytes();
-      if (!ReadExact(flashPath, bytes, bytes, flash, error)) return nullptr;
-      vc->flash_->Flash() = std::move(flash);
+      if (!ReadRegular(flashPath, bytes, bytes, flash, error)) return nullptr;
+      vc->flash_->Flash() = flash;
+      vc->savedFlash_ = std::move(flash);
     }
-    if (!save.empty()) vc->flash_->Save() = std::move(save);
+    if (!save.empty()) vc->flash_->Save() = save;
     bus = vc->flash_.get();
   }
+  vc->savedSave_ = std::move(save);
   vc->adapter_ = std::make_unique<VirtualAdapter>(AdapterConfig{c.base, c.adapter, 1000}, *bus);
 
   if (fresh) {
-    const std::string conf = FormatCartConf(c);
-    if (!WriteReplacing(confPath, conf.data(), conf.size(), error)) return nullptr;
+    const std::string text = FormatCartConf(c);
+    if (!WriteReplacing(confPath, text.data(), text.size(), error)) return nullptr;
     vc->closed_ = false;
-    if (!vc->Close(error)) {
-      vc->closed_ = true;
-      return nullptr;
-    }
+    if (!vc->Close(error)) return nullptr;
   }
   vc->closed_ = false;
   return vc;
@@ -159,22 +322,29 @@ CartBus& VirtualCart::Bus() {
 
 bool VirtualCart::Close(std::string& error) {
   if (closed_) return true;
+  // Only what changed is written: a look at the cart must neither rewrite 8 MB nor fail on a
+  // cart the user keeps read-only.
   if (flash_) {
     flash_->Settle(adapter_->NowNs());
-    if (!WriteReplacing(dir_ / "flash.bin", flash_->Flash().data(), flash_->Flash().size(), error))
-      return false;
+    if (flash_->Flash() != savedFlash_) {
+      if (!WriteReplacing(dir_ / "flash.bin", flash_->Flash().data(), flash_->Flash().size(), error))
+        return false;
+      savedFlash_ = flash_->Flash();
+    }
   }
-  std::vector<std::uint8_t>* save = flash_ ? &flash_->Save() : &rom_->Save();
-  if (config_.save == SaveMemory::Sram && !save->empty()) {
-    if (!WriteReplacing(dir_ / "save.bin", save->data(), save->size(), error)) return false;
+  std::vector<std::uint8_t>& save = flash_ ? flash_->Save() : rom_->Save();
+  if (config_.save == SaveMemory::Sram && !save.empty() && save != savedSave_) {
+    if (!WriteReplacing(dir_ / "save.bin", save.data(), save.size(), error)) return false;
+    savedSave_ = save;
   }
   closed_ = true;
   return true;
 }
 
 VirtualCart::~VirtualCart() {
-  std::string ignored;
-  Close(ignored);
+  // Nothing is saved here: a run that did not close its cart ended unexpectedly, and whatever it
+  // did to the cart is not to be trusted. Closing the directory releases the lock.
+  UnlockDirectory(lockFd_);
 }
 
 }  // namespace brevomat::sim

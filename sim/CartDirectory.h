@@ -4,15 +4,18 @@
 //   flash.bin  the flash array of a flash cart (4 or 8 MB)
 //   rom.bin    the game of a ROM cart (1 to 32 MB)
 //   save.bin   the save memory (262,144 bytes, bank 0 first)
-// A missing directory is created as an erased 8 MB flash cart with zeroed save memory. The
-// contents go back to the files when the cart is closed, each through a temporary file that is
-// renamed over the old one, so a failed write never leaves a half-written file behind.
+// A missing directory is created as an erased 8 MB flash cart with zeroed save memory. One program
+// at a time holds the directory (an exclusive lock, taken in Open, released by the destructor).
+// Close writes back the files whose contents changed, each through a temporary file that is
+// renamed over the old one, so a failed write never leaves a half-written file behind. A cart
+// that is destroyed without Close saves nothing.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "port/Port.h"
 #include "sim/CartBus.h"
@@ -38,8 +41,8 @@ class VirtualCart {
   const CartConfig& Config() const { return config_; }
   const std::filesystem::path& Directory() const { return dir_; }
 
-  // Writes flash.bin (flash carts) and save.bin (carts with save memory) back. Returns false with
-  // a message when a file could not be written; the old file is then still intact.
+  // Writes flash.bin (flash carts) and save.bin (carts with save memory) back where they changed.
+  // Returns false with a message when a file could not be written; the old file is then intact.
   bool Close(std::string& error);
   ~VirtualCart();
 
@@ -55,6 +58,8 @@ class VirtualCart {
   std::unique_ptr<RomCart> rom_;
   std::unique_ptr<VirtualAdapter> adapter_;
   bool closed_ = false;
+  int lockFd_ = -1;
+  std::vector<std::uint8_t> savedFlash_, savedSave_;  // what the files hold now
 };
 
 }  // namespace brevomat::sim

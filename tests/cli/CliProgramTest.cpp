@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -508,14 +509,32 @@ TEST_F(CliProgram, HelpVersionAndBadCartDirectories) {
 TEST_F(CliProgram, ACartThatCannotBeSavedFailsTheRun) {
   MakeCart("cart = flash-4m");
   FillFlash(k4M, 0x00);
-  // A directory where the temporary copy of flash.bin would go: the write-back cannot succeed.
-  fs::create_directories(cart / "flash.bin.tmp" / "keep");
-  const Outcome r = RunCli(Args({"--yes", "erase"}));
+  // A file size limit below the flash's 4 MB stands for a full disk: the write-back cannot succeed.
+  const Outcome r =
+      RunCli(Args({"--yes", "erase"}), {.wrapper = {"/usr/bin/prlimit", "--fsize=1048576", "--"}});
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "Cart Erase Ok", "Time = # Sec"});
   EXPECT_NE(r.errText.find("not saved"), std::string::npos) << r.errText;
-  EXPECT_EQ(r.LastErr(), "status: Cart Erase Ok");
+  EXPECT_NE(r.errText.find("unchanged"), std::string::npos) << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
   EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00)) << "the old flash.bin must survive";
+}
+
+TEST_F(CliProgram, TwoProgramsOnOneCartNeverUndoEachOther) {
+  // A look at the cart started together with a write: the look waits for the write (or is
+  // refused), and whatever reported success is what the files hold at the end.
+  MakeCart("cart = flash-4m");
+  for (int round = 0; round < 3; ++round) {
+    const auto image = MakeImage(4 * kChunk, static_cast<std::uint8_t>(round + 1));
+    const std::string path = File("game.gba", image);
+    auto write = std::async(std::launch::async, [&] { return RunCli(Args({"--yes", "write", path})); });
+    auto info = std::async(std::launch::async, [&] { return RunCli(Args({"info"})); });
+    const Outcome w = write.get(), i = info.get();
+    EXPECT_EQ(w.exit, 0) << w.errText;
+    EXPECT_TRUE(i.exit == 0 || i.errText.find("in use by another program") != std::string::npos) << i.errText;
+    const auto flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << "round " << round;
+  }
 }
 
 TEST_F(CliProgram, ALogReaderThatGoesAwayDoesNotAbortTheCommand) {

@@ -49,6 +49,23 @@ std::vector<std::uint8_t> StoredRecord(int port, int speed, int ips, std::int32_
 
 class SettingsTest : public InTempDirectory {};
 
+TEST_F(SettingsTest, AConfigSavThatIsNoFileIsNeitherReadNorReplaced) {
+  // A FIFO would block the start for good; a directory cannot be read. The window starts on its
+  // defaults and leaves the thing alone, also at Exit.
+  for (bool fifo : {true, false}) {
+    QFile::remove(QString::fromStdString(ConfigPath()));
+    rmdir(ConfigPath().c_str());
+    ASSERT_EQ(fifo ? mkfifo(ConfigPath().c_str(), 0600) : mkdir(ConfigPath().c_str(), 0700), 0);
+    auto form = Start();
+    EXPECT_TRUE(form->SetupCompleted());
+    EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 0);
+    form->ExitClick();
+    struct stat st {};
+    ASSERT_EQ(stat(ConfigPath().c_str(), &st), 0);
+    EXPECT_TRUE(fifo ? S_ISFIFO(st.st_mode) : S_ISDIR(st.st_mode));
+  }
+}
+
 TEST_F(SettingsTest, FirstStartCreatesTheFileFromTheDesignState) {
   auto form = Start();
   const auto bytes = ReadFile(ConfigPath());

@@ -1,7 +1,11 @@
 // The ROM-only game cart, cart.conf and the virtual cart directory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -263,14 +267,93 @@ TEST_F(CartDirectory, AFailedWriteBackKeepsTheOldFile) {
   auto vc = VirtualCart::Open(dir, error);
   ASSERT_TRUE(vc) << error;
   vc->Flash()->Flash()[5] = 0x00;
-  // A directory where the temporary file would go makes the write fail.
-  fs::create_directories(dir / "flash.bin.tmp" / "x");
+  // A file size limit stands for a full disk.
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 1 << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   EXPECT_FALSE(vc->Close(error));
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
   EXPECT_NE(error.find("flash.bin"), std::string::npos) << error;
+  EXPECT_NE(error.find("unchanged"), std::string::npos) << error;
   EXPECT_EQ(Read(dir / "flash.bin")[5], 0xFF);
-  fs::remove_all(dir / "flash.bin.tmp");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3)
+      << "a temporary file was left";
+  // Closing again, deliberately, saves what the first attempt could not.
   EXPECT_TRUE(vc->Close(error)) << error;
   EXPECT_EQ(Read(dir / "flash.bin")[5], 0x00);
+}
+
+TEST_F(CartDirectory, HostileFilesAreRefusedWithTheirNameAndNothingIsTouched) {
+  // Each row puts one hostile thing where a cart file belongs; Open must refuse it at once, name
+  // it, and leave every file as it was.
+  struct Row {
+    const char* file;
+    const char* what;
+  };
+  const Row rows[] = {
+      {"cart.conf", "directory"}, {"cart.conf", "zero"}, {"cart.conf", "fifo"}, {"cart.conf", "dangling"},
+      {"cart.conf", "loop"},      {"flash.bin", "fifo"}, {"flash.bin", "zero"}, {"save.bin", "dangling"},
+      {"save.bin", "directory"},  {"dir", "dangling"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.file) + " as " + row.what);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    Write(dir / "cart.conf", "cart = flash-4m\n");
+    const fs::path target = std::string(row.file) == "dir" ? dir / "cart" : dir / row.file;
+    const fs::path cartDir = std::string(row.file) == "dir" ? target : dir;
+    fs::remove(target);
+    const std::string what = row.what;
+    if (what == "directory") fs::create_directories(target);
+    if (what == "zero") fs::create_symlink("/dev/zero", target);
+    if (what == "fifo") {
+      ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    }
+    if (what == "dangling") fs::create_symlink(dir / "nowhere", target);
+    if (what == "loop") fs::create_symlink(target, target);
+    std::string error;
+    EXPECT_FALSE(VirtualCart::Open(cartDir, error));
+    EXPECT_NE(error.find(target.filename().string()), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(dir / "flash.bin") && row.file != std::string("flash.bin"))
+        << "a new cart was made";
+  }
+}
+
+TEST_F(CartDirectory, ALookAtTheCartRewritesNothing) {
+  std::string error;
+  ASSERT_TRUE(VirtualCart::Open(dir, error)) << error;
+  struct stat before {};
+  ASSERT_EQ(::stat((dir / "flash.bin").c_str(), &before), 0);
+  auto vc = VirtualCart::Open(dir, error);
+  ASSERT_TRUE(vc) << error;
+  vc->Flash()->Save()[0] ^= 1;  // only the save memory changes
+  EXPECT_TRUE(vc->Close(error)) << error;
+  struct stat after {};
+  ASSERT_EQ(::stat((dir / "flash.bin").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "flash.bin was rewritten although it did not change";
+  EXPECT_EQ(Read(dir / "save.bin")[0], 1);
+}
+
+TEST_F(CartDirectory, ASecondProgramWaitsForTheCartThenIsRefused) {
+  std::string error;
+  auto first = VirtualCart::Open(dir, error);
+  ASSERT_TRUE(first) << error;
+  // Another process, as a second program would be (locks are per open directory).
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::string why;
+    const bool opened = VirtualCart::Open(dir, why) != nullptr;
+    ::_exit(!opened && why.find("in use by another program") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  first.reset();
+  EXPECT_TRUE(VirtualCart::Open(dir, error)) << error;
 }
 
 }  // namespace
