@@ -65,6 +65,13 @@ void OperationFrame::Timer1Timer() {
 int OperationFrame::OpenInputFile() {
   CloseCurrentFile();
   CurrentFile = std::fopen(ImageFileName, "rb");
+  // A directory opens for reading here, but it is no image: the name of a directory is what the
+  // pre-boot setting holds until a file is chosen.
+  struct stat st {};
+  if (CurrentFile != nullptr && fstat(fileno(CurrentFile), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(CurrentFile);
+    CurrentFile = nullptr;
+  }
   if (CurrentFile == nullptr) {
     LogLine("File Open Error!!!");
     return -1;
