@@ -48,23 +48,28 @@ TEST(CliOptions, SpeedCaptionsMapToTheGroupsItemIndexes) {
 
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
   const std::vector<std::vector<std::string_view>> bad = {
-      {},                           // no command
-      {"format"},                   // unknown command
-      {"--force", "info"},          // unknown option
-      {"write"},                    // missing image
-      {"write", ""},                // empty image name
-      {"write", "a.gba", "b.gba"},  // extra argument
-      {"info", "extra"},            // extra argument
-      {"--speed", "5", "info"},     // bad speed
-      {"--speed", "0", "info"},     // bad speed
-      {"info", "--speed"},          // speed without value
-      {"--port", "lpt4", "info"},   // bad port
-      {"--port", "0x378", "info"},  // an address is not a port name
-      {"--yes", "--no", "erase"},   // contradicting answers
-      {"--ips", "p.ips", "erase"},  // --ips belongs to write
-      {"write", "a.gba", "--ips"},  // --ips without a file
-      {"--virtual", "", "info"},    // empty directory
-      {"--yes=1", "erase"},         // a flag takes no value
+      {},                                                       // no command
+      {"format"},                                               // unknown command
+      {"--force", "info"},                                      // unknown option
+      {"write"},                                                // missing image
+      {"write", ""},                                            // empty image name
+      {"write", "a.gba", "b.gba"},                              // extra argument
+      {"info", "extra"},                                        // extra argument
+      {"--speed", "5", "info"},                                 // bad speed
+      {"--speed", "0", "info"},                                 // bad speed
+      {"info", "--speed"},                                      // speed without value
+      {"--port", "lpt4", "info"},                               // bad port
+      {"--port", "0x378", "info"},                              // an address is not a port name
+      {"--yes", "--no", "erase"},                               // contradicting answers
+      {"--ips", "p.ips", "erase"},                              // --ips belongs to write
+      {"write", "a.gba", "--ips"},                              // --ips without a file
+      {"--virtual", "", "info"},                                // empty directory
+      {"--yes=1", "erase"},                                     // a flag takes no value
+      {"multi", "a.gba", "b.gba"},                              // no pre-boot image
+      {"multi", "--boot", "m.bin"},                             // no games
+      {"multi", "--boot"},                                      // --boot without a file
+      {"--boot", "m.bin", "erase"},                             // --boot belongs to multi
+      {"multi", "--boot", "m.bin", "a.gba", "--ips", "p.ips"},  // no patches for multi
   };
   for (const auto& args : bad) {
     const ParseResult r = ParseCliOptions(args);
@@ -72,6 +77,20 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
     for (auto a : args) line += std::string(a) + " ";
     EXPECT_FALSE(r.ok()) << line;
     EXPECT_FALSE(r.error.empty()) << line;
+  }
+}
+
+TEST(CliOptions, MultiTakesAnyNumberOfGamesInTheirOrder) {
+  // The command, not the parser, answers a number of games the cart cannot take.
+  for (const std::vector<std::string_view>& games :
+       {std::vector<std::string_view>{"b.gba"}, {"b.gba", "a.gba"}, {"c.gba", "a.gba", "b.gba"}}) {
+    std::vector<std::string_view> args = {"multi", "--boot", "menu.bin"};
+    args.insert(args.end(), games.begin(), games.end());
+    const ParseResult r = ParseCliOptions(args);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.command, Command::Multi);
+    EXPECT_EQ(r.options.bootFile, "menu.bin");
+    EXPECT_EQ(r.options.games, std::vector<std::string>(games.begin(), games.end()));
   }
 }
 
