@@ -48,28 +48,23 @@ TEST(CliOptions, SpeedCaptionsMapToTheGroupsItemIndexes) {
 
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
   const std::vector<std::vector<std::string_view>> bad = {
-      {},                                                       // no command
-      {"format"},                                               // unknown command
-      {"--force", "info"},                                      // unknown option
-      {"write"},                                                // missing image
-      {"write", ""},                                            // empty image name
-      {"write", "a.gba", "b.gba"},                              // extra argument
-      {"info", "extra"},                                        // extra argument
-      {"--speed", "5", "info"},                                 // bad speed
-      {"--speed", "0", "info"},                                 // bad speed
-      {"info", "--speed"},                                      // speed without value
-      {"--port", "lpt4", "info"},                               // bad port
-      {"--port", "0x378", "info"},                              // an address is not a port name
-      {"--yes", "--no", "erase"},                               // contradicting answers
-      {"--ips", "p.ips", "erase"},                              // --ips belongs to write
-      {"write", "a.gba", "--ips"},                              // --ips without a file
-      {"--virtual", "", "info"},                                // empty directory
-      {"--yes=1", "erase"},                                     // a flag takes no value
-      {"multi", "a.gba", "b.gba"},                              // no pre-boot image
-      {"multi", "--boot", "m.bin"},                             // no games
-      {"multi", "--boot"},                                      // --boot without a file
-      {"--boot", "m.bin", "erase"},                             // --boot belongs to multi
-      {"multi", "--boot", "m.bin", "a.gba", "--ips", "p.ips"},  // no patches for multi
+      {},                           // no command
+      {"format"},                   // unknown command
+      {"--force", "info"},          // unknown option
+      {"write"},                    // missing image
+      {"write", ""},                // empty image name
+      {"write", "a.gba", "b.gba"},  // extra argument
+      {"info", "extra"},            // extra argument
+      {"--speed", "5", "info"},     // bad speed
+      {"--speed", "0", "info"},     // bad speed
+      {"info", "--speed"},          // speed without value
+      {"--port", "lpt4", "info"},   // bad port
+      {"--port", "0x378", "info"},  // an address is not a port name
+      {"--yes", "--no", "erase"},   // contradicting answers
+      {"--ips", "p.ips", "erase"},  // --ips belongs to write
+      {"write", "a.gba", "--ips"},  // --ips without a file
+      {"--virtual", "", "info"},    // empty directory
+      {"--yes=1", "erase"},         // a flag takes no value
   };
   for (const auto& args : bad) {
     const ParseResult r = ParseCliOptions(args);
@@ -80,7 +75,7 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
   }
 }
 
-TEST(CliOptions, MultiTakesAnyNumberOfGamesInTheirOrder) {
+TEST(CliOptions, MultiTakesAnyNumberOfGamesInTheirOrderBehindBoot) {
   // The command, not the parser, answers a number of games the cart cannot take.
   for (const std::vector<std::string_view>& games :
        {std::vector<std::string_view>{"b.gba"}, {"b.gba", "a.gba"}, {"c.gba", "a.gba", "b.gba"}}) {
@@ -92,6 +87,11 @@ TEST(CliOptions, MultiTakesAnyNumberOfGamesInTheirOrder) {
     EXPECT_EQ(r.options.bootFile, "menu.bin");
     EXPECT_EQ(r.options.games, std::vector<std::string>(games.begin(), games.end()));
   }
+  EXPECT_FALSE(Parse({"multi", "a.gba", "b.gba"}).ok());   // no pre-boot image
+  EXPECT_FALSE(Parse({"multi", "--boot", "m.bin"}).ok());  // no games
+  EXPECT_FALSE(Parse({"multi", "a.gba", "--boot"}).ok());  // --boot without a file
+  EXPECT_FALSE(Parse({"--boot", "m.bin", "erase"}).ok());  // --boot belongs to multi
+  EXPECT_FALSE(Parse({"multi", "--boot", "m.bin", "a.gba", "--ips", "p.ips"}).ok());  // no patches
 }
 
 TEST(CliOptions, HelpAndVersionWinOverTheRest) {

@@ -88,17 +88,5 @@ TEST(MultiLayoutTest, OrderStartsAndSizes) {
   }
 }
 
-TEST(MultiLayoutTest, OnlyAllZeroOrAllOneChunksAreBlank) {
-  TransferBuffer b;
-  b.bytes.fill(0x00);
-  EXPECT_TRUE(ChunkBlank(b));
-  b.bytes.fill(0xFF);
-  EXPECT_TRUE(ChunkBlank(b));
-  b[kChunkBytes - 1] = 0x00;
-  EXPECT_FALSE(ChunkBlank(b));
-  b.bytes.fill(0x55);
-  EXPECT_FALSE(ChunkBlank(b));
-}
-
 }  // namespace
 }  // namespace brevomat
