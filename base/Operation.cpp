@@ -66,6 +66,8 @@ void OperationFrame::Timer1Timer() {
 
 int OperationFrame::OpenInputFile() {
   CloseCurrentFile();
+  // Only a regular file is an image: a directory (what the pre-boot setting holds until a file is
+  // chosen), a FIFO or a device is refused without blocking.
   CurrentFile = OpenRegularFile(ImageFileName);
   if (CurrentFile == nullptr) {
     LogLine("File Open Error!!!");

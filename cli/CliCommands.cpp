@@ -12,6 +12,10 @@ int RunCommand(Core& core, const CliOptions& options) {
       return EraseFlashClick(core);
     case Command::Write:
       return WriteClick(core);
+    case Command::Multi:
+      // The pre-boot image comes from the command line, not from the settings file.
+      StoreFileName(core.settings.BootFileName(), options.bootFile);
+      return WriteMultiClick(core);
     case Command::None:
       break;
   }

@@ -112,6 +112,12 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         o.ipsPatch = std::string(*v);
         o.ips = true;
       }
+    } else if (w.name == "--boot") {
+      const auto v = value();
+      if (!v || v->empty())
+        r.error = "--boot needs a pre-boot image file";
+      else
+        o.bootFile = std::string(*v);
     } else {
       r.error = "unknown option " + Quoted(arg);
     }
@@ -141,6 +147,11 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   } else if (command == "write") {
     o.command = Command::Write;
     expected = 1;
+  } else if (command == "multi") {
+    // As many games as given: the command itself answers a number the cart cannot take.
+    o.command = Command::Multi;
+    o.games.assign(positional.begin() + 1, positional.end());
+    expected = arguments;
   } else {
     r.error = "unknown command " + Quoted(command);
     return r;
@@ -160,6 +171,14 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     r.error = "--ips belongs to the write command";
     return r;
   }
+  if (o.command == Command::Multi && (o.bootFile.empty() || o.games.empty())) {
+    r.error = "multi needs --boot BOOT and the game images";
+    return r;
+  }
+  if (!o.bootFile.empty() && o.command != Command::Multi) {
+    r.error = "--boot belongs to the multi command";
+    return r;
+  }
   return r;
 }
 
@@ -177,6 +196,8 @@ std::string UsageText() {
          "  erase                      erase the whole flash\n"
          "  write IMAGE [--ips PATCH]  write IMAGE into the flash and verify it; --ips patches it on the "
          "way\n"
+         "  multi --boot BOOT GAME...  write the 32 KB pre-boot image BOOT and two games behind it into\n"
+         "                             the 8 MB flash, each verified; the order decides the places\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status. Exit status: 0 success, 1 failed, declined or stopped, 2 usage error.\n";
 }

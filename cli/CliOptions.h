@@ -8,7 +8,7 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write };
+enum class Command { None, Info, Erase, Write, Multi };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
@@ -25,6 +25,9 @@ struct CliOptions {
   Answers answers = Answers::Ask;
   bool help = false;
   bool version = false;
+
+  std::string bootFile;            // multi --boot: the pre-boot image, in place of the settings file
+  std::vector<std::string> games;  // multi: the game images in the order given, answers OpenDialog1
 };
 
 struct ParseResult {

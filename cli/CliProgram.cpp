@@ -118,6 +118,10 @@ int RunProgram(int argc, char** argv) {
     ok = false;
   }
 
+  // Write Multi ends without a word on a chip other than the 8 MB one; here it needs one.
+  if (!ok && options.command == Command::Multi && core.cart.FlashSize != 0 && core.cart.FlashSize != kFlash8M)
+    Complain("multi needs the 8 MB flash chip; this cart has a " + std::to_string(core.cart.FlashSize >> 20) +
+             " MB chip: nothing was written");
   if (ok && options.ips && core.cart.IpsActive == 0) {
     Complain("the IPS patch was not applied (see the log): the image was written unpatched");
     ok = false;

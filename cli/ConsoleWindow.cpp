@@ -116,6 +116,10 @@ bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view caption) {
 }
 
 bool ConsoleWindow::ExecuteOpenDialog1(bool, std::vector<std::string>& files) {
+  if (options_.command == Command::Multi) {
+    files = options_.games;
+    return !files.empty();
+  }
   if (options_.image.empty()) return false;
   files.assign(1, options_.image);
   return true;

@@ -10,6 +10,10 @@ struct Core;
 
 int EraseFlashClick(Core& core);  // EraseFlash
 int WriteClick(Core& core);       // Write Flash
+int WriteMultiClick(Core& core);  // Write Multi: the pre-boot image and two games
+// Set Pre Boot: chooses the 32 KB pre-boot image for Write Multi (settings.BootFileName). Touches
+// neither the adapter nor the operation frame.
+int SetPreBootClick(Core& core);
 
 // Not a button: the command-line program's "info". Detects the adapter, identifies the flash
 // chip and logs it, reads the cart's header and judges it. Done when the adapter answered and a

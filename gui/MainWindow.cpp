@@ -325,10 +325,14 @@ void TForm1::EraseFlashClick() {
   RunCommand([this] { brevomat::EraseFlashClick(core_); });
 }
 
-// Write Multi: the command is not built yet.
-void TForm1::WriteMultiClick() {}
-// Set Pre Boot: the command is not built yet.
-void TForm1::SetPreBootClick() {}
+void TForm1::WriteMultiClick() {
+  RunCommand([this] { brevomat::WriteMultiClick(core_); });
+}
+
+void TForm1::SetPreBootClick() {
+  RunCommand([this] { brevomat::SetPreBootClick(core_); });
+}
+
 // Write Saver: the command is not built yet.
 void TForm1::SWriteClick() {}
 // Backup Saver: the command is not built yet.

@@ -75,6 +75,25 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
   }
 }
 
+TEST(CliOptions, MultiTakesAnyNumberOfGamesInTheirOrderBehindBoot) {
+  // The command, not the parser, answers a number of games the cart cannot take.
+  for (const std::vector<std::string_view>& games :
+       {std::vector<std::string_view>{"b.gba"}, {"b.gba", "a.gba"}, {"c.gba", "a.gba", "b.gba"}}) {
+    std::vector<std::string_view> args = {"multi", "--boot", "menu.bin"};
+    args.insert(args.end(), games.begin(), games.end());
+    const ParseResult r = ParseCliOptions(args);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.command, Command::Multi);
+    EXPECT_EQ(r.options.bootFile, "menu.bin");
+    EXPECT_EQ(r.options.games, std::vector<std::string>(games.begin(), games.end()));
+  }
+  EXPECT_FALSE(Parse({"multi", "a.gba", "b.gba"}).ok());   // no pre-boot image
+  EXPECT_FALSE(Parse({"multi", "--boot", "m.bin"}).ok());  // no games
+  EXPECT_FALSE(Parse({"multi", "a.gba", "--boot"}).ok());  // --boot without a file
+  EXPECT_FALSE(Parse({"--boot", "m.bin", "erase"}).ok());  // --boot belongs to multi
+  EXPECT_FALSE(Parse({"multi", "--boot", "m.bin", "a.gba", "--ips", "p.ips"}).ok());  // no patches
+}
+
 TEST(CliOptions, HelpAndVersionWinOverTheRest) {
   EXPECT_TRUE(Parse({"-h"}).options.help);
   EXPECT_TRUE(Parse({"bogus", "--help"}).options.help);

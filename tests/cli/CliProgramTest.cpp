@@ -137,7 +137,7 @@ void ExpectLog(const Outcome& r, const std::vector<std::string>& expected) {
   }
 }
 
-constexpr std::size_t k4M = 0x400000, k8M = 0x800000, kBlock = 0x20000, kChunk = 0x8000;
+constexpr std::size_t k1M = 0x100000, k4M = 0x400000, k8M = 0x800000, kBlock = 0x20000, kChunk = 0x8000;
 
 class CliProgram : public ::testing::Test {
  protected:
@@ -461,6 +461,133 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
   EXPECT_EQ(Flash(), before);
 }
 
+// --- multi ---------------------------------------------------------------------------------------
+
+TEST_F(CliProgram, MultiWritesThePreBootImageAndTwoGamesBehindIt) {
+  MakeCart("cart = flash-8m");
+  FillFlash(k8M, 0x5A);
+  const auto menu = MakeImage(kChunk, 40), big = MakeImage(k4M, 41), small = MakeImage(2 * kChunk, 42);
+  auto bigBlankTail = big;
+  std::fill(bigBlankTail.end() - kChunk, bigBlankTail.end(), 0x00);
+  const std::string boot = File("menu.bin", menu), a = File("a.gba", bigBlankTail), b = File("b.gba", small);
+  // Run where the window program would keep its settings: the command line has none.
+  const Outcome r = RunCli(Args({"multi", "--boot", boot, a, b}), {.cwd = root.string()});
+  EXPECT_EQ(r.exit, 0) << r.errText;
+  EXPECT_FALSE(fs::exists(root / "config.sav"));
+  const std::vector<std::string> game = {"Game Name = GBA Tests", "Game Code = 1337"};
+  // a may go last only without its blank final 32 KB, and does: b goes first.
+  ExpectLog(r, {"PortMode = EPP", "MultiFileSize = 4259840", "FileName = " + boot, "FileSize = 32768",
+                game[0], game[1], "FileName = " + b, "FileSize = 65536", game[0], game[1], "FileName = " + a,
+                "FileSize = 4161536", game[0], game[1], "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
+  const auto flash = Flash();
+  ASSERT_EQ(flash.size(), k8M);
+  EXPECT_TRUE(std::equal(menu.begin(), menu.end(), flash.begin()));
+  EXPECT_TRUE(std::equal(small.begin(), small.end(), flash.begin() + 0x8000));
+  EXPECT_TRUE(AllEqual(flash, 0x18000, kBlock, 0xFF)) << "rest of the first block erased";
+  EXPECT_TRUE(AllEqual(flash, kBlock, k4M, 0x5A)) << "blocks between the games untouched";
+  EXPECT_TRUE(AllEqual(flash, k4M, 0x408000, 0xFF)) << "the second game's block erased before it";
+  EXPECT_TRUE(std::equal(big.begin(), big.end() - kChunk, flash.begin() + 0x408000));
+}
+
+TEST_F(CliProgram, MultiRefusalsLeaveTheCartByteForByteAsItWas) {
+  const auto chunks = [](std::size_t n, int tail = -1) {
+    auto image = MakeImage(n);
+    if (tail >= 0) std::fill(image.end() - kChunk, image.end(), static_cast<std::uint8_t>(tail));
+    return image;
+  };
+  const std::string boot = File("menu.bin", MakeImage(kChunk, 40)), shortBoot = File("short.bin", {1, 2, 3});
+  const std::string g1 = File("g1.gba", chunks(k1M)), g2 = File("g2.gba", chunks(k1M));
+  const std::string full4 = File("full4.gba", chunks(k4M)), blank8 = File("blank8.gba", chunks(k8M, 0xFF));
+  const std::string blank5 = File("blank5.gba", chunks(5 * k1M, 0xFF)), odd = File("odd.gba", chunks(40000));
+  const std::string missing = (root / "missing.gba").string(), one = File("one.gba", chunks(kChunk));
+  struct Row {
+    const char* what;
+    std::string conf;
+    std::string bootArg;
+    std::vector<std::string> games;
+    std::vector<std::string> log;
+    std::string errNeedle = {};
+  };
+  const Row rows[] = {
+      {"4 MB chip", "cart = flash-4m", boot, {g1, g2}, {"PortMode = EPP"}, "multi needs the 8 MB flash chip"},
+      {"plain game cart", "cart = rom", boot, {g1, g2}, {"PortMode = EPP", "Flash not found!!!"}},
+      {"no adapter", "adapter = none", boot, {g1, g2}, {"No Adaptor Found!"}},
+      {"one game", "cart = flash-8m", boot, {g1}, {"PortMode = EPP", "Multi-Files Select Error!!!"}},
+      {"three games",
+       "cart = flash-8m",
+       boot,
+       {g1, g2, g1},
+       {"PortMode = EPP", "Multi-Files Select Error!!!"}},
+      {"past the chip in total",
+       "cart = flash-8m",
+       boot,
+       {blank8, one},
+       {"PortMode = EPP", "Total Multi-Files Size > MaxCartSize, Error!!!"}},
+      {"not whole chunks", "cart = flash-8m", boot, {g1, odd}, {"PortMode = EPP", "Files Size Error!!!"}},
+      {"a game that is not there",
+       "cart = flash-8m",
+       boot,
+       {g1, missing},
+       {"PortMode = EPP", "File Open Error!!!"}},
+      {"no game may go last",
+       "cart = flash-8m",
+       boot,
+       {full4, full4},
+       {"PortMode = EPP", "MultiFileSize = 8388608", "Can not put all files to cart!!!"}},
+      {"a 5 MB game last",
+       "cart = flash-8m",
+       boot,
+       {blank5, g2},
+       {"PortMode = EPP", "MultiFileSize = 6291456",
+        "Multi-Files Layout > MaxCartSize, Error!!! (" + blank5 +
+            " would end at 9437184, the cart at 8388608)"}},
+      {"pre-boot name a directory",
+       "cart = flash-8m",
+       root.string(),
+       {g1, g2},
+       {"PortMode = EPP", "MultiFileSize = 2097152", "FileName = " + root.string(), "File Open Error!!!"}},
+      {"pre-boot image of 3 bytes",
+       "cart = flash-8m",
+       shortBoot,
+       {g1, g2},
+       {"PortMode = EPP", "MultiFileSize = 2097152", "FileName = " + shortBoot,
+        "Multi-Boot Files Size Error!!!"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(cart);
+    const bool rom = row.conf == "cart = rom";
+    MakeCart(row.conf, !rom);
+    const fs::path store = cart / (rom ? "rom.bin" : "flash.bin");
+    WriteBytes(store, MakeImage(row.conf == "cart = flash-4m" || rom ? k4M : k8M, 7));
+    const auto before = ReadBytes(store);
+    std::vector<std::string> args = Args({"multi", "--boot", row.bootArg});
+    args.insert(args.end(), row.games.begin(), row.games.end());
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 1);
+    ExpectLog(r, row.log);
+    EXPECT_NE(r.errText.find(row.errNeedle), std::string::npos) << r.errText;
+    EXPECT_TRUE(ReadBytes(store) == before);
+  }
+}
+
+TEST_F(CliProgram, MultiGameThatFailsHalfwayKeepsTheGameBeforeIt) {
+  // A program error in chunk 2 of the game placed second, at 0x408000.
+  MakeCart("cart = flash-8m\nprogram_error_word = 0x20C010");
+  const auto first = MakeImage(4 * kChunk, 1), second = MakeImage(4 * kChunk, 2);
+  const std::string boot = File("menu.bin", MakeImage(kChunk, 40)), a = File("a.gba", first),
+                    b = File("b.gba", second);
+  const Outcome r = RunCli(Args({"multi", "--boot", boot, a, b}));
+  EXPECT_EQ(r.exit, 1);
+  ASSERT_FALSE(r.out.empty());
+  EXPECT_EQ(r.out[r.out.size() - 2], "Write Flash Error!!!(2)");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  const auto flash = Flash();
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin() + 0x8000));
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + 2 * kChunk, flash.begin() + 0x408000));
+}
+
 // --- the program around the commands -----------------------------------------------------------
 
 TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
@@ -473,6 +600,7 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
       {"--port", "lpt9", "info"},
       {"info", "extra"},
       {"--ips", "p.ips", "erase"},
+      {"multi", "a.gba", "b.gba"},
       {},
   };
   for (const auto& rest : bad) {

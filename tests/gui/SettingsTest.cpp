@@ -231,6 +231,26 @@ TEST_F(SettingsTest, RejectedPreBootNameIsStoredAtExit) {
   EXPECT_EQ(again->OpenDialog2FileName().toStdString(), boot);
 }
 
+TEST_F(SettingsTest, AcceptedPreBootFileIsTheWriteMultiBootImageOfTheNextRun) {
+  const std::string boot = Path("menu.bin").toStdString();
+  WriteFile(boot, std::vector<std::uint8_t>(32768, 0x11));
+  dialogs.fileAnswers = {QStringList{QString::fromStdString(boot)}};
+  {
+    auto form = Start();
+    port.calls.clear();
+    QTest::mouseClick(Ctl<QPushButton>(*form, "SetPreBoot"), Qt::LeftButton);
+    EXPECT_TRUE(port.calls.empty());  // Set Pre Boot never talks to the adapter
+    EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(),
+              QStringList({"Use DLPortIO", "FileSize = 32768",
+                           QString::fromStdString("Set Multi-Boot File=" + boot)}));
+    EXPECT_EQ(Text(form->core().settings.BootFileName()), boot);
+    form->ExitClick();
+  }
+  auto again = Start();
+  EXPECT_EQ(Text(again->core().settings.BootFileName()), boot);
+  EXPECT_EQ(again->OpenDialog2FileName().toStdString(), boot);
+}
+
 TEST_F(SettingsTest, UnusableWindowSizesFallBackToTheDesignSize) {
   WriteFile(ConfigPath(), StoredRecord(0, 0, 0, -5, 100000));
   auto form = Start();

@@ -68,5 +68,43 @@ TEST_F(VirtualWindowTest, WriteFlashThenEraseFlash) {
   EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
 }
 
+TEST_F(VirtualWindowTest, SetPreBootThenWriteMultiThenWriteFlashChoosesOneFileAgain) {
+  std::string error;
+  auto cart = sim::VirtualCart::Open(std::filesystem::current_path() / "virtual-cart", error);
+  ASSERT_NE(cart, nullptr) << error;
+  const std::vector<std::uint8_t> menu = MakeImage(0x8000, 40), first = MakeImage(0x10000, 41),
+                                  second = MakeImage(0x10000, 42);
+  const QString boot = Path(QStringLiteral("menu.bin")), g1 = Path(QStringLiteral("g1.gba")),
+                g2 = Path(QStringLiteral("g2.gba"));
+  WriteBytes(boot.toStdString(), menu);
+  WriteBytes(g1.toStdString(), first);
+  WriteBytes(g2.toStdString(), second);
+  auto form = std::make_unique<gui::TForm1>(std::make_unique<FixedPortDriver>(cart->Port()), &dialogs);
+  ASSERT_TRUE(form->SetupCompleted());
+
+  dialogs.fileAnswers = {QStringList{boot}, QStringList{g1, g2}};
+  QTest::mouseClick(Ctl<QPushButton>(*form, "SetPreBoot"), Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*form, "WriteMulti"), Qt::LeftButton);
+  const QStringList log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
+  // Write Multi opens the pre-boot image Set Pre Boot kept.
+  EXPECT_EQ(log.mid(0, 7), QStringList({"Use DLPortIO", "FileSize = 32768", "Set Multi-Boot File=" + boot, "",
+                                        "PortMode = EPP", "MultiFileSize = 131072", "FileName = " + boot}));
+  EXPECT_TRUE(EndsWithSeconds(log.last()));
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Write Cart ok");
+  const std::vector<std::uint8_t>& flash = cart->Flash()->Flash();
+  EXPECT_TRUE(std::equal(menu.begin(), menu.end(), flash.begin()));
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin() + 0x8000));
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), flash.begin() + 0x408000));
+
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);  // cancelled
+  ASSERT_EQ(dialogs.fileDialogs.size(), 3u);
+  EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog2");
+  EXPECT_EQ(dialogs.fileDialogs[1].name, "OpenDialog1");
+  EXPECT_TRUE(dialogs.fileDialogs[1].multiSelect);
+  EXPECT_FALSE(dialogs.fileDialogs[2].multiSelect);
+  form.reset();
+  ASSERT_TRUE(cart->Close(error)) << error;
+}
+
 }  // namespace
 }  // namespace brevomat::testing
