@@ -324,6 +324,10 @@ void TForm1::EraseFlashClick() {
   RunCommand([this] { brevomat::EraseFlashClick(core_); });
 }
 
+void TForm1::ReadClick() {
+  RunCommand([this] { brevomat::ReadClick(core_); });
+}
+
 // Write Multi: the command is not built yet.
 void TForm1::WriteMultiClick() {}
 // Set Pre Boot: the command is not built yet.
@@ -332,8 +336,6 @@ void TForm1::SetPreBootClick() {}
 void TForm1::SWriteClick() {}
 // Backup Saver: the command is not built yet.
 void TForm1::SReadClick() {}
-// Backup Game: the command is not built yet.
-void TForm1::ReadClick() {}
 
 void TForm1::StopClick() { core_.frame.StopClick(); }
 
