@@ -4,6 +4,7 @@
 
 #include "base/Operation.h"
 #include "cart/CartState.h"
+#include "cart/Flash.h"
 #include "cart/Program.h"
 #include "image/Ips.h"
 #include "link/Link.h"
@@ -69,6 +70,9 @@ int VerifyImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ip
   cart.FirstDifference = -1;
   cart.UnstableChunk = -1;
   if (offerIps) OfferIpsPatch(frame, cart, ips);
+  // The ready wait before the file was opened left the chip answering reads with its status.
+  link.WriteCartWord(0, flash::kReadArray);
+  link.WriteControl(control::kReadLevel);
 
   for (std::uint32_t n = 0; n < total; ++n) {
     if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
