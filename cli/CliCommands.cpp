@@ -12,6 +12,10 @@ int RunCommand(Core& core, const CliOptions& options) {
       return EraseFlashClick(core);
     case Command::Write:
       return WriteClick(core);
+    case Command::Backup:
+      return ReadClick(core);
+    case Command::Verify:
+      return VerifyImageCommand(core);
     case Command::None:
       break;
   }
