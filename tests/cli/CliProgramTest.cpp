@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,7 @@ struct RunOptions {
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
   std::string cwd = {};                                       // working directory, if not the test's
+  rlim_t fileSizeLimit = 0;                                   // RLIMIT_FSIZE of the program, 0 = none
 };
 
 Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {}) {
@@ -69,7 +71,16 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
+  // The child inherits the limit; the test process gets its own back at once.
+  rlimit ownLimit{};
+  getrlimit(RLIMIT_FSIZE, &ownLimit);
+  if (opt.fileSizeLimit != 0) {
+    rlimit childLimit = ownLimit;
+    childLimit.rlim_cur = opt.fileSizeLimit;
+    setrlimit(RLIMIT_FSIZE, &childLimit);
+  }
   const int spawned = posix_spawn(&pid, argStore.front().c_str(), &actions, nullptr, argv.data(), environ);
+  if (opt.fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &ownLimit);
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -442,6 +453,199 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
   EXPECT_NE(r.errText.find("IPS patch was not applied"), std::string::npos);
 }
 
+// --- backup and verify -----------------------------------------------------------------------------
+
+// A 1 MB game cart: the genuine header of hello.gba and zeros.
+std::vector<std::uint8_t> SmallRom() {
+  std::vector<std::uint8_t> rom(1 << 20, 0);
+  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  std::copy_n(hello.begin(), 192, rom.begin());
+  return rom;
+}
+
+TEST_F(CliProgram, BackupWritesTheWholeCartAndItsChecksums) {
+  MakeCart("cart = rom\nsave = none", false);
+  const auto rom = SmallRom();
+  WriteBytes(cart / "rom.bin", rom);
+  const std::string dump = (root / "dump.gba").string();
+  Outcome r = RunCli(Args({"backup", dump}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
+                "Cart Size = 8M", "Time = # Sec"});
+  // The checksums of this file as Python's zlib.crc32 and hashlib.sha1 give them.
+  ASSERT_EQ(r.err.size(), 5u) << r.errText;
+  EXPECT_EQ(r.err[0], "Select Cart size: 8M (proposed)");
+  EXPECT_EQ(r.err[1], "crc32: 16155406");
+  EXPECT_EQ(r.err[2], "sha1: db5b62936085ff7460eef481b68cfc8985aa1bdd");
+  EXPECT_EQ(r.LastErr(), "status: Read Flash ok");
+  EXPECT_EQ(ReadBytes(dump), rom);
+
+  // A bigger size than the game: past its end the cart shows its address words.
+  r = RunCli(Args({"--speed", "1", "backup", dump, "--size", "16M"}));
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(r.out[4], "Cart Size = 16M");
+  EXPECT_EQ(r.err[0], "Select Cart size: 16M (--size)");
+  const auto big = ReadBytes(dump);
+  ASSERT_EQ(big.size(), 2u << 20);
+  EXPECT_TRUE(std::equal(rom.begin(), rom.end(), big.begin()));
+  EXPECT_EQ(big[(1 << 20) + 2 * 0x1234], 0x34);
+  EXPECT_EQ(big[(1 << 20) + 2 * 0x1234 + 1], 0x12);
+
+  // A flash cart is read whole.
+  fs::remove_all(cart);
+  MakeCart("cart = flash-4m");
+  const auto flash = MakeImage(k4M, 3);
+  WriteBytes(cart / "flash.bin", flash);
+  r = RunCli(Args({"backup", dump}));
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(r.out[4], "Cart Size = 32M");
+  EXPECT_TRUE(ReadBytes(dump) == flash);
+}
+
+TEST_F(CliProgram, AFailedBackupSaysWhatTheFileHolds) {
+  struct Row {
+    const char* name;
+    std::string conf;
+    std::vector<std::string> args;  // after "backup FILE"
+    std::vector<std::string> log;   // "FileName = @" stands for the file; the status is "Error!!!"
+    bool leavesFile;                // the file was created: stderr tells how much it holds
+    RunOptions run = {};
+    std::string file = "dump.gba";
+  };
+  const std::vector<std::string> sized = {"PortMode = EPP", "FileName = @", "Game Name = GBA Tests",
+                                          "Game Code = 1337", "Cart Size = 8M"};
+  auto with = [](std::vector<std::string> a, std::initializer_list<std::string> b) {
+    a.insert(a.end(), b);
+    return a;
+  };
+  bool sent = false;
+  const std::vector<Row> rows = {
+      {"no adapter", "adapter = none", {}, {"No Adaptor Found!"}, false},
+      {"wrong logo",
+       "",
+       {},
+       {"PortMode = EPP", "FileName = @", "no AGB data present!", "Rom Header Error!!!", "Time = # Sec"},
+       false},
+      {"the file is a directory",
+       "",
+       {},
+       with(sized, {"File Open Error!!!", "Time = # Sec"}),
+       false,
+       {},
+       "."},
+      {"reads that differ", "flip_read = 300000", {}, with(sized, {"Time = # Sec"}), true},
+      {"full disk (a file-size limit of 1.5 MB)",
+       "",
+       {"--size", "16M"},
+       {"PortMode = EPP", "FileName = @", "Game Name = GBA Tests", "Game Code = 1337", "Cart Size = 16M",
+        "Write ErrNo=File too large", "Time = # Sec"},
+       true,
+       {.fileSizeLimit = 3 << 19}},
+      // 32 MB to read: the signal lands long before the read-out could end.
+      {"Ctrl-C",
+       "",
+       {"--size", "256M"},
+       {"PortMode = EPP", "FileName = @", "Game Name = GBA Tests", "Game Code = 1337", "Cart Size = 256M",
+        "Stop process !!!", "Time = # Sec"},
+       true,
+       {.onErr =
+            [&](pid_t pid, const std::string& err) {
+              if (!sent && err.find("Select Cart size") != std::string::npos) sent = kill(pid, SIGINT) == 0;
+            }}},
+      {"a read-only folder",
+       "",
+       {},
+       with(sized, {"File Open Error!!!", "Time = # Sec"}),
+       false,
+       {},
+       "locked/dump.gba"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.file.starts_with("locked") && geteuid() == 0)
+      GTEST_SKIP() << "root may write into a read-only folder; every other row has passed";
+    fs::remove_all(cart);
+    MakeCart("cart = rom\nsave = none\n" + row.conf, false);
+    auto rom = SmallRom();
+    if (row.name == std::string("wrong logo")) rom[0x9F] ^= 1;
+    WriteBytes(cart / "rom.bin", rom);
+    fs::create_directories(root / "locked");
+    fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const std::string file = (root / row.file).lexically_normal().string();
+    std::vector<std::string> args = {"--virtual", cart.string(), "backup", file};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome r = RunCli(args, row.run);
+
+    std::vector<std::string> log = row.log;
+    for (auto& line : log)
+      if (line == "FileName = @") line = "FileName = " + file;
+    EXPECT_EQ(r.exit, 1);
+    ExpectLog(r, log);
+    EXPECT_EQ(r.LastErr(), row.log.size() > 1 ? "status: Error!!!" : "status: ");
+    const bool created = fs::is_regular_file(file);
+    EXPECT_EQ(created, row.leavesFile);
+    if (created) {
+      const auto holds = fs::file_size(file);
+      EXPECT_EQ(holds % kChunk, 0u);
+      const auto bytes = ReadBytes(file);
+      const auto game = static_cast<std::ptrdiff_t>(std::min(bytes.size(), rom.size()));
+      EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + game, rom.begin()));
+      EXPECT_NE(r.errText.find(" is incomplete: it holds " + std::to_string(holds) + " of the "),
+                std::string::npos)
+          << r.errText;
+    } else {
+      EXPECT_EQ(r.errText.find("incomplete"), std::string::npos) << r.errText;
+    }
+    EXPECT_EQ(r.errText.find("crc32"), std::string::npos);
+    if (created) fs::remove(file);
+  }
+}
+
+TEST_F(CliProgram, VerifyAgreesWithWriteAndNamesTheFirstDifference) {
+  MakeCart("cart = flash-4m");
+  FillFlash(k4M, 0x00);
+  auto broken = MakeImage(40000, 4);
+  broken[0x10] ^= 0xFF;  // a wrong logo: write and verify repair it with --yes
+  struct Row {
+    std::vector<std::uint8_t> image;
+    std::vector<std::string> options;
+    std::vector<std::string> log;  // after "FileName = ", "FileSize = "
+  };
+  const std::string patch = File("fix.ips", testing::PatchFile().Record(0x9000, "AB").End());
+  const std::vector<Row> rows = {
+      {MakeImage(4 * kChunk, 2), {}, {"Game Name = GBA Tests", "Game Code = 1337", "Time = # Sec"}},
+      {broken,
+       {"--yes", "--ips", patch},
+       {"File Size Error!!!", "IpsFileName = " + patch, "-->Ips Applied<--", "no AGB data present!",
+        "Header fixed", "Time = # Sec"}},
+  };
+  for (const Row& row : rows) {
+    const std::string path = File("game.gba", row.image);
+    std::vector<std::string> args = {"--virtual", cart.string(), "write", path};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    ASSERT_EQ(RunCli(args).exit, 0);
+    const auto written = Flash();
+    args[2] = "verify";
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 0) << r.errText;
+    std::vector<std::string> log = {"PortMode = EPP", "FileName = " + path,
+                                    "FileSize = " + std::to_string(row.image.size())};
+    log.insert(log.end(), row.log.begin(), row.log.end());
+    ExpectLog(r, log);
+    EXPECT_EQ(r.LastErr(), "status: Verify Cart ok");
+    EXPECT_TRUE(Flash() == written);
+  }
+  // The image of the last row with one byte changed.
+  auto changed = broken;
+  changed[0x8765] ^= 0x01;
+  const std::string path = File("game.gba", changed);
+  const Outcome r = RunCli(Args({"--yes", "verify", path, "--ips", patch}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.out[r.out.size() - 2], "Verify Flash Error!!!(1)");
+  EXPECT_NE(r.errText.find("first at byte offset 34661 (0x8765)"), std::string::npos) << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+}
+
 // --- the program around the commands -----------------------------------------------------------
 
 TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
@@ -454,6 +658,11 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
       {"--port", "lpt9", "info"},
       {"info", "extra"},
       {"--ips", "p.ips", "erase"},
+      {"backup"},
+      {"backup", "dump.gba", "--size", "12M"},
+      {"--size", "8M", "info"},
+      {"verify"},
+      {"--ips", "p.ips", "backup", "dump.gba"},
       {},
   };
   for (const auto& rest : bad) {
