@@ -46,25 +46,6 @@ TEST(CliOptions, SpeedCaptionsMapToTheGroupsItemIndexes) {
   EXPECT_EQ(Parse({"--port=lpt2", "info"}).options.portIndex, 1);
 }
 
-TEST(CliOptions, BackupTakesAFileAndADialogItemAsSize) {
-  const char* sizes[] = {"8M", "16m", "32M", "64M", "128M", "256m"};
-  for (int item = 0; item < 6; ++item) {
-    const ParseResult r = Parse({"backup", "dump.gba", "--size", sizes[item]});
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.options.command, Command::Backup);
-    EXPECT_EQ(r.options.output, "dump.gba");
-    EXPECT_EQ(r.options.sizeItem, item) << sizes[item];
-  }
-  EXPECT_EQ(Parse({"backup", "dump.gba"}).options.sizeItem, -1);
-  const ParseResult v = Parse({"verify", "game.gba", "--ips", "fix.ips"});
-  ASSERT_TRUE(v.ok()) << v.error;
-  EXPECT_EQ(v.options.command, Command::Verify);
-  EXPECT_EQ(v.options.image, "game.gba");
-  EXPECT_EQ(v.options.ipsPatch, "fix.ips");
-  for (const char* bad : {"8", "8MB", "M", "512M", "1M", ""})
-    EXPECT_FALSE(Parse({"backup", "dump.gba", "--size", bad}).ok()) << bad;
-}
-
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
   const std::vector<std::vector<std::string_view>> bad = {
       {},                           // no command
