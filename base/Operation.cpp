@@ -127,6 +127,14 @@ bool OperationFrame::CloseCurrentFile() {
   return ok;
 }
 
+bool OperationFrame::CloseOutputFile() {
+  errno = 0;
+  if (CloseCurrentFile()) return true;
+  if (errno == 0) errno = EIO;
+  LogLine("Write ErrNo=" + ErrorText());
+  return false;
+}
+
 std::uint32_t OperationFrame::CurrentFileLength() const {
   if (CurrentFile == nullptr) return 0;
   struct stat st {};

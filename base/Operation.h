@@ -61,6 +61,11 @@ class OperationFrame {
   bool Ask(std::string_view text, std::string_view caption) { return window_.AskYesNo(text, caption); }
   // OpenDialog3, the IPS patch dialog; false when cancelled.
   bool ChooseIpsFile(std::string& file) { return window_.ExecuteOpenDialog3(file); }
+  // Form2, the cart size dialog, opened on item `preselectItem`. OK and CANCEL store the answer in
+  // CartSizeChunks; the close box leaves it as it was.
+  void ChooseCartSize(int preselectItem, std::int32_t& CartSizeChunks) {
+    window_.ShowForm2(preselectItem, CartSizeChunks);
+  }
   // The seconds counter pauses while a dialog waits for the user.
   void PauseTimer1() { window_.StopTimer1(); }
   void ResumeTimer1() { window_.StartTimer1(); }
@@ -100,6 +105,9 @@ class OperationFrame {
   bool WriteFileBlock(std::uint32_t count);
   // Closes CurrentFile. Returns false when the close itself failed (buffered data lost).
   bool CloseCurrentFile();
+  // Closes a file that was written: a close that fails has lost data the file should hold, and is
+  // reported like a failed block write ("Write ErrNo=" and the error text). False then.
+  bool CloseOutputFile();
   // Length of the open file from its status, not by seeking; 0 when nothing is open.
   std::uint32_t CurrentFileLength() const;
 

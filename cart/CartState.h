@@ -17,6 +17,11 @@ struct CartState {
   std::uint8_t IpsActive = 0;         // a patch is loaded for the image being written
   std::uint8_t HeaderChecked = 0;     // the image's first chunk passed the header check
   std::uint8_t HeaderFixed = 0;       // the image's first chunk was repaired
+
+  // What a read-out or a comparison ended with, beyond its log, for a front end that reports more.
+  bool OutputFileCreated = false;     // the read-out created (or emptied) its output file
+  std::int32_t UnstableChunk = -1;    // the two reads of this chunk differed; -1 for none
+  std::int64_t FirstDifference = -1;  // byte offset of the first byte the flash does not hold; -1 none
 };
 
 }  // namespace brevomat

@@ -14,17 +14,14 @@
 namespace brevomat {
 
 namespace {
-
 constexpr std::uint32_t kRunsPerChunk = kChunkWords / kRunWords;  // 64
+}  // namespace
 
-// Loads run p of chunk n, selects the data register and sets the read level.
 void StartReadRun(Link& link, std::uint32_t n, std::uint32_t p) {
   link.LoadChunkRunAddress(n, p);
   link.SelectAdapterRegister(adapter::kData);
   link.WriteControl(control::kReadLevel);
 }
-
-}  // namespace
 
 void ReadChunk(Link& link, TransferBuffer& b, std::uint32_t n) {
   link.SetRomAccessMode();
@@ -105,7 +102,8 @@ int CloseWith(OperationFrame& frame, int result) {
   return result;
 }
 
-// Asks for a patch and loads it; the seconds counter pauses meanwhile.
+}  // namespace
+
 void OfferIpsPatch(OperationFrame& frame, CartState& cart, IpsPatch& ips) {
   frame.PauseTimer1();
   std::string name;
@@ -117,7 +115,6 @@ void OfferIpsPatch(OperationFrame& frame, CartState& cart, IpsPatch& ips) {
   frame.ResumeTimer1();
 }
 
-// Applies the header review's verdict to the cart state; false when the user declined.
 bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst) {
   switch (ReviewImageHeader(frame, checkFirst)) {
     case HeaderReview::Checked:
@@ -131,8 +128,6 @@ bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst) {
   }
   return false;
 }
-
-}  // namespace
 
 int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
                std::uint32_t s, bool offerIps) {

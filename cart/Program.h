@@ -13,6 +13,9 @@ class OperationFrame;
 struct CartState;
 struct IpsPatch;
 
+// Loads the address of run p (256 words) of chunk n, selects the data register and sets the read
+// level: the next ReadCartWord returns the run's first word.
+void StartReadRun(Link& link, std::uint32_t n, std::uint32_t p);
 // Reads chunk n (32 KB at word address n * 0x4000) into the transfer buffer.
 void ReadChunk(Link& link, TransferBuffer& buffer, std::uint32_t n);
 // Reads the first byteCount / 512 runs of chunk n again and compares them with the transfer buffer.
@@ -22,6 +25,13 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
 // Erases when due, programs byteCount / 32 buffers of chunk n, then reads the chunk back.
 bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint32_t n,
                   std::uint32_t byteCount);
+
+// Asks for an IPS patch (OpenDialog3) and loads it; cart.IpsActive tells whether it will be applied.
+// The seconds counter pauses while the dialog is open.
+void OfferIpsPatch(OperationFrame& frame, CartState& cart, IpsPatch& ips);
+// Runs the header review on the image data in the transfer buffer and records its verdict in
+// cart.HeaderChecked / cart.HeaderFixed; false when the user declined the repair.
+bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst);
 
 // Writes the open file (CurrentFile) of `size` bytes from chunk `startChunk` on. With `offerIps`
 // the user is asked for a patch first (the IPS switch is on and the image may be patched).

@@ -16,6 +16,10 @@ int RunCommand(Core& core, const CliOptions& options) {
       // The pre-boot image comes from the command line, not from the settings file.
       StoreFileName(core.settings.BootFileName(), options.bootFile);
       return WriteMultiClick(core);
+    case Command::Backup:
+      return ReadClick(core);
+    case Command::Verify:
+      return VerifyImageCommand(core);
     case Command::None:
       break;
   }

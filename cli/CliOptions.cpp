@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "cart/ReadOut.h"
+
 #ifndef BREVOMAT_VERSION
 #define BREVOMAT_VERSION "unknown"
 #endif
@@ -35,6 +37,16 @@ std::optional<int> SpeedIndex(std::string_view v) {
   if (v == "3") return 1;
   if (v == "2") return 2;
   if (v == "1") return 3;
+  return std::nullopt;
+}
+
+// The size dialog's captions ("8M" .. "256M", megabits), in item order; "m" is taken for "M".
+std::optional<int> SizeItem(std::string_view v) {
+  if (v.empty() || (v.back() != 'M' && v.back() != 'm')) return std::nullopt;
+  for (int item = 0; item < kCartSizeItems; ++item) {
+    const std::string_view name = kCartSizeNames[item];
+    if (v.substr(0, v.size() - 1) == name.substr(0, name.size() - 1)) return item;
+  }
   return std::nullopt;
 }
 
@@ -104,6 +116,14 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         o.virtualDir = std::string(*v);
         o.useVirtual = true;
       }
+    } else if (w.name == "--size") {
+      const auto v = value();
+      const auto item = v ? SizeItem(*v) : std::nullopt;
+      if (!item)
+        r.error = (v ? "bad --size " + Quoted(*v) + ": use " : std::string("--size needs ")) +
+                  "8M, 16M, 32M, 64M, 128M or 256M";
+      else
+        o.sizeItem = *item;
     } else if (w.name == "--ips") {
       const auto v = value();
       if (!v || v->empty())
@@ -152,23 +172,40 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     o.command = Command::Multi;
     o.games.assign(positional.begin() + 1, positional.end());
     expected = arguments;
+  } else if (command == "verify") {
+    o.command = Command::Verify;
+    expected = 1;
+  } else if (command == "backup") {
+    o.command = Command::Backup;
+    expected = 1;
   } else {
     r.error = "unknown command " + Quoted(command);
     return r;
   }
-  if (o.command == Command::Write) {
+  if (o.command == Command::Write || o.command == Command::Verify) {
     if (arguments == 0 || positional[1].empty()) {
-      r.error = "write needs an image file";
+      r.error = std::string(command) + " needs an image file";
       return r;
     }
     o.image = std::string(positional[1]);
+  }
+  if (o.command == Command::Backup) {
+    if (arguments == 0 || positional[1].empty()) {
+      r.error = "backup needs the name of the file to write";
+      return r;
+    }
+    o.output = std::string(positional[1]);
   }
   if (arguments > expected) {
     r.error = "unexpected argument " + Quoted(positional[expected + 1]) + " after " + std::string(command);
     return r;
   }
-  if (o.ips && o.command != Command::Write) {
-    r.error = "--ips belongs to the write command";
+  if (o.ips && o.command != Command::Write && o.command != Command::Verify) {
+    r.error = "--ips belongs to the write and verify commands";
+    return r;
+  }
+  if (o.sizeItem >= 0 && o.command != Command::Backup) {
+    r.error = "--size belongs to the backup command";
     return r;
   }
   if (o.command == Command::Multi && (o.bootFile.empty() || o.games.empty())) {
@@ -198,8 +235,13 @@ std::string UsageText() {
          "way\n"
          "  multi --boot BOOT GAME...  write the 32 KB pre-boot image BOOT and two games behind it into\n"
          "                             the 8 MB flash, each verified; the order decides the places\n"
+         "  verify IMAGE [--ips PATCH] compare the flash with IMAGE as write would have put it there\n"
+         "                             (each chunk read twice; nothing is written to the cart)\n"
+         "  backup FILE [--size S]     read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
+         "                             64M, 128M or 256M (megabits), otherwise the size the cart proposes\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
-         "status. Exit status: 0 success, 1 failed, declined or stopped, 2 usage error.\n";
+         "status; after a backup the file's crc32 and sha1 come before it.\n"
+         "Exit status: 0 success, 1 failed, declined, stopped or differing, 2 usage error.\n";
 }
 
 std::string VersionText() { return "Tarvex Brevomat 1.2nt\nbrevomat-cli " BREVOMAT_VERSION "\n"; }

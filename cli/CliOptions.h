@@ -8,16 +8,18 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write, Multi };
+enum class Command { None, Info, Erase, Write, Multi, Backup, Verify };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
 
 struct CliOptions {
   Command command = Command::None;
-  std::string image;     // write: the image file, answers OpenDialog1
-  std::string ipsPatch;  // write --ips: the patch file, answers OpenDialog3 and switches RadioIps on
+  std::string image;     // write, verify: the image file, answers OpenDialog1
+  std::string ipsPatch;  // write/verify --ips: the patch file, answers OpenDialog3 and switches RadioIps on
   bool ips = false;
+  std::string output;  // backup: the file to write, answers SaveDialog1
+  int sizeItem = -1;   // backup --size: the Form2 item to choose (0 = "8M" .. 5 = "256M"); -1 = as proposed
   int portIndex = 0;   // Port_sel: lpt1, lpt2, lpt3 -> 0..2
   int speedIndex = 0;  // RadioSpeed: captions "4", "3", "2", "1" -> 0..3
   std::string virtualDir;

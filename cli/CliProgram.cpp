@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cart/ReadOut.h"
+#include "cli/Checksums.h"
 #include "cli/ConsoleWindow.h"
 #include "commands/Core.h"
 #include "image/Ips.h"
@@ -52,6 +54,65 @@ bool PatchUsable(const std::string& name) {
       break;
   }
   return false;
+}
+
+std::string HexOffset(std::int64_t offset) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
+  return text;
+}
+
+void ReportUnstableChunk(const Core& core) {
+  if (core.cart.UnstableChunk < 0) return;
+  Complain("the two reads of chunk " + std::to_string(core.cart.UnstableChunk) + " (32 KB from byte offset " +
+           std::to_string(std::int64_t{core.cart.UnstableChunk} * kChunkBytes) +
+           ") differed: check the cable, the port's mode and the cart's contacts");
+}
+
+// A backup succeeds only when the file on disk holds the whole read-out; its checksums then go to
+// standard error. A read-out that ended early leaves its file (the user chose and confirmed the
+// name), and the user is told how much of it there is.
+bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
+  ReportUnstableChunk(core);
+  if (!core.cart.OutputFileCreated) return false;  // ended before the file was created or emptied
+  const std::string& name = options.output;
+  const int item = CartSizeItemOf(core.CartSizeChunks);
+  const std::uint64_t expected = std::uint64_t(CartSizeChunksOfItem(item)) * kChunkBytes;
+  std::error_code ec;
+  const bool regular = std::filesystem::is_regular_file(name, ec);
+  if (!done) {
+    const std::uintmax_t holds = regular ? std::filesystem::file_size(name, ec) : 0;
+    if (regular && !ec)
+      Complain(name + " is incomplete: it holds " + std::to_string(holds) + " of the " +
+               std::to_string(expected) + " bytes of the read-out");
+    else
+      Complain(name + " is incomplete");
+    return false;
+  }
+  if (!regular) {
+    Complain(name + " is not a regular file: what it holds cannot be checked");
+    return false;
+  }
+  FileDigest digest;
+  std::string error;
+  if (!DigestFile(name, digest, error)) {
+    Complain("cannot read " + name + " back: " + error);
+    return false;
+  }
+  if (digest.size != expected) {
+    Complain(name + " holds " + std::to_string(digest.size) + " bytes instead of the " +
+             std::to_string(expected) + " of the read-out");
+    return false;
+  }
+  std::fprintf(stderr, "crc32: %s\nsha1: %s\n", digest.crc32.c_str(), digest.sha1.c_str());
+  return true;
+}
+
+void ReportVerify(const Core& core, const CliOptions& options) {
+  ReportUnstableChunk(core);
+  if (core.cart.FirstDifference >= 0)
+    Complain("the flash differs from " + options.image + " first at byte offset " +
+             std::to_string(core.cart.FirstDifference) + " (" + HexOffset(core.cart.FirstDifference) + ")");
 }
 
 }  // namespace
@@ -123,9 +184,13 @@ int RunProgram(int argc, char** argv) {
     Complain("multi needs the 8 MB flash chip; this cart has a " + std::to_string(core.cart.FlashSize >> 20) +
              " MB chip: nothing was written");
   if (ok && options.ips && core.cart.IpsActive == 0) {
-    Complain("the IPS patch was not applied (see the log): the image was written unpatched");
+    Complain(std::string("the IPS patch was not applied (see the log): the image was ") +
+             (options.command == Command::Verify ? "compared" : "written") + " unpatched");
     ok = false;
   }
+  // Before the cart is closed, so that the modelled time still comes right before the status.
+  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok);
+  if (options.command == Command::Verify && !ok) ReportVerify(core, options);
   if (console.LogLost()) {
     Complain("the log could not be written to standard output");
     ok = false;

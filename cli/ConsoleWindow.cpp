@@ -5,6 +5,8 @@
 #include <cctype>
 #include <csignal>
 
+#include "cart/ReadOut.h"
+
 namespace brevomat::cli {
 
 namespace {
@@ -131,8 +133,32 @@ bool ConsoleWindow::ExecuteOpenDialog3(std::string& file) {
   return true;
 }
 
-// The size and bank dialogs belong to commands this program does not offer yet: CANCEL.
-void ConsoleWindow::ShowForm2(int, std::int32_t& CartSizeChunks) { CartSizeChunks = 0; }
+bool ConsoleWindow::ExecuteSaveDialog1(std::string& file) {
+  if (options_.output.empty()) return false;
+  file = options_.output;
+  saveDialog1Name_ = file;
+  return true;
+}
+
+// OK on the item --size names, or on the one the command preselected. Said on standard error,
+// where the questions and their answers go.
+void ConsoleWindow::ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) {
+  const bool given = options_.sizeItem >= 0;
+  const int item = given ? options_.sizeItem : preselectItem;
+  EraseProgress();
+  if (item >= 0 && item < kCartSizeItems) {
+    CartSizeChunks = CartSizeChunksOfItem(item);
+    std::fprintf(streams_.err, "Select Cart size: %s (%s)\n", kCartSizeNames[item],
+                 given ? "--size" : "proposed");
+  } else {
+    CartSizeChunks = 0;
+    std::fprintf(streams_.err, "Select Cart size: CANCEL (nothing proposed)\n");
+  }
+  std::fflush(streams_.err);
+  DrawProgress();
+}
+
+// The bank dialog belongs to commands this program does not offer yet: CANCEL.
 
 void ConsoleWindow::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) {
   SelectedSaveBank = 255;

@@ -3,7 +3,8 @@
 // The log goes to standard output one flushed line at a time, so that a pipe reader sees every
 // line as it happens. The Status label's text is only kept; the program prints it last. Questions
 // are answered by --yes / --no, asked on the terminal, or answered No when nobody can answer.
-// The file dialogs are answered by the command's arguments. Timer1 is driven by the wall clock and
+// The file dialogs are answered by the command's arguments, the cart size dialog by --size or
+// with the size the command proposes. Timer1 is driven by the wall clock and
 // Ctrl-C plays the Stop button, both serviced where a command pumps its messages.
 #pragma once
 
@@ -18,7 +19,8 @@
 namespace brevomat::cli {
 
 // Ctrl-C: the first press only asks the running command to stop at its next poll; the handler is
-// then reset, so a second press ends a program that no longer polls. Also ignores SIGPIPE.
+// then reset, so a second press ends a program that no longer polls. Also ignores SIGPIPE and
+// SIGXFSZ.
 void InstallInterruptHandler();
 bool InterruptPending();
 void ClearInterrupt();
@@ -55,8 +57,8 @@ class ConsoleWindow final : public Window {
   bool ExecuteOpenDialog1(bool multiSelect, std::vector<std::string>& files) override;
   bool ExecuteOpenDialog2(std::string&) override { return false; }
   bool ExecuteOpenDialog3(std::string& file) override;
-  bool ExecuteSaveDialog1(std::string&) override { return false; }
-  std::string SaveDialog1FileName() override { return {}; }
+  bool ExecuteSaveDialog1(std::string& file) override;
+  std::string SaveDialog1FileName() override { return saveDialog1Name_; }
   void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) override;
   void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) override;
   int PortSelIndex() override { return options_.portIndex; }
@@ -73,6 +75,7 @@ class ConsoleWindow final : public Window {
   OperationFrame* frame_ = nullptr;
   std::string status_;
   std::string timeText_;
+  std::string saveDialog1Name_;
   int percent_ = 0;
   bool running_ = false;
   bool progressShown_ = false;

@@ -14,11 +14,18 @@ int WriteMultiClick(Core& core);  // Write Multi: the pre-boot image and two gam
 // Set Pre Boot: chooses the 32 KB pre-boot image for Write Multi (settings.BootFileName). Touches
 // neither the adapter nor the operation frame.
 int SetPreBootClick(Core& core);
+int ReadClick(Core& core);        // Backup Game
 
 // Not a button: the command-line program's "info". Detects the adapter, identifies the flash
 // chip and logs it, reads the cart's header and judges it. Done when the adapter answered and a
 // known flash chip was identified; the header's verdict is only reported (an erased cart is a
 // perfectly good cart).
 int CartInfoCommand(Core& core);
+
+// Not a button: the command-line program's "verify". Compares the flash with the image chosen in
+// OpenDialog1 as Write Flash would have written it, with the same checks and questions, reading
+// every chunk twice and writing nothing. Done when every byte agrees; cart.FirstDifference or
+// cart.UnstableChunk tell why not.
+int VerifyImageCommand(Core& core);
 
 }  // namespace brevomat

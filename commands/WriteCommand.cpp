@@ -5,21 +5,13 @@
 #include "cart/Program.h"
 #include "commands/Commands.h"
 #include "commands/Core.h"
+#include "commands/ImageFile.h"
 
 namespace brevomat {
 
-int WriteClick(Core& core) {
+int OpenImageForFlash(Core& core, const std::string& file) {
   OperationFrame& frame = core.frame;
   CartState& cart = core.cart;
-  core.CommandSeparator();
-  cart.HeaderChecked = 0;
-  cart.HeaderFixed = 0;
-
-  std::vector<std::string> files;
-  if (!core.window().ExecuteOpenDialog1(false, files) || files.empty()) {
-    frame.LogLine("Write To Cart Cancel");
-    return kResultCancelled;
-  }
   frame.ClearOperationDisplay();
   if (!core.OpenLink()) return kResultFailed;
   if (!IdentifyFlash(core.link, frame, cart)) {
@@ -28,8 +20,8 @@ int WriteClick(Core& core) {
   }
   WaitFlashReady(core.link, frame);
 
-  StoreFileName(frame.ImageFileName, files.front());
-  frame.LogLine("FileName = " + files.front());
+  StoreFileName(frame.ImageFileName, file);
+  frame.LogLine("FileName = " + file);
   if (frame.OpenInputFile() != 0) return kResultFailed;
   cart.InputFileSize = frame.CurrentFileLength();
   frame.LogLine("FileSize = " + std::to_string(cart.InputFileSize));
@@ -48,6 +40,22 @@ int WriteClick(Core& core) {
       return kResultCancelled;
     }
   }
+  return kResultDone;
+}
+
+int WriteClick(Core& core) {
+  OperationFrame& frame = core.frame;
+  CartState& cart = core.cart;
+  core.CommandSeparator();
+  cart.HeaderChecked = 0;
+  cart.HeaderFixed = 0;
+
+  std::vector<std::string> files;
+  if (!core.window().ExecuteOpenDialog1(false, files) || files.empty()) {
+    frame.LogLine("Write To Cart Cancel");
+    return kResultCancelled;
+  }
+  if (const int checked = OpenImageForFlash(core, files.front()); checked != kResultDone) return checked;
 
   const bool offerIps = core.window().RadioIpsIndex() == 1;
   frame.BeginOperation();

@@ -333,12 +333,14 @@ void TForm1::SetPreBootClick() {
   RunCommand([this] { brevomat::SetPreBootClick(core_); });
 }
 
+void TForm1::ReadClick() {
+  RunCommand([this] { brevomat::ReadClick(core_); });
+}
+
 // Write Saver: the command is not built yet.
 void TForm1::SWriteClick() {}
 // Backup Saver: the command is not built yet.
 void TForm1::SReadClick() {}
-// Backup Game: the command is not built yet.
-void TForm1::ReadClick() {}
 
 void TForm1::StopClick() { core_.frame.StopClick(); }
 

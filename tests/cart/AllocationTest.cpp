@@ -1,5 +1,6 @@
-// Writing an image allocates nothing per chunk: the transfer buffer, the IPS tables and the
-// stream buffer are all fixed. Counts every heap allocation made while WriteImage runs.
+// Writing an image and reading a cart allocate nothing per chunk: the transfer buffer, the IPS
+// tables and the stream buffer are all fixed. Counts every heap allocation made while WriteImage
+// or ReadCartToFile runs.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include "CartRig.h"
 #include "cart/Flash.h"
 #include "cart/Program.h"
+#include "cart/ReadOut.h"
 #include "link/Detection.h"
 
 namespace {
@@ -63,6 +65,30 @@ TEST(AllocationTest, NoAllocationPerChunk) {
   // not grow with the number of chunks.
   EXPECT_EQ(small, large);
   EXPECT_LT(large, 16u);
+}
+
+// Allocations made by a read-out of Form2 item `item` after a warm-up read-out of 1 MB.
+std::uint64_t AllocationsForReadOut(int item) {
+  testing::CartRig rig;
+  rig.window.recordProgress = false;
+  rig.cart.Flash() = testing::MakeImage(rig.cart.Flash().size());
+  rig.window.saveDialog1Name = (rig.dir / "dump.gba").string();
+  rig.window.form2 = {0, item};
+  rig.window.log.reserve(64);
+  EXPECT_TRUE(rig.core.OpenLink());
+  std::int32_t chunks = 0;
+  EXPECT_EQ(ReadCartToFile(rig.core.link, rig.core.frame, rig.core.cart, chunks), 0);
+  allocations = 0;
+  counting = true;
+  const int result = ReadCartToFile(rig.core.link, rig.core.frame, rig.core.cart, chunks);
+  counting = false;
+  EXPECT_EQ(result, 0);
+  return allocations;
+}
+
+TEST(AllocationTest, ReadOutAllocatesNothingPerChunk) {
+  EXPECT_EQ(AllocationsForReadOut(0), AllocationsForReadOut(2));  // 32 and 128 chunks
+  EXPECT_LT(AllocationsForReadOut(2), 16u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +52,7 @@ struct RunOptions {
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
   std::string cwd = {};                                       // working directory, if not the test's
+  rlim_t fileSizeLimit = 0;                                   // RLIMIT_FSIZE of the program, 0 = none
 };
 
 Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {}) {
@@ -71,7 +73,16 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
+  // The child inherits the limit; the test process gets its own back at once.
+  rlimit ownLimit{};
+  getrlimit(RLIMIT_FSIZE, &ownLimit);
+  if (opt.fileSizeLimit != 0) {
+    rlimit childLimit = ownLimit;
+    childLimit.rlim_cur = opt.fileSizeLimit;
+    setrlimit(RLIMIT_FSIZE, &childLimit);
+  }
   const int spawned = posix_spawn(&pid, argStore.front().c_str(), &actions, nullptr, argv.data(), environ);
+  if (opt.fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &ownLimit);
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -588,6 +599,147 @@ TEST_F(CliProgram, MultiGameThatFailsHalfwayKeepsTheGameBeforeIt) {
   EXPECT_TRUE(std::equal(first.begin(), first.begin() + 2 * kChunk, flash.begin() + 0x408000));
 }
 
+// --- backup and verify -----------------------------------------------------------------------------
+
+// A 1 MB game cart: the genuine header of hello.gba and zeros.
+std::vector<std::uint8_t> SmallRom() {
+  std::vector<std::uint8_t> rom(1 << 20, 0);
+  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  std::copy_n(hello.begin(), 192, rom.begin());
+  return rom;
+}
+
+TEST_F(CliProgram, BackupWritesTheWholeCartAndItsChecksums) {
+  MakeCart("cart = rom\nsave = none", false);
+  const auto rom = SmallRom();
+  WriteBytes(cart / "rom.bin", rom);
+  const std::string dump = (root / "dump.gba").string();
+  Outcome r = RunCli(Args({"backup", dump}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
+                "Cart Size = 8M", "Time = # Sec"});
+  // The checksums of this file as Python's zlib.crc32 and hashlib.sha1 give them.
+  ASSERT_EQ(r.err.size(), 5u) << r.errText;
+  EXPECT_EQ(r.err[0], "Select Cart size: 8M (proposed)");
+  EXPECT_EQ(r.err[1], "crc32: 16155406");
+  EXPECT_EQ(r.err[2], "sha1: db5b62936085ff7460eef481b68cfc8985aa1bdd");
+  EXPECT_EQ(r.err[4], "status: Read Flash ok");
+  EXPECT_EQ(ReadBytes(dump), rom);
+
+  r = RunCli(Args({"--speed", "1", "backup", dump, "--size", "16M"}));
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(r.out[4], "Cart Size = 16M");
+  EXPECT_EQ(r.err[0], "Select Cart size: 16M (--size)");
+  EXPECT_EQ(fs::file_size(dump), 2u << 20);
+}
+
+TEST_F(CliProgram, AFailedBackupSaysWhatTheFileHolds) {
+  const std::string sized = "PortMode = EPP|FileName = @|Game Name = GBA Tests|Game Code = 1337|Cart Size = ";
+  bool sent = false;
+  struct Row {
+    std::string conf, file, size;  // cart.conf lines, the file, --size
+    std::string log;               // the log, lines parted by "|"; "@" stands for the file
+    bool leavesFile;               // the file was created: standard error says how much it holds
+    RunOptions run = {};
+  } const rows[] = {
+      {"adapter = none", "dump.gba", "8M", "No Adaptor Found!", false},
+      {"", "bad.gba", "8M",
+       "PortMode = EPP|FileName = @|no AGB data present!|Rom Header Error!!!|Time = # Sec",
+       false},  // a cart with a wrong logo
+      {"", ".", "8M", sized + "8M|File Open Error!!!|Time = # Sec", false},
+      {"flip_read = 300000", "dump.gba", "8M", sized + "8M|Time = # Sec", true},
+      {"",
+       "dump.gba",
+       "16m",
+       sized + "16M|Write ErrNo=File too large|Time = # Sec",
+       true,
+       {.fileSizeLimit = 3 << 19}},  // a full disk: a file-size limit of 1.5 MB
+      // Ctrl-C while 32 MB are still to read.
+      {"",
+       "dump.gba",
+       "256M",
+       sized + "256M|Stop process !!!|Time = # Sec",
+       true,
+       {.onErr =
+            [&](pid_t pid, const std::string& err) {
+              if (!sent && err.find("Select Cart size") != std::string::npos) sent = kill(pid, SIGINT) == 0;
+            }}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.log);
+    fs::remove_all(cart);
+    MakeCart("cart = rom\nsave = none\n" + row.conf, false);
+    auto rom = SmallRom();
+    rom[0x9F] ^= row.file == "bad.gba" ? 1 : 0;
+    WriteBytes(cart / "rom.bin", rom);
+    const std::string file = (root / row.file).lexically_normal().string();
+    const Outcome r = RunCli(Args({"backup", file, "--size", row.size}), row.run);
+    std::vector<std::string> log;
+    for (std::size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
+      bar = row.log.find('|', start);
+      log.push_back(row.log.substr(start, bar - start));
+      if (log.back() == "FileName = @") log.back() = "FileName = " + file;
+    }
+    EXPECT_EQ(r.exit, 1);
+    ExpectLog(r, log);
+    EXPECT_EQ(r.LastErr(), log.size() > 1 ? "status: Error!!!" : "status: ");
+    EXPECT_EQ(fs::is_regular_file(file), row.leavesFile);
+    if (row.leavesFile) {
+      const auto bytes = ReadBytes(file);
+      EXPECT_EQ(bytes.size() % kChunk, 0u);
+      EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + std::min(bytes.size(), rom.size()), rom.begin()));
+      EXPECT_NE(r.errText.find(" is incomplete: it holds " + std::to_string(bytes.size()) + " of the "),
+                std::string::npos)
+          << r.errText;
+      fs::remove(file);
+    }
+    EXPECT_EQ(r.errText.find(row.leavesFile ? "crc32" : "incomplete"), std::string::npos) << r.errText;
+  }
+}
+
+TEST_F(CliProgram, BackupIntoAReadOnlyFolderIsAnOpenError) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write into a read-only folder";
+  MakeCart("cart = rom\nsave = none", false);
+  WriteBytes(cart / "rom.bin", SmallRom());
+  fs::create_directories(root / "locked");
+  fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string file = (root / "locked" / "dump.gba").string();
+  const Outcome r = RunCli(Args({"backup", file}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.out[r.out.size() - 2], "File Open Error!!!");
+  EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(CliProgram, VerifyAgreesWithWriteAndNamesTheFirstDifference) {
+  MakeCart("cart = flash-4m");
+  auto image = MakeImage(40000, 4);
+  image[0x10] ^= 0xFF;  // a wrong logo: write and verify repair it when answered Yes
+  const std::string path = File("game.gba", image);
+  const std::string patch = File("fix.ips", testing::PatchFile().Record(0x9000, "AB").End());
+  ASSERT_EQ(RunCli(Args({"--yes", "write", path, "--ips", patch})).exit, 0);
+  const auto written = Flash();
+  Outcome r = RunCli(Args({"--yes", "verify", path, "--ips", patch}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 40000", "File Size Error!!!",
+                "IpsFileName = " + patch, "-->Ips Applied<--", "no AGB data present!", "Header fixed",
+                "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Verify Cart ok");
+  EXPECT_TRUE(Flash() == written) << "verify changed the cart";
+
+  image[0x8765] ^= 0x01;
+  r = RunCli(Args({"--yes", "verify", File("changed.gba", image), "--ips", patch}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.out[r.out.size() - 2], "Verify Flash Error!!!(1)");
+  EXPECT_NE(r.errText.find("first at byte offset 34661 (0x8765)"), std::string::npos) << r.errText;
+
+  // Two reads that disagree say nothing about the flash, and the program says so.
+  WriteText(cart / "cart.conf", "cart = flash-4m\ntiming = fast\nflip_read = 40000\n");
+  r = RunCli(Args({"--yes", "verify", path, "--ips", patch}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.errText.find("the two reads of chunk 1 "), std::string::npos) << r.errText;
+  EXPECT_EQ(r.errText.find("byte offset 34661"), std::string::npos) << r.errText;
+}
+
 // --- the program around the commands -----------------------------------------------------------
 
 TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
@@ -601,6 +753,11 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
       {"info", "extra"},
       {"--ips", "p.ips", "erase"},
       {"multi", "a.gba", "b.gba"},
+      {"backup"},
+      {"backup", "dump.gba", "--size", "12M"},
+      {"--size", "8M", "info"},
+      {"verify"},
+      {"--ips", "p.ips", "backup", "dump.gba"},
       {},
   };
   for (const auto& rest : bad) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "GuiTestSupport.h"
+#include "gui/SelectionDialogs.h"
 #include "sim/CartDirectory.h"
 #include "support/TestImages.h"
 
@@ -104,6 +105,34 @@ TEST_F(VirtualWindowTest, SetPreBootThenWriteMultiThenWriteFlashChoosesOneFileAg
   EXPECT_FALSE(dialogs.fileDialogs[2].multiSelect);
   form.reset();
   ASSERT_TRUE(cart->Close(error)) << error;
+}
+
+TEST_F(VirtualWindowTest, BackupGameReadsTheSizePickedInForm2) {
+  std::string error;
+  auto cart = sim::VirtualCart::Open(std::filesystem::current_path() / "virtual-cart", error);
+  ASSERT_NE(cart, nullptr) << error;
+  const std::vector<std::uint8_t> image = MakeImage(8u << 20, 3);
+  cart->Flash()->Flash() = image;
+  auto form = std::make_unique<gui::TForm1>(std::make_unique<FixedPortDriver>(cart->Port()), &dialogs);
+  // Form2 in its own modal loop: the whole 8 MB chip is proposed; the user picks "8M" and OK.
+  int proposed = -2;
+  dialogs.onModal = [&](QDialog& dialog) {
+    auto& form2 = dynamic_cast<gui::TForm2&>(dialog);
+    proposed = form2.SelectCartSize->ItemIndex();
+    QTimer::singleShot(0, &dialog, [&] {
+      ClickItem(form2.SelectCartSize, 0);
+      QTest::mouseClick(form2.OK, Qt::LeftButton);
+    });
+    dialog.exec();
+  };
+  const QString dump = Path(QStringLiteral("dump.gba"));
+  dialogs.fileAnswers = {QStringList{dump}};
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Read"), Qt::LeftButton);
+  EXPECT_EQ(proposed, 3);
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().mid(5, 1), QStringList({"Cart Size = 8M"}));
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Read Flash ok");
+  const std::vector<std::uint8_t> dumped = ReadBytes(dump.toStdString());
+  EXPECT_TRUE(dumped.size() == 1u << 20 && std::equal(dumped.begin(), dumped.end(), image.begin()));
 }
 
 }  // namespace
