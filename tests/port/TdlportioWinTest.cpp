@@ -54,7 +54,9 @@ struct Case {
   bool fallback = false;
   std::vector<std::string> calls = {};  // calls that must have been made, in this order
   bool touchesServices = true;
-  std::string closeError = {};  // a first close that fails with this, keeping the driver open
+  Dword stopFails = 0;          // on the first close the stop control fails with this code,
+  Dword removeFails = 0;        // or the deletion does,
+  std::string closeError = {};  // which leaves the driver open with this text
 };
 
 std::vector<Case> Cases() {
@@ -157,22 +159,15 @@ std::vector<Case> Cases() {
              d.DLLPath = "C:\\nowhere";
            },
        .calls = {"LoadLibraryA(C:\\nowhere\\DLPortIO.dll)"}},
-      {.name = "library loaded from DLLPath",
-       .setUp =
-           [](FakeWindows& w, TDLPortIO& d) {
-             StandardMachine(w, d);
-             d.DLLPath = kProgramDir;
-             w.libraryFiles[kProgramDir + "\\DLPortIO.dll"] = {AllExports()};
-           },
-       .active = true,
-       .serviceWhileOpen = Service(kOwnDriver, kServiceRunning)},
       {.name = "stop fails on close: the driver stays open until a close succeeds",
        .active = true,
        .serviceWhileOpen = Service(kOwnDriver, kServiceRunning),
+       .stopFails = 1051,
        .closeError = "DriverStop: Error #1051"},
       {.name = "removal fails on close: a second close finishes the job",
        .active = true,
        .serviceWhileOpen = Service(kOwnDriver, kServiceRunning),
+       .removeFails = kErrorAccessDenied,
        .closeError = "DriverRemove: Error #5"},
       {.name = "64-bit Windows refuses the 32-bit driver: the fallback library is opened",
        .setUp =
@@ -263,9 +258,9 @@ TEST(TDLPortIOWindowsTest, OpensAndClosesLeavingTheServiceAsFound) {
       EXPECT_EQ(windows.calls.size(), callsMade);
       EXPECT_TRUE(driver->ActiveHW());
 
-      if (!c.closeError.empty()) {
-        const Dword error = static_cast<Dword>(std::stoul(c.closeError.substr(c.closeError.find('#') + 1)));
-        (c.closeError.starts_with("DriverStop") ? windows.stopError : windows.deleteError) = error;
+      if (c.stopFails != 0 || c.removeFails != 0) {
+        windows.stopError = c.stopFails;
+        windows.deleteError = c.removeFails;
         EXPECT_FALSE(driver->CloseDriver());
         EXPECT_TRUE(driver->ActiveHW());
         EXPECT_EQ(driver->LastError(), c.closeError);
