@@ -1,5 +1,10 @@
 // TDLPortIO: opens raw access to the printer ports and provides the port back end behind it.
 //
+// Both front ends use this one component and see the same surface on every platform: DriverPath,
+// DLLPath, OpenDriver, ActiveHW, LastError, CloseDriver and Backend.
+//
+// On Windows it is the DriverLINX driver component of TdlportioWin.h.
+//
 // On Linux on x86 the processor's I/O permission bitmap is opened with ioperm() for the three
 // printer-port register ranges (LPT1 0x378-0x37F, LPT2 0x278-0x27F, LPT3 0x3BC-0x3C3); this needs
 // root or the CAP_SYS_RAWIO capability. The accesses themselves are single in/out instructions.
@@ -12,6 +17,16 @@
 #include <string>
 
 #include "port/Port.h"
+
+#if defined(_WIN32)
+
+#include "port/TdlportioWin.h"
+
+namespace brevomat {
+using TDLPortIO = win::TDLPortIO;
+}  // namespace brevomat
+
+#else
 
 namespace brevomat {
 
@@ -60,3 +75,5 @@ class TDLPortIO {
 };
 
 }  // namespace brevomat
+
+#endif
