@@ -1,7 +1,15 @@
 #include "cli/Checksums.h"
 
-#include <openssl/evp.h>
 #include <zlib.h>
+
+#ifdef _WIN32
+// On Windows the system's own cryptography (CNG) computes the SHA-1.
+#include <windows.h>
+// windows.h first
+#include <bcrypt.h>
+#else
+#include <openssl/evp.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -25,9 +33,57 @@ std::string Hex(const unsigned char* bytes, std::size_t count) {
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-struct DigestFree {
-  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+#ifdef _WIN32
+
+class Sha1 {
+ public:
+  Sha1() {
+    if (BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_SHA1_ALGORITHM, nullptr, 0) == 0)
+      ok_ = BCryptCreateHash(algorithm_, &hash_, nullptr, 0, nullptr, 0, 0) == 0;
+  }
+  ~Sha1() {
+    if (hash_ != nullptr) BCryptDestroyHash(hash_);
+    if (algorithm_ != nullptr) BCryptCloseAlgorithmProvider(algorithm_, 0);
+  }
+  Sha1(const Sha1&) = delete;
+  Sha1& operator=(const Sha1&) = delete;
+  bool Ok() const { return ok_; }
+  void Update(const unsigned char* data, std::size_t size) {
+    ok_ = ok_ && BCryptHashData(hash_, const_cast<PUCHAR>(data), static_cast<ULONG>(size), 0) == 0;
+  }
+  bool Final(unsigned char (&sum)[20]) { return ok_ && BCryptFinishHash(hash_, sum, sizeof sum, 0) == 0; }
+
+ private:
+  BCRYPT_ALG_HANDLE algorithm_ = nullptr;
+  BCRYPT_HASH_HANDLE hash_ = nullptr;
+  bool ok_ = false;
 };
+
+#else
+
+class Sha1 {
+ public:
+  Sha1() : context_(EVP_MD_CTX_new()) {
+    ok_ = context_ != nullptr && EVP_DigestInit_ex(context_, EVP_sha1(), nullptr) == 1;
+  }
+  ~Sha1() { EVP_MD_CTX_free(context_); }
+  Sha1(const Sha1&) = delete;
+  Sha1& operator=(const Sha1&) = delete;
+  bool Ok() const { return ok_; }
+  void Update(const unsigned char* data, std::size_t size) {
+    ok_ = ok_ && EVP_DigestUpdate(context_, data, size) == 1;
+  }
+  bool Final(unsigned char (&sum)[20]) {
+    unsigned int length = 0;
+    return ok_ && EVP_DigestFinal_ex(context_, sum, &length) == 1 && length == sizeof sum;
+  }
+
+ private:
+  EVP_MD_CTX* context_;
+  bool ok_ = false;
+};
+
+#endif
 
 }  // namespace
 
@@ -37,8 +93,8 @@ bool DigestFile(const std::string& path, FileDigest& digest, std::string& error)
     error = std::strerror(errno);
     return false;
   }
-  const std::unique_ptr<EVP_MD_CTX, DigestFree> sha(EVP_MD_CTX_new());
-  if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha1(), nullptr) != 1) {
+  Sha1 sha;
+  if (!sha.Ok()) {
     error = "SHA-1 is not available";
     return false;
   }
@@ -49,7 +105,7 @@ bool DigestFile(const std::string& path, FileDigest& digest, std::string& error)
     const std::size_t got = std::fread(block, 1, sizeof block, file.get());
     if (got > 0) {
       crc = crc32_z(crc, block, got);
-      EVP_DigestUpdate(sha.get(), block, got);
+      sha.Update(block, got);
       digest.size += got;
     }
     if (got < sizeof block) break;
@@ -58,16 +114,15 @@ bool DigestFile(const std::string& path, FileDigest& digest, std::string& error)
     error = std::strerror(errno);
     return false;
   }
-  unsigned char sum[EVP_MAX_MD_SIZE];
-  unsigned int sumLength = 0;
-  if (EVP_DigestFinal_ex(sha.get(), sum, &sumLength) != 1) {
+  unsigned char sum[20];
+  if (!sha.Final(sum)) {
     error = "SHA-1 failed";
     return false;
   }
   char crcText[9];
   std::snprintf(crcText, sizeof crcText, "%08lx", static_cast<unsigned long>(crc));
   digest.crc32 = crcText;
-  digest.sha1 = Hex(sum, sumLength);
+  digest.sha1 = Hex(sum, sizeof sum);
   return true;
 }
 

@@ -1,6 +1,13 @@
 #include "cli/CliProgram.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define STDIN_FILENO 0
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cinttypes>

@@ -1,6 +1,8 @@
 #include "cli/ConsoleWindow.h"
 
+#ifndef _WIN32
 #include <signal.h>
+#endif
 
 #include <cctype>
 #include <csignal>
@@ -17,6 +19,16 @@ extern "C" void OnInterrupt(int) { g_interrupt = 1; }
 
 }  // namespace
 
+#ifdef _WIN32
+
+void InstallInterruptHandler() {
+  // The C runtime turns Ctrl-C on the console into SIGINT; there are no broken pipes or file-size
+  // signals to keep away.
+  std::signal(SIGINT, OnInterrupt);
+}
+
+#else
+
 void InstallInterruptHandler() {
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;
@@ -31,6 +43,8 @@ void InstallInterruptHandler() {
   // killing the program with the cart half saved.
   std::signal(SIGXFSZ, SIG_IGN);
 }
+
+#endif
 
 bool InterruptPending() { return g_interrupt != 0; }
 void ClearInterrupt() { g_interrupt = 0; }

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and tests with MinGW-w64 and runs the tests under Wine.
 #
-# Installs the toolchain, Wine and GoogleTest's sources with apt-get when they are missing (as
-# root, or through sudo). What is built is a matter of CMake options alone: BREVOMAT_WINDOWS_OPTIONS
-# (default -DBREVOMAT_PORT_ONLY=ON, the port library and its tests); every test that the build
+# Installs the toolchain, Wine, zlib for MinGW and GoogleTest's sources with apt-get when they are
+# missing (as root, or through sudo). What is built is a matter of CMake options alone:
+# BREVOMAT_WINDOWS_OPTIONS (default: everything but the Qt window and the benchmarks, i.e. the core,
+# the virtual cart, brevomat-cli.exe and their tests; -DBREVOMAT_PORT_ONLY=ON builds only the port
+# library and its tests); every test that the build
 # registers with ctest runs, through Wine. BUILD_DIR is the build directory (default
 # build-windows). Wine gets a fresh private prefix inside the build directory each run, and no
 # display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-windows}
-options=${BREVOMAT_WINDOWS_OPTIONS:--DBREVOMAT_PORT_ONLY=ON}
+options=${BREVOMAT_WINDOWS_OPTIONS:--DBREVOMAT_GUI=OFF -DBREVOMAT_BENCH=OFF}
 gtest_source=/usr/src/googletest
 started=$(date +%s)
 
@@ -22,6 +24,7 @@ command -v x86_64-w64-mingw32-gcc-posix >/dev/null || missing+=(gcc-mingw-w64-x8
 command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -f "$gtest_source/CMakeLists.txt" ] || missing+=(googletest)
+[ -f /usr/x86_64-w64-mingw32/include/zlib.h ] || missing+=(libz-mingw-w64-dev)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "=== installing ${missing[*]} ==="
   sudo=""

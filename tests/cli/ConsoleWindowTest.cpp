@@ -72,7 +72,9 @@ TEST_F(Console, CtrlCIsTheStopButtonEvenWhenPressedEarly) {
   EXPECT_EQ(Contents(streams.out), "Stop process !!!\n");
   // The handler went back to the default after the first press; leave the test process as it was.
   std::signal(SIGINT, SIG_DFL);
+#ifndef _WIN32
   std::signal(SIGPIPE, SIG_DFL);
+#endif
 }
 
 TEST_F(Console, ProgressLineOnlyOnATerminalAndOnlyWhileRunning) {
