@@ -32,6 +32,8 @@ constexpr unsigned long kWriteData = PPWDATA;
 constexpr unsigned long kReadStatus = PPRSTATUS;
 constexpr unsigned long kReadControl = PPRCONTROL;
 constexpr unsigned long kWriteControl = PPWCONTROL;
+constexpr unsigned long kSetFlags = PPSETFLAGS;
+constexpr int kFastEpp = PP_FASTWRITE | PP_FASTREAD;
 constexpr int kModeEppData = IEEE1284_MODE_EPP;
 constexpr int kModeEppAddress = IEEE1284_MODE_EPP | IEEE1284_ADDR;
 
@@ -61,7 +63,8 @@ class SystemCalls final : public ParportCalls {
 #else
 // No such devices here: nothing ever opens, so these values are never sent.
 constexpr unsigned long kClaim = 0, kRelease = 0, kSetMode = 0, kReadData = 0, kWriteData = 0,
-                        kReadStatus = 0, kReadControl = 0, kWriteControl = 0;
+                        kReadStatus = 0, kReadControl = 0, kWriteControl = 0, kSetFlags = 0;
+constexpr int kFastEpp = 0;
 constexpr int kModeEppData = 1, kModeEppAddress = 2;
 
 class SystemCalls final : public ParportCalls {
@@ -184,6 +187,11 @@ int ParportDeviceBackend::OpenOne(const std::string& path, std::int64_t base) {
     attempts_.push_back({path, base, -claimed, "claim"});
     return -1;
   }
+  // Without the fast flags the kernel reads the status register after every EPP byte to catch a
+  // time-out: one more bus cycle per byte. With them it checks once per read() or write(), so a
+  // 16-bit access costs three bus cycles instead of four. Old kernels without the flags still work.
+  int fast = kFastEpp;
+  calls_.Ioctl(fd, kSetFlags, &fast);
   devices_[static_cast<std::size_t>(deviceCount_)] = {fd, kModeUnknown, path};
   return deviceCount_++;
 }

@@ -80,6 +80,10 @@ class FakePpdev final : public ParportCalls {
         n.mode = *static_cast<int*>(arg);
         Log(Index(fd), "PPSETMODE " + ModeName(n.mode));
         return 0;
+      case PPSETFLAGS:
+        Log(Index(fd),
+            *static_cast<int*>(arg) == (PP_FASTWRITE | PP_FASTREAD) ? "PPSETFLAGS FAST" : "PPSETFLAGS ?");
+        return 0;
     }
     if (!n.claimed) return -EINVAL;  // ppdev: "claim the port first"
     switch (request) {
@@ -270,11 +274,12 @@ TEST(ParportDevice, ClaimsEveryPrinterPortAndReleasesOnClose) {
             tree.Dev("parport0") + " at 0x378, " + tree.Dev("parport1") + " at 0x278 (ppdev)");
   EXPECT_EQ(driver.Advice(), "");
   driver.CloseDriver();
-  EXPECT_EQ(kernel.calls, (Lines{"open", "PPCLAIM", "parport1: open", "parport1: PPCLAIM", "PPRELEASE",
-                                 "close", "parport1: PPRELEASE", "parport1: close"}));
+  EXPECT_EQ(kernel.calls, (Lines{"open", "PPCLAIM", "PPSETFLAGS FAST", "parport1: open", "parport1: PPCLAIM",
+                                 "parport1: PPSETFLAGS FAST", "PPRELEASE", "close", "parport1: PPRELEASE",
+                                 "parport1: close"}));
   EXPECT_FALSE(driver.ActiveHW());
   EXPECT_EQ(driver.Devices.ReadByte(0x379), 0xFF);  // closed: nothing reaches the kernel any more
-  EXPECT_EQ(kernel.calls.size(), 8u);
+  EXPECT_EQ(kernel.calls.size(), 10u);
 }
 
 TEST(ParportDevice, ANamedDeviceAnswersAtEveryPrinterPortAndIsTheOnlyOneTried) {
@@ -288,7 +293,8 @@ TEST(ParportDevice, ANamedDeviceAnswersAtEveryPrinterPortAndIsTheOnlyOneTried) {
   ASSERT_TRUE(driver.ActiveHW());
   EXPECT_EQ(driver.BackEndInUse(), "/dev/parport3 (ppdev) at every printer-port address");
   for (const std::uint16_t control : {0x37A, 0x27A, 0x3BE}) driver.Backend().WriteByte(control, 4);
-  EXPECT_EQ(kernel.calls, (Lines{"open", "PPCLAIM", "PPWCONTROL 04", "PPWCONTROL 04", "PPWCONTROL 04"}));
+  EXPECT_EQ(kernel.calls,
+            (Lines{"open", "PPCLAIM", "PPSETFLAGS FAST", "PPWCONTROL 04", "PPWCONTROL 04", "PPWCONTROL 04"}));
   driver.CloseDriver();
 
   driver.ForcedDevice = "/dev/parport7";
