@@ -49,25 +49,26 @@ TEST(CliOptions, SpeedCaptionsMapToTheGroupsItemIndexes) {
 
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
   const std::vector<std::vector<std::string_view>> bad = {
-      {},                                                          // no command
-      {"format"},                                                  // unknown command
-      {"--force", "info"},                                         // unknown option
-      {"write"},                                                   // missing image
-      {"write", ""},                                               // empty image name
-      {"write", "a.gba", "b.gba"},                                 // extra argument
-      {"info", "extra"},                                           // extra argument
-      {"--speed", "5", "info"},                                    // bad speed
-      {"--speed", "0", "info"},                                    // bad speed
-      {"info", "--speed"},                                         // speed without value
-      {"--port", "lpt4", "info"},                                  // bad port
-      {"--port", "0x378", "info"},                                 // an address is not a port name
-      {"--yes", "--no", "erase"},                                  // contradicting answers
-      {"--ips", "p.ips", "erase"},                                 // --ips belongs to write
-      {"write", "a.gba", "--ips"},                                 // --ips without a file
-      {"--virtual", "", "info"},                                   // empty directory
-      {"--yes=1", "erase"},                                        // a flag takes no value
-      {"info", "--device"},                                        // device without a name
-      {"--device", "/dev/parport0", "--virtual", "cart", "info"},  // two back ends at once
+      {},                           // no command
+      {"format"},                   // unknown command
+      {"--force", "info"},          // unknown option
+      {"write"},                    // missing image
+      {"write", ""},                // empty image name
+      {"write", "a.gba", "b.gba"},  // extra argument
+      {"info", "extra"},            // extra argument
+      {"--speed", "5", "info"},     // bad speed
+      {"--speed", "0", "info"},     // bad speed
+      {"info", "--speed"},          // speed without value
+      {"--port", "lpt4", "info"},   // bad port
+      {"--port", "0x378", "info"},  // an address is not a port name
+      {"--yes", "--no", "erase"},   // contradicting answers
+      {"--ips", "p.ips", "erase"},  // --ips belongs to write
+      {"write", "a.gba", "--ips"},  // --ips without a file
+      {"--virtual", "", "info"},    // empty directory
+      {"--yes=1", "erase"},         // a flag takes no value
+      {"info", "--device"},         // device without a name
+      // a device and a virtual cart at once
+      {"--device=/dev/parport0", "--virtual=cart", "info"},
   };
   for (const auto& args : bad) {
     const ParseResult r = ParseCliOptions(args);
