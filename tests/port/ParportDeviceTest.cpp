@@ -32,9 +32,9 @@ std::string Hex2(unsigned value) {
 }
 
 // The kernel side of ppdev as far as the back end uses it: device nodes by path, each claimed or
-// not and in one IEEE 1284 mode, passing register accesses and EPP cycles to the hardware at the
-// port's base. Every call is written down in words; calls to a node other than the first carry
-// its number.
+// not and in one IEEE 1284 mode, passing register accesses and EPP cycles (data at base+4, address
+// at base+3) to the hardware at the port's base. Every call is written down in words; calls to a
+// node other than the first carry its number.
 class FakePpdev final : public ParportCalls {
  public:
   struct Node {
@@ -52,102 +52,88 @@ class FakePpdev final : public ParportCalls {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
       if (nodes[i].path != path) continue;
       if (nodes[i].openError) return -nodes[i].openError;
-      Log(i, "open");
+      Log(static_cast<int>(i) + 3, "open");
       return static_cast<int>(i) + 3;
     }
     return -ENOENT;
   }
   int Close(int fd) override {
-    Node& n = At(fd);
-    n.claimed = false;
-    Log(Index(fd), "close");
+    Log(fd, "close");
     return 0;
   }
   int Ioctl(int fd, unsigned long request, void* arg) override {
     Node& n = At(fd);
-    auto* byte = static_cast<std::uint8_t*>(arg);
-    switch (request) {
-      case PPCLAIM:
-        Log(Index(fd), "PPCLAIM");
-        if (n.claimError) return -n.claimError;
-        n.claimed = true;
-        return 0;
-      case PPRELEASE:
-        Log(Index(fd), "PPRELEASE");
-        n.claimed = false;
-        return 0;
-      case PPSETMODE:
-        n.mode = *static_cast<int*>(arg);
-        Log(Index(fd), "PPSETMODE " + ModeName(n.mode));
-        return 0;
-      case PPSETFLAGS:
-        Log(Index(fd),
-            *static_cast<int*>(arg) == (PP_FASTWRITE | PP_FASTREAD) ? "PPSETFLAGS FAST" : "PPSETFLAGS ?");
-        return 0;
+    if (request == PPCLAIM || request == PPRELEASE) {
+      Log(fd, request == PPCLAIM ? "PPCLAIM" : "PPRELEASE");
+      n.claimed = request == PPCLAIM && !n.claimError;
+      return request == PPCLAIM ? -n.claimError : 0;
     }
-    if (!n.claimed) return -EINVAL;  // ppdev: "claim the port first"
-    switch (request) {
-      case PPWDATA:
-        Log(Index(fd), "PPWDATA " + Hex2(*byte));
-        n.hardware->WriteByte(n.base, *byte);
-        return 0;
-      case PPRDATA:
-        Log(Index(fd), "PPRDATA");
-        *byte = n.hardware->ReadByte(n.base);
-        return 0;
-      case PPRSTATUS:
-        Log(Index(fd), "PPRSTATUS");
-        *byte = n.hardware->ReadByte(static_cast<std::uint16_t>(n.base + 1));
-        return 0;
-      case PPWCONTROL:
-        Log(Index(fd), "PPWCONTROL " + Hex2(*byte));
-        n.hardware->WriteByte(static_cast<std::uint16_t>(n.base + 2), *byte);
-        return 0;
-      case PPRCONTROL:
-        Log(Index(fd), "PPRCONTROL");
-        *byte = n.hardware->ReadByte(static_cast<std::uint16_t>(n.base + 2));
-        return 0;
+    if (request == PPSETMODE || request == PPSETFLAGS) {
+      const int value = *static_cast<int*>(arg);
+      if (request == PPSETMODE) n.mode = value;
+      Log(fd, request == PPSETMODE                    ? "PPSETMODE " + ModeName(value)
+              : value == (PP_FASTWRITE | PP_FASTREAD) ? "PPSETFLAGS FAST"
+                                                      : "PPSETFLAGS ?");
+      return 0;
+    }
+    // The register calls: data, status and control at base+0, +1, +2.
+    struct Register {
+      unsigned long request;
+      const char* name;
+      int offset;
+      bool write;
+    };
+    static const Register kRegisters[] = {{PPWDATA, "PPWDATA", 0, true},
+                                          {PPRDATA, "PPRDATA", 0, false},
+                                          {PPRSTATUS, "PPRSTATUS", 1, false},
+                                          {PPWCONTROL, "PPWCONTROL", 2, true},
+                                          {PPRCONTROL, "PPRCONTROL", 2, false}};
+    for (const Register& r : kRegisters) {
+      if (r.request != request) continue;
+      auto* byte = static_cast<std::uint8_t*>(arg);
+      Log(fd, r.write ? std::string(r.name) + " " + Hex2(*byte) : r.name);
+      if (!n.claimed) return -EINVAL;  // ppdev: "claim the port first"
+      const auto port = static_cast<std::uint16_t>(n.base + r.offset);
+      if (r.write)
+        n.hardware->WriteByte(port, *byte);
+      else
+        *byte = n.hardware->ReadByte(port);
+      return 0;
     }
     return -ENOTTY;
   }
-  // EPP cycles by the mode: data cycles at base+4, address cycles at base+3. The other modes
-  // would run printer handshakes, which nothing here asks for.
   long Write(int fd, const void* buffer, std::size_t count) override {
-    Node& n = At(fd);
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    std::string line = "write " + ModeName(n.mode);
-    for (std::size_t i = 0; i < count; ++i) line += " " + Hex2(bytes[i]);
-    Log(Index(fd), line);
-    const int port = EppPort(n);
-    if (!n.claimed || port < 0) return -EINVAL;
-    for (std::size_t i = 0; i < count; ++i) n.hardware->WriteByte(static_cast<std::uint16_t>(port), bytes[i]);
-    return static_cast<long>(count);
+    return Transfer(fd, const_cast<void*>(buffer), count, true);
   }
-  long Read(int fd, void* buffer, std::size_t count) override {
-    Node& n = At(fd);
-    Log(Index(fd), "read " + ModeName(n.mode) + " " + std::to_string(count));
-    const int port = EppPort(n);
-    if (!n.claimed || port < 0) return -EINVAL;
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = n.hardware->ReadByte(static_cast<std::uint16_t>(port));
-    return static_cast<long>(count);
-  }
+  long Read(int fd, void* buffer, std::size_t count) override { return Transfer(fd, buffer, count, false); }
 
  private:
   static std::string ModeName(int mode) {
     if (mode == IEEE1284_MODE_EPP) return "EPP";
-    if (mode == (IEEE1284_MODE_EPP | IEEE1284_ADDR)) return "EPP|ADDR";
-    return mode == IEEE1284_MODE_COMPAT ? "COMPAT" : std::to_string(mode);
+    return mode == (IEEE1284_MODE_EPP | IEEE1284_ADDR) ? "EPP|ADDR" : std::to_string(mode);
   }
-  static int EppPort(const Node& n) {
-    if (n.mode == IEEE1284_MODE_EPP) return n.base + 4;
-    if (n.mode == (IEEE1284_MODE_EPP | IEEE1284_ADDR)) return n.base + 3;
-    return -1;
+  Node& At(int fd) { return nodes.at(static_cast<std::size_t>(fd - 3)); }
+  long Transfer(int fd, void* buffer, std::size_t count, bool write) {
+    Node& n = At(fd);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::string line = (write ? "write " : "read ") + ModeName(n.mode);
+    for (std::size_t i = 0; i < count; ++i) line += write ? " " + Hex2(bytes[i]) : "";
+    Log(fd, write ? line : line + " " + std::to_string(count));
+    const int offset = n.mode == IEEE1284_MODE_EPP                     ? 4
+                       : n.mode == (IEEE1284_MODE_EPP | IEEE1284_ADDR) ? 3
+                                                                       : -1;
+    if (!n.claimed || offset < 0) return -EINVAL;  // printer handshakes are not modelled
+    const auto port = static_cast<std::uint16_t>(n.base + offset);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (write)
+        n.hardware->WriteByte(port, bytes[i]);
+      else
+        bytes[i] = n.hardware->ReadByte(port);
+    }
+    return static_cast<long>(count);
   }
-  static std::size_t Index(int fd) { return static_cast<std::size_t>(fd - 3); }
-  Node& At(int fd) { return nodes.at(Index(fd)); }
-  void Log(std::size_t node, const std::string& what) {
-    calls.push_back(node == 0 ? what : "parport" + std::to_string(node) + ": " + what);
+  void Log(int fd, const std::string& what) {
+    calls.push_back(fd == 3 ? what : "parport" + std::to_string(fd - 3) + ": " + what);
   }
 };
 
@@ -261,14 +247,15 @@ TEST(ParportDevice, EachPortOperationBecomesOneDeviceCallInTheRightMode) {
   }
 }
 
-TEST(ParportDevice, ClaimsEveryPrinterPortAndReleasesOnClose) {
+TEST(ParportDevice, TheDriverClaimsThePrinterPortsOrTheNamedDeviceAndReleasesThem) {
   FakeRoot tree(kTwoPorts);
   CountingHardware hardware;
   FakePpdev kernel;
-  kernel.nodes = {{tree.Dev("parport0"), 0x378, &hardware}, {tree.Dev("parport1"), 0x278, &hardware}};
+  kernel.nodes = {{tree.Dev("parport0"), 0x378, &hardware},
+                  {tree.Dev("parport1"), 0x278, &hardware},
+                  {"/dev/parport3", 0xD010, &hardware}};
   DirectPortDriver driver(kernel);
-  driver.KernelRoot = tree.root.string();
-  ASSERT_TRUE(driver.Devices.OpenPrinterPorts(tree.root));
+  ASSERT_TRUE(driver.Devices.OpenPrinterPorts(tree.root));  // as OpenDriver does when ioperm is refused
   EXPECT_EQ(&driver.Backend(), &driver.Devices);
   EXPECT_EQ(driver.BackEndInUse(),
             tree.Dev("parport0") + " at 0x378, " + tree.Dev("parport1") + " at 0x278 (ppdev)");
@@ -277,25 +264,19 @@ TEST(ParportDevice, ClaimsEveryPrinterPortAndReleasesOnClose) {
   EXPECT_EQ(kernel.calls, (Lines{"open", "PPCLAIM", "PPSETFLAGS FAST", "parport1: open", "parport1: PPCLAIM",
                                  "parport1: PPSETFLAGS FAST", "PPRELEASE", "close", "parport1: PPRELEASE",
                                  "parport1: close"}));
-  EXPECT_FALSE(driver.ActiveHW());
-  EXPECT_EQ(driver.Devices.ReadByte(0x379), 0xFF);  // closed: nothing reaches the kernel any more
-  EXPECT_EQ(kernel.calls.size(), 10u);
-}
 
-TEST(ParportDevice, ANamedDeviceAnswersAtEveryPrinterPortAndIsTheOnlyOneTried) {
-  CountingHardware hardware;
-  FakePpdev kernel;
-  kernel.nodes = {{"/dev/parport3", 0xD010, &hardware}};
-  DirectPortDriver driver(kernel);
-  driver.KernelRoot = "/nonexistent";
+  // A named device alone, ioperm untried, answering for every printer port.
+  kernel.calls.clear();
   driver.ForcedDevice = "/dev/parport3";
   driver.OpenDriver();
   ASSERT_TRUE(driver.ActiveHW());
   EXPECT_EQ(driver.BackEndInUse(), "/dev/parport3 (ppdev) at every printer-port address");
   for (const std::uint16_t control : {0x37A, 0x27A, 0x3BE}) driver.Backend().WriteByte(control, 4);
-  EXPECT_EQ(kernel.calls,
-            (Lines{"open", "PPCLAIM", "PPSETFLAGS FAST", "PPWCONTROL 04", "PPWCONTROL 04", "PPWCONTROL 04"}));
   driver.CloseDriver();
+  EXPECT_EQ(driver.Devices.ReadByte(0x379), 0xFF);  // closed: nothing reaches the kernel any more
+  EXPECT_EQ(kernel.calls, (Lines{"parport2: open", "parport2: PPCLAIM", "parport2: PPSETFLAGS FAST",
+                                 "parport2: PPWCONTROL 04", "parport2: PPWCONTROL 04",
+                                 "parport2: PPWCONTROL 04", "parport2: PPRELEASE", "parport2: close"}));
 
   driver.ForcedDevice = "/dev/parport7";
   driver.OpenDriver();
