@@ -124,6 +124,12 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
                   "8M, 16M, 32M, 64M, 128M or 256M";
       else
         o.sizeItem = *item;
+    } else if (w.name == "--device") {
+      const auto v = value();
+      if (!v || v->empty())
+        r.error = "--device needs a parallel-port device such as /dev/parport0";
+      else
+        o.device = std::string(*v);
     } else if (w.name == "--ips") {
       const auto v = value();
       if (!v || v->empty())
@@ -147,6 +153,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   // Help and version answer at once, whatever else the line holds.
   if (o.help || o.version) return r;
 
+  if (o.useVirtual && !o.device.empty()) {
+    r.error = "--device and --virtual exclude each other";
+    return r;
+  }
   if (yes && no) {
     r.error = "--yes and --no exclude each other";
     return r;
@@ -225,6 +235,8 @@ std::string UsageText() {
          "  --speed 4|3|2|1            link speed, as the window's Speed group (default 4)\n"
          "  --virtual DIR              use the virtual adapter and the virtual cart directory DIR\n"
          "                             (created as an erased 8 MB flash cart if missing)\n"
+         "  --device DEV               reach the port through the parallel-port device DEV\n"
+         "                             (e.g. /dev/parport0), whichever port --port names\n"
          "  --yes | --no               answer every question Yes / No; without either, questions are\n"
          "                             asked on the terminal when standard input is one, otherwise No\n"
          "  -h, --help                 this text;  --version  the program's version\n"

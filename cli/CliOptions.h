@@ -24,6 +24,7 @@ struct CliOptions {
   int speedIndex = 0;  // RadioSpeed: captions "4", "3", "2", "1" -> 0..3
   std::string virtualDir;
   bool useVirtual = false;
+  std::string device;  // --device: this parallel-port device, not direct port access; empty: choose
   Answers answers = Answers::Ask;
   bool help = false;
   bool version = false;

@@ -166,11 +166,13 @@ int RunProgram(int argc, char** argv) {
     }
     core.port.Attach(&cart->Port());
   } else {
+    driver.ForcedDevice = options.device;
     driver.OpenDriver();
     if (!driver.ActiveHW()) {
       Complain(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
       return kExitFailed;
     }
+    std::fprintf(stderr, "port access: %s\n", driver.BackEndInUse().c_str());
     core.port.Attach(&driver.Backend());
   }
   core.SelectPortAddresses();

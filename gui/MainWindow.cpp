@@ -170,6 +170,9 @@ void TForm1::Setup() {
   core_.port.Attach(&driver_->Backend());
 
   core_.frame.LogLine("Use DLPortIO");
+  // Which back end carries the port: direct access, a parallel-port device, or (unsaid) none.
+  if (const std::string inUse = driver_->BackEndInUse(); !inUse.empty())
+    core_.frame.LogLine("Port access: " + inUse);
   WT->hide();
   VT->hide();
   Verify->hide();

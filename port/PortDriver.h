@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "port/ParportDevice.h"
 #include "port/Port.h"
 #include "port/Tdlportio.h"
 
@@ -20,21 +21,35 @@ class PortDriver {
   virtual std::string Advice() const = 0;
   virtual void CloseDriver() = 0;
   virtual PortBackend& Backend() = 0;
+  // Which back end carries the port operations, in words for the user; empty when none does.
+  virtual std::string BackEndInUse() const { return {}; }
 };
 
-// The printer port of this PC, through the platform's driver component.
+// The printer port of this PC, through the platform's driver component. Where that is not
+// permitted (ioperm needs root), through the kernel's parallel-port devices instead.
 class DirectPortDriver final : public PortDriver {
  public:
+  explicit DirectPortDriver(ParportCalls& calls = SystemParportCalls()) : Devices(calls) {}
   void SetDriverPath(const std::string& directory) override { DLPortIO.DriverPath = directory; }
-  void OpenDriver() override { DLPortIO.OpenDriver(); }
-  bool ActiveHW() const override { return DLPortIO.ActiveHW(); }
+  void OpenDriver() override;
+  bool ActiveHW() const override { return DLPortIO.ActiveHW() || Devices.Active(); }
   std::string Advice() const override;
-  void CloseDriver() override { DLPortIO.CloseDriver(); }
-  PortBackend& Backend() override { return DLPortIO.Backend(); }
+  void CloseDriver() override;
+  PortBackend& Backend() override;
+  std::string BackEndInUse() const override;
 
   TDLPortIO DLPortIO;
+  // /dev/parportN, opened when direct port access is refused (or ForcedDevice is set).
+  ParportDeviceBackend Devices;
+  // A device the user named: only it is opened, for every printer-port address, ioperm untried.
+  std::string ForcedDevice;
+  // Where the kernel describes its parallel ports; "/" but for tests.
+  std::string KernelRoot = "/";
   // How the advice names the program (its path as the user started it).
   std::string ProgramName = "brevomat";
+
+ private:
+  std::string IopermAdvice() const;
 };
 
 // A back end that needs no opening.

@@ -44,6 +44,7 @@ TEST(CliOptions, SpeedCaptionsMapToTheGroupsItemIndexes) {
     EXPECT_EQ(r.options.speedIndex, index) << captions[index];
   }
   EXPECT_EQ(Parse({"--port=lpt2", "info"}).options.portIndex, 1);
+  EXPECT_EQ(Parse({"info", "--device=/dev/parport1"}).options.device, "/dev/parport1");
 }
 
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
@@ -65,6 +66,9 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
       {"write", "a.gba", "--ips"},  // --ips without a file
       {"--virtual", "", "info"},    // empty directory
       {"--yes=1", "erase"},         // a flag takes no value
+      {"info", "--device"},         // device without a name
+      // a device and a virtual cart at once
+      {"--device=/dev/parport0", "--virtual=cart", "info"},
   };
   for (const auto& args : bad) {
     const ParseResult r = ParseCliOptions(args);

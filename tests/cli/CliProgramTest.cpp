@@ -844,5 +844,16 @@ TEST_F(CliProgram, WithoutVirtualTheRealPortNeedsItsRights) {
   EXPECT_NE(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << r.errText;
 }
 
+TEST_F(CliProgram, ANamedDeviceThatDoesNotOpenIsNamedWithItsFix) {
+  const std::string device = (root / "parport9").string();
+  const Outcome r = RunCli({"--device", device, "info"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.errText.find(device + ": cannot open it: No such file or directory"), std::string::npos)
+      << r.errText;
+  EXPECT_NE(r.errText.find("sudo modprobe ppdev"), std::string::npos) << r.errText;
+  EXPECT_EQ(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << "direct port access was not asked for";
+}
+
 }  // namespace
 }  // namespace brevomat::testing

@@ -285,5 +285,25 @@ TEST_F(MainWindowTest, DriverAcceptedGoesOnAsUsual) {
   EXPECT_TRUE(Ctl<QPushButton>(*form, "WT")->isHidden());
 }
 
+TEST_F(MainWindowTest, TheStartUpLogNamesThePortsBackEnd) {
+  class NamedDriver final : public PortDriver {
+   public:
+    explicit NamedDriver(PortBackend& backend) : backend_(backend) {}
+    void SetDriverPath(const std::string&) override {}
+    void OpenDriver() override {}
+    bool ActiveHW() const override { return true; }
+    std::string Advice() const override { return {}; }
+    void CloseDriver() override {}
+    PortBackend& Backend() override { return backend_; }
+    std::string BackEndInUse() const override { return "/dev/parport0 at 0x378 (ppdev)"; }
+
+   private:
+    PortBackend& backend_;
+  };
+  auto form = std::make_unique<gui::TForm1>(std::make_unique<NamedDriver>(port), &dialogs);
+  EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(),
+            QStringList({"Use DLPortIO", "Port access: /dev/parport0 at 0x378 (ppdev)"}));
+}
+
 }  // namespace
 }  // namespace brevomat::testing
