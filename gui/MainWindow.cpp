@@ -329,10 +329,15 @@ void TForm1::EraseFlashClick() {
 void TForm1::WriteMultiClick() {}
 // Set Pre Boot: the command is not built yet.
 void TForm1::SetPreBootClick() {}
-// Write Saver: the command is not built yet.
-void TForm1::SWriteClick() {}
-// Backup Saver: the command is not built yet.
-void TForm1::SReadClick() {}
+void TForm1::SWriteClick() {
+  RunCommand([this] { brevomat::SWriteClick(core_); });
+}
+
+void TForm1::SReadClick() {
+  RunCommand([this] { brevomat::SReadClick(core_); });
+}
+
+void TForm1::SVerifyClick() { brevomat::SVerifyClick(core_); }
 // Backup Game: the command is not built yet.
 void TForm1::ReadClick() {}
 
