@@ -12,6 +12,10 @@ int RunCommand(Core& core, const CliOptions& options) {
       return EraseFlashClick(core);
     case Command::Write:
       return WriteClick(core);
+    case Command::BackupSave:
+      return SReadClick(core);
+    case Command::WriteSave:
+      return SWriteClick(core);
     case Command::None:
       break;
   }

@@ -38,6 +38,21 @@ std::optional<int> SpeedIndex(std::string_view v) {
   return std::nullopt;
 }
 
+// Form3's groups: "Bank 1" .. "Bank 4" and "32K", "64K", "128K", "256K".
+std::optional<int> SaveBankIndex(std::string_view v) {
+  if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') return v[0] - '1';
+  return std::nullopt;
+}
+
+std::optional<int> SaveSizeIndex(std::string_view v) {
+  const std::string_view sizes[] = {"32", "64", "128", "256"};
+  if (v.size() < 2 || (v.back() != 'K' && v.back() != 'k')) return std::nullopt;
+  v.remove_suffix(1);
+  for (int i = 0; i < 4; ++i)
+    if (v == sizes[i]) return i;
+  return std::nullopt;
+}
+
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 }  // namespace
@@ -112,6 +127,23 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         o.ipsPatch = std::string(*v);
         o.ips = true;
       }
+    } else if (w.name == "--bank") {
+      const auto v = value();
+      const auto index = v ? SaveBankIndex(*v) : std::nullopt;
+      if (!index)
+        r.error = v ? "bad --bank " + Quoted(*v) + ": use 1, 2, 3 or 4" : "--bank needs 1, 2, 3 or 4";
+      else
+        o.saveBank = *index;
+      o.saveAreaGiven = true;
+    } else if (w.name == "--size") {
+      const auto v = value();
+      const auto index = v ? SaveSizeIndex(*v) : std::nullopt;
+      if (!index)
+        r.error = v ? "bad --size " + Quoted(*v) + ": use 32K, 64K, 128K or 256K"
+                    : "--size needs 32K, 64K, 128K or 256K";
+      else
+        o.saveSize = *index;
+      o.saveAreaGiven = true;
     } else {
       r.error = "unknown option " + Quoted(arg);
     }
@@ -141,6 +173,12 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   } else if (command == "write") {
     o.command = Command::Write;
     expected = 1;
+  } else if (command == "backup-save") {
+    o.command = Command::BackupSave;
+    expected = 1;
+  } else if (command == "write-save") {
+    o.command = Command::WriteSave;
+    expected = 1;
   } else {
     r.error = "unknown command " + Quoted(command);
     return r;
@@ -152,12 +190,24 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     }
     o.image = std::string(positional[1]);
   }
+  const bool saveCommand = o.command == Command::BackupSave || o.command == Command::WriteSave;
+  if (saveCommand) {
+    if (arguments == 0 || positional[1].empty()) {
+      r.error = std::string(command) + " needs a save file";
+      return r;
+    }
+    (o.command == Command::BackupSave ? o.outputFile : o.image) = std::string(positional[1]);
+  }
   if (arguments > expected) {
     r.error = "unexpected argument " + Quoted(positional[expected + 1]) + " after " + std::string(command);
     return r;
   }
   if (o.ips && o.command != Command::Write) {
     r.error = "--ips belongs to the write command";
+    return r;
+  }
+  if (o.saveAreaGiven && !saveCommand) {
+    r.error = "--bank and --size belong to the backup-save and write-save commands";
     return r;
   }
   return r;
@@ -177,6 +227,11 @@ std::string UsageText() {
          "  erase                      erase the whole flash\n"
          "  write IMAGE [--ips PATCH]  write IMAGE into the flash and verify it; --ips patches it on the "
          "way\n"
+         "  backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
+         "                             read save memory from the bank on into FILE (default bank 1, 32K)\n"
+         "  write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
+         "                             write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
+         "                             --size 32K writes only the first 32K of a 64K file\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status. Exit status: 0 success, 1 failed, declined or stopped, 2 usage error.\n";
 }

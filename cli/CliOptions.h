@@ -8,14 +8,14 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write };
+enum class Command { None, Info, Erase, Write, BackupSave, WriteSave };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
 
 struct CliOptions {
   Command command = Command::None;
-  std::string image;     // write: the image file, answers OpenDialog1
+  std::string image;     // write, write-save: the file to write, answers OpenDialog1
   std::string ipsPatch;  // write --ips: the patch file, answers OpenDialog3 and switches RadioIps on
   bool ips = false;
   int portIndex = 0;   // Port_sel: lpt1, lpt2, lpt3 -> 0..2
@@ -25,6 +25,12 @@ struct CliOptions {
   Answers answers = Answers::Ask;
   bool help = false;
   bool version = false;
+
+  // The save commands.
+  std::string outputFile;      // backup-save: the file to create, answers SaveDialog1
+  int saveBank = 0;            // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)
+  int saveSize = 0;            // --size 32K..256K: Form3's RadioSizeSel item 0..3 ("32K" by default)
+  bool saveAreaGiven = false;  // --bank or --size was on the command line
 };
 
 struct ParseResult {

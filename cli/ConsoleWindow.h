@@ -55,8 +55,8 @@ class ConsoleWindow final : public Window {
   bool ExecuteOpenDialog1(bool multiSelect, std::vector<std::string>& files) override;
   bool ExecuteOpenDialog2(std::string&) override { return false; }
   bool ExecuteOpenDialog3(std::string& file) override;
-  bool ExecuteSaveDialog1(std::string&) override { return false; }
-  std::string SaveDialog1FileName() override { return {}; }
+  bool ExecuteSaveDialog1(std::string& file) override;
+  std::string SaveDialog1FileName() override { return saveDialog1Name_; }
   void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) override;
   void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) override;
   int PortSelIndex() override { return options_.portIndex; }
@@ -73,6 +73,7 @@ class ConsoleWindow final : public Window {
   OperationFrame* frame_ = nullptr;
   std::string status_;
   std::string timeText_;
+  std::string saveDialog1Name_;
   int percent_ = 0;
   bool running_ = false;
   bool progressShown_ = false;
