@@ -9,6 +9,7 @@
 #include "CartRig.h"
 #include "cart/Flash.h"
 #include "cart/Program.h"
+#include "cart/SaveMemory.h"
 #include "link/Detection.h"
 
 namespace {
@@ -63,6 +64,28 @@ TEST(AllocationTest, NoAllocationPerChunk) {
   // not grow with the number of chunks.
   EXPECT_EQ(small, large);
   EXPECT_LT(large, 16u);
+}
+
+// Allocations made by one Backup Saver transfer of `units` save units, after a warm-up.
+std::uint64_t AllocationsForSaveBackup(std::uint8_t units) {
+  testing::CartRig rig;
+  rig.window.recordProgress = false;
+  rig.window.saveDialog1Name = (rig.dir / "backup.sav").string();
+  EXPECT_TRUE(rig.core.OpenLink());
+  rig.core.cart.SaveStartUnit = 0;
+  rig.core.cart.SaveUnitCount = units;
+  EXPECT_EQ(BackupSaveToFile(rig.core.link, rig.core.frame, rig.core.cart), 0);
+  allocations = 0;
+  counting = true;
+  const int result = BackupSaveToFile(rig.core.link, rig.core.frame, rig.core.cart);
+  counting = false;
+  EXPECT_EQ(result, 0);
+  return allocations;
+}
+
+TEST(AllocationTest, NoAllocationPerSaveUnit) {
+  // Creating the file allocates its stream buffer once; the units themselves allocate nothing.
+  EXPECT_EQ(AllocationsForSaveBackup(1), AllocationsForSaveBackup(8));
 }
 
 }  // namespace
