@@ -21,23 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::CartRig;
 using testing::CartRigOptions;
+using testing::MakeImage;  // as save data: differs between seeds past its first 192 bytes
 using Lines = std::vector<std::string>;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kUnit = 0x8000, kSave = 8 * kUnit;
-
-// Bytes that differ between seeds at almost every offset.
-Bytes Pattern(std::size_t size, std::uint32_t seed) {
-  Bytes b(size);
-  std::uint32_t x = 0x9E3779B9u * (seed + 1);
-  for (auto& v : b) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    v = static_cast<std::uint8_t>(x >> 7);
-  }
-  return b;
-}
 
 Bytes Units(const Bytes& b, std::size_t first, std::size_t count) {
   return Bytes(b.begin() + static_cast<std::ptrdiff_t>(first * kUnit),
@@ -67,33 +55,32 @@ TEST(SaveUnitOnThePort, BlocksOf256SingleBytesAfterTheBankAndTheAddress) {
   // Nothing behind the port answers the data back: the write's verification fails at the first byte.
   EXPECT_EQ(WriteSaveUnit(link, buffer, 3), kResultFailed);
 
+  // Per block: registers 0, 1, 2 (in that order), select register 3, then the control level.
   auto block = [&](std::uint8_t registerOne, std::uint8_t level) {
     return std::vector<PortCall>{Wb(C, 1),    Wb(EA, 0), Wb(ED, 0), Wb(C, 1), Wb(EA, 1), Wb(ED, registerOne),
                                  Wb(C, 1),    Wb(EA, 2), Wb(ED, 0), Wb(C, 1), Wb(C, 1),  Wb(EA, 3),
                                  Wb(C, level)};
   };
-  std::vector<PortCall> expected = {Wb(C, 1), Wb(EA, 4), Wb(ED, 0x83)};  // save access mode, EPP
+  const std::vector<PortCall> saveAccess = {Wb(C, 1), Wb(EA, 4), Wb(ED, 0x83)};
+  std::vector<PortCall> write = saveAccess;
   for (std::uint32_t b = 0; b < 128; ++b) {
     const auto head = block(static_cast<std::uint8_t>(0x80 | b), 1);  // unit 3: the upper half
-    expected.insert(expected.end(), head.begin(), head.end());
-    for (std::uint32_t k = 0; k < 256; ++k) expected.push_back(Wb(ED, buffer[b * 256 + k]));
+    write.insert(write.end(), head.begin(), head.end());
+    for (std::uint32_t k = 0; k < 256; ++k) write.push_back(Wb(ED, buffer[b * 256 + k]));
   }
-  const std::size_t compareAt = kSequence + expected.size();
+  std::vector<PortCall> compare = saveAccess;
   const auto first = block(0x80, 0);
-  expected.insert(expected.end(), kSequence, PortCall{});  // the second bank select, checked elsewhere
-  expected.insert(expected.end(), {Wb(C, 1), Wb(EA, 4), Wb(ED, 0x83)});
-  expected.insert(expected.end(), first.begin(), first.end());
-  expected.push_back(Rb(ED, 0xFF));  // one read, and the comparison gives up
+  compare.insert(compare.end(), first.begin(), first.end());
+  compare.push_back(Rb(ED, 0xFF));  // one read, and the comparison gives up
 
-  ASSERT_EQ(rec.calls.size(), kSequence + expected.size());
-  std::vector<PortCall> got(rec.calls.begin() + kSequence, rec.calls.end());
-  std::fill(got.begin() + static_cast<std::ptrdiff_t>(compareAt - kSequence),
-            got.begin() + static_cast<std::ptrdiff_t>(compareAt), PortCall{});
-  EXPECT_EQ(got, expected);
-  // Block 5 of unit 3: bytes 0x8500 to 0x85FF of bank 1, from buffer bytes 1280 on.
-  EXPECT_EQ(got[3 + 5 * (13 + 256) + 5], Wb(ED, 0x85));
-  EXPECT_EQ(got[3 + 5 * (13 + 256) + 13], Wb(ED, buffer[1280]));
+  auto calls = [&](std::size_t from, std::size_t n) {
+    return std::vector<PortCall>(rec.calls.begin() + static_cast<std::ptrdiff_t>(from),
+                                 rec.calls.begin() + static_cast<std::ptrdiff_t>(from + n));
+  };
+  ASSERT_EQ(rec.calls.size(), 2 * kSequence + write.size() + compare.size());
   EXPECT_EQ(rec.calls[kSequence - 1], testing::Ww(ED, 1));  // the bank number of unit 3
+  EXPECT_EQ(calls(kSequence, write.size()), write);
+  EXPECT_EQ(calls(2 * kSequence + write.size(), compare.size()), compare);
 
   rec.calls.clear();
   EXPECT_EQ(CompareSaveUnit(link, buffer, 8), kResultFailed);
@@ -108,7 +95,7 @@ class SaveTest : public ::testing::Test {
   Bytes before;  // the save memory before the command
   void Make(const CartRigOptions& o = {}) {
     rig = std::make_unique<CartRig>(o);
-    if (!rig->cart.Save().empty()) rig->cart.Save() = Pattern(kSave, 1);
+    if (!rig->cart.Save().empty()) rig->cart.Save() = MakeImage(kSave, 1);
     before = rig->cart.Save();
   }
   void SetUp() override { Make(); }
@@ -156,7 +143,7 @@ TEST_F(SaveTest, EveryBankAndSizeMovesItsOwnUnits) {
       const std::size_t first = 2 * bank, units = std::size_t{1} << size;
       // Write Saver with a 64 KB file on the odd banks' turn and a 32 KB file on the others.
       const std::size_t fileUnits = bank % 2 == 0 ? 2 : 1;
-      const Bytes file = Pattern(fileUnits * kUnit, 50 + bank * 4 + size);
+      const Bytes file = MakeImage(fileUnits * kUnit, 50 + bank * 4 + size);
       if (!accepted[bank][size]) {
         EXPECT_EQ(Backup(bank, size), kResultFailed);
         EXPECT_EQ(Restore(bank, size, file), kResultFailed);
@@ -194,7 +181,7 @@ TEST_F(SaveTest, EveryBankAndSizeMovesItsOwnUnits) {
 }
 
 TEST_F(SaveTest, SppAndEverySpeedMoveTheSameBytes) {
-  const Bytes file = Pattern(2 * kUnit, 9);
+  const Bytes file = MakeImage(2 * kUnit, 9);
   for (int speed = 0; speed < 4; ++speed) {
     for (auto answers : {sim::AdapterAnswers::Both, sim::AdapterAnswers::SppOnly}) {
       CartRigOptions o;
@@ -213,10 +200,10 @@ TEST_F(SaveTest, SppAndEverySpeedMoveTheSameBytes) {
 
 TEST_F(SaveTest, APlainGameCartAnswersFromItsOneBankWhicheverIsChosen) {
   sim::RomCart rom(Bytes(1 << 20, 0x11), sim::SaveMemory::Sram);
-  rom.Save() = Pattern(kSave, 2);
+  rom.Save() = MakeImage(kSave, 2);
   const Bytes romBefore = rom.Save();
   rig->adapter.SetBus(rom);
-  const Bytes file = Pattern(2 * kUnit, 3);
+  const Bytes file = MakeImage(2 * kUnit, 3);
   EXPECT_EQ(Restore(2, 1, file), kResultDone);  // "Bank 3": the game cart has only bank 0
   EXPECT_EQ(rom.Save(), Over(romBefore, 0, file));
   EXPECT_EQ(Backup(0, 3), kResultDone);
@@ -260,7 +247,7 @@ TEST_F(SaveTest, RefusalsBeforeTheTransferTouchNothing) {
       rig->window.status = "(as before)";
       rig->window.form3 = {std::pair{1, 1}};
       rig->window.saveDialog1 = {(rig->dir / "backup.sav").string()};
-      rig->window.openDialog1 = {Lines{rig->File("restore.sav", Pattern(2 * kUnit, 4))}};
+      rig->window.openDialog1 = {Lines{rig->File("restore.sav", MakeImage(2 * kUnit, 4))}};
       if (row.arrange) row.arrange(rig->window);
       EXPECT_NE(backup ? SReadClick(rig->core) : SWriteClick(rig->core), kResultDone);
       Lines log = row.log;
@@ -302,7 +289,7 @@ TEST_F(SaveTest, FilesThatCannotBeUsedAreRefusedBeforeTheTransfer) {
   for (std::size_t length : {std::size_t{0}, std::size_t{40000}, kUnit - 1, 3 * kUnit, 4 * kUnit}) {
     SCOPED_TRACE(length);
     Make();
-    EXPECT_EQ(Restore(0, 3, Pattern(length, 5)), kResultFailed);
+    EXPECT_EQ(Restore(0, 3, MakeImage(length, 5)), kResultFailed);
     EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + in,
                                       "FileSize = " + std::to_string(length), "File Size Error!!!"}));
     EXPECT_EQ(rig->window.status, "");
@@ -330,7 +317,7 @@ TEST_F(SaveTest, Form3CloseBoxGoesOnWithThePreviousChoice) {
 TEST_F(SaveTest, StuckByteInTheSecondUnitWritten) {
   const std::size_t stuck = 3 * kUnit + 0x1234;  // unit 3: the upper half of "Bank 2"
   rig->cart.Faults().saveStuckByte = static_cast<std::int32_t>(stuck);
-  Bytes file = Pattern(2 * kUnit, 6);
+  Bytes file = MakeImage(2 * kUnit, 6);
   file[kUnit + 0x1234] = static_cast<std::uint8_t>(~before[stuck]);
   EXPECT_EQ(Restore(1, 1, file), kResultFailed);
   EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + in, "FileSize = 65536",
@@ -384,7 +371,7 @@ TEST_F(SaveTest, StopDuringTheSecondOfFourUnitsLetsItFinishAndStartsNoOther) {
   // Write Saver: Stop during the first of two units.
   Make();
   StopBeforeUnitMoves(0);
-  const Bytes file = Pattern(2 * kUnit, 7);
+  const Bytes file = MakeImage(2 * kUnit, 7);
   EXPECT_EQ(Restore(2, 1, file), kResultCancelled);
   EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + in, "FileSize = 65536",
                                     "Stop process !!!", "Time = 0 Sec"}));
@@ -397,7 +384,7 @@ TEST_F(SaveTest, WriteSaverFileThatVanishesOrShrinksAfterItsSizeWasChecked) {
   for (Change change : {Change::Vanish, Change::Empty, Change::ShortSecondUnit}) {
     SCOPED_TRACE(static_cast<int>(change));
     Make();
-    const Bytes file = Pattern(2 * kUnit, 8);
+    const Bytes file = MakeImage(2 * kUnit, 8);
     // The frame has opened (one bar position shown), or unit 0 has been read from the file.
     const std::size_t when = change == Change::ShortSecondUnit ? 2 : 1;
     rig->window.onPump = [&, when](std::uint64_t) {

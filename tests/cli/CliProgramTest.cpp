@@ -464,19 +464,6 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
 
 constexpr std::size_t kSave = 8 * kChunk;  // 256 KB: eight 32 KB save units, bank 0 first
 
-// Save data that differs between seeds at almost every offset.
-std::vector<std::uint8_t> SavePattern(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> b(size);
-  std::uint32_t x = 0x2545F491u * (seed + 1);
-  for (auto& v : b) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    v = static_cast<std::uint8_t>(x >> 9);
-  }
-  return b;
-}
-
 std::vector<std::uint8_t> SaveUnits(const std::vector<std::uint8_t>& b, std::size_t first, std::size_t n) {
   return {b.begin() + static_cast<std::ptrdiff_t>(first * kChunk),
           b.begin() + static_cast<std::ptrdiff_t>((first + n) * kChunk)};
@@ -484,7 +471,7 @@ std::vector<std::uint8_t> SaveUnits(const std::vector<std::uint8_t>& b, std::siz
 
 TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
   MakeCart("cart = flash-4m");
-  auto save = SavePattern(kSave, 1);
+  auto save = MakeImage(kSave, 1);
   WriteBytes(cart / "save.bin", save);
   const std::string out = (root / "backup.sav").string();
   Outcome r = RunCli(Args({"backup-save", out}));  // "Bank 1", "32K"
@@ -497,7 +484,7 @@ TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
   EXPECT_EQ(r.exit, 0);
   EXPECT_EQ(ReadBytes(out), save);
 
-  const auto file = SavePattern(2 * kChunk, 2);
+  const auto file = MakeImage(2 * kChunk, 2);
   const std::string in = File("restore.sav", file);
   r = RunCli(Args({"write-save", in, "--bank", "3", "--size", "128K"}));
   EXPECT_EQ(r.exit, 0);
@@ -512,23 +499,14 @@ TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
       r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Fixed Saver Size(32K)", "Time = # Sec"});
   std::copy_n(file.begin(), kChunk, save.begin() + 6 * kChunk);
   EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
-
-  // A plain game cart has no bank register: every bank is its one save memory.
-  fs::remove_all(cart);
-  MakeCart("cart = rom", false);
-  WriteBytes(cart / "rom.bin", std::vector<std::uint8_t>(1 << 20, 0x11));
-  WriteBytes(cart / "save.bin", save);
-  r = RunCli(Args({"backup-save", out, "--bank", "2", "--size", "64K"}));
-  EXPECT_EQ(r.exit, 0);
-  EXPECT_EQ(ReadBytes(out), SaveUnits(save, 0, 2));
 }
 
 TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
-  const auto save = SavePattern(kSave, 3);
+  const auto save = MakeImage(kSave, 3);
   const std::string out = (root / "backup.sav").string();
-  const std::string in = File("restore.sav", SavePattern(2 * kChunk, 4));
-  const std::string odd = File("odd.sav", SavePattern(40000, 5));
-  const std::string big = File("big.sav", SavePattern(4 * kChunk, 6));
+  const std::string in = File("restore.sav", MakeImage(2 * kChunk, 4));
+  const std::string odd = File("odd.sav", MakeImage(40000, 5));
+  const std::string big = File("big.sav", MakeImage(4 * kChunk, 6));
   const std::string missing = (root / "missing.sav").string();
   const std::string nowhere = (root / "no-folder" / "backup.sav").string();
   struct Row {
@@ -587,9 +565,9 @@ TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
 TEST_F(CliProgram, AStuckSaveByteFailsTheSecondUnitAndTheUnitsAfterItStayUntouched) {
   // 0x1a000 lies in unit 3, the second unit of "Bank 2".
   MakeCart("cart = flash-4m\nsave_stuck_byte = 0x1a000");
-  const auto save = SavePattern(kSave, 7);
+  const auto save = MakeImage(kSave, 7);
   WriteBytes(cart / "save.bin", save);
-  auto file = SavePattern(2 * kChunk, 8);
+  auto file = MakeImage(2 * kChunk, 8);
   file[0x1a000 - 2 * kChunk] = static_cast<std::uint8_t>(~save[0x1a000]);
   const std::string in = File("restore.sav", file);
   const Outcome r = RunCli(Args({"write-save", in, "--bank", "2", "--size", "64K"}));
