@@ -180,24 +180,6 @@ TEST_F(SaveTest, EveryBankAndSizeMovesItsOwnUnits) {
   }
 }
 
-TEST_F(SaveTest, SppAndEverySpeedMoveTheSameBytes) {
-  const Bytes file = MakeImage(2 * kUnit, 9);
-  for (int speed = 0; speed < 4; ++speed) {
-    for (auto answers : {sim::AdapterAnswers::Both, sim::AdapterAnswers::SppOnly}) {
-      CartRigOptions o;
-      o.answers = answers;
-      Make(o);
-      rig->window.radioSpeed = speed;
-      SCOPED_TRACE(::testing::Message()
-                   << "speed index " << speed << " spp-only " << (answers == sim::AdapterAnswers::SppOnly));
-      EXPECT_EQ(Restore(3, 1, file), kResultDone);
-      EXPECT_EQ(Save(), Over(before, 6, file));
-      EXPECT_EQ(Backup(2, 2), kResultDone);
-      EXPECT_EQ(testing::ReadBytes(out), Units(Save(), 4, 4));
-    }
-  }
-}
-
 TEST_F(SaveTest, APlainGameCartAnswersFromItsOneBankWhicheverIsChosen) {
   sim::RomCart rom(Bytes(1 << 20, 0x11), sim::SaveMemory::Sram);
   rom.Save() = MakeImage(kSave, 2);
@@ -275,17 +257,7 @@ TEST_F(SaveTest, FilesThatCannotBeUsedAreRefusedBeforeTheTransfer) {
   EXPECT_EQ(rig->window.statusHistory, (Lines{"", "Reading...", "Error!!!"}));
   ExpectClosedFrame();
 
-  // Write Saver: a file that is missing, a directory, or of another length than 32 or 64 KB.
-  const std::string missing = (rig->dir / "missing.sav").string();
-  for (const std::string& name : {missing, rig->dir.string()}) {
-    Make();
-    rig->window.form3 = {std::pair{0, 0}};
-    rig->window.openDialog1 = {Lines{name}};
-    EXPECT_EQ(SWriteClick(rig->core), kResultFailed);
-    EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + name, "File Open Error!!!"}));
-    EXPECT_EQ(rig->window.status, "");
-    EXPECT_EQ(Save(), before);
-  }
+  // Write Saver: a file of another length than 32 or 64 KB.
   for (std::size_t length : {std::size_t{0}, std::size_t{40000}, kUnit - 1, 3 * kUnit, 4 * kUnit}) {
     SCOPED_TRACE(length);
     Make();
@@ -313,22 +285,6 @@ TEST_F(SaveTest, Form3CloseBoxGoesOnWithThePreviousChoice) {
 }
 
 // --- failures during the transfer -----------------------------------------------------------------
-
-TEST_F(SaveTest, StuckByteInTheSecondUnitWritten) {
-  const std::size_t stuck = 3 * kUnit + 0x1234;  // unit 3: the upper half of "Bank 2"
-  rig->cart.Faults().saveStuckByte = static_cast<std::int32_t>(stuck);
-  Bytes file = MakeImage(2 * kUnit, 6);
-  file[kUnit + 0x1234] = static_cast<std::uint8_t>(~before[stuck]);
-  EXPECT_EQ(Restore(1, 1, file), kResultFailed);
-  EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + in, "FileSize = 65536",
-                                    "Write Save Data Error!!!(1)", "Time = 0 Sec"}));
-  EXPECT_EQ(rig->window.status, "Error!!!");
-  EXPECT_EQ(Units(Save(), 2, 1), Units(file, 0, 1)) << "the first unit written and verified";
-  EXPECT_EQ(Save()[stuck], before[stuck]);
-  EXPECT_EQ(Units(Save(), 0, 2), Units(before, 0, 2));
-  EXPECT_EQ(Units(Save(), 4, 4), Units(before, 4, 4)) << "the banks after it untouched";
-  ExpectClosedFrame();
-}
 
 // Flips a bit in one save read (1-based count), as a poor contact would.
 class FlakySaveBus final : public sim::CartBus {
@@ -413,16 +369,7 @@ TEST_F(SaveTest, WriteSaverFileThatVanishesOrShrinksAfterItsSizeWasChecked) {
 }
 
 TEST_F(SaveTest, FullDiskFailsTheBackupAndKeepsTheUnitsWritten) {
-  if (fs::exists("/dev/full")) {
-    EXPECT_EQ(Backup(0, 0, "/dev/full"), kResultFailed);
-    EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = /dev/full",
-                                      "Write ErrNo=No space left on device", "Time = 0 Sec"}));
-    EXPECT_EQ(rig->window.status, "Error!!!");
-    ExpectClosedFrame();
-  }
-
   // A file size limit that leaves room for one unit only, as a disk with 32 KB free would.
-  Make();
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   if (old.rlim_max != RLIM_INFINITY && old.rlim_max < kUnit)
@@ -439,13 +386,6 @@ TEST_F(SaveTest, FullDiskFailsTheBackupAndKeepsTheUnitsWritten) {
             (Lines{"PortMode = EPP", "FileName = " + out, "Write ErrNo=File too large", "Time = 0 Sec"}));
   EXPECT_EQ(testing::ReadBytes(out), Units(before, 0, 1));
   ExpectClosedFrame();
-}
-
-TEST_F(SaveTest, VerifySaverDoesNothing) {
-  const std::uint64_t accesses = rig->adapter.NowNs();
-  EXPECT_EQ(SVerifyClick(rig->core), kResultDone);
-  EXPECT_TRUE(rig->window.log.empty());
-  EXPECT_EQ(rig->adapter.NowNs(), accesses);
 }
 
 }  // namespace
