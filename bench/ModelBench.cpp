@@ -71,6 +71,26 @@ Run Read(int speed, sim::FlashChip chip) {
   return {static_cast<double>(rig.adapter.NowNs()) / 1e9, host, Accesses(rig.adapter), rig.window.status};
 }
 
+// Backup Saver of 256 KB ("Bank 1", "256K") or Write Saver of a 64 KB file ("Bank 1", "64K"),
+// detection and the save memory probe included.
+Run Save(int speed, bool backup) {
+  brevomat::testing::CartRig rig;
+  rig.window.recordProgress = false;
+  rig.window.radioSpeed = speed;
+  rig.window.form3 = {std::pair{0, backup ? 3 : 1}};
+  rig.window.saveDialog1 = {(rig.dir / "backup.sav").string()};
+  rig.window.openDialog1 = {
+      std::vector<std::string>{rig.File("save.sav", brevomat::testing::MakeImage(0x10000))}};
+  const auto t0 = Clock::now();
+  if (backup)
+    SReadClick(rig.core);
+  else
+    SWriteClick(rig.core);
+  const double host = std::chrono::duration<double>(Clock::now() - t0).count();
+  const std::string status = backup ? rig.window.log[rig.window.log.size() - 2] : rig.window.status;
+  return {static_cast<double>(rig.adapter.NowNs()) / 1e9, host, Accesses(rig.adapter), status};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,6 +130,17 @@ int main(int argc, char** argv) {
         "-> %s\n",
         kSpeedCaption[speed], r.modelledSeconds, static_cast<double>(r.accesses) / readBytes, r.hostSeconds,
         r.hostSeconds * 1e9 / static_cast<double>(r.accesses), r.status.c_str());
+  }
+  std::printf(
+      "Save memory (each unit: two bank-select sequences and two 32 KB passes; 3 more passes probe):\n");
+  for (int speed : {0, 3}) {
+    for (bool backup : {true, false}) {
+      const Run r = Save(speed, backup);
+      std::printf("  speed \"%s\": %s modelled %.2f s, %llu port accesses, host %.2f s -> %s\n",
+                  kSpeedCaption[speed],
+                  backup ? "Backup Saver 256 KB:" : "Write Saver 64 KB: ", r.modelledSeconds,
+                  static_cast<unsigned long long>(r.accesses), r.hostSeconds, r.status.c_str());
+    }
   }
   return 0;
 }

@@ -20,6 +20,10 @@ int RunCommand(Core& core, const CliOptions& options) {
       return ReadClick(core);
     case Command::Verify:
       return VerifyImageCommand(core);
+    case Command::BackupSave:
+      return SReadClick(core);
+    case Command::WriteSave:
+      return SWriteClick(core);
     case Command::None:
       break;
   }

@@ -50,6 +50,21 @@ std::optional<int> SizeItem(std::string_view v) {
   return std::nullopt;
 }
 
+// Form3's groups: "Bank 1" .. "Bank 4" and "32K", "64K", "128K", "256K".
+std::optional<int> SaveBankIndex(std::string_view v) {
+  if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') return v[0] - '1';
+  return std::nullopt;
+}
+
+std::optional<int> SaveSizeIndex(std::string_view v) {
+  const std::string_view sizes[] = {"32", "64", "128", "256"};
+  if (v.size() < 2 || (v.back() != 'K' && v.back() != 'k')) return std::nullopt;
+  v.remove_suffix(1);
+  for (int i = 0; i < 4; ++i)
+    if (v == sizes[i]) return i;
+  return std::nullopt;
+}
+
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 }  // namespace
@@ -59,6 +74,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   CliOptions& o = r.options;
   std::vector<std::string_view> positional;
   bool yes = false, no = false, optionsEnded = false;
+  std::string sizeText;
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
@@ -117,13 +133,12 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         o.useVirtual = true;
       }
     } else if (w.name == "--size") {
+      // Read once the command is known: a cart size for backup, a save size for the save commands.
       const auto v = value();
-      const auto item = v ? SizeItem(*v) : std::nullopt;
-      if (!item)
-        r.error = (v ? "bad --size " + Quoted(*v) + ": use " : std::string("--size needs ")) +
-                  "8M, 16M, 32M, 64M, 128M or 256M";
+      if (!v || v->empty())
+        r.error = "--size needs a size";
       else
-        o.sizeItem = *item;
+        sizeText = std::string(*v);
     } else if (w.name == "--device") {
       const auto v = value();
       if (!v || v->empty())
@@ -144,6 +159,14 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         r.error = "--boot needs a pre-boot image file";
       else
         o.bootFile = std::string(*v);
+    } else if (w.name == "--bank") {
+      const auto v = value();
+      const auto index = v ? SaveBankIndex(*v) : std::nullopt;
+      if (!index)
+        r.error = v ? "bad --bank " + Quoted(*v) + ": use 1, 2, 3 or 4" : "--bank needs 1, 2, 3 or 4";
+      else
+        o.saveBank = *index;
+      o.saveAreaGiven = true;
     } else {
       r.error = "unknown option " + Quoted(arg);
     }
@@ -188,6 +211,12 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   } else if (command == "backup") {
     o.command = Command::Backup;
     expected = 1;
+  } else if (command == "backup-save") {
+    o.command = Command::BackupSave;
+    expected = 1;
+  } else if (command == "write-save") {
+    o.command = Command::WriteSave;
+    expected = 1;
   } else {
     r.error = "unknown command " + Quoted(command);
     return r;
@@ -206,6 +235,14 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     }
     o.output = std::string(positional[1]);
   }
+  const bool saveCommand = o.command == Command::BackupSave || o.command == Command::WriteSave;
+  if (saveCommand) {
+    if (arguments == 0 || positional[1].empty()) {
+      r.error = std::string(command) + " needs a save file";
+      return r;
+    }
+    (o.command == Command::BackupSave ? o.output : o.image) = std::string(positional[1]);
+  }
   if (arguments > expected) {
     r.error = "unexpected argument " + Quoted(positional[expected + 1]) + " after " + std::string(command);
     return r;
@@ -214,9 +251,26 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     r.error = "--ips belongs to the write and verify commands";
     return r;
   }
-  if (o.sizeItem >= 0 && o.command != Command::Backup) {
-    r.error = "--size belongs to the backup command";
-    return r;
+  if (!sizeText.empty()) {
+    if (o.command == Command::Backup) {
+      const auto item = SizeItem(sizeText);
+      if (!item) {
+        r.error = "bad --size " + Quoted(sizeText) + ": use 8M, 16M, 32M, 64M, 128M or 256M";
+        return r;
+      }
+      o.sizeItem = *item;
+    } else if (saveCommand) {
+      const auto index = SaveSizeIndex(sizeText);
+      if (!index) {
+        r.error = "bad --size " + Quoted(sizeText) + ": use 32K, 64K, 128K or 256K";
+        return r;
+      }
+      o.saveSize = *index;
+      o.saveAreaGiven = true;
+    } else {
+      r.error = "--size belongs to the backup, backup-save and write-save commands";
+      return r;
+    }
   }
   if (o.command == Command::Multi && (o.bootFile.empty() || o.games.empty())) {
     r.error = "multi needs --boot BOOT and the game images";
@@ -224,6 +278,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   }
   if (!o.bootFile.empty() && o.command != Command::Multi) {
     r.error = "--boot belongs to the multi command";
+    return r;
+  }
+  if (o.saveAreaGiven && !saveCommand) {
+    r.error = "--bank belongs to the backup-save and write-save commands";
     return r;
   }
   return r;
@@ -251,6 +309,11 @@ std::string UsageText() {
          "                             (each chunk read twice; nothing is written to the cart)\n"
          "  backup FILE [--size S]     read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
          "                             64M, 128M or 256M (megabits), otherwise the size the cart proposes\n"
+         "  backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
+         "                             read save memory from the bank on into FILE (default bank 1, 32K)\n"
+         "  write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
+         "                             write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
+         "                             --size 32K writes only the first 32K of a 64K file\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status; after a backup the file's crc32 and sha1 come before it.\n"
          "Exit status: 0 success, 1 failed, declined, stopped or differing, 2 usage error.\n";

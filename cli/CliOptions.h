@@ -8,17 +8,17 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write, Multi, Backup, Verify };
+enum class Command { None, Info, Erase, Write, Multi, Backup, Verify, BackupSave, WriteSave };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
 
 struct CliOptions {
   Command command = Command::None;
-  std::string image;     // write, verify: the image file, answers OpenDialog1
+  std::string image;     // write, verify, write-save: the file to read, answers OpenDialog1
   std::string ipsPatch;  // write/verify --ips: the patch file, answers OpenDialog3 and switches RadioIps on
   bool ips = false;
-  std::string output;  // backup: the file to write, answers SaveDialog1
+  std::string output;  // backup, backup-save: the file to write, answers SaveDialog1
   int sizeItem = -1;   // backup --size: the Form2 item to choose (0 = "8M" .. 5 = "256M"); -1 = as proposed
   int portIndex = 0;   // Port_sel: lpt1, lpt2, lpt3 -> 0..2
   int speedIndex = 0;  // RadioSpeed: captions "4", "3", "2", "1" -> 0..3
@@ -31,6 +31,11 @@ struct CliOptions {
 
   std::string bootFile;            // multi --boot: the pre-boot image, in place of the settings file
   std::vector<std::string> games;  // multi: the game images in the order given, answers OpenDialog1
+
+  // The save commands.
+  int saveBank = 0;            // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)
+  int saveSize = 0;            // --size 32K..256K: Form3's RadioSizeSel item 0..3 ("32K" by default)
+  bool saveAreaGiven = false;  // --bank or --size was on the command line
 };
 
 struct ParseResult {

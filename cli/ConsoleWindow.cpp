@@ -172,11 +172,17 @@ void ConsoleWindow::ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) {
   DrawProgress();
 }
 
-// The bank dialog belongs to commands this program does not offer yet: CANCEL.
 
+// --bank and --size are the choice, confirmed with OK; the defaults are the dialog's own first
+// items. The choice is shown on standard error, as the answers to questions are.
 void ConsoleWindow::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) {
-  SelectedSaveBank = 255;
-  SelectedSaveSize = 255;
+  static const char* const kSizes[] = {"32K", "64K", "128K", "256K"};
+  SelectedSaveBank = static_cast<std::uint8_t>(options_.saveBank);
+  SelectedSaveSize = static_cast<std::uint8_t>(options_.saveSize);
+  EraseProgress();
+  std::fprintf(streams_.err, "Bank and Size Select: Bank %d, %s\n", options_.saveBank + 1,
+               kSizes[options_.saveSize & 3]);
+  std::fflush(streams_.err);
 }
 
 void ConsoleWindow::DrawProgress() {

@@ -15,6 +15,14 @@ int WriteMultiClick(Core& core);  // Write Multi: the pre-boot image and two gam
 // neither the adapter nor the operation frame.
 int SetPreBootClick(Core& core);
 int ReadClick(Core& core);        // Backup Game
+int SReadClick(Core& core);       // Backup Saver
+int SWriteClick(Core& core);      // Write Saver
+int SVerifyClick(Core& core);     // Verify Saver: a hidden button that does nothing
+
+// The bank and size choice both save commands start with: detects the adapter, probes the save
+// memory, shows Form3 and sets the cart's SaveStartUnit and SaveUnitCount. kResultDone when a valid
+// range is set, kResultFailed otherwise (the reason logged).
+int SelectSaveArea(Core& core);
 
 // Not a button: the command-line program's "info". Detects the adapter, identifies the flash
 // chip and logs it, reads the cart's header and judges it. Done when the adapter answered and a

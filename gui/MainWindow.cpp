@@ -340,10 +340,15 @@ void TForm1::ReadClick() {
   RunCommand([this] { brevomat::ReadClick(core_); });
 }
 
-// Write Saver: the command is not built yet.
-void TForm1::SWriteClick() {}
-// Backup Saver: the command is not built yet.
-void TForm1::SReadClick() {}
+void TForm1::SWriteClick() {
+  RunCommand([this] { brevomat::SWriteClick(core_); });
+}
+
+void TForm1::SReadClick() {
+  RunCommand([this] { brevomat::SReadClick(core_); });
+}
+
+void TForm1::SVerifyClick() { brevomat::SVerifyClick(core_); }
 
 void TForm1::StopClick() { core_.frame.StopClick(); }
 

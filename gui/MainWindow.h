@@ -96,7 +96,7 @@ class TForm1 : public QWidget, public Window {
   void MemoClearClick();
   void Port_selClick();
   void VerifyClick() {}
-  void SVerifyClick() {}
+  void SVerifyClick();
   void WTClick() {}
   void VTClick() {}
 

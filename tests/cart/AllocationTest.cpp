@@ -1,6 +1,6 @@
-// Writing an image and reading a cart allocate nothing per chunk: the transfer buffer, the IPS
-// tables and the stream buffer are all fixed. Counts every heap allocation made while WriteImage
-// or ReadCartToFile runs.
+// Writing an image, reading a cart and backing up save memory allocate nothing per chunk or unit:
+// the transfer buffer, the IPS tables and the stream buffer are all fixed. Counts every heap
+// allocation made while WriteImage, ReadCartToFile or BackupSaveToFile runs.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include "cart/Flash.h"
 #include "cart/Program.h"
 #include "cart/ReadOut.h"
+#include "cart/SaveMemory.h"
 #include "link/Detection.h"
 
 namespace {
@@ -89,6 +90,28 @@ std::uint64_t AllocationsForReadOut(int item) {
 TEST(AllocationTest, ReadOutAllocatesNothingPerChunk) {
   EXPECT_EQ(AllocationsForReadOut(0), AllocationsForReadOut(2));  // 32 and 128 chunks
   EXPECT_LT(AllocationsForReadOut(2), 16u);
+}
+
+// Allocations made by one Backup Saver transfer of `units` save units, after a warm-up.
+std::uint64_t AllocationsForSaveBackup(std::uint8_t units) {
+  testing::CartRig rig;
+  rig.window.recordProgress = false;
+  rig.window.saveDialog1Name = (rig.dir / "backup.sav").string();
+  EXPECT_TRUE(rig.core.OpenLink());
+  rig.core.cart.SaveStartUnit = 0;
+  rig.core.cart.SaveUnitCount = units;
+  EXPECT_EQ(BackupSaveToFile(rig.core.link, rig.core.frame, rig.core.cart), 0);
+  allocations = 0;
+  counting = true;
+  const int result = BackupSaveToFile(rig.core.link, rig.core.frame, rig.core.cart);
+  counting = false;
+  EXPECT_EQ(result, 0);
+  return allocations;
+}
+
+TEST(AllocationTest, NoAllocationPerSaveUnit) {
+  // Creating the file allocates its stream buffer once; the units themselves allocate nothing.
+  EXPECT_EQ(AllocationsForSaveBackup(1), AllocationsForSaveBackup(8));
 }
 
 }  // namespace

@@ -113,5 +113,29 @@ TEST(CliOptions, DoubleDashEndsTheOptions) {
   EXPECT_EQ(r.options.image, "--odd-name.gba");
 }
 
+TEST(CliOptions, SaveCommandsTakeTheirFileAndForm3sChoice) {
+  ParseResult r = Parse({"backup-save", "a.sav"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.options.command, Command::BackupSave);
+  EXPECT_EQ(r.options.output, "a.sav");
+  EXPECT_EQ(r.options.saveBank * 10 + r.options.saveSize, 0);  // "Bank 1", "32K"
+  r = Parse({"--size", "128k", "write-save", "b.sav", "--bank=4"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.options.command, Command::WriteSave);
+  EXPECT_EQ(r.options.image, "b.sav");
+  EXPECT_EQ(r.options.saveBank * 10 + r.options.saveSize, 32);
+  const std::vector<std::vector<std::string_view>> bad = {
+      {"backup-save"},                           // no file
+      {"write-save", "a.sav", "b.sav"},          // extra argument
+      {"backup-save", "a.sav", "--bank", "5"},   // no such bank
+      {"backup-save", "a.sav", "--bank", "0"},   // banks count from 1
+      {"write-save", "a.sav", "--size", "48K"},  // no such size
+      {"write-save", "a.sav", "--size", "32"},   // the unit belongs to the caption
+      {"--bank", "2", "info"},                   // --bank belongs to the save commands
+      {"write", "game.gba", "--size", "64K"},    // so does --size
+  };
+  for (const auto& args : bad) EXPECT_FALSE(ParseCliOptions(args).ok()) << args.front() << " " << args.size();
+}
+
 }  // namespace
 }  // namespace brevomat::cli

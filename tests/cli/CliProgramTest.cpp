@@ -740,6 +740,144 @@ TEST_F(CliProgram, VerifyAgreesWithWriteAndNamesTheFirstDifference) {
   EXPECT_EQ(r.errText.find("byte offset 34661"), std::string::npos) << r.errText;
 }
 
+// --- save memory -----------------------------------------------------------------------------------
+
+constexpr std::size_t kSave = 8 * kChunk;  // 256 KB: eight 32 KB save units, bank 0 first
+
+std::vector<std::uint8_t> SaveUnits(const std::vector<std::uint8_t>& b, std::size_t first, std::size_t n) {
+  return {b.begin() + static_cast<std::ptrdiff_t>(first * kChunk),
+          b.begin() + static_cast<std::ptrdiff_t>((first + n) * kChunk)};
+}
+
+TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
+  MakeCart("cart = flash-4m");
+  auto save = MakeImage(kSave, 1);
+  WriteBytes(cart / "save.bin", save);
+  const std::string out = (root / "backup.sav").string();
+  Outcome r = RunCli(Args({"backup-save", out}));  // "Bank 1", "32K"
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + out, "Backup Saver 32K Ok", "Time = # Sec"});
+  EXPECT_NE(r.errText.find("Bank and Size Select: Bank 1, 32K"), std::string::npos) << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(ReadBytes(out), SaveUnits(save, 0, 1));
+  r = RunCli(Args({"backup-save", out, "--size", "256K"}));
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(ReadBytes(out), save);
+
+  const auto file = MakeImage(2 * kChunk, 2);
+  const std::string in = File("restore.sav", file);
+  r = RunCli(Args({"write-save", in, "--bank", "3", "--size", "128K"}));
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Write Save Data ok");
+  std::copy(file.begin(), file.end(), save.begin() + 4 * kChunk);
+  EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
+
+  r = RunCli(Args({"--speed", "1", "write-save", in, "--bank", "4"}));  // "32K": the file's first unit only
+  EXPECT_EQ(r.exit, 0);
+  ExpectLog(
+      r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Fixed Saver Size(32K)", "Time = # Sec"});
+  std::copy_n(file.begin(), kChunk, save.begin() + 6 * kChunk);
+  EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
+}
+
+TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
+  const auto save = MakeImage(kSave, 3);
+  const std::string out = (root / "backup.sav").string();
+  const std::string in = File("restore.sav", MakeImage(2 * kChunk, 4));
+  const std::string odd = File("odd.sav", MakeImage(40000, 5));
+  const std::string big = File("big.sav", MakeImage(4 * kChunk, 6));
+  const std::string missing = (root / "missing.sav").string();
+  const std::string nowhere = (root / "no-folder" / "backup.sav").string();
+  struct Row {
+    std::string conf;
+    std::vector<std::string> args;
+    std::vector<std::string> log;
+    std::string status;
+  };
+  const std::vector<Row> rows = {
+      {"adapter = none", {"backup-save", out}, {"No Adaptor Found!"}, ""},
+      {"save = none", {"write-save", in}, {"PortMode = EPP", "No Save Data found!!!"}, ""},
+      {"",
+       {"backup-save", out, "--bank", "4", "--size", "128K"},
+       {"PortMode = EPP", "Bank Select or Size Select Error!!!"},
+       ""},
+      {"",
+       {"write-save", in, "--bank", "2", "--size", "256K"},
+       {"PortMode = EPP", "Bank Select or Size Select Error!!!"},
+       ""},
+      {"", {"write-save", missing}, {"PortMode = EPP", "FileName = " + missing, "File Open Error!!!"}, ""},
+      {"",
+       {"backup-save", nowhere},
+       {"PortMode = EPP", "FileName = " + nowhere, "File Open Error!!!", "Time = 0 Sec"},
+       "Error!!!"},
+      {"",
+       {"write-save", odd},
+       {"PortMode = EPP", "FileName = " + odd, "FileSize = 40000", "File Size Error!!!"},
+       ""},
+      {"",
+       {"write-save", big, "--size", "256K"},
+       {"PortMode = EPP", "FileName = " + big, "FileSize = 131072", "File Size Error!!!"},
+       ""},
+      {"",
+       {"backup-save", "/dev/full"},
+       {"PortMode = EPP", "FileName = /dev/full", "Write ErrNo=No space left on device", "Time = # Sec"},
+       "Error!!!"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front() + " " + row.args[1] + " on " + row.conf);
+    fs::remove_all(cart);
+    MakeCart("cart = flash-4m\n" + row.conf);
+    if (row.conf != "save = none") WriteBytes(cart / "save.bin", save);
+    std::vector<std::string> args = {"--virtual", cart.string()};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 1);
+    ExpectLog(r, row.log);
+    EXPECT_EQ(r.LastErr(), "status: " + row.status);
+    EXPECT_FALSE(fs::exists(out));
+    if (row.conf != "save = none") {
+      EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
+    }
+  }
+}
+
+TEST_F(CliProgram, AStuckSaveByteFailsTheSecondUnitAndTheUnitsAfterItStayUntouched) {
+  // 0x1a000 lies in unit 3, the second unit of "Bank 2".
+  MakeCart("cart = flash-4m\nsave_stuck_byte = 0x1a000");
+  const auto save = MakeImage(kSave, 7);
+  WriteBytes(cart / "save.bin", save);
+  auto file = MakeImage(2 * kChunk, 8);
+  file[0x1a000 - 2 * kChunk] = static_cast<std::uint8_t>(~save[0x1a000]);
+  const std::string in = File("restore.sav", file);
+  const Outcome r = RunCli(Args({"write-save", in, "--bank", "2", "--size", "64K"}));
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Write Save Data Error!!!(1)",
+                "Time = # Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  const auto after = ReadBytes(cart / "save.bin");
+  ASSERT_EQ(after.size(), kSave);
+  EXPECT_EQ(SaveUnits(after, 2, 1), SaveUnits(file, 0, 1)) << "the first unit written and verified";
+  EXPECT_EQ(after[0x1a000], save[0x1a000]);
+  EXPECT_EQ(SaveUnits(after, 0, 2), SaveUnits(save, 0, 2));
+  EXPECT_EQ(SaveUnits(after, 4, 4), SaveUnits(save, 4, 4)) << "the banks after it were touched";
+}
+
+TEST_F(CliProgram, BackupSaveIntoAReadOnlyFolderIsRefused) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write into a read-only folder";
+  MakeCart("cart = flash-4m");
+  const fs::path folder = root / "read-only";
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string out = (folder / "backup.sav").string();
+  const Outcome r = RunCli(Args({"backup-save", out}));
+  fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_EQ(r.exit, 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + out, "File Open Error!!!", "Time = 0 Sec"});
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  EXPECT_FALSE(fs::exists(out));
+}
+
 // --- the program around the commands -----------------------------------------------------------
 
 TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {

@@ -135,5 +135,49 @@ TEST_F(VirtualWindowTest, BackupGameReadsTheSizePickedInForm2) {
   EXPECT_TRUE(dumped.size() == 1u << 20 && std::equal(dumped.begin(), dumped.end(), image.begin()));
 }
 
+TEST_F(VirtualWindowTest, WriteSaverThenBackupSaver) {
+  std::string error;
+  auto cart = sim::VirtualCart::Open(std::filesystem::current_path() / "virtual-cart", error);
+  ASSERT_NE(cart, nullptr) << error;
+  auto form = std::make_unique<gui::TForm1>(std::make_unique<FixedPortDriver>(cart->Port()), &dialogs);
+  form->show();
+  auto* form3 = Ctl<gui::TForm3>(*form, "Form3");
+  int form3Shown = 0;
+  dialogs.onModal = [&](QDialog& d) {  // "Bank 2", "64K", OK
+    ASSERT_EQ(&d, form3);
+    ++form3Shown;
+    form3->RadioBankSel->SetItemIndex(1);
+    form3->RadioSizeSel->SetItemIndex(1);
+    form3->OKClick();
+  };
+
+  std::vector<std::uint8_t> save(0x10000);
+  for (std::size_t i = 0; i < save.size(); ++i) save[i] = static_cast<std::uint8_t>(i * 13 + (i >> 9));
+  const std::string in = Path(QStringLiteral("in.sav")).toStdString();
+  const std::string out = Path(QStringLiteral("out.sav")).toStdString();
+  WriteBytes(in, save);
+  dialogs.fileAnswers = {QStringList{QString::fromStdString(in)}, QStringList{QString::fromStdString(out)}};
+  QTest::mouseClick(Ctl<QPushButton>(*form, "SWrite"), Qt::LeftButton);
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Write Save Data ok");
+  const std::vector<std::uint8_t>& memory = cart->Flash()->Save();
+  EXPECT_TRUE(std::equal(save.begin(), save.end(), memory.begin() + 0x10000)) << "units 2 and 3";
+  QTest::mouseClick(Ctl<QPushButton>(*form, "SRead"), Qt::LeftButton);
+  EXPECT_EQ(ReadBytes(out), save);
+  EXPECT_EQ(form3Shown, 2);
+  ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
+  EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
+  EXPECT_EQ(dialogs.fileDialogs[1].name, "SaveDialog1");
+  const QStringList log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
+  ASSERT_EQ(log.size(), 10) << log.join('|').toStdString();
+  EXPECT_EQ(log.mid(0, 4), QStringList({"Use DLPortIO", "PortMode = EPP",
+                                        "FileName = " + QString::fromStdString(in), "FileSize = 65536"}));
+  EXPECT_EQ(log.mid(5, 4), QStringList({"", "PortMode = EPP", "FileName = " + QString::fromStdString(out),
+                                        "Backup Saver 64K Ok"}));
+  EXPECT_TRUE(EndsWithSeconds(log[4]) && EndsWithSeconds(log[9])) << log.join('|').toStdString();
+  EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "");
+  EXPECT_TRUE(Ctl<QPushButton>(*form, "SRead")->isEnabled());
+  EXPECT_FALSE(Ctl<QPushButton>(*form, "Stop")->isEnabled());
+}
+
 }  // namespace
 }  // namespace brevomat::testing

@@ -1,0 +1,109 @@
+// Backup Saver, Write Saver and the hidden Verify Saver: the save memory commands.
+#include <string>
+#include <vector>
+
+#include "cart/SaveMemory.h"
+#include "commands/Commands.h"
+#include "commands/Core.h"
+
+namespace brevomat {
+
+namespace {
+
+constexpr std::uint8_t kDialogCancelled = 255;
+constexpr std::uint32_t kMaxSaverFileBytes = 2 * kSaveUnitBytes;
+
+// Units per item of Form3's size group: "32K", "64K", "128K", "256K".
+constexpr std::uint8_t kUnitsForSize[] = {1, 2, 4, 8};
+const char* const kBackupDone[] = {"Backup Saver 32K Ok", "Backup Saver 64K Ok", "Backup Saver 128K Ok",
+                                   "Backup Saver 256K Ok"};
+
+}  // namespace
+
+int SelectSaveArea(Core& core) {
+  OperationFrame& frame = core.frame;
+  core.CommandSeparator();
+  if (!core.OpenLink()) return kResultFailed;
+  if (!ProbeSaveMemory(core.link, frame.Buffer)) {
+    frame.LogLine("No Save Data found!!!");
+    return kResultFailed;
+  }
+  // The close box stores nothing: the previous choice (Bank 1, 32K at first) stands.
+  core.window().ShowForm3(core.SelectedSaveBank, core.SelectedSaveSize);
+  if (core.SelectedSaveBank == kDialogCancelled || core.SelectedSaveSize == kDialogCancelled) {
+    frame.LogLine("Saver Select Cancel");
+    return kResultFailed;
+  }
+  // A bank runs on into the following ones when the size is larger than one bank, but never past
+  // unit 7. Item indexes the groups do not have count as out of range too.
+  const int start = 2 * core.SelectedSaveBank;
+  const int count =
+      core.SelectedSaveSize < std::size(kUnitsForSize) ? kUnitsForSize[core.SelectedSaveSize] : 0;
+  if (count == 0 || start + count > kSaveUnits) {
+    frame.LogLine("Bank Select or Size Select Error!!!");
+    return kResultFailed;
+  }
+  core.cart.SaveStartUnit = static_cast<std::int8_t>(start);
+  core.cart.SaveUnitCount = static_cast<std::uint8_t>(count);
+  return kResultDone;
+}
+
+int SReadClick(Core& core) {
+  OperationFrame& frame = core.frame;
+  if (SelectSaveArea(core) != kResultDone) return kResultFailed;
+  std::string file;
+  if (!core.window().ExecuteSaveDialog1(file)) return kResultCancelled;
+  frame.ClearOperationDisplay();
+  // The frame opens only once the file has been created. A file that cannot be created must not
+  // report the seconds of the previous command as this one's.
+  frame.ElapsedSeconds = 0;
+  frame.LogLine("FileName = " + file);
+  const int result = BackupSaveToFile(core.link, frame, core.cart);
+  if (result != kResultDone) {
+    frame.SetStatus("Error!!!");
+  } else {
+    frame.LogLine(kBackupDone[core.SelectedSaveSize]);
+    frame.SetStatus("");
+  }
+  frame.EndOperation();
+  frame.LogElapsedTime();
+  return result;
+}
+
+int SWriteClick(Core& core) {
+  OperationFrame& frame = core.frame;
+  CartState& cart = core.cart;
+  if (SelectSaveArea(core) != kResultDone) return kResultFailed;
+  std::vector<std::string> files;
+  if (!core.window().ExecuteOpenDialog1(false, files) || files.empty()) return kResultCancelled;
+  frame.ClearOperationDisplay();
+  StoreFileName(frame.ImageFileName, files.front());
+  frame.LogLine("FileName = " + files.front());
+  if (frame.OpenInputFile() != 0) return kResultFailed;
+  cart.InputFileSize = frame.CurrentFileLength();
+  frame.LogLine("FileSize = " + std::to_string(cart.InputFileSize));
+
+  // A save file is one or two whole units: 32,768 or 65,536 bytes.
+  const std::uint32_t length = cart.InputFileSize;
+  if (length < kSaveUnitBytes || length % kSaveUnitBytes != 0 || length > kMaxSaverFileBytes) {
+    frame.LogLine("File Size Error!!!");
+    frame.CloseCurrentFile();
+    return kResultFailed;
+  }
+  // The chosen size only caps the file: a 64 KB file with "32K" chosen writes its first unit.
+  if (cart.SaveUnitCount < length / kSaveUnitBytes) {
+    cart.InputFileSize = cart.SaveUnitCount * kSaveUnitBytes;
+    frame.LogLine("Fixed Saver Size(32K)");
+  }
+
+  frame.BeginOperation();
+  const int result = RestoreSaveFromFile(core.link, frame, cart);
+  if (result != kResultDone) frame.SetStatus("Error!!!");
+  frame.EndOperation();
+  frame.LogElapsedTime();
+  return result;
+}
+
+int SVerifyClick(Core&) { return kResultDone; }
+
+}  // namespace brevomat
