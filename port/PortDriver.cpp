@@ -4,6 +4,14 @@ namespace brevomat {
 
 std::string DirectPortDriver::IopermAdvice() const {
   if (DLPortIO.ActiveHW()) return {};
+#ifdef _WIN32
+  // The component installs the DriverLINX service itself, which needs the driver files beside
+  // the program and, the first time, an administrator.
+  return "no access to the printer port" +
+         (DLPortIO.LastError().empty() ? std::string() : ": " + DLPortIO.LastError()) +
+         "\nput DLPortIO.dll and DLPortIO.SYS (32-bit Windows) or inpoutx64.dll (64-bit Windows) in the "
+         "program's folder\nand start the program once as administrator, so that it can install the driver";
+#endif
   std::string why = DLPortIO.LastError().empty() ? "no access to the printer port"
                                                  : "no access to the printer port: " + DLPortIO.LastError();
   return why +
@@ -33,7 +41,12 @@ PortBackend& DirectPortDriver::Backend() {
 }
 
 std::string DirectPortDriver::BackEndInUse() const {
+#ifdef _WIN32
+  if (DLPortIO.ActiveHW())
+    return DLPortIO.FallbackActive() ? "the port I/O library inpoutx64" : "the DriverLINX driver DLPortIO";
+#else
   if (DLPortIO.ActiveHW()) return "ioperm, direct to the I/O ports";
+#endif
   return Devices.InUse();
 }
 

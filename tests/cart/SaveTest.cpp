@@ -3,7 +3,9 @@
 // text and the bytes that end up in the save memory or the file. One save unit is also checked as
 // it crosses the port.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 #include <filesystem>
@@ -368,6 +370,7 @@ TEST_F(SaveTest, WriteSaverFileThatVanishesOrShrinksAfterItsSizeWasChecked) {
   }
 }
 
+#ifndef _WIN32  // file size limits are POSIX
 TEST_F(SaveTest, FullDiskFailsTheBackupAndKeepsTheUnitsWritten) {
   // A file size limit that leaves room for one unit only, as a disk with 32 KB free would.
   rlimit old{};
@@ -387,6 +390,7 @@ TEST_F(SaveTest, FullDiskFailsTheBackupAndKeepsTheUnitsWritten) {
   EXPECT_EQ(testing::ReadBytes(out), Units(before, 0, 1));
   ExpectClosedFrame();
 }
+#endif
 
 }  // namespace
 }  // namespace brevomat
