@@ -172,7 +172,6 @@ void ConsoleWindow::ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) {
   DrawProgress();
 }
 
-
 // --bank and --size are the choice, confirmed with OK; the defaults are the dialog's own first
 // items. The choice is shown on standard error, as the answers to questions are.
 void ConsoleWindow::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) {

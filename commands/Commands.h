@@ -14,10 +14,10 @@ int WriteMultiClick(Core& core);  // Write Multi: the pre-boot image and two gam
 // Set Pre Boot: chooses the 32 KB pre-boot image for Write Multi (settings.BootFileName). Touches
 // neither the adapter nor the operation frame.
 int SetPreBootClick(Core& core);
-int ReadClick(Core& core);        // Backup Game
-int SReadClick(Core& core);       // Backup Saver
-int SWriteClick(Core& core);      // Write Saver
-int SVerifyClick(Core& core);     // Verify Saver: a hidden button that does nothing
+int ReadClick(Core& core);     // Backup Game
+int SReadClick(Core& core);    // Backup Saver
+int SWriteClick(Core& core);   // Write Saver
+int SVerifyClick(Core& core);  // Verify Saver: a hidden button that does nothing
 
 // The bank and size choice both save commands start with: detects the adapter, probes the save
 // memory, shows Form3 and sets the cart's SaveStartUnit and SaveUnitCount. kResultDone when a valid
