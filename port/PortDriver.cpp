@@ -11,13 +11,14 @@ std::string DirectPortDriver::IopermAdvice() const {
          (DLPortIO.LastError().empty() ? std::string() : ": " + DLPortIO.LastError()) +
          "\nput DLPortIO.dll and DLPortIO.SYS (32-bit Windows) or inpoutx64.dll (64-bit Windows) in the "
          "program's folder\nand start the program once as administrator, so that it can install the driver";
-#endif
+#else
   std::string why = DLPortIO.LastError().empty() ? "no access to the printer port"
                                                  : "no access to the printer port: " + DLPortIO.LastError();
   return why +
          "\nrun it as root, or give the program the right CAP_SYS_RAWIO once with\n  sudo setcap "
          "cap_sys_rawio+ep " +
          ProgramName;
+#endif
 }
 
 void DirectPortDriver::OpenDriver() {
