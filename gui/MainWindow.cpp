@@ -127,6 +127,8 @@ void TForm1::BuildLayout() {
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
+  // A plain bar: the Time label carries the seconds, and a percentage would cover the bar.
+  ProgressBar1->setTextVisible(false);
   ProgressBar1->setGeometry(16, 368, 337, 18);
 
   Timer1 = new QTimer(this);
