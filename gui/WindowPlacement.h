@@ -5,7 +5,7 @@
 // known only once the window manager has framed the window on the screen, a little after it was
 // shown. So a window first gets its outer size as its inside, with the top-left corner of its
 // frame where the centred frame will begin; when the frame appears the inside is made smaller by
-// the frame's thickness. The frame's thickness is remembered for the next showing.
+// the frame's thickness and the frame is centred again.
 #pragma once
 
 #include <QMargins>
