@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& a = config;
   const auto& b = again;
   if (a.cart != b.cart || a.save != b.save || a.adapter != b.adapter || a.base != b.base ||
-      (a.cart != brevomat::sim::CartKind::Rom && a.timing != b.timing) ||
+      (a.cart != brevomat::sim::CartKind::Rom && a.timing != b.timing) || a.pace != b.pace ||
       a.faults.eraseErrorBlock != b.faults.eraseErrorBlock ||
       a.faults.programErrorWord != b.faults.programErrorWord || a.faults.neverReady != b.faults.neverReady ||
       a.faults.setupStatusB0Polls != b.faults.setupStatusB0Polls || a.faults.flipRead != b.faults.flipRead ||

@@ -4,11 +4,15 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "gui/WindowPlacement.h"
+
 namespace brevomat::gui {
 
 bool DialogProvider::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
   box.setDefaultButton(QMessageBox::Yes);
+  // Without a window on the screen to stand over, the question stands in the desktop's centre.
+  if (parent == nullptr || !parent->isVisible()) (new OuterGeometry(box))->CentreOver(DesktopArea());
   return box.exec() == QMessageBox::Yes;
 }
 

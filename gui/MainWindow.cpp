@@ -75,6 +75,7 @@ void TForm1::BuildLayout() {
   setWindowTitle(QString::fromLatin1(kApplicationTitle));
   setFont(DesignFont());
   resize(kDesignWindowWidth, kDesignWindowHeight);
+  placement_ = new OuterGeometry(*this);
 
   auto button = [this](const char* name, const char* caption, const char* hint, int left, int top, int width,
                        int height) {
@@ -127,6 +128,8 @@ void TForm1::BuildLayout() {
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
+  // A plain bar: the Time label carries the seconds, and a percentage would cover the bar.
+  ProgressBar1->setTextVisible(false);
   ProgressBar1->setGeometry(16, 368, 337, 18);
 
   Timer1 = new QTimer(this);
@@ -162,8 +165,9 @@ void TForm1::Setup() {
   // The reason and the fix go to standard error, where a user who started the program from a
   // terminal sees them.
   if (!driver_->ActiveHW()) std::fprintf(stderr, "brevomat: %s\n", driver_->Advice().c_str());
+  // The window is not on the screen yet: the question stands on its own, over the desktop's centre.
   if (!driver_->ActiveHW() &&
-      !dialogs_->AskYesNo(this, QStringLiteral("Could not open the DriverLINX driver."), QString()))
+      !dialogs_->AskYesNo(nullptr, QStringLiteral("Could not open the DriverLINX driver."), QString()))
     return;
   // Without access the driver's back end answers as a closed port, so the commands find no
   // adapter instead of touching the hardware.
@@ -195,7 +199,9 @@ void TForm1::Setup() {
 
 void TForm1::ApplySettings(const WindowSettings& shown) {
   Port_sel->SetItemIndex(shown.PortIndex);
-  resize(shown.WindowWidth, shown.WindowHeight);
+  // The stored size is the outer one, frame included, and the window opens in the desktop's
+  // centre. A file from a version that stored the inside gives a window smaller only by the frame.
+  placement_->Place(QSize(shown.WindowWidth, shown.WindowHeight), DesktopArea());
   RadioSpeed->SetItemIndex(shown.SpeedIndex);
   openDialog1Name_ = NameText(shown.OpenFileName);
   openDialog3Name_ = NameText(shown.OpenFileName);
@@ -210,8 +216,10 @@ WindowSettings TForm1::CaptureSettings() const {
   state.OpenFileName = NameBytes(openDialog1Name_);
   state.SaveFileName = NameBytes(saveDialog1Name_);
   state.BootFileName = NameBytes(openDialog2Name_);
-  state.WindowHeight = height();
-  state.WindowWidth = width();
+  // The outer size, frame included (before the window manager has framed the window, the size
+  // asked for).
+  state.WindowHeight = frameGeometry().height();
+  state.WindowWidth = frameGeometry().width();
   state.SpeedIndex = RadioSpeed->ItemIndex();
   state.IpsIndex = RadioIps->ItemIndex();
   return state;

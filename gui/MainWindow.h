@@ -22,6 +22,7 @@
 #include "gui/DialogProvider.h"
 #include "gui/RadioGroup.h"
 #include "gui/SelectionDialogs.h"
+#include "gui/WindowPlacement.h"
 #include "port/PortDriver.h"
 
 namespace brevomat::gui {
@@ -141,6 +142,7 @@ class TForm1 : public QWidget, public Window {
   QTimer* Timer1;
   TForm2* Form2 = nullptr;
   TForm3* Form3 = nullptr;
+  OuterGeometry* placement_ = nullptr;
 
   void BuildLayout();
   void Setup();

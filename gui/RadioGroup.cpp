@@ -47,16 +47,25 @@ void RadioGroup::resizeEvent(QResizeEvent* event) {
   LayoutItems();
 }
 
+bool RadioGroup::event(QEvent* event) {
+  const bool handled = QGroupBox::event(event);
+  if (event->type() == QEvent::ContentsRectChange) LayoutItems();
+  return handled;
+}
+
 void RadioGroup::LayoutItems() {
-  // The items share the room below the caption in equal rows, so that each keeps its own strip
-  // however small the group is.
-  const int top = fontMetrics().height();
+  // The items share the room inside the frame in equal rows, so that each keeps its own strip
+  // however small the group is. The style puts the caption on or above the frame line and says
+  // where the inside of the frame begins; nothing is placed on the line itself.
+  const QRect inside = contentsRect();
   const int rows = std::max(ItemCount(), 1);
-  const int room = std::max(height() - top - 2, rows);
+  const int room = std::max(inside.height(), rows);
+  const int left = inside.left() + 1;
+  const int width = std::max(inside.width() - 2, 1);
   for (int i = 0; i < ItemCount(); ++i) {
-    const int y0 = top + room * i / rows;
-    const int y1 = top + room * (i + 1) / rows;
-    buttons_[static_cast<std::size_t>(i)]->setGeometry(6, y0, std::max(width() - 8, 1), y1 - y0);
+    const int y0 = inside.top() + room * i / rows;
+    const int y1 = inside.top() + room * (i + 1) / rows;
+    buttons_[static_cast<std::size_t>(i)]->setGeometry(left, y0, width, y1 - y0);
   }
 }
 

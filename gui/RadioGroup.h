@@ -27,6 +27,8 @@ class RadioGroup : public QGroupBox {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  // The style moves the inside of the frame when the font or the style changes.
+  bool event(QEvent* event) override;
 
  signals:
   // The user clicked an item.

@@ -21,12 +21,22 @@ QPushButton* MakeButton(QDialog* parent, const char* name, int left, int top, in
   return button;
 }
 
-void SetUpDialog(QDialog* dialog, const char* name, const char* caption, int width, int height) {
+// The dialogs' design sizes are outer sizes, frame included.
+constexpr QSize kForm2Size(203, 258);
+constexpr QSize kForm3Size(241, 204);
+
+// A dialog opens in the centre of the main window (of the desktop when it has no owner).
+void PlaceOverOwner(OuterGeometry& placement, QDialog& dialog, QSize outer) {
+  const QWidget* owner = dialog.parentWidget();
+  placement.Place(outer, owner != nullptr ? owner->window()->frameGeometry() : DesktopArea());
+}
+
+void SetUpDialog(QDialog* dialog, const char* name, const char* caption, QSize size) {
   dialog->setObjectName(QString::fromLatin1(name));
   dialog->setWindowTitle(QString::fromLatin1(caption));
   dialog->setFont(DesignFont());
   dialog->setModal(true);
-  dialog->resize(width, height);
+  dialog->resize(size);
 }
 
 }  // namespace
@@ -37,7 +47,7 @@ std::int32_t CartSizeChunksForItem(int itemIndex) {
 }
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-  SetUpDialog(this, "Form2", "Select Cart size", 203, 258);
+  SetUpDialog(this, "Form2", "Select Cart size", kForm2Size);
   SelectCartSize = new RadioGroup(QStringLiteral("SelectCartSize"), QStringLiteral("SelectCartSize"),
                                   {QStringLiteral("8M"), QStringLiteral("16M"), QStringLiteral("32M"),
                                    QStringLiteral("64M"), QStringLiteral("128M"), QStringLiteral("256M")},
@@ -49,6 +59,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   connect(OK, &QPushButton::clicked, this, &TForm2::OKClick);
   connect(CANCEL, &QPushButton::clicked, this, &TForm2::CANCELClick);
 }
+
+void TForm2::PlaceOverOwner() { gui::PlaceOverOwner(*placement_, *this, kForm2Size); }
 
 // Both buttons end the modal loop with "cancel"; callers read the result variable only.
 void TForm2::OKClick() {
@@ -62,7 +74,7 @@ void TForm2::CANCELClick() {
 }
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  SetUpDialog(this, "Form3", "Bank and Size Select", 241, 204);
+  SetUpDialog(this, "Form3", "Bank and Size Select", kForm3Size);
   RadioBankSel = new RadioGroup(QStringLiteral("RadioBankSel"), QStringLiteral("Bank Select"),
                                 {QStringLiteral("Bank 1"), QStringLiteral("Bank 2"), QStringLiteral("Bank 3"),
                                  QStringLiteral("Bank 4")},
@@ -79,6 +91,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   connect(OK, &QPushButton::clicked, this, &TForm3::OKClick);
   connect(CANCEL, &QPushButton::clicked, this, &TForm3::CANCELClick);
 }
+
+void TForm3::PlaceOverOwner() { gui::PlaceOverOwner(*placement_, *this, kForm3Size); }
 
 void TForm3::OKClick() {
   if (bank_ != nullptr) *bank_ = static_cast<std::uint8_t>(RadioBankSel->ItemIndex());

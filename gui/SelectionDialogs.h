@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "gui/RadioGroup.h"
+#include "gui/WindowPlacement.h"
 
 namespace brevomat::gui {
 
@@ -29,6 +30,7 @@ class TForm2 : public QDialog {
   void Execute(int preselectItem, std::int32_t& CartSizeChunks, ShowModal&& show) {
     SelectCartSize->SetItemIndex(preselectItem);
     result_ = &CartSizeChunks;
+    PlaceOverOwner();
     show(*this);
     result_ = nullptr;
   }
@@ -41,6 +43,8 @@ class TForm2 : public QDialog {
   QPushButton* CANCEL;
 
  private:
+  void PlaceOverOwner();
+  OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
   std::int32_t* result_ = nullptr;
 };
 
@@ -55,6 +59,7 @@ class TForm3 : public QDialog {
   void Execute(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize, ShowModal&& show) {
     bank_ = &SelectedSaveBank;
     size_ = &SelectedSaveSize;
+    PlaceOverOwner();
     show(*this);
     bank_ = size_ = nullptr;
   }
@@ -68,6 +73,8 @@ class TForm3 : public QDialog {
   QPushButton* CANCEL;
 
  private:
+  void PlaceOverOwner();
+  OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
   std::uint8_t* bank_ = nullptr;
   std::uint8_t* size_ = nullptr;
 };

@@ -52,6 +52,11 @@ class DirectPortDriver final : public PortDriver {
   std::string IopermAdvice() const;
 };
 
+// What to tell a user whose printer port could not be opened: `why` (the driver's LastError), then
+// what can be done, which depends on the system's error number and on whether the program already
+// runs as root. `programName` is the program as the user started it.
+std::string PortAccessAdvice(const std::string& why, int error, bool root, const std::string& programName);
+
 // A back end that needs no opening.
 class FixedPortDriver final : public PortDriver {
  public:

@@ -46,6 +46,7 @@ void TDLPortIO::OpenDriver() {
   for (const Range& range : kRanges) {
     if (ioperm(range.base, range.length, 1) != 0) {
       const int error = errno;
+      lastErrno_ = error;
       lastError_ = "OpenDriver: ioperm(" + HexAddress(range.base) + ") Error #" + std::to_string(error) +
                    " (" + std::strerror(error) + ")";
       // Leave nothing half open.

@@ -44,6 +44,8 @@ class TDLPortIO {
 
   bool ActiveHW() const { return backend_.active; }
   const std::string& LastError() const { return lastError_; }
+  // The system's error number behind LastError (errno of the failed ioperm), 0 when there is none.
+  int LastErrno() const { return lastErrno_; }
 
   // Opens port access; the outcome is read from ActiveHW. Does nothing while already open.
   void OpenDriver();
@@ -72,6 +74,7 @@ class TDLPortIO {
 
   DirectBackend backend_;
   std::string lastError_;
+  int lastErrno_ = 0;
 };
 
 }  // namespace brevomat

@@ -70,6 +70,7 @@ enum Key : int {
   kAdapter,
   kBase,
   kTiming,
+  kPace,
   kEraseErrorBlock,
   kProgramErrorWord,
   kNeverReady,
@@ -81,19 +82,11 @@ enum Key : int {
   kKeyCount
 };
 
-constexpr const char* kKeyNames[kKeyCount] = {"cart",
-                                              "save",
-                                              "adapter",
-                                              "base",
-                                              "timing",
-                                              "erase_error_block",
-                                              "program_error_word",
-                                              "never_ready",
-                                              "setup_b0_polls",
-                                              "flip_read",
-                                              "read_noise",
-                                              "seed",
-                                              "save_stuck_byte"};
+constexpr const char* kKeyNames[kKeyCount] = {
+    "cart",        "save",           "adapter",           "base",
+    "timing",      "pace",           "erase_error_block", "program_error_word",
+    "never_ready", "setup_b0_polls", "flip_read",         "read_noise",
+    "seed",        "save_stuck_byte"};
 
 std::string LineMessage(std::size_t line, const std::string& what) {
   return "cart.conf line " + std::to_string(line) + ": " + what;
@@ -201,6 +194,14 @@ bool ParseCartConf(std::string_view text, CartConfig& out, std::string& error) {
         else
           return bad("datasheet, slow or fast");
         break;
+      case kPace:
+        if (value == "fast")
+          c.pace = Pace::Fast;
+        else if (value == "realtime")
+          c.pace = Pace::Realtime;
+        else
+          return bad("fast or realtime");
+        break;
       case kEraseErrorBlock:
         if (!ParseUnsigned(value, 63, n)) return bad("a block number 0 to 63");
         c.faults.eraseErrorBlock = static_cast<int>(n);
@@ -280,6 +281,7 @@ std::string FormatCartConf(const CartConfig& c) {
   s += std::string("adapter = ") + adapter + "\n";
   s += std::string("base = ") + base + "\n";
   if (c.cart != CartKind::Rom) s += std::string("timing = ") + timing + "\n";
+  s += std::string("pace = ") + (c.pace == Pace::Realtime ? "realtime" : "fast") + "\n";
   const FlashFaults& f = c.faults;
   if (f.eraseErrorBlock >= 0) s += "erase_error_block = " + std::to_string(f.eraseErrorBlock) + "\n";
   if (f.programErrorWord >= 0) {

@@ -5,6 +5,7 @@
 //   adapter = both | spp | epp | none           (default both)
 //   base    = 0x378 | 0x278 | 0x3bc             (default 0x378)
 //   timing  = datasheet | slow | fast           (default datasheet; flash carts only)
+//   pace    = fast | realtime                   (default fast; see sim/WallClockPort.h)
 //   faults: erase_error_block = K, program_error_word = 0xADDR, never_ready = yes|no,
 //   setup_b0_polls = N, flip_read = N, read_noise = P (0..1), seed = N, save_stuck_byte = 0xADDR
 // Parsing is pure: text in, settings out, nothing read or written. Reading the file is the cart
@@ -24,6 +25,9 @@ namespace brevomat::sim {
 
 enum class CartKind : std::uint8_t { Flash4M, Flash8M, Rom };
 enum class TimingProfile : std::uint8_t { Datasheet, Slow, Fast };
+// How a program that a person works with runs the cart: as fast as the host allows, or held to
+// the wall clock so that every command takes its real time.
+enum class Pace : std::uint8_t { Fast, Realtime };
 
 struct CartConfig {
   CartKind cart = CartKind::Flash8M;
@@ -31,6 +35,7 @@ struct CartConfig {
   AdapterAnswers adapter = AdapterAnswers::Both;
   std::uint16_t base = 0x378;
   TimingProfile timing = TimingProfile::Datasheet;
+  Pace pace = Pace::Fast;
   FlashFaults faults;
 };
 

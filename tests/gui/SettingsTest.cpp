@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <cstdio>
@@ -45,6 +46,15 @@ std::vector<std::uint8_t> StoredRecord(int port, int speed, int ips, std::int32_
   r.SetWindowHeight(height);
   StoreFileName(r.OpenFileName(), openName);
   return {r.bytes.begin(), r.bytes.end()};
+}
+
+// Lets events run until `done` holds, for at most five seconds.
+template <typename Done>
+bool WaitFor(Done done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 5000) QTest::qWait(10);
+  return done();
 }
 
 class SettingsTest : public InTempDirectory {};
@@ -105,6 +115,27 @@ TEST_F(SettingsTest, ExitStoresTheChoicesAndTheNextStartShowsThem) {
   EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "RadioIps")->ItemIndex(), 1);
   EXPECT_EQ(again->size(), QSize(500, 450));
   EXPECT_EQ(again->core().link.DataPort, 0x278);
+}
+
+TEST_F(SettingsTest, TheStoredSizeIsTheOuterSizeAndTheWindowOpensCentred) {
+  // Frame included: the design 418 x 418 on a first start (also what an earlier version, which
+  // stored the inside, wrote), then the size the user left the window at.
+  {
+    auto form = Start();
+    form->show();
+    ASSERT_TRUE(WaitFor([&] { return form->frameGeometry().size() != form->size(); }));  // framed
+    EXPECT_EQ(form->frameGeometry().size(), QSize(418, 418));
+    form->resize(form->size() + QSize(82, 32));
+    form->ExitClick();
+  }
+  SettingsRecord r = RecordOf(ReadFile(ConfigPath()));
+  EXPECT_EQ(r.WindowWidth(), 500);
+  EXPECT_EQ(r.WindowHeight(), 450);
+  auto again = Start();
+  again->show();
+  EXPECT_TRUE(WaitFor([&] { return again->frameGeometry().size() == QSize(500, 450); }))
+      << again->frameGeometry().width() << "x" << again->frameGeometry().height();
+  EXPECT_EQ(again->frameGeometry().center(), gui::DesktopArea().center());
 }
 
 TEST_F(SettingsTest, CloseBoxLeavesTheFileAsItWas) {

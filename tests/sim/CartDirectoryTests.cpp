@@ -60,6 +60,7 @@ TEST(CartConf, DefaultsKeysCommentsAndCase) {
   EXPECT_EQ(c.adapter, AdapterAnswers::Both);
   EXPECT_EQ(c.base, 0x378);
   EXPECT_EQ(c.timing, TimingProfile::Datasheet);
+  EXPECT_EQ(c.pace, Pace::Fast);
   EXPECT_EQ(c.faults.eraseErrorBlock, -1);
 
   const char* text =
@@ -70,6 +71,7 @@ TEST(CartConf, DefaultsKeysCommentsAndCase) {
       "adapter = SPP\n"
       "base = 0x3BC\n"
       "timing = fast\n"
+      "pace = RealTime\n"
       "erase_error_block = 31\n"
       "program_error_word = 0x1234\n"
       "never_ready = yes\n"
@@ -83,6 +85,7 @@ TEST(CartConf, DefaultsKeysCommentsAndCase) {
   EXPECT_EQ(c.adapter, AdapterAnswers::SppOnly);
   EXPECT_EQ(c.base, 0x3BC);
   EXPECT_EQ(c.timing, TimingProfile::Fast);
+  EXPECT_EQ(c.pace, Pace::Realtime);
   EXPECT_EQ(c.faults.eraseErrorBlock, 31);
   EXPECT_EQ(c.faults.programErrorWord, 0x1234);
   EXPECT_TRUE(c.faults.neverReady);
@@ -112,6 +115,7 @@ TEST(CartConf, MalformedLinesAreRefusedWithTheirNumber) {
       {"read_noise = nan\n", "line 1: bad value"},
       {"save_stuck_byte = 0x40000\n", "line 1: bad value"},
       {"never_ready = maybe\n", "line 1: bad value"},
+      {"pace = slow\n", "line 1: bad value \"slow\" for pace (expected fast or realtime)"},
       {"cart = rom\nsave = sram\nerase_error_block = 2\n",
        "cart.conf line 3: erase_error_block needs a flash cart"},
       {"erase_error_block = 40\ncart = flash-4m\n", "cart.conf line 1: a flash-4m cart"},

@@ -1,0 +1,58 @@
+// Outer size and place of the top-level windows.
+//
+// The windows' sizes are outer sizes: the window manager's frame and title bar are included, and a
+// window is centred as a whole. Qt sizes the inside of a window, and how thick the frame is becomes
+// known only once the window manager has framed the window on the screen, a little after it was
+// shown. So a window first gets its outer size as its inside, with the top-left corner of its
+// frame where the centred frame will begin; when the frame appears the inside is made smaller by
+// the frame's thickness and the frame is centred again.
+#pragma once
+
+#include <QMargins>
+#include <QObject>
+#include <QRect>
+#include <QSize>
+#include <QTimer>
+
+class QWidget;
+
+namespace brevomat::gui {
+
+class OuterGeometry final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit OuterGeometry(QWidget& window);
+
+  // Gives the window the outer size `outer`, at most the size of `area`, and centres it over
+  // `area` (screen coordinates).
+  void Place(QSize outer, QRect area);
+  // Keeps the window's own size and centres it, frame included, over `area`: for a window that
+  // sizes itself when it is shown, such as a message box.
+  void CentreOver(QRect area);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Fits the inside to the outer size once the frame is known; true when that is done.
+  bool Fit();
+  void MoveToCentre();
+  QMargins Frame() const;
+
+  QWidget& window_;
+  QSize outer_;
+  QRect area_;
+  bool pending_ = false;  // placed, and the frame not yet seen
+  bool ownSize_ = false;  // centred at the size it gives itself
+  // After a showing, the frame is looked for every kPollMs for up to kPolls times.
+  static constexpr int kPollMs = 20;
+  static constexpr int kPolls = 100;
+  QTimer poll_;
+  int polls_ = 0;
+};
+
+// The room the desktop gives to windows: the available area of the primary screen.
+QRect DesktopArea();
+
+}  // namespace brevomat::gui
