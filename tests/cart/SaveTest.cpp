@@ -339,6 +339,10 @@ TEST_F(SaveTest, StopDuringTheSecondOfFourUnitsLetsItFinishAndStartsNoOther) {
 
 TEST_F(SaveTest, WriteSaverFileThatVanishesOrShrinksAfterItsSizeWasChecked) {
   enum class Change { Vanish, Empty, ShortSecondUnit };
+#ifdef _WIN32
+  // Windows neither deletes nor shrinks a file another stream holds open.
+  GTEST_SKIP() << "files held open cannot be removed or shrunk on Windows";
+#endif
   for (Change change : {Change::Vanish, Change::Empty, Change::ShortSecondUnit}) {
     SCOPED_TRACE(static_cast<int>(change));
     Make();
