@@ -1,5 +1,6 @@
 #include "commands/Core.h"
 
+#include "cart/Flash.h"
 #include "link/Detection.h"
 
 namespace brevomat {
@@ -21,6 +22,16 @@ void Core::SelectPortAddresses() {
 bool Core::OpenLink() {
   cart.LastErasedBlock = -1;
   return DetectAdapter(link, frame, window().RadioSpeedIndex());
+}
+
+bool Core::OpenFlash() {
+  if (!OpenLink()) return false;
+  if (!IdentifyFlash(link, frame, cart)) {
+    frame.LogLine("Flash not found!!!");
+    return false;
+  }
+  WaitFlashReady(link, frame);
+  return true;
 }
 
 }  // namespace brevomat

@@ -50,6 +50,9 @@ struct Core {
   // DetectAdapter on the Speed group's current item; a new command also forgets which flash
   // block it erased last.
   bool OpenLink();
+  // OpenLink, then the flash chip: identified (else "Flash not found!!!") and given the time to
+  // finish whatever it was doing. False when the command cannot go on.
+  bool OpenFlash();
 };
 
 }  // namespace brevomat

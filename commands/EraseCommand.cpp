@@ -1,5 +1,4 @@
 #include "cart/Erase.h"
-#include "cart/Flash.h"
 #include "commands/Commands.h"
 #include "commands/Core.h"
 
@@ -8,12 +7,7 @@ namespace brevomat {
 int EraseFlashClick(Core& core) {
   OperationFrame& frame = core.frame;
   core.CommandSeparator();
-  if (!core.OpenLink()) return kResultFailed;
-  if (!IdentifyFlash(core.link, frame, core.cart)) {
-    frame.LogLine("Flash not found!!!");
-    return kResultFailed;
-  }
-  WaitFlashReady(core.link, frame);
+  if (!core.OpenFlash()) return kResultFailed;
   if (!frame.Ask("Do You want to Erase Flash Data?", "Erase Flash")) {
     frame.LogLine("Erase Flash Cancel");
     return kResultCancelled;

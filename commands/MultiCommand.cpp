@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "cart/Flash.h"
 #include "cart/Program.h"
 #include "commands/Commands.h"
 #include "commands/Core.h"
@@ -74,12 +73,7 @@ int WriteMultiClick(Core& core) {
     return kResultCancelled;
   }
   frame.ClearOperationDisplay();
-  if (!core.OpenLink()) return kResultFailed;
-  if (!IdentifyFlash(core.link, frame, cart)) {
-    frame.LogLine("Flash not found!!!");
-    return kResultFailed;
-  }
-  WaitFlashReady(core.link, frame);
+  if (!core.OpenFlash()) return kResultFailed;
   // Only the 8 MB chip carries a multi-game set; on any other the command ends here, silently.
   if (cart.FlashSize != kFlash8M) return kResultFailed;
   if (files.size() != kMultiGameCount) {

@@ -1,7 +1,6 @@
 #include <string>
 #include <vector>
 
-#include "cart/Flash.h"
 #include "cart/Program.h"
 #include "commands/Commands.h"
 #include "commands/Core.h"
@@ -13,12 +12,7 @@ int OpenImageForFlash(Core& core, const std::string& file) {
   OperationFrame& frame = core.frame;
   CartState& cart = core.cart;
   frame.ClearOperationDisplay();
-  if (!core.OpenLink()) return kResultFailed;
-  if (!IdentifyFlash(core.link, frame, cart)) {
-    frame.LogLine("Flash not found!!!");
-    return kResultFailed;
-  }
-  WaitFlashReady(core.link, frame);
+  if (!core.OpenFlash()) return kResultFailed;
 
   StoreFileName(frame.ImageFileName, file);
   frame.LogLine("FileName = " + file);
