@@ -11,6 +11,8 @@ std::uint16_t RomCart::ReadRom(std::uint32_t wordAddress, std::uint64_t) {
   std::uint16_t v;
   if (byte + 1 < rom_.size())
     v = static_cast<std::uint16_t>(rom_[byte] | (rom_[byte + 1] << 8));
+  else if (byte < rom_.size())
+    v = static_cast<std::uint16_t>(rom_[byte] | 0xFF00);  // an image of odd length: the chip's last word
   else
     v = static_cast<std::uint16_t>(wordAddress);  // open bus: the address latch shows through
   return noise_.Apply(v, faults_.flipRead, faults_.readNoise, faults_.seed);

@@ -35,6 +35,8 @@ TEST(RomCart, OpenBusPastTheEndAndNoCommands) {
   EXPECT_EQ(rig.ReadWordAt(0x7FFFF), rom[0xFFFFE] | (rom[0xFFFFF] << 8));
   EXPECT_EQ(rig.ReadWordAt(0x80000), 0x0000);  // past the end: the low 16 bits of the address
   EXPECT_EQ(rig.ReadWordAt(0xFEDCBA), 0xDCBA);
+  RomCart odd(std::vector<std::uint8_t>(3, 0x42), SaveMemory::None);  // an image of odd length
+  EXPECT_EQ(odd.ReadRom(1, 0), 0xFF42);                               // its last byte, then erased
   EnableFlashAccess(rig.link);
   rig.link.WriteCartWord(0, 0x98);
   EXPECT_EQ(rig.ReadWordAt(0), rom[0] | (rom[1] << 8));
