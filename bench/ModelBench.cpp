@@ -4,6 +4,7 @@
 // host time the simulation took.
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "CartRig.h"
@@ -15,6 +16,15 @@ using namespace brevomat;
 using Clock = std::chrono::steady_clock;
 
 const char* kSpeedCaption[] = {"4", "3", "2", "1"};
+
+// A figure is only worth printing when the command ended the way it should; otherwise say why
+// and make the whole run fail, so that a broken build never yields a table of plausible numbers.
+int failures = 0;
+void Expect(const std::string& status, const char* expected, const char* what) {
+  if (status == expected) return;
+  ++failures;
+  std::fprintf(stderr, "model_bench: %s ended with \"%s\", not \"%s\"\n", what, status.c_str(), expected);
+}
 
 struct Run {
   double modelledSeconds;
@@ -91,15 +101,31 @@ Run Save(int speed, bool backup) {
   return {static_cast<double>(rig.adapter.NowNs()) / 1e9, host, Accesses(rig.adapter), status};
 }
 
+int Measure(bool quick);
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  try {
+    const int failed = Measure(quick);
+    if (failed != 0) std::fprintf(stderr, "model_bench: %d command(s) did not end as they should\n", failed);
+    return failed == 0 ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "model_bench: %s\n", e.what());
+    return 1;
+  }
+}
+
+namespace {
+
+int Measure(bool quick) {
   const std::uint32_t imageSize = quick ? 0x100000 : 0x800000;
 
   std::printf("Erase of the whole 8 MB chip (64 blocks), datasheet timing (1 s per block):\n");
   for (int speed : {0, 3}) {
     const Run r = Erase(sim::ChipTiming::Datasheet(), speed);
+    Expect(r.status, "Cart Erase Ok", "EraseFlash");
     std::printf("  speed \"%s\": modelled %.1f s, %llu port accesses, host %.2f s -> %s\n",
                 kSpeedCaption[speed], r.modelledSeconds, static_cast<unsigned long long>(r.accesses),
                 r.hostSeconds, r.status.c_str());
@@ -107,6 +133,7 @@ int main(int argc, char** argv) {
   std::printf("Erase under the slow profile (5 s per block, the datasheet maximum):\n");
   for (int speed = 0; speed < 4; ++speed) {
     const Run r = Erase(sim::ChipTiming::Slow(), speed);
+    Expect(r.status, "Cart Erase Ok", "EraseFlash on the slowest chip");
     std::printf("  speed \"%s\": modelled %.1f s -> %s (%s)\n", kSpeedCaption[speed], r.modelledSeconds,
                 r.status.c_str(),
                 r.status == "Cart Erase Ok" ? "poll limits hold" : "poll limit ran out first");
@@ -114,6 +141,7 @@ int main(int argc, char** argv) {
   std::printf("Write Flash of a %u-byte image, datasheet timing (218 us per 32-byte buffer):\n", imageSize);
   for (int speed : {0, 3}) {
     const Run r = Write(speed, imageSize);
+    Expect(r.status, "Write Cart ok", "Write Flash");
     std::printf(
         "  speed \"%s\": modelled %.1f s, %.1f port accesses per byte written and verified, host %.2f s "
         "(%.1f ns per port access) -> %s\n",
@@ -125,6 +153,7 @@ int main(int argc, char** argv) {
   std::printf("Backup Game of the whole %.0f-byte flash (every chunk read twice):\n", readBytes);
   for (int speed : {0, 3}) {
     const Run r = Read(speed, readChip);
+    Expect(r.status, "Read Flash ok", "Backup Game");
     std::printf(
         "  speed \"%s\": modelled %.1f s, %.1f port accesses per byte, host %.2f s (%.1f ns per port access) "
         "-> %s\n",
@@ -136,11 +165,15 @@ int main(int argc, char** argv) {
   for (int speed : {0, 3}) {
     for (bool backup : {true, false}) {
       const Run r = Save(speed, backup);
+      Expect(r.status, backup ? "Backup Saver 256K Ok" : "Write Save Data ok",
+             backup ? "Backup Saver" : "Write Saver");
       std::printf("  speed \"%s\": %s modelled %.2f s, %llu port accesses, host %.2f s -> %s\n",
                   kSpeedCaption[speed],
                   backup ? "Backup Saver 256 KB:" : "Write Saver 64 KB: ", r.modelledSeconds,
                   static_cast<unsigned long long>(r.accesses), r.hostSeconds, r.status.c_str());
     }
   }
-  return 0;
+  return failures;
 }
+
+}  // namespace

@@ -82,14 +82,14 @@ class HeaderTest : public ::testing::Test {
 TEST_F(HeaderTest, GenuineImagesPass) {
   for (const char* name : {"hello.gba", "arm.gba", "thumb.gba"}) {
     window.log.clear();
-    Load(testing::ReadBytes(testing::TestDataDir() / name));
+    Load(testing::ReadTestImage(name));
     EXPECT_TRUE(CheckCartHeader(core.frame)) << name;
     EXPECT_EQ(window.log, (std::vector<std::string>{"Game Name = GBA Tests", "Game Code = 1337"}));
   }
 }
 
 TEST_F(HeaderTest, LastLogoByteWrongIsNoAgbData) {
-  auto bytes = testing::ReadBytes(testing::TestDataDir() / "hello.gba");
+  auto bytes = testing::ReadTestImage("hello.gba");
   bytes[0x9F] ^= 1;
   Load(bytes);
   EXPECT_FALSE(CheckCartHeader(core.frame));
@@ -97,7 +97,7 @@ TEST_F(HeaderTest, LastLogoByteWrongIsNoAgbData) {
 }
 
 TEST_F(HeaderTest, TitleEndsAtFirstZero) {
-  auto bytes = testing::ReadBytes(testing::TestDataDir() / "hello.gba");
+  auto bytes = testing::ReadTestImage("hello.gba");
   std::memset(bytes.data() + 0xA0, 0, 12);
   std::memcpy(bytes.data() + 0xA0, "ABC", 3);
   std::memcpy(bytes.data() + 0xAC, "WXYZ", 4);  // a full code has no zero of its own

@@ -204,7 +204,7 @@ TEST_F(WriteTest, GenuineShortImagesAskForTheHeaderAtOnce) {
     SCOPED_TRACE(name);
     Make();
     rig->DirtyFlash();
-    const Bytes image = testing::ReadBytes(testing::TestDataDir() / name);
+    const Bytes image = testing::ReadTestImage(name);
     Write(image, {true, true});
     ASSERT_EQ(rig->window.questions.size(), 2u);
     EXPECT_EQ(rig->window.questions[1].text, "Do You want to fix header problem?");
@@ -227,7 +227,7 @@ TEST_F(WriteTest, TinyImageKeepsItsBytesAndThePaddingOverwritesTheRepair) {
 
 TEST_F(WriteTest, DecliningTheHeaderRepairWritesNothing) {
   rig->DirtyFlash();
-  const Bytes image = testing::ReadBytes(testing::TestDataDir() / "hello.gba");
+  const Bytes image = testing::ReadTestImage("hello.gba");
   Write(image, {true, false});
   EXPECT_EQ(rig->window.log, Cat(Head(1300), {"File Size Error!!!", "Time = 0 Sec"}));
   EXPECT_EQ(rig->window.status, "Error!!!");

@@ -209,7 +209,7 @@ TEST_F(CliProgram, InfoNamesBothChipsAndTheHeader) {
   fs::remove_all(cart);
   MakeCart("cart = flash-4m");
   std::vector<std::uint8_t> flash(k4M, 0xFF);
-  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  const auto hello = ReadTestImage("hello.gba");
   std::copy(hello.begin(), hello.end(), flash.begin());
   WriteBytes(cart / "flash.bin", flash);
   r = RunCli(Args({"info"}));
@@ -221,7 +221,7 @@ TEST_F(CliProgram, InfoNamesBothChipsAndTheHeader) {
 TEST_F(CliProgram, InfoOnAPlainGameCartShowsTheHeaderButFails) {
   MakeCart("cart = rom", false);
   std::vector<std::uint8_t> rom(1 << 20, 0);
-  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  const auto hello = ReadTestImage("hello.gba");
   std::copy(hello.begin(), hello.end(), rom.begin());
   WriteBytes(cart / "rom.bin", rom);
   const Outcome r = RunCli(Args({"info"}));
@@ -604,7 +604,7 @@ TEST_F(CliProgram, MultiGameThatFailsHalfwayKeepsTheGameBeforeIt) {
 // A 1 MB game cart: the genuine header of hello.gba and zeros.
 std::vector<std::uint8_t> SmallRom() {
   std::vector<std::uint8_t> rom(1 << 20, 0);
-  const auto hello = ReadBytes(TestDataDir() / "hello.gba");
+  const auto hello = ReadTestImage("hello.gba");
   std::copy_n(hello.begin(), 192, rom.begin());
   return rom;
 }
