@@ -201,7 +201,7 @@ int Measure(bool quick) {
                      c.name, b.Skipped, b.Programmed, b.Erased, c.skipped, c.programmed, c.erased);
       }
       std::printf(
-          "  speed \"%s\", %s: every block %.1f s, only changed %.1f s = %.2f of it (blocks: %u skipped, %u "
+          "  speed \"%s\", %s: every block %.1f s, only changed %.1f s = %.3f of it (blocks: %u skipped, %u "
           "programmed without erase, %u erased)\n",
           kSpeedCaption[speed], c.name, full.run.modelledSeconds, changed.run.modelledSeconds,
           changed.run.modelledSeconds / full.run.modelledSeconds, b.Skipped, b.Programmed, b.Erased);
