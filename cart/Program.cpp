@@ -5,6 +5,7 @@
 
 #include "base/Operation.h"
 #include "cart/CartState.h"
+#include "cart/ChangedBlocks.h"
 #include "cart/Erase.h"
 #include "cart/Flash.h"
 #include "image/Header.h"
@@ -76,6 +77,11 @@ bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint3
     if (!EraseFlashBlock(link, frame, a)) return false;
     cart.LastErasedBlock = blockStart;
   }
+  return ProgramChunkData(link, frame, n, byteCount);
+}
+
+bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount) {
+  const std::uint32_t a = n * kChunkWords;
   frame.UpdateProgressBar();
 
   const std::uint32_t buffers = byteCount / (flash::kBufferWords * 2);
@@ -136,6 +142,8 @@ int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips
   const std::uint32_t rest = size - count * kChunkBytes;
   cart.IpsActive = 0;
   if (offerIps) OfferIpsPatch(frame, cart, ips);
+  if (cart.Changed.Enabled && s + count + (rest != 0 ? 1 : 0) <= kMaxFlashChunks)
+    return WriteChangedBlocks(link, frame, cart, ips, size, s);
 
   for (std::uint32_t n = 0; n < count; ++n) {
     if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
@@ -160,7 +168,12 @@ int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips
     if (cart.IpsActive) ApplyIpsToChunk(ips, count, buffer);
     if (!ProgramChunk(link, frame, cart, s + count, kChunkBytes)) return FailChunk(frame, count);
   }
+  return VerifyWrittenImage(link, frame, cart, ips, count, s);
+}
 
+int VerifyWrittenImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t count,
+                       std::uint32_t s) {
+  TransferBuffer& buffer = frame.Buffer;
   // Verify pass: read the file again from the start, repeat the header repair and the patch on
   // the fresh copy, and compare every whole chunk with the flash once more.
   frame.CloseCurrentFile();

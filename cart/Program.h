@@ -25,6 +25,8 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
 // Erases when due, programs byteCount / 32 buffers of chunk n, then reads the chunk back.
 bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint32_t n,
                   std::uint32_t byteCount);
+// ProgramChunk after its erase step: programs chunk n (blank in the flash) and reads it back.
+bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount);
 
 // Asks for an IPS patch (OpenDialog3) and loads it; cart.IpsActive tells whether it will be applied.
 // The seconds counter pauses while the dialog is open.
@@ -35,8 +37,14 @@ bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst);
 
 // Writes the open file (CurrentFile) of `size` bytes from chunk `startChunk` on. With `offerIps`
 // the user is asked for a patch first (the IPS switch is on and the image may be patched).
-// Returns 0, 254 or -1.
+// With cart.Changed.Enabled only the blocks that need it are erased and programmed
+// (WriteChangedBlocks). Returns 0, 254 or -1.
 int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
                std::uint32_t startChunk, bool offerIps);
+// The verify pass of a write: reopens the file, prepares every whole chunk again (header repair,
+// patch) and compares it with the flash from chunk `startChunk` on; "Write Cart ok" when all
+// agree. Closes the file. Returns 0, 254 or -1.
+int VerifyWrittenImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t count,
+                       std::uint32_t startChunk);
 
 }  // namespace brevomat

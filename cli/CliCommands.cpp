@@ -5,6 +5,7 @@
 namespace brevomat::cli {
 
 int RunCommand(Core& core, const CliOptions& options) {
+  core.cart.Changed.Enabled = options.onlyChanged;
   switch (options.command) {
     case Command::Info:
       return CartInfoCommand(core);

@@ -159,6 +159,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         r.error = "--boot needs a pre-boot image file";
       else
         o.bootFile = std::string(*v);
+    } else if (w.name == "--only-changed") {
+      flag(o.onlyChanged);
     } else if (w.name == "--bank") {
       const auto v = value();
       const auto index = v ? SaveBankIndex(*v) : std::nullopt;
@@ -280,6 +282,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     r.error = "--boot belongs to the multi command";
     return r;
   }
+  if (o.onlyChanged && o.command != Command::Write && o.command != Command::Multi) {
+    r.error = "--only-changed belongs to the write and multi commands";
+    return r;
+  }
   if (o.saveAreaGiven && !saveCommand) {
     r.error = "--bank belongs to the backup-save and write-save commands";
     return r;
@@ -305,6 +311,8 @@ std::string UsageText() {
          "way\n"
          "  multi --boot BOOT GAME...  write the 32 KB pre-boot image BOOT and two games behind it into\n"
          "                             the 8 MB flash, each verified; the order decides the places\n"
+         "  --only-changed             with write or multi: read each block first and erase and program\n"
+         "                             only those that differ from the image; verified as always\n"
          "  verify IMAGE [--ips PATCH] compare the flash with IMAGE as write would have put it there\n"
          "                             (each chunk read twice; nothing is written to the cart)\n"
          "  backup FILE [--size S]     read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"

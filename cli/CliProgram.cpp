@@ -122,6 +122,13 @@ void ReportVerify(const Core& core, const CliOptions& options) {
              std::to_string(core.cart.FirstDifference) + " (" + HexOffset(core.cart.FirstDifference) + ")");
 }
 
+// --only-changed: what the write did with the blocks it touched.
+void ReportChangedBlocks(const Core& core) {
+  const ChangedBlocks& c = core.cart.Changed;
+  std::fprintf(stderr, "blocks: %u skipped, %u programmed without erase, %u erased\n", c.Skipped,
+               c.Programmed, c.Erased);
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -200,6 +207,7 @@ int RunProgram(int argc, char** argv) {
   // Before the cart is closed, so that the modelled time still comes right before the status.
   if (options.command == Command::Backup) ok = ReportBackup(core, options, ok);
   if (options.command == Command::Verify && !ok) ReportVerify(core, options);
+  if (options.onlyChanged) ReportChangedBlocks(core);
   if (console.LogLost()) {
     Complain("the log could not be written to standard output");
     ok = false;

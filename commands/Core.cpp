@@ -21,6 +21,7 @@ void Core::SelectPortAddresses() {
 
 bool Core::OpenLink() {
   cart.LastErasedBlock = -1;
+  cart.Changed.NewCommand();
   return DetectAdapter(link, frame, window().RadioSpeedIndex());
 }
 

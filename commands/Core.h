@@ -48,7 +48,7 @@ struct Core {
   void SelectPortAddresses();
 
   // DetectAdapter on the Speed group's current item; a new command also forgets which flash
-  // block it erased last.
+  // block it erased (or, writing only what changed, kept) last.
   bool OpenLink();
   // OpenLink, then the flash chip: identified (else "Flash not found!!!") and given the time to
   // finish whatever it was doing. False when the command cannot go on.

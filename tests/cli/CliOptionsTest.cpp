@@ -23,6 +23,8 @@ TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
   EXPECT_TRUE(o.useVirtual);
   EXPECT_EQ(o.virtualDir, "cart");
   EXPECT_EQ(o.answers, Answers::Yes);
+  EXPECT_FALSE(o.onlyChanged);
+  EXPECT_TRUE(Parse({"write", "game.gba", "--only-changed"}).options.onlyChanged);
 }
 
 TEST(CliOptions, DefaultsAreLpt1SpeedFourAndAskingTheUser) {
@@ -67,6 +69,8 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
       {"--virtual", "", "info"},    // empty directory
       {"--yes=1", "erase"},         // a flag takes no value
       {"info", "--device"},         // device without a name
+      // --only-changed belongs to write and multi
+      {"--only-changed", "verify", "a.gba"},
       // a device and a virtual cart at once
       {"--device=/dev/parport0", "--virtual=cart", "info"},
   };

@@ -599,6 +599,21 @@ TEST_F(CliProgram, MultiGameThatFailsHalfwayKeepsTheGameBeforeIt) {
   EXPECT_TRUE(std::equal(first.begin(), first.begin() + 2 * kChunk, flash.begin() + 0x408000));
 }
 
+TEST_F(CliProgram, WriteOnlyChangedCountsItsBlocksOnStandardError) {
+  MakeCart("cart = flash-4m");
+  FillFlash(k4M, 0x00);
+  const std::string path = File("game.gba", MakeImage(2 * kBlock, 7));
+  // Onto a cart holding something else, then the same image again; the log is a plain write's.
+  for (const std::string counts : {"blocks: 0 skipped, 0 programmed without erase, 2 erased",
+                                   "blocks: 2 skipped, 0 programmed without erase, 0 erased"}) {
+    const Outcome r = RunCli(Args({"write", path, "--only-changed"}));
+    EXPECT_EQ(r.exit, 0) << r.errText;
+    ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 262144", "Game Name = GBA Tests",
+                  "Game Code = 1337", "Time = # Sec"});
+    EXPECT_NE(std::find(r.err.begin(), r.err.end(), counts), r.err.end()) << r.errText;
+  }
+}
+
 // --- backup and verify -----------------------------------------------------------------------------
 
 // A 1 MB game cart: the genuine header of hello.gba and zeros.
