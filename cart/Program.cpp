@@ -80,7 +80,8 @@ bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint3
   return ProgramChunkData(link, frame, n, byteCount);
 }
 
-bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount) {
+bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount,
+                      bool readBack) {
   const std::uint32_t a = n * kChunkWords;
   frame.UpdateProgressBar();
 
@@ -92,7 +93,7 @@ bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::u
   if ((ReadFlashStatus(link) & flash::kReadyBit) == 0) return false;
   link.WriteCartWord(0, flash::kReadArray);
   link.WriteControl(control::kReadLevel);
-  return VerifyChunk(link, frame, n, byteCount);
+  return !readBack || VerifyChunk(link, frame, n, byteCount);
 }
 
 namespace {

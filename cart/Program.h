@@ -25,8 +25,10 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
 // Erases when due, programs byteCount / 32 buffers of chunk n, then reads the chunk back.
 bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint32_t n,
                   std::uint32_t byteCount);
-// ProgramChunk after its erase step: programs chunk n (blank in the flash) and reads it back.
-bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount);
+// ProgramChunk after its erase step: programs chunk n (blank in the flash) and, unless readBack is
+// false, reads it back.
+bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount,
+                      bool readBack = true);
 
 // Asks for an IPS patch (OpenDialog3) and loads it; cart.IpsActive tells whether it will be applied.
 // The seconds counter pauses while the dialog is open.
