@@ -20,6 +20,8 @@ struct CliOptions {
   bool ips = false;
   std::string output;  // backup, backup-save: the file to write, answers SaveDialog1
   int sizeItem = -1;   // backup --size: the Form2 item to choose (0 = "8M" .. 5 = "256M"); -1 = as proposed
+  bool trim = false;    // backup --trim: keep only the used part of the read-out in the file
+  std::string datFile;  // backup --dat: the DAT file to name the game from
   int portIndex = 0;   // Port_sel: lpt1, lpt2, lpt3 -> 0..2
   int speedIndex = 0;  // RadioSpeed: captions "4", "3", "2", "1" -> 0..3
   std::string virtualDir;
