@@ -118,7 +118,8 @@ struct Algorithms {
 
 struct Checksums::State : Algorithms {};
 
-Checksums::Checksums() : state_(std::make_unique<State>()), crc_(static_cast<std::uint32_t>(crc32_z(0L, Z_NULL, 0))) {}
+Checksums::Checksums()
+    : state_(std::make_unique<State>()), crc_(static_cast<std::uint32_t>(crc32_z(0L, Z_NULL, 0))) {}
 
 Checksums::~Checksums() = default;
 

@@ -20,8 +20,6 @@ struct CliOptions {
   bool ips = false;
   std::string output;  // backup, backup-save: the file to write, answers SaveDialog1
   int sizeItem = -1;   // backup --size: the Form2 item to choose (0 = "8M" .. 5 = "256M"); -1 = as proposed
-  bool trim = false;    // backup --trim: keep only the used part of the read-out in the file
-  std::string datFile;  // backup --dat: the DAT file to name the game from
   int portIndex = 0;   // Port_sel: lpt1, lpt2, lpt3 -> 0..2
   int speedIndex = 0;  // RadioSpeed: captions "4", "3", "2", "1" -> 0..3
   std::string virtualDir;
@@ -38,6 +36,10 @@ struct CliOptions {
   int saveBank = 0;            // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)
   int saveSize = 0;            // --size 32K..256K: Form3's RadioSizeSel item 0..3 ("32K" by default)
   bool saveAreaGiven = false;  // --bank or --size was on the command line
+
+  // What backup does with the data it read.
+  bool trim = false;    // --trim: keep only the part the game uses in the file
+  std::string datFile;  // --dat: the DAT file to name the game from
 };
 
 struct ParseResult {

@@ -78,9 +78,10 @@ void ReportUnstableChunk(const Core& core) {
            ") differed: check the cable, the port's mode and the cart's contacts");
 }
 
-// A backup succeeds only when the file on disk holds the whole read-out; the checksums of the data
-// read (not of the file, which others could have changed meanwhile) then go to standard error. A read-out that ended early leaves its file (the user chose and confirmed the
-// name), and the user is told how much of it there is.
+// A backup succeeds only when the file on disk holds the whole read-out; the checksums of the
+// data read (confirmed chunk by chunk, not read back from the file) then go to standard error. A
+// read-out that ended early leaves its file (the user chose and confirmed the name), and the user
+// is told how much of it there is.
 bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDigest& digest,
                   const DatFile* dat) {
   ReportUnstableChunk(core);

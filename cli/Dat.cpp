@@ -6,11 +6,10 @@
 #include <tuple>
 
 #ifdef BREVOMAT_DAT
-#include <pugixml.hpp>
-
 #include <charconv>
 #include <cstdio>
 #include <memory>
+#include <pugixml.hpp>
 
 #include "base/FileAccess.h"
 #endif
@@ -29,7 +28,8 @@ struct FileCloser {
 
 // The 1-based line of a byte offset, as an editor shows it.
 std::size_t LineOf(const std::string& text, std::ptrdiff_t offset) {
-  const auto end = text.begin() + std::clamp<std::ptrdiff_t>(offset, 0, static_cast<std::ptrdiff_t>(text.size()));
+  const auto end =
+      text.begin() + std::clamp<std::ptrdiff_t>(offset, 0, static_cast<std::ptrdiff_t>(text.size()));
   return 1 + static_cast<std::size_t>(std::count(text.begin(), end, '\n'));
 }
 
@@ -100,7 +100,8 @@ bool DatFile::Load(const std::string& path, std::string& error) {
       if (size.empty() || sizeError != std::errc() || sizeEnd != size.data() + size.size() ||
           !HexDigits(crc, crcBytes.data(), crcBytes.size()) ||
           (entry.hasSha1 && !HexDigits(sha1, entry.sha1.data(), entry.sha1.size()))) {
-        error = path + " is not a usable DAT file: the <rom> at line " + std::to_string(LineOf(text, rom.offset_debug())) +
+        error = path + " is not a usable DAT file: the <rom> at line " +
+                std::to_string(LineOf(text, rom.offset_debug())) +
                 " lacks a decimal size, an 8-digit hex crc or has a malformed sha1";
         return false;
       }
@@ -130,7 +131,8 @@ const std::string* DatFile::Find(const Digests& digests) const {
       return key < Key(rom.size, rom.crc32);
     }
   };
-  const auto [first, last] = std::equal_range(roms_.begin(), roms_.end(), Key(digests.size, digests.crc32), ByKey{});
+  const auto [first, last] =
+      std::equal_range(roms_.begin(), roms_.end(), Key(digests.size, digests.crc32), ByKey{});
   for (auto rom = first; rom != last; ++rom)
     if (!rom->hasSha1 || rom->sha1 == digests.sha1) return &games_[rom->game];
   return nullptr;
