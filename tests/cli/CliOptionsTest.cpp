@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CliOptions.h"
+#include "cli/Dat.h"
 
 namespace brevomat::cli {
 namespace {
@@ -23,6 +24,18 @@ TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
   EXPECT_TRUE(o.useVirtual);
   EXPECT_EQ(o.virtualDir, "cart");
   EXPECT_EQ(o.answers, Answers::Yes);
+}
+
+// The Windows build has no XML library: there --dat is a usage error of its own.
+TEST(CliOptions, DatOnlyWhereTheBuildCanReadIt) {
+  const ParseResult r = Parse({"backup", "dump.gba", "--trim", "--dat", "games.dat"});
+  if (kDatAvailable) {
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.options.trim);
+    EXPECT_EQ(r.options.datFile, "games.dat");
+  } else {
+    EXPECT_EQ(r.error, "--dat is not available in this build: it has no XML library");
+  }
 }
 
 TEST(CliOptions, DefaultsAreLpt1SpeedFourAndAskingTheUser) {
