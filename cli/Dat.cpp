@@ -53,7 +53,7 @@ bool DatFile::Load(const std::string& path, std::string& error) {
   games_.clear();
   roms_.clear();
 #ifndef BREVOMAT_DAT
-  error = "DAT files are not available in this build (it has no XML library)";
+  error = "cannot read the DAT file " + path + ": DAT files are not available in this build";
   return false;
 #else
   // Read whole and parsed from memory, so that the parser's offset can be turned into a line.
