@@ -31,6 +31,17 @@ std::string NumberToText(std::int32_t value);
 // field becomes empty) and false is returned: a cut-off path would name some other file.
 bool StoreFileName(char (&field)[kFileNameBytes], std::string_view name);
 
+// Sees every chunk a read-out has confirmed (its second read agreed with the first), in cart order,
+// while it is still in the transfer buffer. A front end that wants more of the data than the file
+// (checksums, where the game ends) listens here instead of reading the file back.
+class ConfirmedChunkListener {
+ public:
+  virtual void ChunkConfirmed(const std::uint8_t* data, std::uint32_t size) = 0;
+
+ protected:
+  ~ConfirmedChunkListener() = default;
+};
+
 class OperationFrame {
  public:
   explicit OperationFrame(Window& window) : window_(window) {}
@@ -47,6 +58,7 @@ class OperationFrame {
   TransferBuffer Buffer;  // TransferBuffer
   std::FILE* CurrentFile = nullptr;
   char ImageFileName[kFileNameBytes] = {};
+  ConfirmedChunkListener* ChunkListener = nullptr;  // nobody by default: the window needs none
 
   // --- display ----------------------------------------------------------------------------------
   void LogLine(std::string_view text) { window_.AppendLog(text); }
@@ -55,6 +67,11 @@ class OperationFrame {
   // ProgressPercent := done / total * 100, truncated, computed in floating point.
   void SetProgress(std::uint32_t done, std::uint32_t total);
   void ProcessMessages() { window_.ProcessMessages(); }
+  // The first `size` bytes of the transfer buffer hold data read twice from the cart and found
+  // the same both times.
+  void ChunkConfirmed(std::uint32_t size) {
+    if (ChunkListener != nullptr) ChunkListener->ChunkConfirmed(Buffer.data(), size);
+  }
 
   // --- questions --------------------------------------------------------------------------------
   // Everything below the command handlers asks the user only through these.

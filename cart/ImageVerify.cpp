@@ -90,6 +90,8 @@ int VerifyImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ip
     if (cart.IpsActive) ApplyIpsToChunk(ips, n, buffer);
     switch (CompareChunkTwice(link, frame, cart, n)) {
       case Comparison::Equal:
+        // Both reads gave exactly the buffer's bytes: that is what the flash holds here.
+        frame.ChunkConfirmed(kChunkBytes);
         break;
       case Comparison::Different:
         frame.LogLine("Verify Flash Error!!!(" + NumberToText(static_cast<std::int32_t>(n)) + ")");

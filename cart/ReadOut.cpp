@@ -85,6 +85,7 @@ int ReadCartToFile(Link& link, OperationFrame& frame, CartState& cart, std::int3
       cart.UnstableChunk = static_cast<std::int32_t>(i);
       return CloseWith(frame, kResultFailed);
     }
+    frame.ChunkConfirmed(kChunkBytes);
     if (!frame.WriteFileBlock(kChunkBytes)) return CloseWith(frame, kResultFailed);
   }
   if (!frame.CloseOutputFile()) return kResultFailed;

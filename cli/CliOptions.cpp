@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "cart/ReadOut.h"
+#include "cli/Dat.h"
 
 #ifndef BREVOMAT_VERSION
 #define BREVOMAT_VERSION "unknown"
@@ -153,6 +154,16 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         o.ipsPatch = std::string(*v);
         o.ips = true;
       }
+    } else if (w.name == "--trim") {
+      flag(o.trim);
+    } else if (w.name == "--dat") {
+      const auto v = value();
+      if (!kDatAvailable)
+        r.error = "--dat is not available in this build: it has no XML library";
+      else if (!v || v->empty())
+        r.error = "--dat needs a DAT file";
+      else
+        o.datFile = std::string(*v);
     } else if (w.name == "--boot") {
       const auto v = value();
       if (!v || v->empty())
@@ -274,6 +285,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
       return r;
     }
   }
+  if ((o.trim || !o.datFile.empty()) && o.command != Command::Backup) {
+    r.error = std::string(o.trim ? "--trim" : "--dat") + " belongs to the backup command";
+    return r;
+  }
   if (o.command == Command::Multi && (o.bootFile.empty() || o.games.empty())) {
     r.error = "multi needs --boot BOOT and the game images";
     return r;
@@ -315,15 +330,20 @@ std::string UsageText() {
          "                             only those that differ from the image; verified as always\n"
          "  verify IMAGE [--ips PATCH] compare the flash with IMAGE as write would have put it there\n"
          "                             (each chunk read twice; nothing is written to the cart)\n"
-         "  backup FILE [--size S]     read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
-         "                             64M, 128M or 256M (megabits), otherwise the size the cart proposes\n"
+         "  backup FILE [--size S] [--trim] [--dat DATFILE]\n"
+         "                             read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
+         "                             64M, 128M or 256M (megabits), otherwise the size the cart proposes;\n"
+         "                             --trim keeps only the part the game uses (\"used:\") in FILE,\n"
+         "                             --dat names the game from a Logiqx XML DAT file (No-Intro's)\n"
          "  backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
          "                             read save memory from the bank on into FILE (default bank 1, 32K)\n"
          "  write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
          "                             write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
          "                             --size 32K writes only the first 32K of a 64K file\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
-         "status; after a backup the file's crc32 and sha1 come before it.\n"
+         "status; after a backup the crc32, sha1, md5 and sha256 of what was read come before it, then\n"
+         "\"used: N bytes\" when the game ends before the read-out does (also after verify), and the\n"
+         "DAT file's verdict.\n"
          "Exit status: 0 success, 1 failed, declined, stopped or differing, 2 usage error.\n";
 }
 

@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "cart/ReadOut.h"
-#include "cli/Checksums.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/Dat.h"
+#include "cli/DumpDigest.h"
+#include "cli/DumpReport.h"
 #include "commands/Core.h"
 #include "image/Ips.h"
 #include "port/PortDriver.h"
@@ -76,10 +78,12 @@ void ReportUnstableChunk(const Core& core) {
            ") differed: check the cable, the port's mode and the cart's contacts");
 }
 
-// A backup succeeds only when the file on disk holds the whole read-out; its checksums then go to
-// standard error. A read-out that ended early leaves its file (the user chose and confirmed the
-// name), and the user is told how much of it there is.
-bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
+// A backup succeeds only when the file on disk holds the whole read-out; the checksums of the
+// data read (confirmed chunk by chunk, not read back from the file) then go to standard error. A
+// read-out that ended early leaves its file (the user chose and confirmed the name), and the user
+// is told how much of it there is.
+bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDigest& digest,
+                  const DatFile* dat) {
   ReportUnstableChunk(core);
   if (!core.cart.OutputFileCreated) return false;  // ended before the file was created or emptied
   const std::string& name = options.output;
@@ -100,22 +104,21 @@ bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
     Complain(name + " is not a regular file: what it holds cannot be checked");
     return false;
   }
-  FileDigest digest;
-  std::string error;
-  if (!DigestFile(name, digest, error)) {
-    Complain("cannot read " + name + " back: " + error);
+  const std::uintmax_t holds = std::filesystem::file_size(name, ec);
+  if (ec || holds != expected || digest.Size() != expected) {
+    Complain(name + " holds " + (ec ? std::string("an unknown number of") : std::to_string(holds)) +
+             " bytes and the read-out confirmed " + std::to_string(digest.Size()) + " of its " +
+             std::to_string(expected) + " bytes");
     return false;
   }
-  if (digest.size != expected) {
-    Complain(name + " holds " + std::to_string(digest.size) + " bytes instead of the " +
-             std::to_string(expected) + " of the read-out");
-    return false;
-  }
-  std::fprintf(stderr, "crc32: %s\nsha1: %s\n", digest.crc32.c_str(), digest.sha1.c_str());
-  return true;
+  return ReportBackupData(digest, options, dat);
 }
 
-void ReportVerify(const Core& core, const CliOptions& options) {
+void ReportVerify(const Core& core, const CliOptions& options, bool done, const DumpDigest& digest) {
+  if (done) {
+    ReportUsed(digest);
+    return;
+  }
   ReportUnstableChunk(core);
   if (core.cart.FirstDifference >= 0)
     Complain("the flash differs from " + options.image + " first at byte offset " +
@@ -153,6 +156,16 @@ int RunProgram(int argc, char** argv) {
   // otherwise keep the program from ever listening.
   InstallInterruptHandler();
   if (options.ips && !PatchUsable(options.ipsPatch)) return kExitFailed;
+  // A DAT file that cannot be used is refused before the cart is touched, not after a long read.
+  std::unique_ptr<DatFile> dat;
+  if (!options.datFile.empty()) {
+    dat = std::make_unique<DatFile>();
+    std::string datError;
+    if (!dat->Load(options.datFile, datError)) {
+      Complain(datError);
+      return kExitFailed;
+    }
+  }
 
   ConsoleStreams streams;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
@@ -183,6 +196,10 @@ int RunProgram(int argc, char** argv) {
     core.port.Attach(&driver.Backend());
   }
   core.SelectPortAddresses();
+  // The data a backup or verify reads, digested chunk by chunk as it is confirmed.
+  const auto digest = std::make_unique<DumpDigest>();
+  if (options.command == Command::Backup || options.command == Command::Verify)
+    core.frame.ChunkListener = digest.get();
 
   const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
   bool ok = RunCommand(core, options) == kResultDone;
@@ -205,8 +222,8 @@ int RunProgram(int argc, char** argv) {
     ok = false;
   }
   // Before the cart is closed, so that the modelled time still comes right before the status.
-  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok);
-  if (options.command == Command::Verify && !ok) ReportVerify(core, options);
+  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, *digest, dat.get());
+  if (options.command == Command::Verify) ReportVerify(core, options, ok, *digest);
   if (options.onlyChanged) ReportChangedBlocks(core);
   if (console.LogLost()) {
     Complain("the log could not be written to standard output");

@@ -25,7 +25,8 @@ int SVerifyClick(Core& core);  // Verify Saver: a hidden button that does nothin
 int SelectSaveArea(Core& core);
 
 // Not a button: the command-line program's "info". Detects the adapter, identifies the flash
-// chip and logs it, reads the cart's header and judges it. Done when the adapter answered and a
+// chip and logs it, reads the cart's header, judges it and logs its fields, and probes the save
+// memory (reading only). Done when the adapter answered and a
 // known flash chip was identified; the header's verdict is only reported (an erased cart is a
 // perfectly good cart).
 int CartInfoCommand(Core& core);

@@ -2,6 +2,7 @@
 
 #include "cart/Flash.h"
 #include "cart/FlashChips.h"
+#include "cart/SaveMemory.h"
 #include "commands/Commands.h"
 #include "commands/Core.h"
 #include "image/CartHeader.h"
@@ -28,6 +29,11 @@ int CartInfoCommand(Core& core) {
   // writes that a ROM ignores, and the adapter is in ROM access mode either way.
   ReadHeaderWords(core.link, frame.Buffer);
   CheckCartHeader(frame);
+  LogHeaderFields(frame);
+  // The presence probe only reads (the first save unit, twice): it answers before anything would
+  // be written there.
+  frame.LogLine(std::string("Save Memory = ") +
+                (ProbeSaveMemory(core.link, frame.Buffer) ? "present" : "absent"));
   frame.SetStatus(flash ? "Cart Info Ok" : "Error!!!");
   return flash ? kResultDone : kResultFailed;
 }

@@ -1,5 +1,6 @@
 #include "image/CartHeader.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -36,6 +37,42 @@ bool CheckCartHeader(OperationFrame& frame) {
   frame.LogLine(std::string("Game Name = ") + title);
   frame.LogLine(std::string("Game Code = ") + code);
   return true;
+}
+
+std::uint8_t HeaderComplement(const TransferBuffer& buffer) {
+  std::uint8_t sum = 0x19;
+  for (std::uint32_t i = kHeaderTitleOffset; i < kHeaderComplementOffset; ++i)
+    sum = static_cast<std::uint8_t>(sum + buffer[i]);
+  return static_cast<std::uint8_t>(0u - sum);
+}
+
+namespace {
+
+std::string Hex(std::uint8_t value) {
+  char text[5];
+  std::snprintf(text, sizeof text, "0x%02X", value);
+  return text;
+}
+
+// A field that ought to be text, shown as text: bytes that are no printable ASCII (an erased
+// cart's 0xFF, a control character) become '?', so they cannot garble the terminal.
+char Printable(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?'; }
+
+std::string Judged(std::uint8_t found, std::uint8_t expected) {
+  return Hex(found) + (found == expected ? " (ok)" : " (should be " + Hex(expected) + ")");
+}
+
+}  // namespace
+
+void LogHeaderFields(OperationFrame& frame) {
+  const TransferBuffer& b = frame.Buffer;
+  frame.LogLine(std::string("Maker Code = ") + Printable(b[kHeaderMakerOffset]) +
+                Printable(b[kHeaderMakerOffset + 1]));
+  frame.LogLine("Fixed Byte = " + Judged(b[kHeaderFixedOffset], kHeaderFixedValue));
+  frame.LogLine("Unit Code = " + Hex(b[kHeaderUnitOffset]));
+  frame.LogLine("Device Type = " + Hex(b[kHeaderDeviceOffset]));
+  frame.LogLine("Version = " + NumberToText(b[kHeaderVersionOffset]));
+  frame.LogLine("Complement = " + Judged(b[kHeaderComplementOffset], HeaderComplement(b)));
 }
 
 }  // namespace brevomat

@@ -6,6 +6,7 @@
 #include "CartRig.h"
 #include "RecordingBackend.h"
 #include "cart/Flash.h"
+#include "commands/Commands.h"
 #include "image/CartHeader.h"
 #include "link/Detection.h"
 
@@ -110,6 +111,55 @@ TEST_F(HeaderTest, LogoTableIsThePublishedOne) {
   EXPECT_EQ(HeaderLogo.size(), 156u);
   EXPECT_EQ(HeaderLogo.front(), 0x24);
   EXPECT_EQ(HeaderLogo.back(), 0x07);
+}
+
+// What info logs after the flash chip: the header's verdict, its fields (the judged ones with what
+// they should be, as Python works it out from the published layout) and whether save memory answers.
+TEST(InfoTest, LogsEveryHeaderFieldAndTheSaveMemory) {
+  const std::string name = "Game Name = GBA Tests", code = "Game Code = 1337", maker = "Maker Code = JS",
+                    fixed = "Fixed Byte = 0x96 (ok)", unit = "Unit Code = 0x00",
+                    device = "Device Type = 0x80", version = "Version = 0",
+                    complement = "Complement = 0x69 (ok)";
+  struct Row {
+    std::uint32_t offset;  // the byte changed in hello.gba's header (0: none)
+    std::uint8_t value;
+    sim::SaveMemory save;
+    std::vector<std::string> log;  // after "Flash = ..."
+  } const rows[] = {
+      {0,
+       0,
+       sim::SaveMemory::Sram,
+       {name, code, maker, fixed, unit, device, version, complement, "Save Memory = present"}},
+      {0xB2,
+       0x00,
+       sim::SaveMemory::Sram,
+       {name, code, maker, "Fixed Byte = 0x00 (should be 0x96)", unit, device, version,
+        "Complement = 0x69 (should be 0xFF)", "Save Memory = present"}},
+      {0xBD,
+       0x96,
+       sim::SaveMemory::Sram,
+       {name, code, maker, fixed, unit, device, version, "Complement = 0x96 (should be 0x69)",
+        "Save Memory = present"}},
+      {0x10,
+       0x00,
+       sim::SaveMemory::None,
+       {"no AGB data present!", maker, fixed, unit, device, version, complement, "Save Memory = absent"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.offset);
+    CartRigOptions options;
+    options.save = row.save;
+    CartRig rig(options);
+    auto image = testing::ReadTestImage("hello.gba");
+    if (row.offset != 0) image[row.offset] = row.value;
+    std::copy(image.begin(), image.end(), rig.cart.Flash().begin());
+    const auto flash = rig.cart.Flash();
+    EXPECT_EQ(CartInfoCommand(rig.core), kResultDone);
+    std::vector<std::string> expected = {"PortMode = EPP", "Flash = 28F640J3 8388608"};
+    expected.insert(expected.end(), row.log.begin(), row.log.end());
+    EXPECT_EQ(rig.window.log, expected);
+    EXPECT_TRUE(rig.cart.Flash() == flash) << "info changed the flash";
+  }
 }
 
 // WaitFlashReady against scripted status answers (fast EPP: a status read is one 16-bit read).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CliOptions.h"
+#include "cli/Dat.h"
 
 namespace brevomat::cli {
 namespace {
@@ -25,6 +26,18 @@ TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.answers, Answers::Yes);
   EXPECT_FALSE(o.onlyChanged);
   EXPECT_TRUE(Parse({"write", "game.gba", "--only-changed"}).options.onlyChanged);
+}
+
+// The Windows build has no XML library: there --dat is a usage error of its own.
+TEST(CliOptions, DatOnlyWhereTheBuildCanReadIt) {
+  const ParseResult r = Parse({"backup", "dump.gba", "--trim", "--dat", "games.dat"});
+  if (kDatAvailable) {
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.options.trim);
+    EXPECT_EQ(r.options.datFile, "games.dat");
+  } else {
+    EXPECT_EQ(r.error, "--dat is not available in this build: it has no XML library");
+  }
 }
 
 TEST(CliOptions, DefaultsAreLpt1SpeedFourAndAskingTheUser) {

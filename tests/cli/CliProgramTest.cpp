@@ -195,13 +195,29 @@ class CliProgram : public ::testing::Test {
   fs::path root, cart;
 };
 
+// What info logs after the flash chip: of an erased flash cart with save memory, and of a cart
+// holding hello.gba with save memory.
+const std::vector<std::string> kErasedHeader = {
+    "no AGB data present!", "Maker Code = ??", "Fixed Byte = 0xFF (should be 0x96)", "Unit Code = 0xFF",
+    "Device Type = 0xFF",   "Version = 255",   "Complement = 0xFF (should be 0x04)", "Save Memory = present"};
+const std::vector<std::string> kHelloHeader = {
+    "Game Name = GBA Tests", "Game Code = 1337",   "Maker Code = JS", "Fixed Byte = 0x96 (ok)",
+    "Unit Code = 0x00",      "Device Type = 0x80", "Version = 0",     "Complement = 0x69 (ok)",
+    "Save Memory = present"};
+std::vector<std::string> InfoLog(const std::string& mode, const std::string& flash,
+                                 const std::vector<std::string>& header) {
+  std::vector<std::string> log = {"PortMode = " + mode, flash};
+  log.insert(log.end(), header.begin(), header.end());
+  return log;
+}
+
 // --- info ------------------------------------------------------------------------------------------
 
 TEST_F(CliProgram, InfoNamesBothChipsAndTheHeader) {
   MakeCart("cart = flash-8m");
   Outcome r = RunCli(Args({"info"}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = EPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+  ExpectLog(r, InfoLog("EPP", "Flash = 28F640J3 8388608", kErasedHeader));
   EXPECT_EQ(r.LastErr(), "status: Cart Info Ok");
   ASSERT_GE(r.err.size(), 2u);
   EXPECT_TRUE(r.err[r.err.size() - 2].starts_with("modelled hardware time: ")) << r.errText;
@@ -214,7 +230,7 @@ TEST_F(CliProgram, InfoNamesBothChipsAndTheHeader) {
   WriteBytes(cart / "flash.bin", flash);
   r = RunCli(Args({"info"}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = EPP", "Flash = 28F320J3 4194304", "Game Name = GBA Tests", "Game Code = 1337"});
+  ExpectLog(r, InfoLog("EPP", "Flash = 28F320J3 4194304", kHelloHeader));
   EXPECT_EQ(Flash(), flash) << "info changed the cart";
 }
 
@@ -228,7 +244,7 @@ TEST_F(CliProgram, InfoOnAPlainGameCartShowsTheHeaderButFails) {
   EXPECT_EQ(r.exit, 1);
   // A ROM never answers the ready wait before the query with a status: the wait runs to its poll
   // limit without claiming that anyone pressed Stop.
-  ExpectLog(r, {"PortMode = EPP", "Flash not found!!!", "Game Name = GBA Tests", "Game Code = 1337"});
+  ExpectLog(r, InfoLog("EPP", "Flash not found!!!", kHelloHeader));
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   EXPECT_EQ(ReadBytes(cart / "rom.bin"), rom);
 }
@@ -243,7 +259,7 @@ TEST_F(CliProgram, PortAndSpeedReachDetection) {
   };
   const Outcome fast = RunCli(Args({"--speed", "4", "info"}));
   const Outcome slow = RunCli(Args({"--speed", "1", "info"}));
-  ExpectLog(slow, {"PortMode = EPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+  ExpectLog(slow, InfoLog("EPP", "Flash = 28F640J3 8388608", kErasedHeader));
   EXPECT_GT(modelled(fast), 0.0);
   EXPECT_GT(modelled(slow), modelled(fast));
 
@@ -258,7 +274,7 @@ TEST_F(CliProgram, PortAndSpeedReachDetection) {
   MakeCart("adapter = spp");
   r = RunCli(Args({"info"}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = SPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+  ExpectLog(r, InfoLog("SPP", "Flash = 28F640J3 8388608", kErasedHeader));
 
   // The adapter sits on LPT3: nothing answers on LPT1, and on LPT3 EPP is never tried.
   fs::remove_all(cart);
@@ -267,7 +283,7 @@ TEST_F(CliProgram, PortAndSpeedReachDetection) {
   ExpectLog(r, {"No Adaptor Found!"});
   r = RunCli(Args({"--port", "lpt3", "--speed", "1", "info"}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = SPP", "Flash = 28F640J3 8388608", "no AGB data present!"});
+  ExpectLog(r, InfoLog("SPP", "Flash = 28F640J3 8388608", kErasedHeader));
 }
 
 // --- erase -----------------------------------------------------------------------------------------
@@ -633,12 +649,15 @@ TEST_F(CliProgram, BackupWritesTheWholeCartAndItsChecksums) {
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
                 "Cart Size = 8M", "Time = # Sec"});
-  // The checksums of this file as Python's zlib.crc32 and hashlib.sha1 give them.
-  ASSERT_EQ(r.err.size(), 5u) << r.errText;
+  // The checksums of this file as Python's zlib.crc32 and hashlib give them. The game (a header and
+  // zeros) fills the whole read-out: no "used:" line.
+  ASSERT_EQ(r.err.size(), 7u) << r.errText;
   EXPECT_EQ(r.err[0], "Select Cart size: 8M (proposed)");
   EXPECT_EQ(r.err[1], "crc32: 16155406");
   EXPECT_EQ(r.err[2], "sha1: db5b62936085ff7460eef481b68cfc8985aa1bdd");
-  EXPECT_EQ(r.err[4], "status: Read Flash ok");
+  EXPECT_EQ(r.err[3], "md5: 0f5f5abdc0d226e608693424dd6024a4");
+  EXPECT_EQ(r.err[4], "sha256: c8f41fd2a9b8d3512d03802dfae316dd14c86748deffcb2d945b70fb60fa6ce6");
+  EXPECT_EQ(r.err[6], "status: Read Flash ok");
   EXPECT_EQ(ReadBytes(dump), rom);
 
   r = RunCli(Args({"--speed", "1", "backup", dump, "--size", "16M"}));
@@ -646,6 +665,87 @@ TEST_F(CliProgram, BackupWritesTheWholeCartAndItsChecksums) {
   EXPECT_EQ(r.out[4], "Cart Size = 16M");
   EXPECT_EQ(r.err[0], "Select Cart size: 16M (--size)");
   EXPECT_EQ(fs::file_size(dump), 2u << 20);
+}
+
+// A 4 MB flash cart holding a 1 MB game and erased flash behind it, looked up in a small DAT. The
+// checksums are Python's of the same bytes.
+TEST_F(CliProgram, DatNamesTheGameAndTrimKeepsOnlyItsSize) {
+  MakeCart("cart = flash-4m");
+  const auto game = SmallRom();
+  std::vector<std::uint8_t> flash(k4M, 0xFF);
+  std::copy(game.begin(), game.end(), flash.begin());
+  WriteBytes(cart / "flash.bin", flash);
+  const std::vector<std::string> gameSums = {
+      "crc32: 16155406", "sha1: db5b62936085ff7460eef481b68cfc8985aa1bdd",
+      "md5: 0f5f5abdc0d226e608693424dd6024a4",
+      "sha256: c8f41fd2a9b8d3512d03802dfae316dd14c86748deffcb2d945b70fb60fa6ce6"};
+  const std::vector<std::string> cartSums = {
+      "crc32: adf729fc", "sha1: 95e718f31386c19415568b24153db9365ba48bfc",
+      "md5: 6521affa05ae018ca66f3c78d21149ae",
+      "sha256: 51b12363e92fa43ebea385287bcb788f9db9ce5c8f448d342db49312d036bb3b"};
+  const std::string listed =
+      "<datafile>\n<header><name>Brevo</name></header>\n<game name=\"Brevo Test (World)\">\n"
+      "  <description>Brevo Test</description>\n"
+      "  <rom name=\"Brevo Test (World).gba\" size=\"1048576\" crc=\"16155406\" "
+      "sha1=\"DB5B62936085FF7460EEF481B68CFC8985AA1BDD\"/>\n</game>\n</datafile>\n";
+  std::string other = listed;
+  other.replace(other.find("16155406"), 8, "16155407");
+  const std::string broken = "<datafile>\n<game name=\"x\">\n<rom size=\"1\">\n</game>\n</datafile>\n";
+  const std::string dump = (root / "dump.gba").string();
+  auto concat = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Row {
+    std::string dat;
+    std::vector<std::string> args;
+    std::vector<std::string> err;  // standard error after the size line, before the modelled time
+    std::size_t fileSize;
+  } const rows[] = {
+      {listed, {"--size", "8M"}, concat(gameSums, {"dat: Brevo Test (World)"}), k1M},
+      {listed,
+       {},
+       concat(cartSums, {"used: 1048576 bytes", "dat: Brevo Test (World) (first 1048576 bytes)"}),
+       k4M},
+      {listed,
+       {"--trim"},
+       concat(concat({"trim: " + dump +
+                      " now holds the first 1048576 bytes of the read-out; the checksums are theirs"},
+                     gameSums),
+              {"used: 1048576 bytes", "dat: Brevo Test (World) (first 1048576 bytes)"}),
+       k1M},
+      {other,
+       {},
+       concat(cartSums, {"used: 1048576 bytes", "dat: no match in " + (root / "game.dat").string()}),
+       k4M},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.err.back());
+    WriteText(root / "game.dat", row.dat);
+    std::vector<std::string> args = Args({"backup", dump, "--dat", (root / "game.dat").string()});
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 0);
+    ASSERT_EQ(r.err.size(), row.err.size() + 3) << r.errText;
+    EXPECT_EQ(std::vector<std::string>(r.err.begin() + 1, r.err.end() - 2), row.err);
+    EXPECT_EQ(ReadBytes(dump), std::vector<std::uint8_t>(flash.begin(), flash.begin() + row.fileSize));
+  }
+
+  // verify says how much of the cart the game takes, too.
+  const Outcome v = RunCli(Args({"verify", dump}));
+  EXPECT_EQ(v.exit, 0);
+  ASSERT_EQ(v.err.size(), 3u) << v.errText;
+  EXPECT_EQ(v.err[0], "used: 1048576 bytes");
+
+  // A DAT that is no XML is refused with the parser's word and line, before the cart is read.
+  fs::remove(dump);
+  WriteText(root / "game.dat", broken);
+  const Outcome r = RunCli(Args({"backup", dump, "--dat", (root / "game.dat").string()}));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ(r.errText, "brevomat-cli: " + (root / "game.dat").string() +
+                           " is not a DAT file: Start-end tags mismatch at line 4\n");
+  EXPECT_FALSE(fs::exists(dump));
 }
 
 TEST_F(CliProgram, AFailedBackupSaysWhatTheFileHolds) {
@@ -911,6 +1011,9 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
       {"--size", "8M", "info"},
       {"verify"},
       {"--ips", "p.ips", "backup", "dump.gba"},
+      {"verify", "game.gba", "--trim"},
+      {"--dat", "game.dat", "info"},
+      {"backup", "dump.gba", "--dat"},
       {},
   };
   for (const auto& rest : bad) {

@@ -1,0 +1,160 @@
+#include "cli/DumpReport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/FileAccess.h"
+
+namespace brevomat::cli {
+
+namespace {
+
+void Complain(const std::string& message) { std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str()); }
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::string Bytes(std::uint64_t n) { return std::to_string(n) + " bytes"; }
+
+void PrintDigests(const Digests& d) {
+  std::fprintf(stderr, "crc32: %s\nsha1: %s\nmd5: %s\nsha256: %s\n", Crc32Text(d.crc32).c_str(),
+               HexText(d.sha1).c_str(), HexText(d.md5).c_str(), HexText(d.sha256).c_str());
+}
+
+// The DAT's verdict on the whole read-out first, then on each power-of-two prefix, largest first:
+// a game of the whole size is the better answer, and of the prefixes the largest one that is
+// listed is the game's own size. `found` is null when nothing matched.
+struct DatMatch {
+  const std::string* game = nullptr;
+  std::uint64_t size = 0;
+};
+
+DatMatch LookUp(const DatFile& dat, const DumpDigest& digest, const Digests& whole) {
+  if (const std::string* game = dat.Find(whole)) return {game, whole.size};
+  std::uint64_t size = kSmallestGame;
+  while (size * 2 < whole.size) size *= 2;
+  for (; size >= kSmallestGame; size /= 2) {
+    const Digests* prefix = digest.Prefix(size);
+    if (prefix == nullptr) continue;
+    if (const std::string* game = dat.Find(*prefix)) return {game, size};
+  }
+  return {};
+}
+
+}  // namespace
+
+void ReportUsed(const DumpDigest& digest) {
+  const UsedSize used = digest.Used();
+  if (used.size != 0) std::fprintf(stderr, "used: %s\n", Bytes(used.size).c_str());
+}
+
+bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat) {
+  Digests whole;
+  if (!digest.Whole(whole)) {
+    Complain("the checksums of the read-out could not be computed");
+    return false;
+  }
+  const UsedSize used = digest.Used();
+  const DatMatch match = dat != nullptr ? LookUp(*dat, digest, whole) : DatMatch{};
+
+  bool ok = true;
+  const Digests* shown = &whole;
+  if (options.trim) {
+    // A game the DAT names has the size the DAT gives it; otherwise the used size decides.
+    std::uint64_t size = 0;
+    UnusedTail tail = UnusedTail::None;
+    if (match.game != nullptr)
+      size = match.size;
+    else if (used.size != 0)
+      size = used.size, tail = used.tail;
+    const Digests* kept = size != 0 && size < whole.size ? digest.Prefix(size) : nullptr;
+    std::string error;
+    if (kept == nullptr) {
+      std::fprintf(stderr, "trim: %s keeps all %s: %s\n", options.output.c_str(), Bytes(whole.size).c_str(),
+                   match.game != nullptr ? "the DAT file lists the game at that size"
+                                         : "the game uses the whole read-out");
+    } else if (TrimFile(options.output, *kept, whole, tail, error)) {
+      std::fprintf(stderr, "trim: %s now holds the first %s of the read-out; the checksums are theirs\n",
+                   options.output.c_str(), Bytes(kept->size).c_str());
+      shown = kept;
+    } else {
+      Complain("--trim failed, " + options.output + " keeps the whole read-out: " + error);
+      ok = false;
+    }
+  }
+  PrintDigests(*shown);
+  ReportUsed(digest);
+  if (dat != nullptr) {
+    if (match.game == nullptr)
+      std::fprintf(stderr, "dat: no match in %s\n", options.datFile.c_str());
+    else if (match.size == whole.size)
+      std::fprintf(stderr, "dat: %s\n", match.game->c_str());
+    else
+      std::fprintf(stderr, "dat: %s (first %s)\n", match.game->c_str(), Bytes(match.size).c_str());
+  }
+  return ok;
+}
+
+bool TrimFile(const std::string& name, const Digests& kept, const Digests& whole, UnusedTail tail,
+              std::string& error) {
+  if (kept.size == 0 || kept.size >= whole.size) {
+    error = "nothing to cut";
+    return false;
+  }
+  std::vector<std::uint8_t> bytes(kept.size);
+  {
+    errno = 0;
+    const std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFile(name.c_str()));
+    if (!file) {
+      error = std::string("cannot read it back: ") + std::strerror(errno);
+      return false;
+    }
+    Checksums all;
+    Digests headDigests, allDigests;
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+      error = "it is shorter than the read-out";
+      return false;
+    }
+    all.Update(bytes.data(), bytes.size());
+    const bool headHashed = all.Peek(headDigests);
+    // The rest is read in blocks and judged as the used size judged it, byte for byte.
+    std::uint8_t block[0x8000];
+    std::uint64_t offset = kept.size;
+    bool tailAsSaid = true;
+    for (std::size_t got = 0; (got = std::fread(block, 1, sizeof block, file.get())) > 0; offset += got) {
+      all.Update(block, got);
+      for (std::size_t i = 0; i < got && tailAsSaid && tail != UnusedTail::None; ++i)
+        tailAsSaid = block[i] == (tail == UnusedTail::Blank ? 0xFF : bytes[(offset + i) % kept.size]);
+    }
+    if (std::ferror(file.get())) {
+      error = std::string("cannot read it back: ") + std::strerror(errno != 0 ? errno : EIO);
+      return false;
+    }
+    if (!headHashed || !all.Peek(allDigests)) {
+      error = "the checksums of the file could not be computed";
+      return false;
+    }
+    // The file on the disk must be the read-out itself: anything else (changed or replaced since)
+    // is no ground for cutting it.
+    if (!(headDigests == kept) || !(allDigests == whole)) {
+      error = "it no longer holds exactly what was read from the cart";
+      return false;
+    }
+    if (!tailAsSaid) {
+      error = std::string("its bytes after the first ") + Bytes(kept.size) + " are not " +
+              (tail == UnusedTail::Blank ? "all 0xFF" : "a repetition of them");
+      return false;
+    }
+  }
+  if (!ReplaceFileContents(name.c_str(), bytes.data(), bytes.size())) {
+    error = std::string("cannot replace it: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brevomat::cli

@@ -1,0 +1,32 @@
+// What brevomat-cli says on standard error about the data a backup or a verify has read: the
+// checksums, the used size, the game's name from a DAT file, and the trimmed file of --trim.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/CliOptions.h"
+#include "cli/Dat.h"
+#include "cli/DumpDigest.h"
+
+namespace brevomat::cli {
+
+// After a backup whose file holds the whole read-out: trims the file when asked, then prints
+// "crc32: ", "sha1: ", "md5: ", "sha256: " (of the trimmed file when it was trimmed, which a line
+// before them says), "used: N bytes" when the game ends early, and "dat: " with the verdict of
+// `dat` (nullptr: no DAT given). False when the checksums could not be computed or the trim
+// failed (the file then keeps the whole read-out, and standard error says why).
+bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat);
+
+// "used: N bytes" when the data read ends in 0xFF or a mirror of its start; nothing otherwise.
+void ReportUsed(const DumpDigest& digest);
+
+// Replaces `name`, which must hold exactly the `whole` read-out, by its first `kept.size` bytes.
+// Those must have the digests `kept`, the whole file those of `whole`, and the bytes after the kept
+// ones must be as `tail` says (UnusedTail::None: not judged). The file is replaced in one step
+// (a temporary file beside it, flushed to the disk, renamed over it). False with the reason in
+// `error` when any of that does not hold; `name` is then as it was.
+bool TrimFile(const std::string& name, const Digests& kept, const Digests& whole, UnusedTail tail,
+              std::string& error);
+
+}  // namespace brevomat::cli
