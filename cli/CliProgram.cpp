@@ -22,6 +22,7 @@
 #include "cart/ReadOut.h"
 #include "cli/Checksums.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/FileReports.h"
 #include "commands/Core.h"
 #include "image/Ips.h"
 #include "port/PortDriver.h"
@@ -77,23 +78,18 @@ void ReportUnstableChunk(const Core& core) {
 }
 
 // A backup succeeds only when the file on disk holds the whole read-out; its checksums then go to
-// standard error. A read-out that ended early leaves its file (the user chose and confirmed the
-// name), and the user is told how much of it there is.
+// standard error. A read-out that ended early left the file as it was, and the user is told where
+// the chunks read so far are.
 bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
   ReportUnstableChunk(core);
-  if (!core.cart.OutputFileCreated) return false;  // ended before the file was created or emptied
+  if (!core.cart.OutputFileCreated) return false;  // ended before the output was opened
   const std::string& name = options.output;
   const int item = CartSizeItemOf(core.CartSizeChunks);
   const std::uint64_t expected = std::uint64_t(CartSizeChunksOfItem(item)) * kChunkBytes;
   std::error_code ec;
   const bool regular = std::filesystem::is_regular_file(name, ec);
   if (!done) {
-    const std::uintmax_t holds = regular ? std::filesystem::file_size(name, ec) : 0;
-    if (regular && !ec)
-      Complain(name + " is incomplete: it holds " + std::to_string(holds) + " of the " +
-               std::to_string(expected) + " bytes of the read-out");
-    else
-      Complain(name + " is incomplete");
+    if (!core.frame.OutputStillInPlace()) ReportUnfinishedOutput(core, options);
     return false;
   }
   if (!regular) {
@@ -109,6 +105,14 @@ bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
   if (digest.size != expected) {
     Complain(name + " holds " + std::to_string(digest.size) + " bytes instead of the " +
              std::to_string(expected) + " of the read-out");
+    return false;
+  }
+  // Another program may have put its own file in this name since: then the checksums are not of
+  // this read-out. (The file once replaced never comes back, so a look after the digest suffices.)
+  if (!core.frame.OutputStillInPlace()) {
+    Complain(name +
+             " was replaced by another program after the read-out was put there: what it holds now "
+             "is not this read-out");
     return false;
   }
   std::fprintf(stderr, "crc32: %s\nsha1: %s\n", digest.crc32.c_str(), digest.sha1.c_str());
@@ -146,6 +150,11 @@ int RunProgram(int argc, char** argv) {
   // otherwise keep the program from ever listening.
   InstallInterruptHandler();
   if (options.ips && !PatchUsable(options.ipsPatch)) return kExitFailed;
+  if (options.useVirtual) ProtectCartFiles(options.virtualDir);
+  if (!OutputUsable(options)) {
+    std::fputs("status: Error!!!\n", stderr);
+    return kExitFailed;
+  }
 
   ConsoleStreams streams;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
@@ -153,6 +162,7 @@ int RunProgram(int argc, char** argv) {
   ConsoleWindow console(options, streams);
   Core core(console);
   console.AttachFrame(core.frame);
+  SetUpKeptSaves(core, options);
 
   std::unique_ptr<sim::VirtualCart> cart;
   DirectPortDriver driver;
@@ -198,10 +208,17 @@ int RunProgram(int argc, char** argv) {
     ok = false;
   }
   // Before the cart is closed, so that the modelled time still comes right before the status.
+  ReportOpenFailure(core, options);
+  if (options.command == Command::WriteSave) ReportKeptSave(core);
   if (options.command == Command::Backup) ok = ReportBackup(core, options, ok);
+  if (options.command == Command::BackupSave && !ok && !core.frame.PartialOutput().empty())
+    ReportUnfinishedOutput(core, options);
   if (options.command == Command::Verify && !ok) ReportVerify(core, options);
   if (console.LogLost()) {
-    Complain("the log could not be written to standard output");
+    // The exit status is a failure then, and the status line says so; this says what failed.
+    const std::string status = console.Status().empty() ? "" : " (" + console.Status() + ")";
+    Complain(ok ? "the command succeeded" + status + ", but its log could not be written to standard output"
+                : "the log could not be written to standard output");
     ok = false;
   }
   core.frame.CloseCurrentFile();
@@ -219,7 +236,7 @@ int RunProgram(int argc, char** argv) {
   }
   // The status line is the verdict a script reads last: a cart that kept its old files did not
   // receive what the command's own status says.
-  std::fprintf(stderr, "status: %s\n", saved ? console.Status().c_str() : "Error!!!");
+  std::fprintf(stderr, "status: %s\n", FinalStatus(saved ? console.Status() : "Error!!!", ok).c_str());
   std::fflush(stderr);
   return ok ? kExitOk : kExitFailed;
 }
