@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -89,7 +90,41 @@ void SyncFolder(const std::string& name) {
 
 #endif
 
+// The names a signal handler may remove: fixed storage, each slot marked in use only while its
+// name is complete.
+constexpr int kTemporarySlots = 4;
+constexpr std::size_t kTemporaryNameBytes = 4096;
+char g_temporaryNames[kTemporarySlots][kTemporaryNameBytes];
+volatile std::sig_atomic_t g_temporaryInUse[kTemporarySlots];
+
 }  // namespace
+
+void RemoveTemporaryOutputsNow() {
+  for (int i = 0; i < kTemporarySlots; ++i) {
+    if (g_temporaryInUse[i] == 0) continue;
+#ifdef _WIN32
+    _unlink(g_temporaryNames[i]);
+#else
+    ::unlink(g_temporaryNames[i]);
+#endif
+  }
+}
+
+void AtomicOutputFile::Announce() {
+  if (temporary_.size() >= kTemporaryNameBytes) return;
+  for (int i = 0; i < kTemporarySlots; ++i) {
+    if (g_temporaryInUse[i] != 0) continue;
+    std::memcpy(g_temporaryNames[i], temporary_.c_str(), temporary_.size() + 1);
+    g_temporaryInUse[i] = 1;
+    slot_ = i;
+    return;
+  }
+}
+
+void AtomicOutputFile::Withdraw() {
+  if (slot_ >= 0) g_temporaryInUse[slot_] = 0;
+  slot_ = -1;
+}
 
 void ProtectFromOutput(const std::string& path, const std::string& what) {
   ProtectedFiles().push_back({path, what});
@@ -202,6 +237,7 @@ bool AtomicOutputFile::Create(const std::string& target) {
       return false;
     }
     temporary_ = name;
+    Announce();
     return true;
   }
   error_ = "no free name for a temporary file beside it";
@@ -268,8 +304,10 @@ bool AtomicOutputFile::Place(const std::string& name, bool replace) {
     }
     if (::rename(temporary_.c_str(), name.c_str()) != 0) return false;
   }
+  Withdraw();
   SyncFolder(name);
 #endif
+  Withdraw();
   temporary_.clear();
   return true;
 }
@@ -307,6 +345,7 @@ void AtomicOutputFile::Discard() {
   if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
   if (!temporary_.empty()) std::remove(temporary_.c_str());
+  Withdraw();
   temporary_.clear();
 }
 

@@ -82,10 +82,18 @@ class AtomicOutputFile {
  private:
   bool Finish();  // flush, sync and close the stream
   bool Place(const std::string& name, bool replace);
+  void Announce();  // the temporary file's name for RemoveTemporaryOutputsNow
+  void Withdraw();
   std::FILE* stream_ = nullptr;
+  int slot_ = -1;
   std::string target_, temporary_, error_;
   std::uint64_t device_ = 0, inode_ = 0;
 };
+
+// Removes the temporary files of every AtomicOutputFile that is being written. Only what a signal
+// handler may do: a program that is ended by a signal calls it on its way out, so that it leaves
+// nothing half-written in the user's folders.
+void RemoveTemporaryOutputsNow();
 
 // True when `name` is still the file an AtomicOutputFile committed (same device and inode).
 bool SameFileAs(const std::string& name, std::uint64_t device, std::uint64_t inode);

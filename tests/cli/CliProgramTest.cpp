@@ -352,7 +352,7 @@ TEST_F(CliProgram, CtrlCStopsAnEraseAtItsNextPoll) {
   EXPECT_FALSE(AllEqual(Flash(), k8M - kBlock, k8M, 0xFF)) << "the erase was not stopped";
 }
 
-TEST_F(CliProgram, NoTemporaryFileOfTheCartOutlivesTheProgram) {
+TEST_F(CliProgram, NoTemporaryFileOutlivesTheProgram) {
   // What a program killed outright left is removed by the next one that takes the cart's lock;
   // files that only look alike are the user's and stay.
   MakeCart("cart = flash-4m\nsave = none");
@@ -386,6 +386,32 @@ TEST_F(CliProgram, NoTemporaryFileOfTheCartOutlivesTheProgram) {
       EXPECT_TRUE(flash.size() == k4M && (AllEqual(flash, 0, k4M, 0x00) || AllEqual(flash, 0, k4M, 0xFF)))
           << "the cart holds neither the old flash nor the erased one";
     }
+  }
+
+  // A backup ended while it reads (Ctrl-C there is Stop, and keeps FILE.part): its temporary file
+  // goes with it, the earlier backup stays.
+  fs::remove_all(cart);
+  MakeCart("cart = rom\nsave = none", false);
+  std::vector<std::uint8_t> rom(1 << 20, 0);
+  const auto hello = ReadTestImage("hello.gba");
+  std::copy_n(hello.begin(), 192, rom.begin());
+  WriteBytes(cart / "rom.bin", rom);
+  const std::string dump = (root / "dump.gba").string();
+  for (const int ending : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(ending);
+    WriteText(dump, "an earlier backup");
+    bool ended = false;
+    const Outcome r =
+        RunCli(Args({"backup", dump, "--size", "256M"}), {.onOut = [&](pid_t pid, const std::string& out) {
+                 if (ended || out.find("Cart Size") == std::string::npos) return;
+                 ended = kill(pid, ending) == 0;
+               }});
+    EXPECT_EQ(r.exit, 128 + ending) << r.errText;
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(root)) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"cart", "dump.gba"}));
+    EXPECT_EQ(ReadBytes(dump).size(), std::string("an earlier backup").size());
   }
 }
 
