@@ -68,23 +68,51 @@ int OperationFrame::OpenInputFile() {
   CloseCurrentFile();
   // Only a regular file is an image: a directory (what the pre-boot setting holds until a file is
   // chosen), a FIFO or a device is refused without blocking.
+  errno = 0;
   CurrentFile = OpenRegularFile(ImageFileName);
   if (CurrentFile == nullptr) {
+    const int error = errno;
+    openFailure_ = {ImageFileName, error == EISDIR ? "it is a directory"
+                                   : error == EINVAL
+                                       ? "it is not a regular file (a FIFO, a device or a socket)"
+                                   : error != 0 ? std::strerror(error)
+                                                : "no file name was given"};
     LogLine("File Open Error!!!");
     return -1;
   }
+  openFailure_ = {};
   return 0;
 }
 
 int OperationFrame::OpenOutputFile() {
   CloseCurrentFile();
   const std::string name = window_.SaveDialog1FileName();
-  CurrentFile = name.empty() ? nullptr : std::fopen(name.c_str(), "w+b");
-  if (CurrentFile == nullptr) {
+  partialName_.clear();
+  partialBytes_ = 0;
+  outputBytes_ = 0;
+  outputDone_ = false;
+  if (!output_.Create(name)) {
+    openFailure_ = {name, output_.Error()};
     LogLine("File Open Error!!!");
     return -1;
   }
+  openFailure_ = {};
+  CurrentFile = output_.Stream();
   return 0;
+}
+
+void OperationFrame::KeepPartialOutput() {
+  // Only whole blocks that were written count: a block cut short by a full disk is not kept.
+  const std::string part = output_.Target() + ".part";
+  const std::uint64_t bytes = outputBytes_;
+  if (output_.KeepAs(part, bytes)) {
+    partialName_ = part;
+    partialBytes_ = bytes;
+  }
+}
+
+bool OperationFrame::OutputStillInPlace() const {
+  return outputDone_ && SameFileAs(output_.Target(), output_.Device(), output_.Inode());
 }
 
 std::string OperationFrame::ErrorText() const {
@@ -114,7 +142,10 @@ bool OperationFrame::WriteFileBlock(std::uint32_t count) {
   } else {
     errno = EBADF;
   }
-  if (put == count) return true;
+  if (put == count) {
+    if (output_.Active() && CurrentFile == output_.Stream()) outputBytes_ += count;
+    return true;
+  }
   if (errno == 0) errno = EIO;
   LogLine("Write ErrNo=" + ErrorText());
   return false;
@@ -122,6 +153,11 @@ bool OperationFrame::WriteFileBlock(std::uint32_t count) {
 
 bool OperationFrame::CloseCurrentFile() {
   if (CurrentFile == nullptr) return true;
+  if (output_.Active() && CurrentFile == output_.Stream()) {
+    CurrentFile = nullptr;
+    KeepPartialOutput();
+    return true;
+  }
   const bool ok = std::fclose(CurrentFile) == 0;
   CurrentFile = nullptr;
   return ok;
@@ -129,6 +165,19 @@ bool OperationFrame::CloseCurrentFile() {
 
 bool OperationFrame::CloseOutputFile() {
   errno = 0;
+  if (output_.Active() && CurrentFile == output_.Stream()) {
+    CurrentFile = nullptr;
+    if (output_.Commit()) {
+      outputDone_ = true;
+      return true;
+    }
+    if (errno == 0) errno = EIO;
+    const int error = errno;
+    LogLine("Write ErrNo=" + ErrorText());
+    KeepPartialOutput();
+    errno = error;
+    return false;
+  }
   if (CloseCurrentFile()) return true;
   if (errno == 0) errno = EIO;
   LogLine("Write ErrNo=" + ErrorText());

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/FileAccess.h"
 #include "base/TransferBuffer.h"
 #include "base/Window.h"
 
@@ -116,21 +117,48 @@ class OperationFrame {
   bool Running() const { return running_; }
 
   // --- files ------------------------------------------------------------------------------------
-  int OpenInputFile();   // ImageFileName, "rb"; 0 or -1 ("File Open Error!!!")
-  int OpenOutputFile();  // SaveDialog1's file name, "w+b"; 0 or -1 ("File Open Error!!!")
+  int OpenInputFile();  // ImageFileName, "rb"; 0 or -1 ("File Open Error!!!")
+  // SaveDialog1's file name; 0 or -1 ("File Open Error!!!"). The blocks go to a new temporary file
+  // beside it (AtomicOutputFile): the file of that name changes only when CloseOutputFile puts the
+  // complete output in its place. A directory, FIFO, device or protected file is refused here.
+  int OpenOutputFile();
   bool ReadFileBlock(std::uint32_t count);
   bool WriteFileBlock(std::uint32_t count);
-  // Closes CurrentFile. Returns false when the close itself failed (buffered data lost).
+  // Closes CurrentFile. Returns false when the close itself failed (buffered data lost). An output
+  // that was not completed leaves its target as it was; the blocks written so far are kept beside
+  // it as NAME.part (see PartialOutput).
   bool CloseCurrentFile();
-  // Closes a file that was written: a close that fails has lost data the file should hold, and is
-  // reported like a failed block write ("Write ErrNo=" and the error text). False then.
+  // Completes the output: its data on the disk, then in the target's place. A failure has lost
+  // nothing the target held and is reported like a failed block write ("Write ErrNo=" and the
+  // error text); the data is then kept as NAME.part. False then.
   bool CloseOutputFile();
+
+  // What the file operations ended with, for a front end that says more than the log.
+  struct FileProblem {
+    std::string file;    // the name that could not be opened; empty when every open succeeded
+    std::string reason;  // the system's reason, or why the file cannot take the output
+  };
+  // The last failed open ("File Open Error!!!"); cleared by every open that succeeds.
+  const FileProblem& LastOpenFailure() const { return openFailure_; }
+  // The NAME.part of the last output that was not completed, and its size; empty name for none.
+  const std::string& PartialOutput() const { return partialName_; }
+  std::uint64_t PartialOutputBytes() const { return partialBytes_; }
+  // True while the last completed output is still the file of its name (no other program has
+  // replaced it since).
+  bool OutputStillInPlace() const;
   // Length of the open file from its status, not by seeking; 0 when nothing is open.
   std::uint32_t CurrentFileLength() const;
 
  private:
   std::string ErrorText() const;
+  void KeepPartialOutput();
   Window& window_;
+  AtomicOutputFile output_;
+  std::uint64_t outputBytes_ = 0;  // whole blocks written to the output
+  bool outputDone_ = false;
+  FileProblem openFailure_;
+  std::string partialName_;
+  std::uint64_t partialBytes_ = 0;
   bool running_ = false;  // between BeginOperation and EndOperation
 };
 

@@ -103,16 +103,40 @@ int BackupSaveToFile(Link& link, OperationFrame& frame, CartState& cart) {
     }
     if (!frame.WriteFileBlock(kSaveUnitBytes)) return CloseWith(frame, kResultFailed);
   }
-  // Every block has been flushed, but a file system may still refuse the data at close; a backup
-  // is done only when the file holds it.
-  if (!frame.CloseCurrentFile()) {
-    frame.LogLine(std::string("Write ErrNo=") + std::strerror(errno != 0 ? errno : EIO));
-    return kResultFailed;
-  }
+  // Every block has been flushed, but a file system may still refuse the data when it is synced
+  // and put in place; a backup is done only when the file holds it.
+  if (!frame.CloseOutputFile()) return kResultFailed;
   frame.SetStatus("Read Save Data ok");
   frame.ProgressPercent = 100;
   frame.UpdateProgressBar();
   frame.ProcessMessages();
+  return kResultDone;
+}
+
+int KeepSaveUnits(Link& link, OperationFrame& frame, std::int8_t first, std::uint32_t count,
+                  const std::string& name, std::string& error) {
+  AtomicOutputFile file;  // removed again unless committed
+  if (!file.Create(name)) {
+    error = "cannot create " + name + ": " + file.Error();
+    return kResultFailed;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto unit = static_cast<std::int8_t>(first + i);
+    if (ReadSaveUnit(link, frame.Buffer, unit) != kResultDone) {
+      frame.LogLine("Read Save Data Error!!!");
+      error = "the two reads of save unit " + std::to_string(unit) + " differed";
+      return kResultFailed;
+    }
+    frame.ProcessMessages();
+    if (std::fwrite(frame.Buffer.data(), 1, kSaveUnitBytes, file.Stream()) != kSaveUnitBytes) {
+      error = "cannot write " + name + ": " + std::strerror(errno != 0 ? errno : EIO);
+      return kResultFailed;
+    }
+  }
+  if (!file.Commit(false)) {
+    error = "cannot write " + name + ": " + std::strerror(errno != 0 ? errno : EIO);
+    return kResultFailed;
+  }
   return kResultDone;
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/TransferBuffer.h"
 
@@ -47,5 +48,12 @@ int BackupSaveToFile(Link& link, OperationFrame& frame, CartState& cart);
 // whole number of units and opened the frame. Returns kResultDone, kResultCancelled (Stop) or
 // kResultFailed. Does not close the frame.
 int RestoreSaveFromFile(Link& link, OperationFrame& frame, CartState& cart);
+
+// Reads `count` units from unit `first` on, each confirmed as a backup's are, into the new file
+// `name`. The file appears only complete, and never in the place of a file that exists. Returns
+// kResultDone, or kResultFailed with the reason in `error` ("Read Save Data Error!!!" is logged
+// when the two reads of a unit differ). Uses the transfer buffer; opens no frame.
+int KeepSaveUnits(Link& link, OperationFrame& frame, std::int8_t first, std::uint32_t count,
+                  const std::string& name, std::string& error);
 
 }  // namespace brevomat

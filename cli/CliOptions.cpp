@@ -106,6 +106,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
       flag(o.help);
     } else if (w.name == "--version") {
       flag(o.version);
+    } else if (w.name == "--no-keep") {
+      flag(o.noKeep);
     } else if (w.name == "--yes") {
       flag(yes);
     } else if (w.name == "--no") {
@@ -301,6 +303,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     r.error = "--only-changed belongs to the write and multi commands";
     return r;
   }
+  if (o.noKeep && o.command != Command::WriteSave) {
+    r.error = "--no-keep belongs to the write-save command";
+    return r;
+  }
   if (o.saveAreaGiven && !saveCommand) {
     r.error = "--bank belongs to the backup-save and write-save commands";
     return r;
@@ -339,7 +345,9 @@ std::string UsageText() {
          "                             read save memory from the bank on into FILE (default bank 1, 32K)\n"
          "  write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
          "                             write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
-         "                             --size 32K writes only the first 32K of a 64K file\n"
+         "                             --size 32K writes only the first 32K of a 64K file; the save it\n"
+         "                             replaces is kept first in $XDG_DATA_HOME/brevomat/saves (--no-keep:\n"
+         "                             not kept)\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status; after a backup the crc32, sha1, md5 and sha256 of what was read come before it, then\n"
          "\"used: N bytes\" when the game ends before the read-out does (also after verify), and the\n"

@@ -24,6 +24,7 @@
 #include "cli/Dat.h"
 #include "cli/DumpDigest.h"
 #include "cli/DumpReport.h"
+#include "cli/FileReports.h"
 #include "commands/Core.h"
 #include "image/Ips.h"
 #include "port/PortDriver.h"
@@ -80,24 +81,19 @@ void ReportUnstableChunk(const Core& core) {
 
 // A backup succeeds only when the file on disk holds the whole read-out; the checksums of the
 // data read (confirmed chunk by chunk, not read back from the file) then go to standard error. A
-// read-out that ended early leaves its file (the user chose and confirmed the name), and the user
-// is told how much of it there is.
+// read-out that ended early left the file as it was, and the user is told where the chunks read so
+// far are.
 bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDigest& digest,
                   const DatFile* dat) {
   ReportUnstableChunk(core);
-  if (!core.cart.OutputFileCreated) return false;  // ended before the file was created or emptied
+  if (!core.cart.OutputFileCreated) return false;  // ended before the output was opened
   const std::string& name = options.output;
   const int item = CartSizeItemOf(core.CartSizeChunks);
   const std::uint64_t expected = std::uint64_t(CartSizeChunksOfItem(item)) * kChunkBytes;
   std::error_code ec;
   const bool regular = std::filesystem::is_regular_file(name, ec);
   if (!done) {
-    const std::uintmax_t holds = regular ? std::filesystem::file_size(name, ec) : 0;
-    if (regular && !ec)
-      Complain(name + " is incomplete: it holds " + std::to_string(holds) + " of the " +
-               std::to_string(expected) + " bytes of the read-out");
-    else
-      Complain(name + " is incomplete");
+    if (!core.frame.OutputStillInPlace()) ReportUnfinishedOutput(core, options);
     return false;
   }
   if (!regular) {
@@ -109,6 +105,14 @@ bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDi
     Complain(name + " holds " + (ec ? std::string("an unknown number of") : std::to_string(holds)) +
              " bytes and the read-out confirmed " + std::to_string(digest.Size()) + " of its " +
              std::to_string(expected) + " bytes");
+    return false;
+  }
+  // Another program may have put its own file in this name since: then the file is not this
+  // read-out, whatever its checksums. (The file once replaced never comes back.)
+  if (!core.frame.OutputStillInPlace()) {
+    Complain(name +
+             " was replaced by another program after the read-out was put there: what it holds now "
+             "is not this read-out");
     return false;
   }
   return ReportBackupData(digest, options, dat);
@@ -166,6 +170,11 @@ int RunProgram(int argc, char** argv) {
       return kExitFailed;
     }
   }
+  if (options.useVirtual) ProtectCartFiles(options.virtualDir);
+  if (!OutputUsable(options)) {
+    std::fputs("status: Error!!!\n", stderr);
+    return kExitFailed;
+  }
 
   ConsoleStreams streams;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
@@ -173,6 +182,7 @@ int RunProgram(int argc, char** argv) {
   ConsoleWindow console(options, streams);
   Core core(console);
   console.AttachFrame(core.frame);
+  SetUpKeptSaves(core, options);
 
   std::unique_ptr<sim::VirtualCart> cart;
   DirectPortDriver driver;
@@ -222,11 +232,18 @@ int RunProgram(int argc, char** argv) {
     ok = false;
   }
   // Before the cart is closed, so that the modelled time still comes right before the status.
+  ReportOpenFailure(core, options);
+  if (options.command == Command::WriteSave) ReportKeptSave(core);
   if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, *digest, dat.get());
+  if (options.command == Command::BackupSave && !ok && !core.frame.PartialOutput().empty())
+    ReportUnfinishedOutput(core, options);
   if (options.command == Command::Verify) ReportVerify(core, options, ok, *digest);
   if (options.onlyChanged) ReportChangedBlocks(core);
   if (console.LogLost()) {
-    Complain("the log could not be written to standard output");
+    // The exit status is a failure then, and the status line says so; this says what failed.
+    const std::string status = console.Status().empty() ? "" : " (" + console.Status() + ")";
+    Complain(ok ? "the command succeeded" + status + ", but its log could not be written to standard output"
+                : "the log could not be written to standard output");
     ok = false;
   }
   core.frame.CloseCurrentFile();
@@ -244,7 +261,7 @@ int RunProgram(int argc, char** argv) {
   }
   // The status line is the verdict a script reads last: a cart that kept its old files did not
   // receive what the command's own status says.
-  std::fprintf(stderr, "status: %s\n", saved ? console.Status().c_str() : "Error!!!");
+  std::fprintf(stderr, "status: %s\n", FinalStatus(saved ? console.Status() : "Error!!!", ok).c_str());
   std::fflush(stderr);
   return ok ? kExitOk : kExitFailed;
 }

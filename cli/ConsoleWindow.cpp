@@ -7,6 +7,7 @@
 #include <cctype>
 #include <csignal>
 
+#include "base/FileAccess.h"
 #include "cart/ReadOut.h"
 
 namespace brevomat::cli {
@@ -15,7 +16,25 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupt = 0;
 
+#ifdef _WIN32
 extern "C" void OnInterrupt(int) { g_interrupt = 1; }
+#else
+volatile std::sig_atomic_t g_pressed = 0;
+
+// The first Ctrl-C asks the command to stop at its next poll. A second one, a terminal that hangs
+// up or a kill ends the program at once, as it would without a handler, but without leaving the
+// temporary file of an unfinished output in the user's folder.
+extern "C" void OnInterrupt(int sig) {
+  if (sig == SIGINT && g_pressed == 0) {
+    g_pressed = 1;
+    g_interrupt = 1;
+    return;
+  }
+  brevomat::RemoveTemporaryOutputsNow();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+#endif
 
 }  // namespace
 
@@ -34,8 +53,8 @@ void InstallInterruptHandler() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a question waiting on the terminal is interrupted and answered No.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = 0;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
   // A log reader that goes away (a pager quit early) must not kill a command halfway through
   // the cart: the lost log lines are the lesser harm, the command runs to its end.
   std::signal(SIGPIPE, SIG_IGN);

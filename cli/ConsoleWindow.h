@@ -18,9 +18,9 @@
 
 namespace brevomat::cli {
 
-// Ctrl-C: the first press only asks the running command to stop at its next poll; the handler is
-// then reset, so a second press ends a program that no longer polls. Also ignores SIGPIPE and
-// SIGXFSZ.
+// Ctrl-C: the first press only asks the running command to stop at its next poll; a second press
+// (or SIGTERM, SIGHUP) ends a program that no longer polls, removing the temporary file of an
+// unfinished output first. Also ignores SIGPIPE and SIGXFSZ.
 void InstallInterruptHandler();
 bool InterruptPending();
 void ClearInterrupt();

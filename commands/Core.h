@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/Operation.h"
 #include "base/Window.h"
@@ -32,6 +33,13 @@ struct Core {
   std::int32_t CartSizeChunks = 0;
   std::uint8_t SelectedSaveBank = 0;
   std::uint8_t SelectedSaveSize = 0;
+
+  // Write Saver first keeps the save memory it is about to replace, in a new file in
+  // KeptSavesFolder, when KeepReplacedSave is set (the command line sets it; the window does not).
+  bool KeepReplacedSave = false;
+  std::string KeptSavesFolder;
+  std::string KeptSaveFile;   // the file the last Write Saver kept
+  std::string KeepSaveError;  // why it could not keep one; nothing was written then
 
   Window& window() { return frame.window(); }
 

@@ -1,4 +1,6 @@
 // Backup Saver, Write Saver and the hidden Verify Saver: the save memory commands.
+#include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,40 @@ constexpr std::uint32_t kMaxSaverFileBytes = 2 * kSaveUnitBytes;
 constexpr std::uint8_t kUnitsForSize[] = {1, 2, 4, 8};
 const char* const kBackupDone[] = {"Backup Saver 32K Ok", "Backup Saver 64K Ok", "Backup Saver 128K Ok",
                                    "Backup Saver 256K Ok"};
+
+// Reads the units Write Saver is about to overwrite into a new file named after the moment, the
+// bank and the size ("2026-03-14_093005_bank2_64K.sav"), so that no save is ever lost by it.
+int KeepReplacedSave(Core& core) {
+  core.KeptSaveFile.clear();
+  core.KeepSaveError.clear();
+  const CartState& cart = core.cart;
+  if (core.KeptSavesFolder.empty()) {
+    core.KeepSaveError = "there is no folder to keep it in (neither XDG_DATA_HOME nor HOME is set)";
+    return kResultFailed;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(core.KeptSavesFolder, ec);
+  if (ec) {
+    core.KeepSaveError = "cannot create the folder " + core.KeptSavesFolder + ": " + ec.message();
+    return kResultFailed;
+  }
+  const std::uint32_t units = cart.InputFileSize / kSaveUnitBytes;
+  char when[32] = {};
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* local = std::localtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d_%H%M%S", local);
+  const std::string stem = (std::filesystem::path(core.KeptSavesFolder) / when).string() + "_bank" +
+                           std::to_string(cart.SaveStartUnit / 2 + 1) + "_" + std::to_string(units * 32) +
+                           "K";
+  // Two in one second get a number; the file itself is never put over one that exists.
+  std::string name = stem + ".sav";
+  for (int n = 2; std::filesystem::exists(name, ec) && n < 100; ++n)
+    name = stem + "-" + std::to_string(n) + ".sav";
+  if (KeepSaveUnits(core.link, core.frame, cart.SaveStartUnit, units, name, core.KeepSaveError) !=
+      kResultDone)
+    return kResultFailed;
+  core.KeptSaveFile = name;
+  return kResultDone;
+}
 
 }  // namespace
 
@@ -94,6 +130,13 @@ int SWriteClick(Core& core) {
   if (cart.SaveUnitCount < length / kSaveUnitBytes) {
     cart.InputFileSize = cart.SaveUnitCount * kSaveUnitBytes;
     frame.LogLine("Fixed Saver Size(32K)");
+  }
+
+  // Nothing is written unless the save it replaces is safe.
+  if (core.KeepReplacedSave && KeepReplacedSave(core) != kResultDone) {
+    frame.CloseCurrentFile();
+    frame.SetStatus("Error!!!");
+    return kResultFailed;
   }
 
   frame.BeginOperation();

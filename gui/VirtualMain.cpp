@@ -13,6 +13,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/FileAccess.h"
 #include "gui/Application.h"
 #include "gui/MainWindow.h"
 #include "sim/CartDirectory.h"
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
                           QString::fromLocal8Bit(error.c_str()));
     return 1;
   }
+
+  // A backup into one of the cart's own files would destroy the cart it reads.
+  for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})
+    brevomat::ProtectFromOutput((directory / name).string(), std::string("the virtual cart's own ") + name);
 
   brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
   CartClockKeeper keeper(port);

@@ -9,7 +9,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,6 +149,56 @@ bool ReadRegular(const fs::path& p, std::uint64_t min, std::uint64_t max, std::v
   return ok;
 }
 
+// The temporary files of the cart's own writes are named NAME.tmp-XXXXXX, NAME one of the cart's
+// files; nothing else in the directory is ever taken for one of them.
+constexpr const char* kTemporaryInfix = ".tmp-";
+
+bool IsOwnTemporary(const std::string& name) {
+  for (const char* file : {"cart.conf", "flash.bin", "rom.bin", "save.bin"}) {
+    const std::string head = std::string(file) + kTemporaryInfix;
+    if (name.size() != head.size() + 6 || name.compare(0, head.size(), head) != 0) continue;
+    bool alnum = true;
+    for (std::size_t i = head.size(); i < name.size(); ++i)
+      alnum = alnum && ((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z') ||
+                        (name[i] >= 'A' && name[i] <= 'Z'));
+    if (alnum) return true;
+  }
+  return false;
+}
+
+// A program that ended while it saved the cart (killed outright, or the power went) may have left
+// a temporary file. Whoever holds the lock next removes them: no one else can be writing them.
+void RemoveStaleTemporaries(const fs::path& dir) {
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = ::readdir(d)) {
+    if (!IsOwnTemporary(entry->d_name)) continue;
+    const fs::path p = dir / entry->d_name;
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(p.c_str());
+  }
+  ::closedir(d);
+}
+
+// Holds back the signals that end a program (Ctrl-C, a terminal hung up, kill) while the cart's
+// files are written: one that arrives meanwhile takes effect once the files are in place, so it
+// never leaves a temporary file behind, nor a cart with a new flash.bin and an old save.bin.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, sig);
+    ::pthread_sigmask(SIG_BLOCK, &held, &old_);
+  }
+  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
 // Writes to a new file of a unique name beside the target (created exclusively, so no link is
 // followed), flushes it to the disk, gives it the target's permissions and renames it over the
 // target; then flushes the directory so the rename itself is kept. The old contents survive any
@@ -155,7 +207,8 @@ bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::
   mode_t mode = 0644;
   struct stat st {};
   if (::stat(p.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  std::string tmp = p.string() + ".XXXXXX";
+  const SignalsHeld held;
+  std::string tmp = p.string() + kTemporaryInfix + "XXXXXX";
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) {
     error = "Cannot create a temporary file beside " + Describe(p) + ": " + std::strerror(errno) + "; " +
@@ -202,7 +255,10 @@ int LockDirectory(const fs::path& dir, std::string& error) {
     return -1;
   }
   for (int waited = 0;; waited += 50) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      RemoveStaleTemporaries(dir);
+      return fd;
+    }
     if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= kLockWaitMs) break;
     ::usleep(50 * 1000);
   }
@@ -322,6 +378,9 @@ CartBus& VirtualCart::Bus() {
 
 bool VirtualCart::Close(std::string& error) {
   if (closed_) return true;
+#ifndef _WIN32
+  const SignalsHeld held;  // both files, or neither, are saved
+#endif
   // Only what changed is written: a look at the cart must neither rewrite 8 MB nor fail on a
   // cart the user keeps read-only.
   if (flash_) {

@@ -312,7 +312,8 @@ TEST_F(SaveTest, ReadConfirmationFailureKeepsTheUnitsReadBefore) {
   EXPECT_EQ(rig->window.log,
             (Lines{"PortMode = EPP", "FileName = " + out, "Read Save Data Error!!!", "Time = 0 Sec"}));
   EXPECT_EQ(rig->window.status, "Error!!!");
-  EXPECT_EQ(testing::ReadBytes(out), Units(before, 0, 2));
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(testing::ReadBytes(out + ".part"), Units(before, 0, 2));
   ExpectClosedFrame();
 }
 
@@ -322,7 +323,8 @@ TEST_F(SaveTest, StopDuringTheSecondOfFourUnitsLetsItFinishAndStartsNoOther) {
   EXPECT_EQ(rig->window.log,
             (Lines{"PortMode = EPP", "FileName = " + out, "Stop process !!!", "Time = 0 Sec"}));
   EXPECT_EQ(rig->window.status, "Error!!!");
-  EXPECT_EQ(testing::ReadBytes(out), Units(before, 0, 2));
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(testing::ReadBytes(out + ".part"), Units(before, 0, 2));
   EXPECT_EQ(rig->cart.SaveBank(), 0) << "the third unit (bank 1) was started";
   ExpectClosedFrame();
 
@@ -374,6 +376,45 @@ TEST_F(SaveTest, WriteSaverFileThatVanishesOrShrinksAfterItsSizeWasChecked) {
   }
 }
 
+TEST_F(SaveTest, WriteSaverKeepsTheSaveItReplacesOrWritesNothing) {
+  enum class Keep { Kept, FolderIsAFile, ReadsDiffer };
+  for (const Keep keep : {Keep::Kept, Keep::FolderIsAFile, Keep::ReadsDiffer}) {
+    SCOPED_TRACE(static_cast<int>(keep));
+    Make();
+    const fs::path folder = rig->dir / "kept";
+    if (keep == Keep::FolderIsAFile) testing::WriteBytes(folder, {1});
+    // The first read of the keep's second unit (after the probe's 3 passes and unit 2's 2).
+    FlakySaveBus bus(rig->cart, (3 + 2 + 1) * kUnit + 7);
+    if (keep == Keep::ReadsDiffer) rig->adapter.SetBus(bus);
+    rig->core.KeepReplacedSave = true;
+    rig->core.KeptSavesFolder = folder.string();
+    const Bytes file = MakeImage(2 * kUnit, 9);
+    const int result = Restore(1, 1, file);  // "Bank 2", "64K": units 2 and 3
+    Lines log = {"PortMode = EPP", "FileName = " + in, "FileSize = 65536"};
+    if (keep == Keep::Kept) {
+      EXPECT_EQ(result, kResultDone);
+      log.push_back("Time = 0 Sec");
+      const std::string kept = rig->core.KeptSaveFile;
+      EXPECT_EQ(fs::path(kept).parent_path(), folder);
+      EXPECT_TRUE(kept.ends_with("_bank2_64K.sav")) << kept;
+      EXPECT_EQ(testing::ReadBytes(kept), Units(before, 2, 2));
+      EXPECT_EQ(Save(), Over(before, 2, file));
+    } else {
+      EXPECT_EQ(result, kResultFailed);
+      if (keep == Keep::ReadsDiffer) log.push_back("Read Save Data Error!!!");
+      EXPECT_EQ(rig->window.status, "Error!!!");
+      EXPECT_EQ(rig->core.KeptSaveFile, "");
+      EXPECT_NE(rig->core.KeepSaveError, "");
+      EXPECT_EQ(Save(), before) << "written without the old save kept";
+      if (keep == Keep::ReadsDiffer) {
+        EXPECT_TRUE(fs::is_empty(folder)) << "a half kept save or its temporary file is left";
+      }
+    }
+    EXPECT_EQ(rig->window.log, log);
+    ExpectClosedFrame();
+  }
+}
+
 #ifndef _WIN32  // file size limits are POSIX
 TEST_F(SaveTest, FullDiskFailsTheBackupAndKeepsTheUnitsWritten) {
   // A file size limit that leaves room for one unit only, as a disk with 32 KB free would.
@@ -391,7 +432,8 @@ TEST_F(SaveTest, FullDiskFailsTheBackupAndKeepsTheUnitsWritten) {
   EXPECT_EQ(result, kResultFailed);
   EXPECT_EQ(rig->window.log,
             (Lines{"PortMode = EPP", "FileName = " + out, "Write ErrNo=File too large", "Time = 0 Sec"}));
-  EXPECT_EQ(testing::ReadBytes(out), Units(before, 0, 1));
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(testing::ReadBytes(out + ".part"), Units(before, 0, 1));
   ExpectClosedFrame();
 }
 #endif

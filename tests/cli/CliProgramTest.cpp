@@ -49,6 +49,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 struct RunOptions {
   std::function<void(pid_t, const std::string&)> onErr = {};  // sees standard error as it grows
+  std::function<void(pid_t, const std::string&)> onOut = {};  // sees standard output as it grows
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
   std::string cwd = {};                                       // working directory, if not the test's
@@ -116,6 +117,7 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
       }
       (i == 0 ? out : err).append(buf, static_cast<std::size_t>(n));
       if (i == 1 && opt.onErr) opt.onErr(pid, err);
+      if (i == 0 && opt.onOut) opt.onOut(pid, out);
     }
   }
   int status = 0;
@@ -158,6 +160,8 @@ class CliProgram : public ::testing::Test {
            ("brevomat-cli-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
     fs::create_directories(root);
     cart = root / "cart";
+    // write-save keeps the save it replaces in the user's data folder: here, inside the test's own.
+    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
   }
   void TearDown() override {
     std::error_code ec;
@@ -364,6 +368,69 @@ TEST_F(CliProgram, CtrlCStopsAnEraseAtItsNextPoll) {
   EXPECT_FALSE(AllEqual(Flash(), k8M - kBlock, k8M, 0xFF)) << "the erase was not stopped";
 }
 
+TEST_F(CliProgram, NoTemporaryFileOutlivesTheProgram) {
+  // What a program killed outright left is removed by the next one that takes the cart's lock;
+  // files that only look alike are the user's and stay.
+  MakeCart("cart = flash-4m\nsave = none");
+  FillFlash(k4M, 0x00);
+  WriteText(cart / "flash.bin.tmp-a1B2c3", "left by a killed program");
+  WriteText(cart / "flash.bin.backup", "the user's own");
+  ASSERT_EQ(RunCli(Args({"info"})).exit, 0);
+  EXPECT_FALSE(fs::exists(cart / "flash.bin.tmp-a1B2c3"));
+  EXPECT_TRUE(fs::exists(cart / "flash.bin.backup"));
+  fs::remove(cart / "flash.bin.backup");
+
+  // The log's last line comes just before the erased flash is saved, and that is when the program
+  // is ended: by Ctrl-C twice, SIGTERM or SIGHUP.
+  for (const int ending : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(ending);
+    for (int round = 0; round < 3; ++round) {
+      FillFlash(k4M, 0x00);
+      bool ended = false;
+      RunCli(Args({"--yes", "erase"}), {.onOut = [&](pid_t pid, const std::string& out) {
+               if (ended || out.find("Time = ") == std::string::npos) return;
+               ended = kill(pid, ending) == 0;
+               if (ending == SIGINT) kill(pid, SIGINT);
+             }});
+      ASSERT_TRUE(ended);
+      std::vector<std::string> files;
+      for (const auto& entry : fs::directory_iterator(cart))
+        files.push_back(entry.path().filename().string());
+      std::sort(files.begin(), files.end());
+      EXPECT_EQ(files, (std::vector<std::string>{"cart.conf", "flash.bin"}));
+      const auto flash = Flash();
+      EXPECT_TRUE(flash.size() == k4M && (AllEqual(flash, 0, k4M, 0x00) || AllEqual(flash, 0, k4M, 0xFF)))
+          << "the cart holds neither the old flash nor the erased one";
+    }
+  }
+
+  // A backup ended while it reads (Ctrl-C there is Stop, and keeps FILE.part): its temporary file
+  // goes with it, the earlier backup stays.
+  fs::remove_all(cart);
+  MakeCart("cart = rom\nsave = none", false);
+  std::vector<std::uint8_t> rom(1 << 20, 0);
+  const auto hello = ReadTestImage("hello.gba");
+  std::copy_n(hello.begin(), 192, rom.begin());
+  WriteBytes(cart / "rom.bin", rom);
+  const std::string dump = (root / "dump.gba").string();
+  for (const int ending : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(ending);
+    WriteText(dump, "an earlier backup");
+    bool ended = false;
+    const Outcome r =
+        RunCli(Args({"backup", dump, "--size", "256M"}), {.onOut = [&](pid_t pid, const std::string& out) {
+                 if (ended || out.find("Cart Size") == std::string::npos) return;
+                 ended = kill(pid, ending) == 0;
+               }});
+    EXPECT_EQ(r.exit, 128 + ending) << r.errText;
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(root)) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"cart", "dump.gba"}));
+    EXPECT_EQ(ReadBytes(dump).size(), std::string("an earlier backup").size());
+  }
+}
+
 // --- write -----------------------------------------------------------------------------------------
 
 TEST_F(CliProgram, WriteProgramsAndVerifiesOnBothChips) {
@@ -556,7 +623,8 @@ TEST_F(CliProgram, MultiRefusalsLeaveTheCartByteForByteAsItWas) {
        "cart = flash-8m",
        boot,
        {g1, missing},
-       {"PortMode = EPP", "File Open Error!!!"}},
+       {"PortMode = EPP", "File Open Error!!!"},
+       "cannot open the game " + missing + ": No such file or directory"},
       {"no game may go last",
        "cart = flash-8m",
        boot,
@@ -748,33 +816,33 @@ TEST_F(CliProgram, DatNamesTheGameAndTrimKeepsOnlyItsSize) {
   EXPECT_FALSE(fs::exists(dump));
 }
 
-TEST_F(CliProgram, AFailedBackupSaysWhatTheFileHolds) {
+TEST_F(CliProgram, AFailedBackupLeavesTheEarlierFileAndKeepsWhatWasRead) {
   const std::string sized = "PortMode = EPP|FileName = @|Game Name = GBA Tests|Game Code = 1337|Cart Size = ";
   bool sent = false;
   struct Row {
     std::string conf, file, size;  // cart.conf lines, the file, --size
     std::string log;               // the log, lines parted by "|"; "@" stands for the file
-    bool leavesFile;               // the file was created: standard error says how much it holds
+    int leavesPart;                // 1: chunks were read, they are in FILE.part and stderr says so;
+                                   // 0: the read-out began but kept nothing; -1: it never began
     RunOptions run = {};
   } const rows[] = {
-      {"adapter = none", "dump.gba", "8M", "No Adaptor Found!", false},
-      {"", "bad.gba", "8M",
+      {"adapter = none", "dump.gba", "8M", "No Adaptor Found!", -1},
+      {"", "dump.gba", "8M",
        "PortMode = EPP|FileName = @|no AGB data present!|Rom Header Error!!!|Time = # Sec",
-       false},  // a cart with a wrong logo
-      {"", ".", "8M", sized + "8M|File Open Error!!!|Time = # Sec", false},
-      {"flip_read = 300000", "dump.gba", "8M", sized + "8M|Time = # Sec", true},
+       -1},  // a cart with a wrong logo
+      {"flip_read = 300000", "dump.gba", "8M", sized + "8M|Time = # Sec", 1},
       {"",
        "dump.gba",
        "16m",
        sized + "16M|Write ErrNo=File too large|Time = # Sec",
-       true,
+       1,
        {.fileSizeLimit = 3 << 19}},  // a full disk: a file-size limit of 1.5 MB
-      // Ctrl-C while 32 MB are still to read.
+      // Ctrl-C as the size is chosen: the read-out stops at its first poll, before any chunk.
       {"",
        "dump.gba",
        "256M",
        sized + "256M|Stop process !!!|Time = # Sec",
-       true,
+       0,
        {.onErr =
             [&](pid_t pid, const std::string& err) {
               if (!sent && err.find("Select Cart size") != std::string::npos) sent = kill(pid, SIGINT) == 0;
@@ -785,9 +853,10 @@ TEST_F(CliProgram, AFailedBackupSaysWhatTheFileHolds) {
     fs::remove_all(cart);
     MakeCart("cart = rom\nsave = none\n" + row.conf, false);
     auto rom = SmallRom();
-    rom[0x9F] ^= row.file == "bad.gba" ? 1 : 0;
+    rom[0x9F] ^= row.log.find("Rom Header Error") != std::string::npos ? 1 : 0;
     WriteBytes(cart / "rom.bin", rom);
-    const std::string file = (root / row.file).lexically_normal().string();
+    const std::string file = (root / row.file).string();
+    WriteText(file, "an earlier backup");
     const Outcome r = RunCli(Args({"backup", file, "--size", row.size}), row.run);
     std::vector<std::string> log;
     for (std::size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
@@ -798,17 +867,98 @@ TEST_F(CliProgram, AFailedBackupSaysWhatTheFileHolds) {
     EXPECT_EQ(r.exit, 1);
     ExpectLog(r, log);
     EXPECT_EQ(r.LastErr(), log.size() > 1 ? "status: Error!!!" : "status: ");
-    EXPECT_EQ(fs::is_regular_file(file), row.leavesFile);
-    if (row.leavesFile) {
-      const auto bytes = ReadBytes(file);
-      EXPECT_EQ(bytes.size() % kChunk, 0u);
-      EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + std::min(bytes.size(), rom.size()), rom.begin()));
-      EXPECT_NE(r.errText.find(" is incomplete: it holds " + std::to_string(bytes.size()) + " of the "),
+    const auto bytes = ReadBytes(file);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "an earlier backup");
+    EXPECT_EQ(fs::exists(file + ".part"), row.leavesPart == 1);
+    if (row.leavesPart == 0) {
+      EXPECT_NE(
+          r.errText.find("the read-out is incomplete: " + file + " is as it was; nothing of it was kept"),
+          std::string::npos)
+          << r.errText;
+    }
+    if (row.leavesPart == 1) {
+      const auto part = ReadBytes(file + ".part");
+      EXPECT_EQ(part.size() % kChunk, 0u);
+      EXPECT_GT(part.size(), 0u);
+      EXPECT_TRUE(std::equal(part.begin(), part.begin() + std::min(part.size(), rom.size()), rom.begin()));
+      EXPECT_NE(r.errText.find("the read-out is incomplete: " + file + " is as it was; the " +
+                               std::to_string(part.size()) + " bytes read so far are in " + file + ".part"),
                 std::string::npos)
           << r.errText;
-      fs::remove(file);
+      fs::remove(file + ".part");
     }
-    EXPECT_EQ(r.errText.find(row.leavesFile ? "crc32" : "incomplete"), std::string::npos) << r.errText;
+    EXPECT_EQ(r.errText.find(row.leavesPart >= 0 ? "crc32" : "incomplete"), std::string::npos) << r.errText;
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 2)
+        << "a temporary file is left";
+  }
+}
+
+TEST_F(CliProgram, TheCartsOwnFilesAreRefusedAsBackups) {
+  // However they are named, and before the cart is read.
+  MakeCart("cart = flash-4m");
+  const auto save = MakeImage(kChunk * 8, 3);
+  WriteBytes(cart / "save.bin", save);
+  FillFlash(k4M, 0x00);
+  fs::create_symlink(cart / "save.bin", root / "link.sav");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{"backup-save", (cart / "save.bin").string()}, "save.bin"},
+      {{"backup-save", (root / "link.sav").string()}, "save.bin"},
+      {{"backup", (cart / "flash.bin").string()}, "flash.bin"},
+  };
+  for (const auto& [command, file] : rows) {
+    SCOPED_TRACE(command[1]);
+    const Outcome r = RunCli(Args({command[0], command[1]}));
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_TRUE(r.out.empty()) << "the cart was read";
+    EXPECT_NE(r.errText.find("cannot write to " + command[1] + ": it is the virtual cart's own " + file),
+              std::string::npos)
+        << r.errText;
+  }
+  EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
+  EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00));
+}
+
+TEST_F(CliProgram, TwoBackupsIntoOneFileEachReportTheirOwnCart) {
+  // Two carts, two programs, one file: each run that succeeds prints its own cart's checksum, and
+  // the file at the end is one of the two carts, never a mixture.
+  const fs::path carts[2] = {root / "cart-a", root / "cart-b"};
+  std::vector<std::uint8_t> roms[2] = {SmallRom(), SmallRom()};
+  for (int i = 0; i < 2; ++i) {
+    std::fill(roms[i].begin() + 0x1000, roms[i].end(), static_cast<std::uint8_t>(0x30 + i));
+    fs::create_directories(carts[i]);
+    WriteText(carts[i] / "cart.conf", "cart = rom\nsave = none\n");
+    WriteBytes(carts[i] / "rom.bin", roms[i]);
+  }
+  const std::string dump = (root / "dump.gba").string();
+  std::string crcs[2];
+  for (int i = 0; i < 2; ++i) {  // each cart alone first: its checksum
+    const Outcome r = RunCli({"--virtual", carts[i].string(), "backup", dump});
+    ASSERT_EQ(r.exit, 0) << r.errText;
+    crcs[i] = r.err[1];
+  }
+  ASSERT_NE(crcs[0], crcs[1]);
+  for (int round = 0; round < 3; ++round) {
+    auto a = std::async(std::launch::async, [&] {
+      return RunCli({"--virtual", carts[0].string(), "backup", dump});
+    });
+    auto b = std::async(std::launch::async, [&] {
+      return RunCli({"--virtual", carts[1].string(), "backup", dump});
+    });
+    const Outcome results[2] = {a.get(), b.get()};
+    int succeeded = 0;
+    for (int i = 0; i < 2; ++i) {
+      if (results[i].exit != 0) {  // only ever because the other run replaced the file meanwhile
+        EXPECT_NE(results[i].errText.find("was replaced by another program"), std::string::npos)
+            << results[i].errText;
+        EXPECT_EQ(results[i].LastErr(), "status: Error!!!");
+        continue;
+      }
+      ++succeeded;
+      EXPECT_EQ(results[i].err[1], crcs[i]) << "round " << round;
+    }
+    EXPECT_GT(succeeded, 0);
+    const auto bytes = ReadBytes(dump);
+    EXPECT_TRUE(bytes == roms[0] || bytes == roms[1]) << "round " << round;
   }
 }
 
@@ -885,10 +1035,22 @@ TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Save Data ok");
+  // The two units it overwrote are kept, and standard error says where.
+  const fs::path kept = root / "data" / "brevomat" / "saves";
+  ASSERT_EQ(std::distance(fs::directory_iterator(kept), fs::directory_iterator()), 1);
+  const fs::path keptFile = fs::directory_iterator(kept)->path();
+  EXPECT_TRUE(keptFile.filename().string().ends_with("_bank3_64K.sav")) << keptFile;
+  EXPECT_EQ(ReadBytes(keptFile), SaveUnits(save, 4, 2));
+  EXPECT_NE(r.errText.find("the save memory it replaces is kept in " + keptFile.string()), std::string::npos)
+      << r.errText;
   std::copy(file.begin(), file.end(), save.begin() + 4 * kChunk);
   EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
 
-  r = RunCli(Args({"--speed", "1", "write-save", in, "--bank", "4"}));  // "32K": the file's first unit only
+  // --no-keep writes without keeping: a data folder that cannot be one is never looked at.
+  WriteText(root / "no-folder", "a file, not a folder");
+  setenv("XDG_DATA_HOME", (root / "no-folder").c_str(), 1);
+  r = RunCli(Args(
+      {"--no-keep", "--speed", "1", "write-save", in, "--bank", "4"}));  // "32K": the file's first unit only
   EXPECT_EQ(r.exit, 0);
   ExpectLog(
       r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Fixed Saver Size(32K)", "Time = # Sec"});
@@ -934,10 +1096,7 @@ TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
        {"write-save", big, "--size", "256K"},
        {"PortMode = EPP", "FileName = " + big, "FileSize = 131072", "File Size Error!!!"},
        ""},
-      {"",
-       {"backup-save", "/dev/full"},
-       {"PortMode = EPP", "FileName = /dev/full", "Write ErrNo=No space left on device", "Time = # Sec"},
-       "Error!!!"},
+      {"", {"backup-save", "/dev/full"}, {}, "Error!!!"},  // a device: refused before the cart is read
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args.front() + " " + row.args[1] + " on " + row.conf);
@@ -1083,7 +1242,11 @@ TEST_F(CliProgram, ALogReaderThatGoesAwayDoesNotAbortTheCommand) {
   FillFlash(k4M, 0x00);
   const Outcome r = RunCli(Args({"--yes", "erase"}), {.closeStdout = true});
   EXPECT_EQ(r.exit, 1) << "the log could not be written, yet the command was not reported as failed";
-  EXPECT_EQ(r.LastErr(), "status: Cart Erase Ok");
+  EXPECT_NE(r.errText.find("the command succeeded (Cart Erase Ok), but its log could not be written to "
+                           "standard output"),
+            std::string::npos)
+      << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: Error!!!") << "an exit status of 1 under a status that says ok";
   EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0xFF));
 }
 

@@ -70,9 +70,11 @@ TEST_F(Console, CtrlCIsTheStopButtonEvenWhenPressedEarly) {
   EXPECT_FALSE(InterruptPending());
   EXPECT_TRUE(frame.PollStop());
   EXPECT_EQ(Contents(streams.out), "Stop process !!!\n");
-  // The handler went back to the default after the first press; leave the test process as it was.
+  // The handler stays, for a second press; leave the test process as it was.
   std::signal(SIGINT, SIG_DFL);
 #ifndef _WIN32
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGHUP, SIG_DFL);
   std::signal(SIGPIPE, SIG_DFL);
 #endif
 }

@@ -1,13 +1,23 @@
 // The operation frame: states, the seconds counter, Stop, and the file operations.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "FakeWindow.h"
+#include "TestImages.h"
 #include "commands/Core.h"
 
 namespace brevomat {
@@ -116,22 +126,129 @@ TEST_F(OperationTest, MissingFilesAndNamesFailWithMessage) {
   EXPECT_EQ(frame.CurrentFile, nullptr);
 }
 
-TEST_F(OperationTest, OutputFileIsTruncatedAndWritten) {
-  window.saveDialog1Name = WriteFile("out.bin", 5000);
-  ASSERT_EQ(frame.OpenOutputFile(), 0);
-  frame.Buffer.SetWord(0, 0x1234);
-  ASSERT_TRUE(frame.WriteFileBlock(2));
-  frame.CloseCurrentFile();
-  EXPECT_EQ(fs::file_size(window.saveDialog1Name), 2u);
+// Files in the folder besides `keep`: a leftover temporary file shows up here.
+std::vector<std::string> Others(const fs::path& dir, const std::vector<std::string>& keep) {
+  std::vector<std::string> others;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(keep.begin(), keep.end(), name) == keep.end()) others.push_back(name);
+  }
+  return others;
 }
 
-TEST_F(OperationTest, FullDiskIsReportedAtTheBlock) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  window.saveDialog1Name = "/dev/full";
-  ASSERT_EQ(frame.OpenOutputFile(), 0);
-  EXPECT_FALSE(frame.WriteFileBlock(32768));
-  ASSERT_EQ(window.log.size(), 1u);
-  EXPECT_EQ(window.log[0], "Write ErrNo=No space left on device");
+TEST_F(OperationTest, OutputReplacesItsFileOnlyWhenComplete) {
+  // How the output ends, what it has written, and what the file and NAME.part hold afterwards.
+  enum class End { Complete, Abandoned, FileTooLarge };
+  struct Row {
+    const char* what;
+    End end;
+    int blocks;        // 2-byte blocks written
+    std::string file;  // the file afterwards ("old" is the earlier one)
+    std::string part;  // NAME.part afterwards; "-" for none
+    std::vector<std::string> log;
+  };
+  const std::vector<Row> rows = {
+      {"complete", End::Complete, 2, "ABAB", "-", {}},
+      {"failed or stopped after two blocks", End::Abandoned, 2, "old", "ABAB", {}},
+      {"ended before any block", End::Abandoned, 0, "old", "-", {}},
+      {"a block cut short by a full disk",
+       End::FileTooLarge,
+       3,
+       "old",
+       "ABAB",
+       {"Write ErrNo=File too large"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+#ifdef _WIN32
+    if (row.end == End::FileTooLarge) continue;  // no file size limits
+#endif
+    window.log.clear();
+    const std::string name = WriteFile("out.bin", 0);
+    std::ofstream(name, std::ios::binary) << "old";
+    fs::remove(name + ".part");
+    window.saveDialog1Name = name;
+    ASSERT_EQ(frame.OpenOutputFile(), 0);
+    frame.Buffer[0] = 'A';
+    frame.Buffer[1] = 'B';
+#ifndef _WIN32
+    // A size limit of 5 bytes lets the third block only half in, as a disk that fills up would.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    if (row.end == End::FileTooLarge) {
+      rlimit tight = old;
+      tight.rlim_cur = 5;
+      setrlimit(RLIMIT_FSIZE, &tight);
+    }
+#endif
+    for (int i = 0; i < row.blocks; ++i) frame.WriteFileBlock(2);
+#ifndef _WIN32
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+#endif
+    EXPECT_EQ(fs::file_size(name), 3u) << "the file changed during the output";
+    if (row.end == End::Complete)
+      EXPECT_TRUE(frame.CloseOutputFile());
+    else
+      frame.CloseCurrentFile();
+    EXPECT_EQ(frame.CurrentFile, nullptr);
+    const auto bytes = testing::ReadBytes(name);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), row.file);
+    if (row.part == "-") {
+      EXPECT_FALSE(fs::exists(name + ".part"));
+      EXPECT_EQ(frame.PartialOutput(), "");
+    } else {
+      const auto part = testing::ReadBytes(name + ".part");
+      EXPECT_EQ(std::string(part.begin(), part.end()), row.part);
+      EXPECT_EQ(frame.PartialOutput(), name + ".part");
+      EXPECT_EQ(frame.PartialOutputBytes(), row.part.size());
+    }
+    EXPECT_EQ(frame.OutputStillInPlace(), row.end == End::Complete);
+    EXPECT_EQ(window.log, row.log);
+    EXPECT_EQ(Others(dir, {"out.bin", "out.bin.part"}), std::vector<std::string>{})
+        << "a temporary file is left";
+  }
+}
+
+TEST_F(OperationTest, OutputsThatCannotHoldABackupAreRefusedWithTheirReason) {
+  const std::string cartFile = WriteFile("flash.bin", 16);
+  ProtectFromOutput(cartFile, "the virtual cart's own flash.bin");
+  struct Row {
+    std::string name, reason;
+  };
+  std::vector<Row> rows = {
+      {dir.string(), "it is a directory"},
+      {(dir / "no-folder" / "out.bin").string(), "No such file or directory (its folder does not exist)"},
+      {"", "no file name was given"},
+      {cartFile, "it is the virtual cart's own flash.bin: writing there would destroy the cart"},
+  };
+#ifndef _WIN32
+  fs::create_symlink(cartFile, dir / "link.bin");
+  fs::create_hard_link(cartFile, dir / "hard.bin");
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  rows.push_back({(dir / "link.bin").string(), rows.back().reason});
+  rows.push_back({(dir / "hard.bin").string(), rows.back().reason});
+  rows.push_back({"/dev/null", "it is a device: a backup needs a regular file"});
+  rows.push_back({fifo,
+                  "it is a FIFO (named pipe), which passes data on instead of keeping it: a backup needs a "
+                  "regular file"});
+#endif
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    window.log.clear();
+    window.saveDialog1Name = row.name;
+    // A FIFO without a reader would block an open for good: the refusal must come without one.
+    auto opened = std::async(std::launch::async, [&] { return frame.OpenOutputFile(); });
+    ASSERT_EQ(opened.wait_for(std::chrono::seconds(1)), std::future_status::ready) << "the open blocks";
+    EXPECT_EQ(opened.get(), -1);
+    EXPECT_EQ(window.log, std::vector<std::string>{"File Open Error!!!"});
+    EXPECT_EQ(frame.LastOpenFailure().file, row.name);
+    EXPECT_EQ(frame.LastOpenFailure().reason, row.reason);
+  }
+  EXPECT_EQ(testing::ReadBytes(cartFile).size(), 16u);
+  EXPECT_EQ(OutputRefusal((dir / "new.bin").string()), "");
 }
 
 TEST(StoreFileNameTest, NamesThatDoNotFitAreNotStored) {
