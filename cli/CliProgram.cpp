@@ -22,10 +22,14 @@
 #include "cart/ReadOut.h"
 #include "cli/Checksums.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/JsonEvents.h"
+#include "cli/Probe.h"
+#include "cli/RunLog.h"
 #include "commands/Core.h"
 #include "image/Ips.h"
 #include "port/PortDriver.h"
 #include "sim/CartDirectory.h"
+#include "sim/WallClockPort.h"
 
 namespace brevomat::cli {
 
@@ -79,7 +83,7 @@ void ReportUnstableChunk(const Core& core) {
 // A backup succeeds only when the file on disk holds the whole read-out; its checksums then go to
 // standard error. A read-out that ended early leaves its file (the user chose and confirmed the
 // name), and the user is told how much of it there is.
-bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
+bool ReportBackup(const Core& core, const CliOptions& options, bool done, RunFigures& figures) {
   ReportUnstableChunk(core);
   if (!core.cart.OutputFileCreated) return false;  // ended before the file was created or emptied
   const std::string& name = options.output;
@@ -111,7 +115,8 @@ bool ReportBackup(const Core& core, const CliOptions& options, bool done) {
              std::to_string(expected) + " of the read-out");
     return false;
   }
-  std::fprintf(stderr, "crc32: %s\nsha1: %s\n", digest.crc32.c_str(), digest.sha1.c_str());
+  figures.Report("crc32", digest.crc32);
+  figures.Report("sha1", digest.sha1);
   return true;
 }
 
@@ -131,6 +136,12 @@ int RunProgram(int argc, char** argv) {
   if (!parsed.ok()) {
     Complain(parsed.error);
     std::fputs("Try 'brevomat-cli --help'.\n", stderr);
+    // A script that asked for events still gets its result, also for a line it got wrong.
+    for (const std::string_view arg : args)
+      if (arg == "--json") {
+        WriteJsonResult(stdout, {kExitUsage, "", false, nullptr});
+        break;
+      }
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
@@ -145,40 +156,81 @@ int RunProgram(int argc, char** argv) {
   // Ctrl-C must find its handler from the first file opened on: a FIFO or a slow disk could
   // otherwise keep the program from ever listening.
   InstallInterruptHandler();
-  if (options.ips && !PatchUsable(options.ipsPatch)) return kExitFailed;
+
+  // Who hears the run besides the terminal, and the figures its result carries.
+  RunFigures figures;
+  JsonEvents json(stdout);
+  RunLog runLog;
+  std::vector<RunListener*> listeners;
+  if (options.json) listeners.push_back(&json);
+  if (!options.runLog.empty()) {
+    std::string why;
+    if (!runLog.Open(options.runLog, why)) {
+      Complain("cannot append to the run log " + options.runLog + ": " + why);
+      if (options.json) json.OnResult({kExitFailed, "", false, nullptr});
+      return kExitFailed;
+    }
+    std::vector<std::string> commandLine;
+    for (int i = 0; i < argc; ++i) commandLine.emplace_back(argv[i]);
+    runLog.Begin(commandLine);
+    listeners.push_back(&runLog);
+  }
+  // Every way out ends with the result, the last event.
+  auto finish = [&](int exit, const std::string& status, bool cartChanged) {
+    const RunResult result{exit, status, cartChanged, &figures};
+    for (RunListener* listener : listeners) listener->OnResult(result);
+    return exit;
+  };
+  if (options.ips && !PatchUsable(options.ipsPatch)) return finish(kExitFailed, "", false);
 
   ConsoleStreams streams;
+  streams.out = options.json ? nullptr : stdout;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
   streams.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
   ConsoleWindow console(options, streams);
+  for (RunListener* listener : listeners) console.AddListener(*listener);
   Core core(console);
   console.AttachFrame(core.frame);
 
   std::unique_ptr<sim::VirtualCart> cart;
+  std::unique_ptr<sim::WallClockPort> paced;
   DirectPortDriver driver;
   driver.ProgramName = argc > 0 ? argv[0] : "brevomat-cli";
+  driver.CardBase = static_cast<std::uint16_t>(options.cardBase);
   std::string error;
   if (options.useVirtual) {
     cart = sim::VirtualCart::Open(std::filesystem::path(options.virtualDir), error);
     if (!cart) {
       Complain("virtual cart: " + error);
-      return kExitFailed;
+      return finish(kExitFailed, "", false);
     }
-    core.port.Attach(&cart->Port());
+    // "pace = realtime": every command takes the time it would take on the hardware, as in the
+    // window, so that its progress can be watched. The modelled time is the same either way.
+    if (cart->Config().pace == sim::Pace::Realtime) {
+      paced = std::make_unique<sim::WallClockPort>(cart->Adapter(), sim::Pace::Realtime);
+      console.SetAfterUserWait([&paced] { paced->Resume(); });
+      core.port.Attach(paced.get());
+    } else {
+      core.port.Attach(&cart->Port());
+    }
+    runLog.BackEnd("virtual cart " + options.virtualDir + (paced ? " (pace realtime)" : ""));
   } else {
     driver.ForcedDevice = options.device;
     driver.OpenDriver();
     if (!driver.ActiveHW()) {
       Complain(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
-      return kExitFailed;
+      return finish(kExitFailed, "", false);
     }
     std::fprintf(stderr, "port access: %s\n", driver.BackEndInUse().c_str());
+    runLog.BackEnd(driver.BackEndInUse());
     core.port.Attach(&driver.Backend());
   }
-  core.SelectPortAddresses();
+  SelectPort(core, options);
 
   const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
-  bool ok = RunCommand(core, options) == kResultDone;
+  bool ok = (options.command == Command::Probe
+                 ? RunProbe(core, cart ? sim::TimingOf(cart->Config().timing) : sim::ChipTiming::Datasheet(), figures)
+                 : RunCommand(core, options)) == kResultDone;
   console.FinishProgress();
   const std::uint64_t modelledNs = cart ? cart->Adapter().NowNs() - startNs : 0;
   // The virtual adapter checks every cycle as the real one would need it; a cycle it could not
@@ -198,9 +250,9 @@ int RunProgram(int argc, char** argv) {
     ok = false;
   }
   // Before the cart is closed, so that the modelled time still comes right before the status.
-  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok);
+  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, figures);
   if (options.command == Command::Verify && !ok) ReportVerify(core, options);
-  if (console.LogLost()) {
+  if (console.LogLost() || json.Lost()) {
     Complain("the log could not be written to standard output");
     ok = false;
   }
@@ -214,14 +266,17 @@ int RunProgram(int argc, char** argv) {
     }
     std::fprintf(stderr, "modelled hardware time: %" PRIu64 ".%03" PRIu64 " s\n", modelledNs / 1000000000u,
                  modelledNs / 1000000u % 1000u);
+    figures.Set("modelled_seconds", static_cast<double>(modelledNs / 1000000u) / 1000.0);
   } else {
     driver.CloseDriver();
   }
   // The status line is the verdict a script reads last: a cart that kept its old files did not
   // receive what the command's own status says.
-  std::fprintf(stderr, "status: %s\n", saved ? console.Status().c_str() : "Error!!!");
+  const std::string status = saved ? console.Status() : "Error!!!";
+  std::fprintf(stderr, "status: %s\n", status.c_str());
   std::fflush(stderr);
-  return ok ? kExitOk : kExitFailed;
+  // A virtual cart that could not be saved kept its old files.
+  return finish(ok ? kExitOk : kExitFailed, status, core.link.CartWritten && saved);
 }
 
 }  // namespace brevomat::cli
