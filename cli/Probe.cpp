@@ -60,7 +60,50 @@ class CountingPort final : public PortBackend {
   std::uint32_t base_;
 };
 
-// The counting runs need a frame, and nobody watches it.
+// The virtual adapter with the measured cost of each kind of access on its clock (its own cost
+// per access is set to nothing), so that the chip's busy times overlap the polls as they do on the
+// hardware.
+class CostedModelPort final : public PortBackend {
+ public:
+  CostedModelPort(sim::VirtualAdapter& adapter, const AccessCosts& costs)
+      : adapter_(adapter), registerPs_(Ps(costs.registerUs)), eppBytePs_(Ps(costs.eppByteUs)),
+        eppWordPs_(Ps(costs.eppWordUs)) {}
+
+  std::uint8_t ReadByte(std::uint16_t port) override {
+    Take(ByteCost(port));
+    return adapter_.ReadByte(port);
+  }
+  void WriteByte(std::uint16_t port, std::uint8_t value) override {
+    Take(ByteCost(port));
+    adapter_.WriteByte(port, value);
+  }
+  std::uint16_t ReadWord(std::uint16_t port) override {
+    Take(eppWordPs_);
+    return adapter_.ReadWord(port);
+  }
+  void WriteWord(std::uint16_t port, std::uint16_t value) override {
+    Take(eppWordPs_);
+    adapter_.WriteWord(port, value);
+  }
+  std::uint64_t ClockNs() override { return adapter_.ClockNs(); }
+
+ private:
+  static std::uint64_t Ps(double us) { return static_cast<std::uint64_t>(us * 1e6 + 0.5); }
+  std::uint64_t ByteCost(std::uint16_t port) const {
+    return port - adapter_.config().base < 3 ? registerPs_ : eppBytePs_;
+  }
+  // Picoseconds, so that fractions of a nanosecond add up.
+  void Take(std::uint64_t ps) {
+    carryPs_ += ps;
+    adapter_.AdvanceNs(carryPs_ / 1000);
+    carryPs_ %= 1000;
+  }
+  sim::VirtualAdapter& adapter_;
+  std::uint64_t registerPs_, eppBytePs_, eppWordPs_;
+  std::uint64_t carryPs_ = 0;
+};
+
+// The model runs need a frame, and nobody watches it.
 class SilentWindow final : public Window {
  public:
   void AppendLog(std::string_view) override {}
@@ -83,21 +126,6 @@ class SilentWindow final : public Window {
   int RadioSpeedIndex() override { return 0; }
   int RadioIpsIndex() override { return 0; }
 };
-
-AccessCounts operator*(AccessCounts c, std::uint64_t factor) {
-  c.registerAccesses *= factor;
-  c.eppBytes *= factor;
-  c.eppWords *= factor;
-  return c;
-}
-
-AccessCounts operator+(AccessCounts a, const AccessCounts& b) {
-  a.registerAccesses += b.registerAccesses;
-  a.eppBytes += b.eppBytes;
-  a.eppWords += b.eppWords;
-  a.chipNs += b.chipNs;
-  return a;
-}
 
 struct TimedRounds {
   AccessCounts counts;
@@ -162,14 +190,13 @@ std::string Padded(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-AccessCounts CountAccesses(ProbedCommand command, int speedIndex, bool epp, const sim::ChipTiming& timing) {
-  // The chip is busy for a nanosecond only: its waits must not add polls, its real busy time is
-  // added afterwards.
-  sim::FlashCart cart(sim::FlashChip::J3_64Mbit, sim::ChipTiming{1, 1}, sim::SaveMemory::Sram);
-  sim::VirtualAdapter adapter(sim::AdapterConfig{static_cast<std::uint16_t>(kLpt1Base), sim::AdapterAnswers::Both, 1000},
+double EstimateSeconds(ProbedCommand command, int speedIndex, bool epp, const sim::ChipTiming& timing,
+                       const AccessCosts& costs) {
+  sim::FlashCart cart(sim::FlashChip::J3_64Mbit, timing, sim::SaveMemory::Sram);
+  sim::VirtualAdapter adapter(sim::AdapterConfig{static_cast<std::uint16_t>(kLpt1Base), sim::AdapterAnswers::Both, 0},
                               cart);
-  CountingPort counter(adapter, kLpt1Base);
-  PortIo io(&counter);
+  CostedModelPort port(adapter, costs);
+  PortIo io(&port);
   Link link(io);
   SilentWindow window;
   OperationFrame frame(window);
@@ -178,43 +205,36 @@ AccessCounts CountAccesses(ProbedCommand command, int speedIndex, bool epp, cons
   link.SpeedSetting = static_cast<std::int8_t>(speedIndex);
   link.Mode = epp && speedIndex != 3 ? LinkMode::EPP : LinkMode::SPP;
   link.PrepareLink();
-  if (!IdentifyFlash(link, frame, state)) return {};
+  if (!IdentifyFlash(link, frame, state)) return 0;
   for (std::uint32_t i = 0; i < kChunkBytes; ++i) frame.Buffer.data()[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  counter.counts = {};
+  auto since = [&adapter](std::uint64_t startNs) { return static_cast<double>(adapter.NowNs() - startNs) / 1e9; };
 
-  AccessCounts total;
+  const std::uint64_t start = adapter.NowNs();
   switch (command) {
-    case ProbedCommand::Write8M: {
+    case ProbedCommand::Write8M:
       // One block: erase, program and read back each chunk, then the verify pass over it.
       for (std::uint32_t n = 0; n < 4; ++n) ProgramChunk(link, frame, state, n, kChunkBytes);
       for (std::uint32_t n = 0; n < 4; ++n) VerifyChunk(link, frame, n, kChunkBytes);
-      total = counter.counts * (kFlashBytes / kBlockBytes);
-      total.chipNs = kFlashBytes / kBlockBytes * timing.blockEraseNs + kFlashBytes / kBufferBytes * timing.bufferProgramNs;
-      break;
-    }
+      return since(start) * (kFlashBytes / kBlockBytes);
     case ProbedCommand::ReadOut8M:
       // Every chunk is read twice.
       ReadChunk(link, frame.Buffer, 0);
       VerifyChunk(link, frame, 0, kChunkBytes);
-      total = counter.counts * (kFlashBytes / kChunkBytes);
-      break;
+      return since(start) * (kFlashBytes / kChunkBytes);
     case ProbedCommand::Erase8M:
       EraseAllBlocks(link, frame, kBlockBytes);
       frame.EndOperation();
-      total = counter.counts * (kFlashBytes / kBlockBytes);
-      total.chipNs = kFlashBytes / kBlockBytes * timing.blockEraseNs;
-      break;
+      return since(start) * (kFlashBytes / kBlockBytes);
     case ProbedCommand::SaveBackup256K: {
       // The presence probe before the bank dialog, then every unit read and confirmed.
       ProbeSaveMemory(link, frame.Buffer);
-      const AccessCounts probe = counter.counts;
-      counter.counts = {};
+      const double probe = since(start);
+      const std::uint64_t unitStart = adapter.NowNs();
       ReadSaveUnit(link, frame.Buffer, 0);
-      total = probe + counter.counts * (kSaveBytes / kSaveUnitBytes);
-      break;
+      return probe + since(unitStart) * (kSaveBytes / kSaveUnitBytes);
     }
   }
-  return total;
+  return 0;
 }
 
 int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
@@ -287,10 +307,10 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
   static const char* const kSpeedNames[] = {"4", "3", "2", "1"};
   static const char* const kEppCycles[] = {"EPP", "EPP bytes", "SPP writes", "SPP"};
   for (int speed = 0; speed < 4; ++speed) {
-    const double write = Seconds(CountAccesses(ProbedCommand::Write8M, speed, epp, timing), costs);
-    const double read = Seconds(CountAccesses(ProbedCommand::ReadOut8M, speed, epp, timing), costs);
-    const double erase = Seconds(CountAccesses(ProbedCommand::Erase8M, speed, epp, timing), costs);
-    const double save = Seconds(CountAccesses(ProbedCommand::SaveBackup256K, speed, epp, timing), costs);
+    const double write = EstimateSeconds(ProbedCommand::Write8M, speed, epp, timing, costs);
+    const double read = EstimateSeconds(ProbedCommand::ReadOut8M, speed, epp, timing, costs);
+    const double erase = EstimateSeconds(ProbedCommand::Erase8M, speed, epp, timing, costs);
+    const double save = EstimateSeconds(ProbedCommand::SaveBackup256K, speed, epp, timing, costs);
     const std::string cycles = epp ? kEppCycles[speed] : "SPP";
     frame.LogLine("  " + std::string(kSpeedNames[speed]) + "    " + cycles + std::string(12 - cycles.size(), ' ') +
                   Padded(Fixed(write, 1) + " s", 12) + Padded(Fixed(read, 1) + " s", 15) +

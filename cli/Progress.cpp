@@ -28,18 +28,19 @@ int TerminalWidth(std::FILE* stream) {
 std::string FormatProgressLine(std::string_view phase, int percent, double kibPerSecond, double secondsLeft,
                                int width) {
   char head[64];
-  std::snprintf(head, sizeof head, "%-13.20s%3d %%", std::string(phase).c_str(), percent);
-  char tail[112];
-  char rate[48] = "    -- KiB/s";
-  if (kibPerSecond >= 0) std::snprintf(rate, sizeof rate, "%7.1f KiB/s", kibPerSecond);
-  char left[48] = "  --:-- left";
+  std::snprintf(head, sizeof head, "%-13.20s %3d %%", std::string(phase).c_str(), percent);
+  // Fixed widths, so that the bar keeps its length while the figures change.
+  char rate[48] = "     -- KiB/s";
+  if (kibPerSecond >= 0) std::snprintf(rate, sizeof rate, "%7.1f KiB/s", std::min(kibPerSecond, 9999999.0));
+  char left[48] = "   --:-- left";
   if (secondsLeft >= 0) {
     const long s = static_cast<long>(std::min(secondsLeft, 359999.0) + 0.5);
     if (s >= 3600)
-      std::snprintf(left, sizeof left, "%ld:%02ld:%02ld left", s / 3600, s / 60 % 60, s % 60);
+      std::snprintf(left, sizeof left, "%2ld:%02ld:%02ld left", s / 3600, s / 60 % 60, s % 60);
     else
       std::snprintf(left, sizeof left, "%5ld:%02ld left", s / 60, s % 60);
   }
+  char tail[112];
   std::snprintf(tail, sizeof tail, " %s %s", rate, left);
 
   const int room = width - 1;
