@@ -31,9 +31,9 @@ struct CliOptions {
   bool version = false;
 
   // How the run is reported and where the port is.
-  bool json = false;               // --json: events, one JSON object a line, instead of the plain log
-  std::string runLog;              // --log FILE: the run appended to FILE
-  std::uint32_t cardBase = 0;      // --base ADDR: the port's base address in place of --port; 0: none
+  bool json = false;           // --json: events, one JSON object a line, instead of the plain log
+  std::string runLog;          // --log FILE: the run appended to FILE
+  std::uint32_t cardBase = 0;  // --base ADDR: the port's base address in place of --port; 0: none
 
   std::string bootFile;            // multi --boot: the pre-boot image, in place of the settings file
   std::vector<std::string> games;  // multi: the game images in the order given, answers OpenDialog1

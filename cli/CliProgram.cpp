@@ -229,7 +229,8 @@ int RunProgram(int argc, char** argv) {
 
   const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
   bool ok = (options.command == Command::Probe
-                 ? RunProbe(core, cart ? sim::TimingOf(cart->Config().timing) : sim::ChipTiming::Datasheet(), figures)
+                 ? RunProbe(core, cart ? sim::TimingOf(cart->Config().timing) : sim::ChipTiming::Datasheet(),
+                            figures)
                  : RunCommand(core, options)) == kResultDone;
   console.FinishProgress();
   const std::uint64_t modelledNs = cart ? cart->Adapter().NowNs() - startNs : 0;

@@ -65,8 +65,8 @@ void ConsoleWindow::AppendLog(std::string_view line) {
 
 ConsoleWindow::PhaseProgress ConsoleWindow::Progress() const {
   if (frame_ == nullptr) return {percent_, 0, 0};
-  const bool stale = phaseFresh_ && frame_->ProgressPercent != 100 && frame_->ProgressDone == phaseStaleDone_ &&
-                     frame_->ProgressTotal == phaseStaleTotal_;
+  const bool stale = phaseFresh_ && frame_->ProgressPercent != 100 &&
+                     frame_->ProgressDone == phaseStaleDone_ && frame_->ProgressTotal == phaseStaleTotal_;
   if (stale) return {0, 0, frame_->ProgressTotal};
   return {frame_->ProgressPercent, frame_->ProgressDone, frame_->ProgressTotal};
 }

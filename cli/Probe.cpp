@@ -66,7 +66,9 @@ class CountingPort final : public PortBackend {
 class CostedModelPort final : public PortBackend {
  public:
   CostedModelPort(sim::VirtualAdapter& adapter, const AccessCosts& costs)
-      : adapter_(adapter), registerPs_(Ps(costs.registerUs)), eppBytePs_(Ps(costs.eppByteUs)),
+      : adapter_(adapter),
+        registerPs_(Ps(costs.registerUs)),
+        eppBytePs_(Ps(costs.eppByteUs)),
         eppWordPs_(Ps(costs.eppWordUs)) {}
 
   std::uint8_t ReadByte(std::uint16_t port) override {
@@ -193,8 +195,8 @@ std::string Padded(const std::string& text, std::size_t width) {
 double EstimateSeconds(ProbedCommand command, int speedIndex, bool epp, const sim::ChipTiming& timing,
                        const AccessCosts& costs) {
   sim::FlashCart cart(sim::FlashChip::J3_64Mbit, timing, sim::SaveMemory::Sram);
-  sim::VirtualAdapter adapter(sim::AdapterConfig{static_cast<std::uint16_t>(kLpt1Base), sim::AdapterAnswers::Both, 0},
-                              cart);
+  sim::VirtualAdapter adapter(
+      sim::AdapterConfig{static_cast<std::uint16_t>(kLpt1Base), sim::AdapterAnswers::Both, 0}, cart);
   CostedModelPort port(adapter, costs);
   PortIo io(&port);
   Link link(io);
@@ -206,8 +208,11 @@ double EstimateSeconds(ProbedCommand command, int speedIndex, bool epp, const si
   link.Mode = epp && speedIndex != 3 ? LinkMode::EPP : LinkMode::SPP;
   link.PrepareLink();
   if (!IdentifyFlash(link, frame, state)) return 0;
-  for (std::uint32_t i = 0; i < kChunkBytes; ++i) frame.Buffer.data()[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  auto since = [&adapter](std::uint64_t startNs) { return static_cast<double>(adapter.NowNs() - startNs) / 1e9; };
+  for (std::uint32_t i = 0; i < kChunkBytes; ++i)
+    frame.Buffer.data()[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  auto since = [&adapter](std::uint64_t startNs) {
+    return static_cast<double>(adapter.NowNs() - startNs) / 1e9;
+  };
 
   const std::uint64_t start = adapter.NowNs();
   switch (command) {
@@ -292,7 +297,8 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
     figures.Set("us_per_epp_word", costs.eppWordUs);
   }
   int wrong = 0;
-  const std::tuple<bool, int, const char*> readBacks[] = {{spp, sppRounds.wrong, "SPP"}, {epp, eppRounds.wrong, "EPP"}};
+  const std::tuple<bool, int, const char*> readBacks[] = {{spp, sppRounds.wrong, "SPP"},
+                                                          {epp, eppRounds.wrong, "EPP"}};
   for (const auto& [answers, wrongInMode, name] : readBacks) {
     if (!answers || wrongInMode == 0) continue;
     wrong += wrongInMode;
@@ -301,8 +307,9 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
   }
   figures.Set("readback_errors", static_cast<std::int64_t>(wrong));
 
-  frame.LogLine("Expected durations (chip: block erase " + Fixed(static_cast<double>(timing.blockEraseNs) / 1e9, 3) +
-                " s, buffer program " + Fixed(static_cast<double>(timing.bufferProgramNs) / 1e3, 0) + " us):");
+  frame.LogLine("Expected durations (chip: block erase " +
+                Fixed(static_cast<double>(timing.blockEraseNs) / 1e9, 3) + " s, buffer program " +
+                Fixed(static_cast<double>(timing.bufferProgramNs) / 1e3, 0) + " us):");
   frame.LogLine("speed  cycles        8 MB write  8 MB read-out  8 MB erase  256 KB save backup");
   static const char* const kSpeedNames[] = {"4", "3", "2", "1"};
   static const char* const kEppCycles[] = {"EPP", "EPP bytes", "SPP writes", "SPP"};
@@ -312,9 +319,10 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
     const double erase = EstimateSeconds(ProbedCommand::Erase8M, speed, epp, timing, costs);
     const double save = EstimateSeconds(ProbedCommand::SaveBackup256K, speed, epp, timing, costs);
     const std::string cycles = epp ? kEppCycles[speed] : "SPP";
-    frame.LogLine("  " + std::string(kSpeedNames[speed]) + "    " + cycles + std::string(12 - cycles.size(), ' ') +
-                  Padded(Fixed(write, 1) + " s", 12) + Padded(Fixed(read, 1) + " s", 15) +
-                  Padded(Fixed(erase, 1) + " s", 12) + Padded(Fixed(save, 2) + " s", 20));
+    frame.LogLine("  " + std::string(kSpeedNames[speed]) + "    " + cycles +
+                  std::string(12 - cycles.size(), ' ') + Padded(Fixed(write, 1) + " s", 12) +
+                  Padded(Fixed(read, 1) + " s", 15) + Padded(Fixed(erase, 1) + " s", 12) +
+                  Padded(Fixed(save, 2) + " s", 20));
     const std::string key = std::string("speed") + kSpeedNames[speed] + "_";
     figures.Set(key + "write_8m_seconds", write);
     figures.Set(key + "readout_8m_seconds", read);

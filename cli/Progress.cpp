@@ -46,7 +46,7 @@ std::string FormatProgressLine(std::string_view phase, int percent, double kibPe
   const int room = width - 1;
   std::string line = head;
   const int bar = room - static_cast<int>(line.size() + std::string_view(tail).size()) - 3;
-  if (bar >= 10) {
+  if (bar >= 4) {
     const int filled = bar * (percent < 0 ? 0 : percent > 100 ? 100 : percent) / 100;
     line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
             std::string(static_cast<std::size_t>(bar - filled), '-') + "]";

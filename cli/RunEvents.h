@@ -38,7 +38,7 @@ std::string FigureText(const FigureValue& value);
 // The end of a run, as the result event and the run log's last lines give it.
 struct RunResult {
   int exit = 0;
-  std::string status;   // the last status line's text
+  std::string status;        // the last status line's text
   bool cartChanged = false;  // an erase, program or save write reached the cart
   const RunFigures* figures = nullptr;
 };

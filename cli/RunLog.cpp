@@ -50,7 +50,8 @@ RunLog::~RunLog() {
 }
 
 bool RunLog::Open(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_BINARY, 0666);
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_BINARY, 0666);
   if (fd < 0) {
     error = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
     return false;
@@ -78,8 +79,7 @@ void RunLog::Line(const std::string& text) {
 }
 
 std::string RunLog::Stamp() const {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   char text[32];
   std::snprintf(text, sizeof text, "[%8.3f] ", seconds);
   return text;

@@ -1,7 +1,7 @@
 // --log FILE: the run appended to a file, written as it goes so that a crash still leaves the lines
 // so far:
-//   2026-12-09 17:03:12 brevomat-cli 1.2: brevomat-cli --virtual demo write game.gba; back end: virtual cart demo
-//   [   0.004] PortMode = EPP
+//   2026-12-09 17:03:12 brevomat-cli 1.2: brevomat-cli --virtual demo write game.gba; back end: virtual cart
+//   demo [   0.004] PortMode = EPP
 //   ...
 //   [   1.362] ? File Size Error: Do You want to Continue? Yes
 //   crc32: f225a268                (the result's figures, if any)

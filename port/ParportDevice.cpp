@@ -223,7 +223,8 @@ bool ParportDeviceBackend::OpenPortAt(const std::filesystem::path& root, std::ui
   for (const ParportInfo& port : found_) {
     if (port.base != cardBase) continue;
     const int device = OpenOne(port.device, port.base);
-    if (device >= 0) routes_[static_cast<std::size_t>(routeCount_++)] = {cardBase, static_cast<std::uint8_t>(device)};
+    if (device >= 0)
+      routes_[static_cast<std::size_t>(routeCount_++)] = {cardBase, static_cast<std::uint8_t>(device)};
     break;
   }
   return Active();

@@ -129,8 +129,8 @@ class ParportDeviceBackend final : public PortBackend {
   int routeCount_ = 0;
   std::vector<Attempt> attempts_;
   std::vector<ParportInfo> found_;
-  bool searched_ = false;  // OpenPrinterPorts ran (found_ is what it saw)
-  bool forced_ = false;    // OpenDevice: one device for every base
+  bool searched_ = false;       // OpenPrinterPorts ran (found_ is what it saw)
+  bool forced_ = false;         // OpenDevice: one device for every base
   std::int64_t cardBase_ = -1;  // OpenPortAt: the one base looked for
 };
 

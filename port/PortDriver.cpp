@@ -39,7 +39,8 @@ std::string DirectPortDriver::IopermAdvice() const {
          "\nput DLPortIO.dll and DLPortIO.SYS (32-bit Windows) or inpoutx64.dll (64-bit Windows) in the "
          "program's folder\nand start the program once as administrator, so that it can install the driver";
 #else
-  std::string advice = PortAccessAdvice(DLPortIO.LastError(), DLPortIO.LastErrno(), ::geteuid() == 0, ProgramName);
+  std::string advice =
+      PortAccessAdvice(DLPortIO.LastError(), DLPortIO.LastErrno(), ::geteuid() == 0, ProgramName);
   if (CardBase + 8u > TDLPortIO::kIopermLimit)
     advice +=
         "\n(a port at or above 0x400 is beyond what ioperm opens: it is reached through iopl, which needs"

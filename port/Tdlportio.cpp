@@ -42,8 +42,8 @@ void TDLPortIO::DirectBackend::WriteWord(std::uint16_t port, std::uint16_t value
 
 void TDLPortIO::Refused(const char* call, std::uint16_t port, int error) {
   lastErrno_ = error;
-  lastError_ = std::string("OpenDriver: ") + call + "(" + HexAddress(port) + ") Error #" + std::to_string(error) +
-               " (" + std::strerror(error) + ")";
+  lastError_ = std::string("OpenDriver: ") + call + "(" + HexAddress(port) + ") Error #" +
+               std::to_string(error) + " (" + std::strerror(error) + ")";
 }
 
 bool TDLPortIO::OpenCard() {
