@@ -365,7 +365,8 @@ std::string UsageText() {
          "                             answers and estimate each command's duration at each speed\n"
          "                             (nothing on the cart changes)\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
-         "status; after a backup the file's crc32 and sha1 come before it.\n"
+         "status; after a backup the file's crc32 and sha1 come before it. On a terminal, standard\n"
+         "error also shows a progress line while a command runs.\n"
          "Exit status: 0 success, 1 failed, declined, stopped or differing, 2 usage error.\n";
 }
 
