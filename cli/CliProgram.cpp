@@ -257,6 +257,10 @@ int RunProgram(int argc, char** argv) {
     Complain("the log could not be written to standard output");
     ok = false;
   }
+  if (runLog.Lost()) {
+    Complain("the run log " + options.runLog + " could not be written");
+    ok = false;
+  }
   core.frame.CloseCurrentFile();
   core.port.Detach();
   bool saved = true;
