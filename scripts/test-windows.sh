@@ -2,8 +2,8 @@
 # Cross-builds the Windows programs and tests with MinGW-w64 and runs the tests under Wine.
 #
 # Installs the toolchain, Wine, zlib for MinGW, the JSON library and GoogleTest's sources with
-# apt-get when they are missing (as root, or through sudo). What is built is a matter of CMake options alone:
-# BREVOMAT_WINDOWS_OPTIONS (default: everything but the Qt window and the benchmarks, i.e. the core,
+# apt-get when they are missing (as root, or through sudo). What is built is a matter of CMake
+# options alone: BREVOMAT_WINDOWS_OPTIONS (default: everything but the Qt window and the benchmarks, i.e. the core,
 # the virtual cart, brevomat-cli.exe and their tests; -DBREVOMAT_PORT_ONLY=ON builds only the port
 # library and its tests); every test that the build
 # registers with ctest runs, through Wine. BUILD_DIR is the build directory (default
