@@ -23,6 +23,8 @@ bool StoreFileName(char (&field)[kFileNameBytes], std::string_view name) {
 
 void OperationFrame::SetProgress(std::uint32_t done, std::uint32_t total) {
   if (total == 0) return;
+  ProgressDone = done;
+  ProgressTotal = total;
   const double percent = static_cast<double>(done) / static_cast<double>(total) * 100.0;
   ProgressPercent = static_cast<std::uint8_t>(percent);
 }

@@ -56,6 +56,10 @@ class OperationFrame {
   bool StopFlag = true;  // false only while an operation runs and no stop was asked for
   std::int32_t ElapsedSeconds = 0;
   std::uint8_t ProgressPercent = 0;
+  // The last SetProgress: units (chunks, blocks or save units) done of the total. A front end that
+  // shows throughput or time left reads them; ProgressPercent alone is too coarse for that.
+  std::uint32_t ProgressDone = 0;
+  std::uint32_t ProgressTotal = 0;
   TransferBuffer Buffer;  // TransferBuffer
   std::FILE* CurrentFile = nullptr;
   char ImageFileName[kFileNameBytes] = {};

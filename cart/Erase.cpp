@@ -77,6 +77,7 @@ bool EraseFlashBlock(Link& link, OperationFrame& frame, std::uint32_t a) {
   // Erase set-up, repeated until the chip reports ready and clean; then confirm and wait.
   link.WriteCartWord(a, flash::kBlockEraseSetup);
   if (!PollPhase(link, frame, a, true)) return false;
+  link.CartWritten = true;
   link.WriteCartWord(a, flash::kConfirm);
   if (!PollPhase(link, frame, a, false)) return false;
 

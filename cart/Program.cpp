@@ -60,6 +60,7 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
   link.SetCartAddress(a);
   link.SelectAdapterRegister(adapter::kData);
   const TransferBuffer& b = frame.Buffer;
+  link.CartWritten = true;
   for (std::uint32_t k = 0; k < flash::kBufferWords; ++k) link.WriteDataWord(b.Word(o + k));
   link.WriteDataWord(flash::kConfirm);  // lands at a + 16: the adapter advanced past the data
   return WaitFlashReady(link, frame);

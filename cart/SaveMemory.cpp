@@ -70,6 +70,7 @@ int ReadSaveUnit(Link& link, TransferBuffer& buffer, std::int8_t u) {
 int WriteSaveUnit(Link& link, const TransferBuffer& buffer, std::int8_t u) {
   if (!ValidUnit(u)) return kResultFailed;
   EnterUnit(link, u);
+  link.CartWritten = true;
   for (std::uint32_t b = 0; b < kSaveBlocks; ++b) {
     StartSaveBlock(link, u, b, control::kWriteLevel);
     const std::uint8_t* in = buffer.data() + b * kSaveBlockBytes;

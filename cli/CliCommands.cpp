@@ -4,6 +4,13 @@
 
 namespace brevomat::cli {
 
+void SelectPort(Core& core, const CliOptions& options) {
+  if (options.cardBase != 0)
+    core.SelectPortBase(options.cardBase);
+  else
+    core.SelectPortAddresses();
+}
+
 int RunCommand(Core& core, const CliOptions& options) {
   core.cart.Changed.Enabled = options.onlyChanged;
   switch (options.command) {
@@ -25,6 +32,7 @@ int RunCommand(Core& core, const CliOptions& options) {
       return SReadClick(core);
     case Command::WriteSave:
       return SWriteClick(core);
+    case Command::Probe:  // no window command: the program runs it, with the result's figures
     case Command::None:
       break;
   }

@@ -66,6 +66,24 @@ std::optional<int> SaveSizeIndex(std::string_view v) {
   return std::nullopt;
 }
 
+// A port base in hexadecimal, "0x" optional: the eight registers base..base+7 must be I/O
+// addresses, and 0 is none.
+std::optional<std::uint32_t> PortBase(std::string_view v) {
+  if (v.starts_with("0x") || v.starts_with("0X")) v.remove_prefix(2);
+  if (v.empty() || v.size() > 4) return std::nullopt;
+  std::uint32_t base = 0;
+  for (const char c : v) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return std::nullopt;
+    base = base * 16 + static_cast<std::uint32_t>(digit);
+  }
+  if (base == 0 || base > 0xFFF8) return std::nullopt;
+  return base;
+}
+
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 }  // namespace
@@ -74,7 +92,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   ParseResult r;
   CliOptions& o = r.options;
   std::vector<std::string_view> positional;
-  bool yes = false, no = false, optionsEnded = false;
+  bool yes = false, no = false, optionsEnded = false, portGiven = false;
   std::string sizeText;
 
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -112,7 +130,24 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
       flag(yes);
     } else if (w.name == "--no") {
       flag(no);
+    } else if (w.name == "--json") {
+      flag(o.json);
+    } else if (w.name == "--log") {
+      const auto v = value();
+      if (!v || v->empty())
+        r.error = "--log needs a file";
+      else
+        o.runLog = std::string(*v);
+    } else if (w.name == "--base") {
+      const auto v = value();
+      const auto base = v ? PortBase(*v) : std::nullopt;
+      if (!base)
+        r.error = v ? "bad --base " + Quoted(*v) + ": use a hexadecimal I/O address such as 0xd010"
+                    : "--base needs a hexadecimal I/O address such as 0xd010";
+      else
+        o.cardBase = *base;
     } else if (w.name == "--port") {
+      portGiven = true;
       const auto v = value();
       const auto index = v ? PortIndex(*v) : std::nullopt;
       if (!index)
@@ -191,6 +226,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   // Help and version answer at once, whatever else the line holds.
   if (o.help || o.version) return r;
 
+  if (portGiven && o.cardBase != 0) {
+    r.error = "--base and --port exclude each other";
+    return r;
+  }
   if (o.useVirtual && !o.device.empty()) {
     r.error = "--device and --virtual exclude each other";
     return r;
@@ -232,6 +271,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   } else if (command == "write-save") {
     o.command = Command::WriteSave;
     expected = 1;
+  } else if (command == "probe") {
+    o.command = Command::Probe;
   } else {
     r.error = "unknown command " + Quoted(command);
     return r;
@@ -322,6 +363,12 @@ std::string UsageText() {
          "                             (created as an erased 8 MB flash cart if missing)\n"
          "  --device DEV               reach the port through the parallel-port device DEV\n"
          "                             (e.g. /dev/parport0), whichever port --port names\n"
+         "  --base ADDR                the printer port at the hexadecimal I/O address ADDR (a PCI\n"
+         "                             card's, e.g. 0xd010) in place of --port\n"
+         "  --json                     standard output carries events, one JSON object a line, instead\n"
+         "                             of the plain log; the last one is the result\n"
+         "  --log FILE                 append the run to FILE: what ran, every log line with the seconds\n"
+         "                             since the start, the status and the exit status\n"
          "  --yes | --no               answer every question Yes / No; without either, questions are\n"
          "                             asked on the terminal when standard input is one, otherwise No\n"
          "  -h, --help                 this text;  --version  the program's version\n"
@@ -348,10 +395,14 @@ std::string UsageText() {
          "                             --size 32K writes only the first 32K of a 64K file; the save it\n"
          "                             replaces is kept first in $XDG_DATA_HOME/brevomat/saves (--no-keep:\n"
          "                             not kept)\n"
+         "  probe                      detect the adapter, time its register accesses in each mode it\n"
+         "                             answers and estimate each command's duration at each speed\n"
+         "                             (nothing on the cart changes)\n"
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status; after a backup the crc32, sha1, md5 and sha256 of what was read come before it, then\n"
          "\"used: N bytes\" when the game ends before the read-out does (also after verify), and the\n"
-         "DAT file's verdict.\n"
+         "DAT file's verdict. On a terminal, standard error also shows a progress line while a command\n"
+         "runs.\n"
          "Exit status: 0 success, 1 failed, declined, stopped or differing, 2 usage error.\n";
 }
 

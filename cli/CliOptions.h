@@ -1,6 +1,7 @@
 // The command line of brevomat-cli, parsed into one plain record before anything is touched.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,7 +9,7 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write, Multi, Backup, Verify, BackupSave, WriteSave };
+enum class Command { None, Info, Erase, Write, Multi, Backup, Verify, BackupSave, WriteSave, Probe };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
@@ -28,6 +29,11 @@ struct CliOptions {
   Answers answers = Answers::Ask;
   bool help = false;
   bool version = false;
+
+  // How the run is reported and where the port is.
+  bool json = false;           // --json: events, one JSON object a line, instead of the plain log
+  std::string runLog;          // --log FILE: the run appended to FILE
+  std::uint32_t cardBase = 0;  // --base ADDR: the port's base address in place of --port; 0: none
 
   std::string bootFile;            // multi --boot: the pre-boot image, in place of the settings file
   std::vector<std::string> games;  // multi: the game images in the order given, answers OpenDialog1

@@ -25,10 +25,14 @@
 #include "cli/DumpDigest.h"
 #include "cli/DumpReport.h"
 #include "cli/FileReports.h"
+#include "cli/JsonEvents.h"
+#include "cli/Probe.h"
+#include "cli/RunLog.h"
 #include "commands/Core.h"
 #include "image/Ips.h"
 #include "port/PortDriver.h"
 #include "sim/CartDirectory.h"
+#include "sim/WallClockPort.h"
 
 namespace brevomat::cli {
 
@@ -84,7 +88,7 @@ void ReportUnstableChunk(const Core& core) {
 // read-out that ended early left the file as it was, and the user is told where the chunks read so
 // far are.
 bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDigest& digest,
-                  const DatFile* dat) {
+                  const DatFile* dat, RunFigures& figures) {
   ReportUnstableChunk(core);
   if (!core.cart.OutputFileCreated) return false;  // ended before the output was opened
   const std::string& name = options.output;
@@ -115,12 +119,13 @@ bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDi
              "is not this read-out");
     return false;
   }
-  return ReportBackupData(digest, options, dat);
+  return ReportBackupData(digest, options, dat, figures);
 }
 
-void ReportVerify(const Core& core, const CliOptions& options, bool done, const DumpDigest& digest) {
+void ReportVerify(const Core& core, const CliOptions& options, bool done, const DumpDigest& digest,
+                  RunFigures& figures) {
   if (done) {
-    ReportUsed(digest);
+    ReportUsed(digest, figures);
     return;
   }
   ReportUnstableChunk(core);
@@ -130,10 +135,13 @@ void ReportVerify(const Core& core, const CliOptions& options, bool done, const 
 }
 
 // --only-changed: what the write did with the blocks it touched.
-void ReportChangedBlocks(const Core& core) {
+void ReportChangedBlocks(const Core& core, RunFigures& figures) {
   const ChangedBlocks& c = core.cart.Changed;
   std::fprintf(stderr, "blocks: %u skipped, %u programmed without erase, %u erased\n", c.Skipped,
                c.Programmed, c.Erased);
+  figures.Set("blocks_skipped", std::int64_t{c.Skipped});
+  figures.Set("blocks_programmed_without_erase", std::int64_t{c.Programmed});
+  figures.Set("blocks_erased", std::int64_t{c.Erased});
 }
 
 }  // namespace
@@ -145,6 +153,12 @@ int RunProgram(int argc, char** argv) {
   if (!parsed.ok()) {
     Complain(parsed.error);
     std::fputs("Try 'brevomat-cli --help'.\n", stderr);
+    // A script that asked for events still gets its result, also for a line it got wrong.
+    for (const std::string_view arg : args)
+      if (arg == "--json") {
+        WriteJsonResult(stdout, {kExitUsage, "", false, nullptr});
+        break;
+      }
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
@@ -159,7 +173,32 @@ int RunProgram(int argc, char** argv) {
   // Ctrl-C must find its handler from the first file opened on: a FIFO or a slow disk could
   // otherwise keep the program from ever listening.
   InstallInterruptHandler();
-  if (options.ips && !PatchUsable(options.ipsPatch)) return kExitFailed;
+
+  // Who hears the run besides the terminal, and the figures its result carries.
+  RunFigures figures;
+  JsonEvents json(stdout);
+  RunLog runLog;
+  std::vector<RunListener*> listeners;
+  if (options.json) listeners.push_back(&json);
+  if (!options.runLog.empty()) {
+    std::string why;
+    if (!runLog.Open(options.runLog, why)) {
+      Complain("cannot append to the run log " + options.runLog + ": " + why);
+      if (options.json) json.OnResult({kExitFailed, "", false, nullptr});
+      return kExitFailed;
+    }
+    std::vector<std::string> commandLine;
+    for (int i = 0; i < argc; ++i) commandLine.emplace_back(argv[i]);
+    runLog.Begin(commandLine);
+    listeners.push_back(&runLog);
+  }
+  // Every way out ends with the result, the last event.
+  auto finish = [&](int exit, const std::string& status, bool cartChanged) {
+    const RunResult result{exit, status, cartChanged, &figures};
+    for (RunListener* listener : listeners) listener->OnResult(result);
+    return exit;
+  };
+  if (options.ips && !PatchUsable(options.ipsPatch)) return finish(kExitFailed, "", false);
   // A DAT file that cannot be used is refused before the cart is touched, not after a long read.
   std::unique_ptr<DatFile> dat;
   if (!options.datFile.empty()) {
@@ -167,52 +206,69 @@ int RunProgram(int argc, char** argv) {
     std::string datError;
     if (!dat->Load(options.datFile, datError)) {
       Complain(datError);
-      return kExitFailed;
+      return finish(kExitFailed, "", false);
     }
   }
   if (options.useVirtual) ProtectCartFiles(options.virtualDir);
   if (!OutputUsable(options)) {
     std::fputs("status: Error!!!\n", stderr);
-    return kExitFailed;
+    return finish(kExitFailed, "Error!!!", false);
   }
 
   ConsoleStreams streams;
+  streams.out = options.json ? nullptr : stdout;
   streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
   streams.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
   ConsoleWindow console(options, streams);
+  for (RunListener* listener : listeners) console.AddListener(*listener);
   Core core(console);
   console.AttachFrame(core.frame);
   SetUpKeptSaves(core, options);
 
   std::unique_ptr<sim::VirtualCart> cart;
+  std::unique_ptr<sim::WallClockPort> paced;
   DirectPortDriver driver;
   driver.ProgramName = argc > 0 ? argv[0] : "brevomat-cli";
+  driver.CardBase = static_cast<std::uint16_t>(options.cardBase);
   std::string error;
   if (options.useVirtual) {
     cart = sim::VirtualCart::Open(std::filesystem::path(options.virtualDir), error);
     if (!cart) {
       Complain("virtual cart: " + error);
-      return kExitFailed;
+      return finish(kExitFailed, "", false);
     }
-    core.port.Attach(&cart->Port());
+    // "pace = realtime": every command takes the time it would take on the hardware, as in the
+    // window, so that its progress can be watched. The modelled time is the same either way.
+    if (cart->Config().pace == sim::Pace::Realtime) {
+      paced = std::make_unique<sim::WallClockPort>(cart->Adapter(), sim::Pace::Realtime);
+      console.SetAfterUserWait([&paced] { paced->Resume(); });
+      core.port.Attach(paced.get());
+    } else {
+      core.port.Attach(&cart->Port());
+    }
+    runLog.BackEnd("virtual cart " + options.virtualDir + (paced ? " (pace realtime)" : ""));
   } else {
     driver.ForcedDevice = options.device;
     driver.OpenDriver();
     if (!driver.ActiveHW()) {
       Complain(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
-      return kExitFailed;
+      return finish(kExitFailed, "", false);
     }
     std::fprintf(stderr, "port access: %s\n", driver.BackEndInUse().c_str());
+    runLog.BackEnd(driver.BackEndInUse());
     core.port.Attach(&driver.Backend());
   }
-  core.SelectPortAddresses();
+  SelectPort(core, options);
   // The data a backup or verify reads, digested chunk by chunk as it is confirmed.
   const auto digest = std::make_unique<DumpDigest>();
   if (options.command == Command::Backup || options.command == Command::Verify)
     core.frame.ChunkListener = digest.get();
 
   const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
-  bool ok = RunCommand(core, options) == kResultDone;
+  bool ok = (options.command == Command::Probe
+                 ? RunProbe(core, cart ? sim::TimingOf(cart->Config().timing) : sim::ChipTiming::Datasheet(),
+                            figures)
+                 : RunCommand(core, options)) == kResultDone;
   console.FinishProgress();
   const std::uint64_t modelledNs = cart ? cart->Adapter().NowNs() - startNs : 0;
   // The virtual adapter checks every cycle as the real one would need it; a cycle it could not
@@ -234,16 +290,20 @@ int RunProgram(int argc, char** argv) {
   // Before the cart is closed, so that the modelled time still comes right before the status.
   ReportOpenFailure(core, options);
   if (options.command == Command::WriteSave) ReportKeptSave(core);
-  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, *digest, dat.get());
+  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, *digest, dat.get(), figures);
   if (options.command == Command::BackupSave && !ok && !core.frame.PartialOutput().empty())
     ReportUnfinishedOutput(core, options);
-  if (options.command == Command::Verify) ReportVerify(core, options, ok, *digest);
-  if (options.onlyChanged) ReportChangedBlocks(core);
-  if (console.LogLost()) {
+  if (options.command == Command::Verify) ReportVerify(core, options, ok, *digest, figures);
+  if (options.onlyChanged) ReportChangedBlocks(core, figures);
+  if (console.LogLost() || json.Lost()) {
     // The exit status is a failure then, and the status line says so; this says what failed.
     const std::string status = console.Status().empty() ? "" : " (" + console.Status() + ")";
     Complain(ok ? "the command succeeded" + status + ", but its log could not be written to standard output"
                 : "the log could not be written to standard output");
+    ok = false;
+  }
+  if (runLog.Lost()) {
+    Complain("the run log " + options.runLog + " could not be written");
     ok = false;
   }
   core.frame.CloseCurrentFile();
@@ -256,14 +316,17 @@ int RunProgram(int argc, char** argv) {
     }
     std::fprintf(stderr, "modelled hardware time: %" PRIu64 ".%03" PRIu64 " s\n", modelledNs / 1000000000u,
                  modelledNs / 1000000u % 1000u);
+    figures.Set("modelled_seconds", static_cast<double>(modelledNs / 1000000u) / 1000.0);
   } else {
     driver.CloseDriver();
   }
   // The status line is the verdict a script reads last: a cart that kept its old files did not
   // receive what the command's own status says.
-  std::fprintf(stderr, "status: %s\n", FinalStatus(saved ? console.Status() : "Error!!!", ok).c_str());
+  const std::string status = FinalStatus(saved ? console.Status() : "Error!!!", ok);
+  std::fprintf(stderr, "status: %s\n", status.c_str());
   std::fflush(stderr);
-  return ok ? kExitOk : kExitFailed;
+  // A virtual cart that could not be saved kept its old files.
+  return finish(ok ? kExitOk : kExitFailed, status, core.link.CartWritten && saved);
 }
 
 }  // namespace brevomat::cli

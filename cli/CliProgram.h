@@ -13,6 +13,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // failed, declined or stopped
 inline constexpr int kExitUsage = 2;   // bad command line; nothing was touched
 
+// The five port addresses: from --base, otherwise from --port as the window derives them.
+void SelectPort(Core& core, const CliOptions& options);
+
 // Runs the chosen command through the core, whose port is already attached and whose port
 // addresses are set. Returns the handler's result (kResultDone, kResultCancelled, kResultFailed).
 int RunCommand(Core& core, const CliOptions& options);

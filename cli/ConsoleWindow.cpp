@@ -69,14 +69,48 @@ bool InterruptPending() { return g_interrupt != 0; }
 void ClearInterrupt() { g_interrupt = 0; }
 
 ConsoleWindow::ConsoleWindow(const CliOptions& options, const ConsoleStreams& streams)
-    : options_(options), streams_(streams) {}
+    : options_(options), streams_(streams), progressLine_(streams.err) {}
 
 void ConsoleWindow::AppendLog(std::string_view line) {
   EraseProgress();
-  const bool written = std::fwrite(line.data(), 1, line.size(), streams_.out) == line.size() &&
-                       std::fputc('\n', streams_.out) != EOF && std::fflush(streams_.out) == 0;
-  if (!written) logLost_ = true;
+  if (streams_.out != nullptr) {
+    const bool written = std::fwrite(line.data(), 1, line.size(), streams_.out) == line.size() &&
+                         std::fputc('\n', streams_.out) != EOF && std::fflush(streams_.out) == 0;
+    if (!written) logLost_ = true;
+  }
+  for (RunListener* listener : listeners_) listener->OnLog(line);
   DrawProgress();
+}
+
+ConsoleWindow::PhaseProgress ConsoleWindow::Progress() const {
+  if (frame_ == nullptr) return {percent_, 0, 0};
+  const bool stale = phaseFresh_ && frame_->ProgressPercent != 100 &&
+                     frame_->ProgressDone == phaseStaleDone_ && frame_->ProgressTotal == phaseStaleTotal_;
+  if (stale) return {0, 0, frame_->ProgressTotal};
+  return {frame_->ProgressPercent, frame_->ProgressDone, frame_->ProgressTotal};
+}
+
+void ConsoleWindow::SetStatusText(std::string_view text) {
+  if (text != status_ && frame_ != nullptr) {
+    phaseFresh_ = true;
+    phaseStaleDone_ = frame_->ProgressDone;
+    phaseStaleTotal_ = frame_->ProgressTotal;
+  }
+  status_ = text;
+  for (RunListener* listener : listeners_) listener->OnStatus(text);
+}
+
+void ConsoleWindow::NotifyProgress() {
+  if (!running_) return;
+  const int percent = Progress().percent;
+  if (percent == notifiedPercent_ && status_ == notifiedPhase_) return;
+  notifiedPercent_ = percent;
+  notifiedPhase_ = status_;
+  for (RunListener* listener : listeners_) listener->OnProgress(percent, status_);
+}
+
+void ConsoleWindow::NotifyQuestion(std::string_view caption, std::string_view text, std::string_view answer) {
+  for (RunListener* listener : listeners_) listener->OnQuestion(caption, text, answer);
 }
 
 void ConsoleWindow::SetTimeText(std::string_view text) {
@@ -85,8 +119,8 @@ void ConsoleWindow::SetTimeText(std::string_view text) {
 }
 
 void ConsoleWindow::SetProgressPosition(int percent) {
-  if (percent == percent_ && progressShown_) return;
   percent_ = percent;
+  NotifyProgress();
   DrawProgress();
 }
 
@@ -119,6 +153,10 @@ void ConsoleWindow::ProcessMessages() {
       frame_->Timer1Timer();
     }
   }
+  // The commands pump once per unit of work: where the progress line and the events learn how far
+  // it has come, also in the loops that set ProgressPercent without moving the bar.
+  NotifyProgress();
+  DrawProgress();
   inPump_ = false;
 }
 
@@ -144,8 +182,10 @@ bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view caption) {
       std::clearerr(streams_.in);
       std::fputc('\n', streams_.err);
     }
+    if (afterUserWait_) afterUserWait_();
   }
   std::fflush(streams_.err);
+  NotifyQuestion(caption, text, answer ? "Yes" : "No");
   DrawProgress();
   return answer;
 }
@@ -183,9 +223,11 @@ void ConsoleWindow::ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) {
     CartSizeChunks = CartSizeChunksOfItem(item);
     std::fprintf(streams_.err, "Select Cart size: %s (%s)\n", kCartSizeNames[item],
                  given ? "--size" : "proposed");
+    NotifyQuestion("Select Cart size", "", kCartSizeNames[item]);
   } else {
     CartSizeChunks = 0;
     std::fprintf(streams_.err, "Select Cart size: CANCEL (nothing proposed)\n");
+    NotifyQuestion("Select Cart size", "", "CANCEL");
   }
   std::fflush(streams_.err);
   DrawProgress();
@@ -201,21 +243,19 @@ void ConsoleWindow::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& Sele
   std::fprintf(streams_.err, "Bank and Size Select: Bank %d, %s\n", options_.saveBank + 1,
                kSizes[options_.saveSize & 3]);
   std::fflush(streams_.err);
+  NotifyQuestion("Bank and Size Select", "",
+                 "Bank " + std::to_string(options_.saveBank + 1) + ", " + kSizes[options_.saveSize & 3]);
 }
 
 void ConsoleWindow::DrawProgress() {
   if (!streams_.errIsTerminal || !running_) return;
-  std::fprintf(streams_.err, "\r%3d %%  %-12s", percent_, timeText_.c_str());
-  std::fflush(streams_.err);
-  progressShown_ = true;
+  // An erase counts 128 KB blocks; every other command 32 KB chunks or save units.
+  const std::uint32_t unit = status_ == "Cart Erasing..." ? kBlockBytes : kChunkBytes;
+  const PhaseProgress progress = Progress();
+  progressLine_.Show(status_, progress.percent, progress.done, progress.total, unit, Clock::now());
 }
 
-void ConsoleWindow::EraseProgress() {
-  if (!progressShown_) return;
-  std::fprintf(streams_.err, "\r%24s\r", "");
-  std::fflush(streams_.err);
-  progressShown_ = false;
-}
+void ConsoleWindow::EraseProgress() { progressLine_.Erase(); }
 
 void ConsoleWindow::FinishProgress() { EraseProgress(); }
 

@@ -10,11 +10,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/Operation.h"
 #include "base/Window.h"
 #include "cli/CliOptions.h"
+#include "cli/Progress.h"
+#include "cli/RunEvents.h"
 
 namespace brevomat::cli {
 
@@ -26,7 +30,7 @@ bool InterruptPending();
 void ClearInterrupt();
 
 struct ConsoleStreams {
-  std::FILE* out = stdout;
+  std::FILE* out = stdout;  // the plain log; nullptr when the listeners carry it instead (--json)
   std::FILE* err = stderr;
   std::FILE* in = stdin;
   bool errIsTerminal = false;  // progress line on standard error
@@ -44,9 +48,13 @@ class ConsoleWindow final : public Window {
   bool LogLost() const { return logLost_; }
   // Ends a progress line that is still on the terminal.
   void FinishProgress();
+  // Everything shown also goes to `listener` (the JSON events, the run log), in order.
+  void AddListener(RunListener& listener) { listeners_.push_back(&listener); }
+  // Called after the user took time to answer a question on the terminal.
+  void SetAfterUserWait(std::function<void()> call) { afterUserWait_ = std::move(call); }
 
   void AppendLog(std::string_view line) override;
-  void SetStatusText(std::string_view text) override { status_ = text; }
+  void SetStatusText(std::string_view text) override;
   void SetTimeText(std::string_view text) override;
   void SetProgressPosition(int percent) override;
   void SetRunning(bool running) override;
@@ -69,6 +77,16 @@ class ConsoleWindow final : public Window {
   using Clock = std::chrono::steady_clock;
   void DrawProgress();
   void EraseProgress();
+  // Tells the listeners where the progress bar stands, when that changed since they last heard.
+  void NotifyProgress();
+  void NotifyQuestion(std::string_view caption, std::string_view text, std::string_view answer);
+  // Where the running phase stands. Right after the status names a new phase, the frame still holds
+  // the last phase's figures until the command sets its first progress: the new phase starts at 0.
+  struct PhaseProgress {
+    int percent;
+    std::uint32_t done, total;
+  };
+  PhaseProgress Progress() const;
 
   const CliOptions& options_;
   ConsoleStreams streams_;
@@ -78,11 +96,17 @@ class ConsoleWindow final : public Window {
   std::string saveDialog1Name_;
   int percent_ = 0;
   bool running_ = false;
-  bool progressShown_ = false;
   bool timerRunning_ = false;
   bool inPump_ = false;
   bool logLost_ = false;
   Clock::time_point nextTick_{};
+  ProgressLine progressLine_;
+  std::vector<RunListener*> listeners_;
+  std::uint32_t phaseStaleDone_ = 0, phaseStaleTotal_ = 0;
+  bool phaseFresh_ = false;
+  int notifiedPercent_ = -1;
+  std::string notifiedPhase_;
+  std::function<void()> afterUserWait_;
 };
 
 }  // namespace brevomat::cli

@@ -20,9 +20,11 @@ struct FileCloser {
 
 std::string Bytes(std::uint64_t n) { return std::to_string(n) + " bytes"; }
 
-void PrintDigests(const Digests& d) {
-  std::fprintf(stderr, "crc32: %s\nsha1: %s\nmd5: %s\nsha256: %s\n", Crc32Text(d.crc32).c_str(),
-               HexText(d.sha1).c_str(), HexText(d.md5).c_str(), HexText(d.sha256).c_str());
+void ReportDigests(const Digests& d, RunFigures& figures) {
+  figures.Report("crc32", Crc32Text(d.crc32));
+  figures.Report("sha1", HexText(d.sha1));
+  figures.Report("md5", HexText(d.md5));
+  figures.Report("sha256", HexText(d.sha256));
 }
 
 // The DAT's verdict on the whole read-out first, then on each power-of-two prefix, largest first:
@@ -47,12 +49,15 @@ DatMatch LookUp(const DatFile& dat, const DumpDigest& digest, const Digests& who
 
 }  // namespace
 
-void ReportUsed(const DumpDigest& digest) {
+void ReportUsed(const DumpDigest& digest, RunFigures& figures) {
   const UsedSize used = digest.Used();
-  if (used.size != 0) std::fprintf(stderr, "used: %s\n", Bytes(used.size).c_str());
+  if (used.size == 0) return;
+  std::fprintf(stderr, "used: %s\n", Bytes(used.size).c_str());
+  figures.Set("used_bytes", static_cast<std::int64_t>(used.size));
 }
 
-bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat) {
+bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat,
+                      RunFigures& figures) {
   Digests whole;
   if (!digest.Whole(whole)) {
     Complain("the checksums of the read-out could not be computed");
@@ -81,14 +86,16 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFi
       std::fprintf(stderr, "trim: %s now holds the first %s of the read-out; the checksums are theirs\n",
                    options.output.c_str(), Bytes(kept->size).c_str());
       shown = kept;
+      figures.Set("trimmed_bytes", static_cast<std::int64_t>(kept->size));
     } else {
       Complain("--trim failed, " + options.output + " keeps the whole read-out: " + error);
       ok = false;
     }
   }
-  PrintDigests(*shown);
-  ReportUsed(digest);
+  ReportDigests(*shown, figures);
+  ReportUsed(digest, figures);
   if (dat != nullptr) {
+    if (match.game != nullptr) figures.Set("dat", *match.game);
     if (match.game == nullptr)
       std::fprintf(stderr, "dat: no match in %s\n", options.datFile.c_str());
     else if (match.size == whole.size)

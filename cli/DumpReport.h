@@ -8,18 +8,20 @@
 #include "cli/CliOptions.h"
 #include "cli/Dat.h"
 #include "cli/DumpDigest.h"
+#include "cli/RunEvents.h"
 
 namespace brevomat::cli {
 
 // After a backup whose file holds the whole read-out: trims the file when asked, then prints
 // "crc32: ", "sha1: ", "md5: ", "sha256: " (of the trimmed file when it was trimmed, which a line
 // before them says), "used: N bytes" when the game ends early, and "dat: " with the verdict of
-// `dat` (nullptr: no DAT given). False when the checksums could not be computed or the trim
+// `dat` (nullptr: no DAT given). Each goes into `figures` as well (the checksums by their names,
+// "used_bytes", "trimmed_bytes", "dat"). False when the checksums could not be computed or the trim
 // failed (the file then keeps the whole read-out, and standard error says why).
-bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat);
+bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat, RunFigures& figures);
 
 // "used: N bytes" when the data read ends in 0xFF or a mirror of its start; nothing otherwise.
-void ReportUsed(const DumpDigest& digest);
+void ReportUsed(const DumpDigest& digest, RunFigures& figures);
 
 // Replaces `name`, which must hold exactly the `whole` read-out, by its first `kept.size` bytes.
 // Those must have the digests `kept`, the whole file those of `whole`, and the bytes after the kept

@@ -54,6 +54,9 @@ struct Core {
 
   // Port_sel item index -> the five port addresses; no selection means LPT1.
   void SelectPortAddresses();
+  // A printer port at any I/O address (a PCI card's, e.g. 0xD010) instead of Port_sel's: the same
+  // five addresses, base+0 .. base+4, derived from `base`.
+  void SelectPortBase(std::uint32_t base) { link.SetBase(base); }
 
   // DetectAdapter on the Speed group's current item; a new command also forgets which flash
   // block it erased (or, writing only what changed, kept) last.

@@ -58,6 +58,10 @@ class Link {
 
   LinkMode Mode = LinkMode::EPP;
   std::int8_t SpeedSetting = 0;  // item index of the Speed group: 0 = "4" (fastest) .. 3 = "1"
+  // Set by the cart layer just before it sends an erase confirm, a buffer of program data or save
+  // data: from then on the cart may hold something else than before. Nothing clears it; it tells a
+  // front end whether a run changed the cart, on real hardware as on a virtual one.
+  bool CartWritten = false;
 
   void SetBase(std::uint32_t base) {
     DataPort = static_cast<std::int32_t>(base);

@@ -200,6 +200,7 @@ bool ParportDeviceBackend::OpenPrinterPorts(const std::filesystem::path& root) {
   Close();
   attempts_.clear();
   forced_ = false;
+  cardBase_ = -1;
   found_ = FindParports(root);
   searched_ = true;
   for (const ParportInfo& port : found_) {
@@ -212,16 +213,36 @@ bool ParportDeviceBackend::OpenPrinterPorts(const std::filesystem::path& root) {
   return Active();
 }
 
-bool ParportDeviceBackend::OpenDevice(const std::string& device) {
+bool ParportDeviceBackend::OpenPortAt(const std::filesystem::path& root, std::uint16_t cardBase) {
+  Close();
+  attempts_.clear();
+  forced_ = false;
+  found_ = FindParports(root);
+  searched_ = true;
+  cardBase_ = cardBase;
+  for (const ParportInfo& port : found_) {
+    if (port.base != cardBase) continue;
+    const int device = OpenOne(port.device, port.base);
+    if (device >= 0)
+      routes_[static_cast<std::size_t>(routeCount_++)] = {cardBase, static_cast<std::uint8_t>(device)};
+    break;
+  }
+  return Active();
+}
+
+bool ParportDeviceBackend::OpenDevice(const std::string& device, std::uint16_t cardBase) {
   Close();
   attempts_.clear();
   found_.clear();
   searched_ = false;
   forced_ = true;
+  cardBase_ = -1;
   const int index = OpenOne(device, -1);
   if (index < 0) return false;
   for (const std::uint16_t base : kPrinterBases)
     routes_[static_cast<std::size_t>(routeCount_++)] = {base, static_cast<std::uint8_t>(index)};
+  if (cardBase != 0 && !IsPrinterBase(cardBase))
+    routes_[static_cast<std::size_t>(routeCount_++)] = {cardBase, static_cast<std::uint8_t>(index)};
   return true;
 }
 
@@ -263,7 +284,8 @@ std::string ParportDeviceBackend::Advice() const {
   if (found_.empty())
     return "the kernel reports no parallel port\n"
            "  if this PC has one, load its drivers with  sudo modprobe -a parport_pc ppdev";
-  text = "the kernel's parallel ports are not at 0x378, 0x278 or 0x3BC:";
+  text = cardBase_ >= 0 ? "the kernel has no parallel port at " + Hex(cardBase_) + ":"
+                        : "the kernel's parallel ports are not at 0x378, 0x278 or 0x3BC:";
   for (const ParportInfo& port : found_)
     text += " " + port.device + (port.base >= 0 ? " at " + Hex(port.base) : " (base not known)");
   return text + "\n  brevomat-cli --device " + found_.front().device + " reaches one wherever it lies";

@@ -69,9 +69,13 @@ class ParportDeviceBackend final : public PortBackend {
   // Opens the device of every port FindParports(root) finds at one of the three printer-port
   // bases. True when at least one is open; Advice() says why none is.
   bool OpenPrinterPorts(const std::filesystem::path& root);
-  // Opens just `device`, the one the user named, for all three printer-port bases: whichever
-  // port the program addresses reaches it, wherever the card's own registers lie.
-  bool OpenDevice(const std::string& device);
+  // Opens the device of the port FindParports(root) finds at `cardBase` (a PCI card's port at
+  // 0xD010, say), routed at that base. True when it is open; Advice() says why not.
+  bool OpenPortAt(const std::filesystem::path& root, std::uint16_t cardBase);
+  // Opens just `device`, the one the user named, for all three printer-port bases and for
+  // `cardBase` when it is not 0: whichever port the program addresses reaches it, wherever the
+  // card's own registers lie.
+  bool OpenDevice(const std::string& device, std::uint16_t cardBase = 0);
   // Releases and closes every device.
   void Close();
 
@@ -121,12 +125,13 @@ class ParportDeviceBackend final : public PortBackend {
   ParportCalls& calls_;
   std::array<Device, 3> devices_{};
   int deviceCount_ = 0;
-  std::array<Route, 3> routes_{};
+  std::array<Route, 4> routes_{};
   int routeCount_ = 0;
   std::vector<Attempt> attempts_;
   std::vector<ParportInfo> found_;
-  bool searched_ = false;  // OpenPrinterPorts ran (found_ is what it saw)
-  bool forced_ = false;    // OpenDevice: one device for every base
+  bool searched_ = false;       // OpenPrinterPorts ran (found_ is what it saw)
+  bool forced_ = false;         // OpenDevice: one device for every base
+  std::int64_t cardBase_ = -1;  // OpenPortAt: the one base looked for
 };
 
 }  // namespace brevomat

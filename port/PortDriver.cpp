@@ -39,18 +39,31 @@ std::string DirectPortDriver::IopermAdvice() const {
          "\nput DLPortIO.dll and DLPortIO.SYS (32-bit Windows) or inpoutx64.dll (64-bit Windows) in the "
          "program's folder\nand start the program once as administrator, so that it can install the driver";
 #else
-  return PortAccessAdvice(DLPortIO.LastError(), DLPortIO.LastErrno(), ::geteuid() == 0, ProgramName);
+  std::string advice =
+      PortAccessAdvice(DLPortIO.LastError(), DLPortIO.LastErrno(), ::geteuid() == 0, ProgramName);
+  if (CardBase + 8u > TDLPortIO::kIopermLimit)
+    advice +=
+        "\n(a port at or above 0x400 is beyond what ioperm opens: it is reached through iopl, which needs"
+        "\nthe same right, root or CAP_SYS_RAWIO)";
+  return advice;
 #endif
 }
 
 void DirectPortDriver::OpenDriver() {
   if (ActiveHW()) return;
   if (!ForcedDevice.empty()) {
-    Devices.OpenDevice(ForcedDevice);
+    Devices.OpenDevice(ForcedDevice, CardBase);
     return;
   }
+#ifndef _WIN32
+  DLPortIO.CardBase = CardBase;
+#endif
   DLPortIO.OpenDriver();
-  if (!DLPortIO.ActiveHW() && ParportDeviceBackend::Available()) Devices.OpenPrinterPorts(KernelRoot);
+  if (DLPortIO.ActiveHW() || !ParportDeviceBackend::Available()) return;
+  if (CardBase != 0)
+    Devices.OpenPortAt(KernelRoot, CardBase);
+  else
+    Devices.OpenPrinterPorts(KernelRoot);
 }
 
 void DirectPortDriver::CloseDriver() {
@@ -68,6 +81,7 @@ std::string DirectPortDriver::BackEndInUse() const {
   if (DLPortIO.ActiveHW())
     return DLPortIO.FallbackActive() ? "the port I/O library inpoutx64" : "the DriverLINX driver DLPortIO";
 #else
+  if (DLPortIO.ActiveHW() && CardBase + 8u > TDLPortIO::kIopermLimit) return "iopl, direct to the I/O ports";
   if (DLPortIO.ActiveHW()) return "ioperm, direct to the I/O ports";
 #endif
   return Devices.InUse();

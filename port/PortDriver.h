@@ -3,6 +3,7 @@
 // port through this one interface, so a new back end is wired in here once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "port/ParportDevice.h"
@@ -43,6 +44,9 @@ class DirectPortDriver final : public PortDriver {
   ParportDeviceBackend Devices;
   // A device the user named: only it is opened, for every printer-port address, ioperm untried.
   std::string ForcedDevice;
+  // A printer port at any other I/O address (a PCI or PCIe card, e.g. 0xD010), opened in place of
+  // the three standard ones; 0 for those. The Windows drivers reach every address as they are.
+  std::uint16_t CardBase = 0;
   // Where the kernel describes its parallel ports; "/" but for tests.
   std::string KernelRoot = "/";
   // How the advice names the program (its path as the user started it).

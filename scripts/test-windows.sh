@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and tests with MinGW-w64 and runs the tests under Wine.
 #
-# Installs the toolchain, Wine, zlib for MinGW and GoogleTest's sources with apt-get when they are
-# missing (as root, or through sudo). What is built is a matter of CMake options alone:
-# BREVOMAT_WINDOWS_OPTIONS (default: everything but the Qt window and the benchmarks, i.e. the core,
+# Installs the toolchain, Wine, zlib for MinGW, the JSON library and GoogleTest's sources with
+# apt-get when they are missing (as root, or through sudo). What is built is a matter of CMake
+# options alone: BREVOMAT_WINDOWS_OPTIONS (default: everything but the Qt window and the benchmarks, i.e. the core,
 # the virtual cart, brevomat-cli.exe and their tests; -DBREVOMAT_PORT_ONLY=ON builds only the port
 # library and its tests); every test that the build
 # registers with ctest runs, through Wine. BUILD_DIR is the build directory (default
@@ -25,6 +25,8 @@ command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -f "$gtest_source/CMakeLists.txt" ] || missing+=(googletest)
 [ -f /usr/x86_64-w64-mingw32/include/zlib.h ] || missing+=(libz-mingw-w64-dev)
+# Header-only; the build links it into a folder of its own for the cross-compiler.
+[ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "=== installing ${missing[*]} ==="
   sudo=""

@@ -38,6 +38,13 @@ void WallClockPort::CatchUp() {
   waitAtNs_ = adapter_.NowNs() + kWaitStepNs;
 }
 
+void WallClockPort::Resume() {
+  if (pace_ != Pace::Realtime) return;
+  startWallNs_ = clock_.nowNs();
+  startVirtualNs_ = adapter_.NowNs();
+  waitAtNs_ = startVirtualNs_ + kWaitStepNs;
+}
+
 void WallClockPort::Wait() {
   // The simulation has come this far; the wall clock must get there too.
   const std::uint64_t due = startWallNs_ + (adapter_.NowNs() - startVirtualNs_);

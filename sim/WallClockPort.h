@@ -56,6 +56,9 @@ class WallClockPort final : public brevomat::PortBackend {
   // Moves the virtual clock on by the wall time that has passed since the last call (Fast), or up
   // to the wall clock (Realtime).
   void CatchUp();
+  // Realtime: the wall time since the last access belongs to nobody's command (the user took it to
+  // answer a question); the pace goes on from here, without running fast to make up for it.
+  void Resume();
 
  private:
   static constexpr std::uint64_t kWaitStepNs = 1'000'000;

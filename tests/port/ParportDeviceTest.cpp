@@ -287,6 +287,30 @@ TEST(ParportDevice, TheDriverClaimsThePrinterPortsOrTheNamedDeviceAndReleasesThe
             "  (and to load it at every start:  echo ppdev | sudo tee /etc/modules-load.d/ppdev.conf)");
 }
 
+TEST(ParportDevice, APortCardAtAnyBaseIsReachedThroughItsOwnDevice) {
+  FakeRoot tree({{"proc/sys/dev/parport/parport0/base-addr", "888\t1912\n"},
+                 {"proc/sys/dev/parport/parport1/base-addr", "53264\t53256\n"}});
+  CountingHardware hardware;
+  FakePpdev kernel;
+  kernel.nodes = {{tree.Dev("parport0"), 0x378, &hardware}, {tree.Dev("parport1"), 0xD010, &hardware}};
+  DirectPortDriver driver(kernel);
+  driver.CardBase = 0xD010;
+  ASSERT_TRUE(
+      driver.Devices.OpenPortAt(tree.root, driver.CardBase));  // as OpenDriver does when iopl is refused
+  EXPECT_EQ(driver.BackEndInUse(), tree.Dev("parport1") + " at 0xD010 (ppdev)");
+  driver.Backend().WriteByte(0xD012, 4);
+  driver.Backend().WriteByte(0x37A, 4);  // the printer port at 0x378 stays closed
+  driver.CloseDriver();
+  EXPECT_EQ(kernel.calls, (Lines{"parport1: open", "parport1: PPCLAIM", "parport1: PPSETFLAGS FAST",
+                                 "parport1: PPWCONTROL 04", "parport1: PPRELEASE", "parport1: close"}));
+
+  EXPECT_FALSE(driver.Devices.OpenPortAt(tree.root, 0xE000));
+  EXPECT_EQ(driver.Devices.Advice(), "the kernel has no parallel port at 0xE000: " + tree.Dev("parport0") +
+                                         " at 0x378 " + tree.Dev("parport1") +
+                                         " at 0xD010\n  brevomat-cli --device " + tree.Dev("parport0") +
+                                         " reaches one wherever it lies");
+}
+
 TEST(ParportDevice, FindsTheKernelsPortsAndTheirBases) {
   struct Row {
     const char* what;

@@ -1,0 +1,42 @@
+#include "cli/RunEvents.h"
+
+#include <cstdio>
+
+namespace brevomat::cli {
+
+void RunFigures::Set(std::string_view name, FigureValue value) {
+  for (auto& item : items_) {
+    if (item.first == name) {
+      item.second = std::move(value);
+      return;
+    }
+  }
+  items_.emplace_back(std::string(name), std::move(value));
+}
+
+void RunFigures::Report(std::string_view name, FigureValue value, std::FILE* stream) {
+  std::fprintf(stream, "%.*s: %s\n", static_cast<int>(name.size()), name.data(), FigureText(value).c_str());
+  Set(name, std::move(value));
+}
+
+const FigureValue* RunFigures::Find(std::string_view name) const {
+  for (const auto& item : items_)
+    if (item.first == name) return &item.second;
+  return nullptr;
+}
+
+std::string FigureText(const FigureValue& value) {
+  struct Text {
+    std::string operator()(const std::string& s) const { return s; }
+    std::string operator()(std::int64_t n) const { return std::to_string(n); }
+    std::string operator()(double d) const {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", d);
+      return text;
+    }
+    std::string operator()(bool b) const { return b ? "yes" : "no"; }
+  };
+  return std::visit(Text{}, value);
+}
+
+}  // namespace brevomat::cli
