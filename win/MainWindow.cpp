@@ -271,7 +271,9 @@ void TForm1::AppendLog(std::string_view line) {
   SendMessageA(Memo1, EM_SETSEL, end, end);
   std::string text = lineCount_ == 0 ? std::string(line) : "\r\n" + std::string(line);
   SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  // The newest line in view, and every line shown from its start, also after a long one.
   SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
+  SendMessageA(Memo1, WM_HSCROLL, SB_LEFT, 0);
   ++lineCount_;
 }
 
