@@ -56,10 +56,18 @@ wine32=no
 if [ "$with32" = ON ]; then
   if [ ! -x /usr/lib/wine/wine ]; then
     echo "=== installing wine32 (i386) ==="
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    added=no
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
+      added=yes
+    fi
     $sudo apt-get update -qq || true
-    $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null ||
+    if ! $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null; then
       echo "wine32 could not be installed: the 32-bit tests are built but not run"
+      # Leave the machine as it was: an i386 index that cannot be fetched would fail every later
+      # apt-get update.
+      if [ "$added" = yes ]; then $sudo dpkg --remove-architecture i386 && $sudo apt-get update -qq || true; fi
+    fi
   fi
   [ -x /usr/lib/wine/wine ] && wine32=yes
 fi
@@ -113,6 +121,10 @@ if [ "$with32" = ON ]; then
   cmake --build "$build32" -j2
 fi
 
+# One Wine server for all the tests, already running: test discovery starts every test program
+# once under a time limit, and a Wine that has to start its server and services first can miss it.
+wineserver --persistent
+wine cmd /c exit
 echo "=== tests under Wine (64-bit) ==="
 ctest --test-dir "$build" --output-on-failure -j2
 if [ "$wine32" = yes ]; then
@@ -127,6 +139,7 @@ echo "=== packages ==="
 if [ "$with32" = ON ]; then (cd "$build32" && cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*); fi
 
 echo "=== the installer, and the installed demo on an X display ==="
+wineserver --kill
 graphics x11
 installer=$(ls "$build"/Brevomat-*-win64.exe)
 wine "$installer" /S '/D=C:\Brevomat'
