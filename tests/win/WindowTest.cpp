@@ -93,6 +93,7 @@ class WindowTest : public ::testing::Test {
   void Click(const char* name) { SendMessageA(Ctl(name), BM_CLICK, 0, 0); }
   std::string Text(const char* name) { return winui::WindowText(Ctl(name)); }
   bool Enabled(const char* name) { return IsWindowEnabled(Ctl(name)) != FALSE; }
+  void ExpectRunning(bool running);
   std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     WriteBytes(dir_ / name, bytes);
     return (dir_ / name).string();
@@ -118,10 +119,10 @@ const char* const kLockedSet[] = {"EraseFlash", "RadioIps",   "RadioIps_1", "Mem
                                   "Verify",     "Read",       "SWrite",     "SVerify",    "SRead",
                                   "Exit",       "Memo1",      "VT",         "WT"};
 
-void ExpectRunning(WindowTest& t, std::function<bool(const char*)> enabled, bool running) {
-  for (const char* name : kLockedSet) EXPECT_EQ(enabled(name), !running) << name;
-  EXPECT_EQ(enabled("Stop"), running);
-  (void)t;
+// Running: every control of the locked set disabled and Stop enabled; idle: the opposite.
+void WindowTest::ExpectRunning(bool running) {
+  for (const char* name : kLockedSet) EXPECT_EQ(Enabled(name), !running) << name;
+  EXPECT_EQ(Enabled("Stop"), running);
 }
 
 bool EndsWithSeconds(const std::string& line) {
@@ -191,8 +192,7 @@ TEST_F(WindowTest, LayoutAfterStartUp) {
   EXPECT_EQ(form.PortSelIndex(), 0);
   EXPECT_EQ(form.RadioSpeedIndex(), 0);
   EXPECT_EQ(form.RadioIpsIndex(), 0);
-  ExpectRunning(
-      *this, [this](const char* n) { return Enabled(n); }, false);
+  ExpectRunning(false);
   // The font the layout was drawn for.
   LOGFONTA font{};
   GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Ctl("Write"), WM_GETFONT, 0, 0)), sizeof font, &font);
@@ -218,8 +218,7 @@ TEST_F(WindowTest, WriteFlashThenEraseFlash) {
   EXPECT_TRUE(EndsWithSeconds(log[6])) << log[6];
   EXPECT_EQ(Text("Status"), "Write Cart ok");
   EXPECT_EQ(SendMessageA(Ctl("ProgressBar1"), PBM_GETPOS, 0, 0), 100);
-  ExpectRunning(
-      *this, [this](const char* n) { return Enabled(n); }, false);
+  ExpectRunning(false);
   ASSERT_NE(cart_->Flash(), nullptr);
   EXPECT_TRUE(std::equal(image.begin(), image.end(), cart_->Flash()->Flash().begin()));
 
@@ -257,8 +256,7 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
     bool locked = false;
     dialogs.onFileDialog = [&] {
       if (dialogs.fileDialogs.back().name != "OpenDialog3") return;
-      ExpectRunning(
-          *this, [this](const char* n) { return Enabled(n); }, true);
+      ExpectRunning(true);
       locked = true;
       if (closeBox)
         SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
@@ -276,8 +274,7 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
     EXPECT_NE(std::find(log.begin(), log.end(), "Stop process !!!"), log.end()) << Text("Memo1");
     if (!closeBox) {
       EXPECT_EQ(Text("Status"), "Error!!!");
-      ExpectRunning(
-          *this, [this](const char* n) { return Enabled(n); }, false);
+      ExpectRunning(false);
       EXPECT_TRUE(quits.empty());
       continue;
     }
