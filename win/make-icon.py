@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws brevomat.ico (16, 32 and 48 pixels) from the shapes of dist/brevomat.svg: the cartridge
+"""Draws brevomat.ico (16, 24, 32 and 48 pixels) from the shapes of dist/brevomat.svg: the cartridge
 shell, its connector with gold contacts, the label and the lightning bolt. Run it again after the
 picture changes; the build uses the .ico it wrote."""
 import struct
@@ -91,7 +91,7 @@ def icon_image(pixels):
 
 
 def main(path):
-    sizes = [16, 32, 48]
+    sizes = [16, 24, 32, 48]
     images = [icon_image(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
