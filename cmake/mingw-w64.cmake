@@ -1,9 +1,12 @@
 # Cross-building for 64-bit Windows with Debian's MinGW-w64 toolchain (posix thread model), the
 # programs run under Wine. Everything is linked statically, so that a program needs no DLL of the
 # toolchain beside it.
+# (mingw-w64-i686.cmake sets the triple for 32-bit Windows and includes this file.)
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(BREVOMAT_MINGW_TRIPLE x86_64-w64-mingw32)
+if(NOT BREVOMAT_MINGW_TRIPLE)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(BREVOMAT_MINGW_TRIPLE x86_64-w64-mingw32)
+endif()
 
 find_program(CMAKE_CXX_COMPILER NAMES ${BREVOMAT_MINGW_TRIPLE}-g++-posix ${BREVOMAT_MINGW_TRIPLE}-g++ REQUIRED)
 find_program(CMAKE_C_COMPILER NAMES ${BREVOMAT_MINGW_TRIPLE}-gcc-posix ${BREVOMAT_MINGW_TRIPLE}-gcc REQUIRED)

@@ -57,7 +57,12 @@ bool SettingsFile::Locate(std::string_view workingDirectory) {
   StoreFileName(record_.SaveFileName(), workingDirectory);
   StoreFileName(record_.BootFileName(), workingDirectory);
   std::string path(workingDirectory);
+#ifdef _WIN32
+  // "C:\" ends in its separator already; any other folder gets one.
+  if (path.back() != '\\' && path.back() != '/') path += '\\';
+#else
   if (path.back() != '/') path += '/';
+#endif
   path += "config.sav";
   return StoreFileName(SettingsPath, path);
 }

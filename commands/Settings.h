@@ -56,8 +56,9 @@ class SettingsFile {
   // The defaults the window's set-up gives before the file is consulted.
   void SetDefaults();
 
-  // SettingsPath := `workingDirectory` + "/config.sav"; the three names := the directory. False
-  // (and an empty SettingsPath) when the directory or the full path does not fit its field.
+  // SettingsPath := `workingDirectory` + "/config.sav" (on Windows "\config.sav"); the three names
+  // := the directory. False (and an empty SettingsPath) when the directory or the full path does not
+  // fit its field.
   bool Locate(std::string_view workingDirectory);
 
   // Reads up to 796 bytes into the record; true only when all 796 came. The bytes that did come

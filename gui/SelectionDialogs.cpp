@@ -41,11 +41,6 @@ void SetUpDialog(QDialog* dialog, const char* name, const char* caption, QSize s
 
 }  // namespace
 
-std::int32_t CartSizeChunksForItem(int itemIndex) {
-  // 8 Mbit = 1 MiB = 32 chunks of 32 KiB, doubling with each item.
-  return itemIndex >= 0 && itemIndex <= 5 ? 32 << itemIndex : 0;
-}
-
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   SetUpDialog(this, "Form2", "Select Cart size", kForm2Size);
   SelectCartSize = new RadioGroup(QStringLiteral("SelectCartSize"), QStringLiteral("SelectCartSize"),

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <cstdint>
 
+#include "commands/SelectionResults.h"
 #include "gui/RadioGroup.h"
 #include "gui/WindowPlacement.h"
 
@@ -79,7 +80,6 @@ class TForm3 : public QDialog {
   std::uint8_t* size_ = nullptr;
 };
 
-// CartSizeChunks for a SelectCartSize item index: 8M .. 256M as 32 KiB chunks, 0 for no item.
-std::int32_t CartSizeChunksForItem(int itemIndex);
+using brevomat::CartSizeChunksForItem;
 
 }  // namespace brevomat::gui

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a header from a layer above its own (or from a sibling it
 # must not know). The layers, bottom up:
-#   port -> base -> link -> image -> cart -> commands -> gui | cli
+#   port -> base -> link -> image -> cart -> commands -> gui | cli | win
 # sim/ (the virtual hardware) knows only the port interface. Tests, benchmarks and fuzz targets
 # may include anything.
 set -euo pipefail
@@ -17,6 +17,7 @@ declare -A allowed=(
   [sim]="sim port"
   [gui]="gui commands cart image link port base sim"
   [cli]="cli commands cart image link port base sim"
+  [win]="win commands cart image link port base sim"
 )
 
 status=0

@@ -1,0 +1,401 @@
+// The Win32 window, created for real and driven as a user drives it: BM_CLICK on its buttons and
+// radio items, WM_GETTEXT on Memo1 and the labels, WM_CLOSE for the close box. The file dialogs,
+// message boxes and the two modal forms are answered through the dialog seam. Runs under Wine.
+#include <gtest/gtest.h>
+#include <windows.h>
+// after windows.h, whose types it uses
+#include <commctrl.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/CartDirectory.h"
+#include "support/TestImages.h"
+#include "win/DialogProvider.h"
+#include "win/MainWindow.h"
+
+namespace brevomat::testing {
+namespace {
+
+using winui::TForm1;
+
+class ScriptedDialogs final : public winui::DialogProvider {
+ public:
+  struct FileDialogUse {
+    std::string name, filter, currentFile;
+    bool multiSelect;
+  };
+  std::deque<bool> answers;                                    // Yes/No; No when empty
+  std::deque<std::vector<std::string>> fileAnswers;            // empty = cancel; cancel when none is left
+  std::vector<std::pair<std::string, std::string>> questions;  // text, caption
+  std::vector<FileDialogUse> fileDialogs;
+  std::function<void()> onFileDialog;              // runs while a file dialog is "open"
+  std::function<void(winui::ModalForm&)> onModal;  // runs in place of the modal loop
+
+  bool AskYesNo(HWND, const std::string& text, const std::string& caption) override {
+    questions.emplace_back(text, caption);
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  std::vector<std::string> RunFileDialog(HWND, const winui::FileDialogSpec& dialog, bool multiSelect,
+                                         const std::string& currentFile) override {
+    fileDialogs.push_back({dialog.name, dialog.filter, currentFile, multiSelect});
+    if (onFileDialog) onFileDialog();
+    if (fileAnswers.empty()) return {};
+    auto answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+  }
+  void ShowModal(winui::ModalForm& form) override { onModal ? onModal(form) : form.RunModal(); }
+  void ShowException(HWND, const std::string& message) override { ADD_FAILURE() << "exception: " << message; }
+};
+
+// Each test runs in its own empty working directory, with a virtual cart in virtual-cart\ there.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int serial = 0;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("brevomat-win-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++));
+    std::filesystem::create_directories(dir_);
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    std::string error;
+    cart_ = sim::VirtualCart::Open(dir_ / "virtual-cart", error);
+    ASSERT_NE(cart_, nullptr) << error;
+  }
+  void TearDown() override {
+    form_.reset();
+    cart_.reset();
+    std::filesystem::current_path(previous_);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  TForm1& Start() {
+    form_.reset();
+    form_ = std::make_unique<TForm1>(std::make_unique<FixedPortDriver>(cart_->Port()), &dialogs);
+    form_->Quit = [this](int status) { quits.push_back(status); };
+    form_->Show();
+    return *form_;
+  }
+  HWND Ctl(const char* name) {
+    HWND control = form_->Control(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+  void Click(const char* name) { SendMessageA(Ctl(name), BM_CLICK, 0, 0); }
+  std::string Text(const char* name) { return winui::WindowText(Ctl(name)); }
+  bool Enabled(const char* name) { return IsWindowEnabled(Ctl(name)) != FALSE; }
+  void ExpectRunning(bool running);
+  std::string File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    WriteBytes(dir_ / name, bytes);
+    return (dir_ / name).string();
+  }
+  // A window's rectangle in its parent's client coordinates (the screen's for a top-level one).
+  static RECT Placement(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    if (HWND parent = GetParent(window); parent != nullptr && (GetWindowLongA(window, GWL_STYLE) & WS_CHILD))
+      MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+
+  std::filesystem::path dir_, previous_;
+  std::unique_ptr<sim::VirtualCart> cart_;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<TForm1> form_;
+  std::vector<int> quits;
+};
+
+const char* const kLockedSet[] = {"EraseFlash", "RadioIps",   "RadioIps_1", "MemoClear",  "Port_sel",
+                                  "Port_sel_2", "RadioSpeed", "WriteMulti", "SetPreBoot", "Write",
+                                  "Verify",     "Read",       "SWrite",     "SVerify",    "SRead",
+                                  "Exit",       "Memo1",      "VT",         "WT"};
+
+// Running: every control of the locked set disabled and Stop enabled; idle: the opposite.
+void WindowTest::ExpectRunning(bool running) {
+  for (const char* name : kLockedSet) EXPECT_EQ(Enabled(name), !running) << name;
+  EXPECT_EQ(Enabled("Stop"), running);
+}
+
+bool EndsWithSeconds(const std::string& line) {
+  return line.rfind("Time = ", 0) == 0 && line.size() > 11 && line.substr(line.size() - 4) == " Sec";
+}
+
+TEST_F(WindowTest, LayoutAfterStartUp) {
+  TForm1& form = Start();
+  const winui::Scale scale = winui::Scale::OfScreen();
+  EXPECT_EQ(winui::WindowText(form.Handle()), "Tarvex Brevomat 1.2nt");
+  // The outer size, frame included, centred on the desktop.
+  const RECT outer = Placement(form.Handle());
+  const RECT desk = winui::DesktopWorkArea();
+  EXPECT_EQ(outer.right - outer.left, scale(418));
+  EXPECT_EQ(outer.bottom - outer.top, scale(418));
+  EXPECT_LE(std::abs((outer.left + outer.right) - (desk.left + desk.right)), 1);
+  EXPECT_LE(std::abs((outer.top + outer.bottom) - (desk.top + desk.bottom)), 1);
+
+  struct Spec {
+    const char* name;
+    const char* caption;
+    const char* hint;
+    RECT design;  // left, top, right, bottom
+    bool visible;
+  };
+  const Spec controls[] = {
+      {"Port_sel", "Printer Port No.", "", {10, 7, 101, 113}, true},
+      {"Port_sel_0", "LPT1(0x378)", "", {}, true},
+      {"Port_sel_2", "LPT3(0x3bc)", "", {}, true},
+      {"RadioSpeed", "Speed", "", {107, 7, 154, 113}, true},
+      {"RadioSpeed_3", "1", "", {}, true},
+      {"Write", "Write Flash", "Write To Cart", {163, 8, 237, 34}, true},
+      {"WriteMulti", "Write Multi", "Write Multi-files to Cart", {244, 8, 319, 34}, true},
+      {"SetPreBoot", "Set Pre Boot", "Set Multi-Boot File", {325, 8, 400, 34}, true},
+      {"SWrite", "Write Saver", "Write Saver Data to Cart", {163, 41, 238, 67}, true},
+      {"SRead", "Backup Saver", "Read Saver Data to File", {244, 41, 319, 67}, true},
+      {"Read", "Backup Game", "Read Cart to File", {325, 41, 400, 67}, true},
+      {"RadioIps", "IPS Apply", "", {168, 72, 233, 125}, true},
+      {"RadioIps_1", "ON", "", {}, true},
+      {"Stop", "Stop", "", {244, 89, 319, 115}, true},
+      {"Exit", "Exit", "", {325, 89, 400, 115}, true},
+      {"MemoClear", "Clear", "", {20, 115, 80, 128}, true},
+      {"Memo1", "Use DLPortIO", "", {16, 128, 393, 313}, true},
+      {"EraseFlash", "EraseFlash", "", {16, 321, 75, 347}, true},
+      {"WT", "&WT", "Write Test", {172, 321, 211, 347}, false},
+      {"VT", "&VT", "Verify Test", {213, 321, 252, 347}, false},
+      {"Verify", "Verify Game", "Verify Cart with File", {260, 321, 329, 347}, false},
+      {"SVerify", "Verify Saver", "Verify Saver Data with File", {333, 321, 401, 347}, false},
+      {"Status", "", "", {}, true},
+      {"Time", "", "", {}, true},
+      {"ProgressBar1", "", "", {16, 368, 353, 386}, true},
+  };
+  for (const Spec& c : controls) {
+    HWND control = Ctl(c.name);
+    EXPECT_EQ(winui::WindowText(control), c.caption) << c.name;
+    EXPECT_EQ(form.Hint(control), c.hint) << c.name;
+    EXPECT_EQ(IsWindowVisible(control) != FALSE, c.visible) << c.name;
+    if (c.design.right == 0) continue;
+    const RECT r = Placement(control);
+    EXPECT_EQ(r.left, scale(c.design.left)) << c.name;
+    EXPECT_EQ(r.top, scale(c.design.top)) << c.name;
+    EXPECT_EQ(r.right - r.left, scale(c.design.right - c.design.left)) << c.name;
+    EXPECT_EQ(r.bottom - r.top, scale(c.design.bottom - c.design.top)) << c.name;
+  }
+  EXPECT_TRUE(GetWindowLongA(Ctl("Memo1"), GWL_STYLE) & ES_READONLY);
+  EXPECT_EQ(SendMessageA(Ctl("ProgressBar1"), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_EQ(form.PortSelIndex(), 0);
+  EXPECT_EQ(form.RadioSpeedIndex(), 0);
+  EXPECT_EQ(form.RadioIpsIndex(), 0);
+  ExpectRunning(false);
+  // The font the layout was drawn for.
+  LOGFONTA font{};
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Ctl("Write"), WM_GETFONT, 0, 0)), sizeof font, &font);
+  EXPECT_STREQ(font.lfFaceName, "MS Sans Serif");
+  EXPECT_EQ(font.lfHeight, -MulDiv(8, scale.dpi(), 72));
+}
+
+TEST_F(WindowTest, WriteFlashThenEraseFlash) {
+  Start();
+  const std::vector<std::uint8_t> image = MakeImage(0x10000);
+  const std::string game = File("game.gba", image);
+  dialogs.fileAnswers = {{game}};
+  Click("Write");
+  ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
+  EXPECT_EQ(dialogs.fileDialogs[0].filter,
+            "GBA Files (*.gba;*.bin;*.dat;*.sav)|*.gba;*.bin;*.dat;*.sav|All Files (*.*)|*.*");
+  std::vector<std::string> log = form_->Lines();
+  ASSERT_EQ(log.size(), 7u) << Text("Memo1");
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 6),
+            (std::vector<std::string>{"Use DLPortIO", "PortMode = EPP", "FileName = " + game,
+                                      "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337"}));
+  EXPECT_TRUE(EndsWithSeconds(log[6])) << log[6];
+  EXPECT_EQ(Text("Status"), "Write Cart ok");
+  EXPECT_EQ(SendMessageA(Ctl("ProgressBar1"), PBM_GETPOS, 0, 0), 100);
+  ExpectRunning(false);
+  ASSERT_NE(cart_->Flash(), nullptr);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), cart_->Flash()->Flash().begin()));
+
+  dialogs.answers = {true};
+  Click("EraseFlash");
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_EQ(dialogs.questions[0],
+            std::make_pair(std::string("Do You want to Erase Flash Data?"), std::string("Erase Flash")));
+  log = form_->Lines();
+  ASSERT_GE(log.size(), 11u);
+  EXPECT_EQ(log[7], "");
+  EXPECT_EQ(log[8], "PortMode = EPP");
+  EXPECT_EQ(log[log.size() - 2], "Cart Erase Ok");
+  EXPECT_EQ(Text("Status"), "Cart Erase Ok");
+  EXPECT_TRUE(std::all_of(image.begin(), image.end(), [&, i = std::size_t{0}](std::uint8_t) mutable {
+    return cart_->Flash()->Flash()[i++] == 0xFF;
+  }));
+
+  Click("MemoClear");
+  EXPECT_TRUE(form_->Lines().empty());
+  EXPECT_EQ(Text("Memo1"), "");
+}
+
+// Stop, and the close box, in the middle of a write: the IPS question comes while the operation
+// runs, with every control but Stop locked.
+TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
+  for (const bool closeBox : {false, true}) {
+    SCOPED_TRACE(closeBox ? "close box" : "Stop");
+    TForm1& form = Start();
+    quits.clear();
+    dialogs.fileDialogs.clear();
+    SendMessageA(Ctl("RadioIps_1"), BM_CLICK, 0, 0);
+    const std::string game = File("game.gba", MakeImage(0x40000));
+    dialogs.fileAnswers = {{game}};
+    bool locked = false;
+    dialogs.onFileDialog = [&] {
+      if (dialogs.fileDialogs.back().name != "OpenDialog3") return;
+      ExpectRunning(true);
+      locked = true;
+      if (closeBox)
+        SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
+      else
+        Click("Stop");
+    };
+    Click("Write");
+    dialogs.onFileDialog = nullptr;
+    EXPECT_TRUE(locked);
+    ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
+    EXPECT_EQ(dialogs.fileDialogs[1].filter, "IPS File(*.ips)|*.ips|all files(*.*)|*.*");
+    // OpenDialog3 starts the run with OpenDialog1's name.
+    EXPECT_EQ(dialogs.fileDialogs[1].currentFile, dialogs.fileDialogs[0].currentFile);
+    const std::vector<std::string> log = form.Lines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Stop process !!!"), log.end()) << Text("Memo1");
+    if (!closeBox) {
+      EXPECT_EQ(Text("Status"), "Error!!!");
+      ExpectRunning(false);
+      EXPECT_TRUE(quits.empty());
+      continue;
+    }
+    // The window closes once the command has unwound, and the program ends.
+    form.ProcessMessages();
+    EXPECT_EQ(form.Handle(), nullptr);
+    EXPECT_EQ(quits, std::vector<int>{0});
+  }
+}
+
+TEST_F(WindowTest, SettingsWrittenAtExitAndRestoredAtTheNextStart) {
+  Start();
+  const std::filesystem::path config = dir_ / "config.sav";
+  ASSERT_EQ(std::filesystem::file_size(config), 796u);  // created at the first start
+  Click("Port_sel_1");
+  Click("RadioSpeed_2");
+  Click("RadioIps_1");
+  EXPECT_EQ(form_->core().link.DataPort, 0x278);
+  SetWindowPos(form_->Handle(), nullptr, 0, 0, winui::Scale::OfScreen()(500), winui::Scale::OfScreen()(450),
+               SWP_NOMOVE | SWP_NOZORDER);
+  const std::string boot = File("boot.bin", std::vector<std::uint8_t>(0x8000, 0x11));
+  dialogs.fileAnswers = {{boot}};
+  Click("SetPreBoot");
+  ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog2");
+  EXPECT_EQ(dialogs.fileDialogs[0].filter,
+            "GBA Files (*.gba;*.bin;*.dat)|*.gba;*.bin;*.dat|All Files (*.*)|*.*");
+  // The close box saves nothing; Exit saves and ends the program with status 0.
+  const auto before = ReadBytes(config);
+  SendMessageA(form_->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(ReadBytes(config), before);
+  EXPECT_EQ(quits, std::vector<int>{0});
+
+  Start();
+  Click("Port_sel_1");
+  Click("RadioSpeed_2");
+  Click("RadioIps_1");
+  SetWindowPos(form_->Handle(), nullptr, 0, 0, winui::Scale::OfScreen()(500), winui::Scale::OfScreen()(450),
+               SWP_NOMOVE | SWP_NOZORDER);
+  dialogs.fileAnswers = {{boot}};
+  Click("SetPreBoot");
+  quits.clear();
+  Click("Exit");
+  EXPECT_EQ(quits, std::vector<int>{0});
+
+  TForm1& again = Start();
+  EXPECT_EQ(again.PortSelIndex(), 1);
+  EXPECT_EQ(again.RadioSpeedIndex(), 2);
+  EXPECT_EQ(again.RadioIpsIndex(), 1);
+  EXPECT_EQ(again.core().link.DataPort, 0x278);
+  const RECT outer = Placement(again.Handle());
+  EXPECT_EQ(outer.right - outer.left, winui::Scale::OfScreen()(500));
+  EXPECT_EQ(outer.bottom - outer.top, winui::Scale::OfScreen()(450));
+  EXPECT_EQ(again.OpenDialog2FileName(), boot);
+  // The settings file sits in the working directory, found through a backslash.
+  EXPECT_EQ(std::string(again.settings().SettingsPath), dir_.string() + "\\config.sav");
+}
+
+TEST_F(WindowTest, Form3CancelledAndClosed) {
+  TForm1& form = Start();
+  struct Case {
+    const char* how;
+    UINT message;  // posted to the form before its modal loop runs
+    const char* control;
+  };
+  for (const Case& c : {Case{"close box", WM_CLOSE, nullptr}, Case{"CANCEL", BM_CLICK, "CANCEL"}}) {
+    SCOPED_TRACE(c.how);
+    dialogs.fileDialogs.clear();
+    RECT shown{};
+    dialogs.onModal = [&](winui::ModalForm& modal) {
+      HWND target =
+          c.control != nullptr ? GetDlgItem(modal.Handle(), winui::TForm3::kCANCEL) : modal.Handle();
+      // The user picks Bank 3 first: CANCEL and the close box both forget it.
+      SendMessageA(GetDlgItem(modal.Handle(), winui::TForm3::kRadioBankSelItems + 2), BM_CLICK, 0, 0);
+      PostMessageA(target, c.message, 0, 0);
+      modal.RunModal();
+      EXPECT_FALSE(modal.Showing());
+      EXPECT_FALSE(IsWindowVisible(modal.Handle()));
+      EXPECT_TRUE(IsWindowEnabled(form.Handle()));
+      shown = Placement(modal.Handle());
+    };
+    Click("SRead");
+    dialogs.onModal = nullptr;
+    // Centred over the main window, at its design size.
+    const RECT main = Placement(form.Handle());
+    EXPECT_EQ(shown.right - shown.left, winui::Scale::OfScreen()(241));
+    EXPECT_EQ(shown.bottom - shown.top, winui::Scale::OfScreen()(204));
+    EXPECT_LE(std::abs((shown.left + shown.right) - (main.left + main.right)), 1);
+    EXPECT_LE(std::abs((shown.top + shown.bottom) - (main.top + main.bottom)), 1);
+    const std::vector<std::string> log = form.Lines();
+    if (c.control != nullptr) {
+      EXPECT_EQ(log.back(), "Saver Select Cancel");
+      EXPECT_EQ(form.core().SelectedSaveBank, 255);
+      EXPECT_EQ(form.core().SelectedSaveSize, 255);
+      EXPECT_TRUE(dialogs.fileDialogs.empty());
+    } else {
+      // The close box stores nothing: the previous values (Bank 1, 32K) stand and the command
+      // goes on to ask for the file.
+      EXPECT_EQ(form.core().SelectedSaveBank, 0);
+      EXPECT_EQ(form.core().SelectedSaveSize, 0);
+      ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+      EXPECT_EQ(dialogs.fileDialogs[0].name, "SaveDialog1");
+    }
+  }
+}
+
+TEST(WindowParts, FoldersFiltersAndSelections) {
+  EXPECT_EQ(winui::ProgramFolder("C:\\Brevomat\\brevomat.exe"), "C:\\Brevomat");
+  EXPECT_EQ(winui::ProgramFolder("C:\\brevomat.exe"), "C:\\");
+  EXPECT_EQ(winui::ProgramFolder("\\\\server\\share\\brevomat.exe"), "\\\\server\\share");
+  EXPECT_EQ(winui::FilterForApi("IPS File(*.ips)|*.ips|all files(*.*)|*.*"),
+            std::string("IPS File(*.ips)\0*.ips\0all files(*.*)\0*.*\0\0", 42));
+  // One name is the full name; several are a folder and the names in it, in the dialog's order.
+  const char one[] = "C:\\games\\a.gba\0";
+  EXPECT_EQ(winui::SplitSelection(one), std::vector<std::string>{"C:\\games\\a.gba"});
+  const char several[] = "C:\\games\0b.gba\0a.gba\0";
+  EXPECT_EQ(winui::SplitSelection(several),
+            (std::vector<std::string>{"C:\\games\\b.gba", "C:\\games\\a.gba"}));
+  const char inRoot[] = "C:\\\0a.gba\0b.gba\0";
+  EXPECT_EQ(winui::SplitSelection(inRoot), (std::vector<std::string>{"C:\\a.gba", "C:\\b.gba"}));
+}
+
+}  // namespace
+}  // namespace brevomat::testing
