@@ -316,9 +316,9 @@ bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
   return dialogs_->AskYesNo(window_, std::string(text), std::string(caption));
 }
 
-bool TForm1::RunFileDialog(const FileDialogSpec& spec, bool multiSelect, std::string& current,
+bool TForm1::RunFileDialog(const FileDialogKind& dialog, bool multiSelect, std::string& current,
                            std::vector<std::string>& chosen) {
-  chosen = dialogs_->RunFileDialog(window_, spec, multiSelect, current);
+  chosen = dialogs_->RunFileDialog(window_, dialog, multiSelect, current);
   if (chosen.empty()) return false;
   current = chosen.front();
   return true;

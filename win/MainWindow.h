@@ -139,7 +139,7 @@ class TForm1 final : public Window {
   // Runs one command handler; a close box pressed meanwhile closes the window once it returns.
   template <typename Handler>
   void RunCommand(Handler&& handler);
-  bool RunFileDialog(const FileDialogSpec& spec, bool multiSelect, std::string& current,
+  bool RunFileDialog(const FileDialogKind& dialog, bool multiSelect, std::string& current,
                      std::vector<std::string>& chosen);
 
   // --- click handlers ---------------------------------------------------------------------------

@@ -43,7 +43,7 @@ class ScriptedDialogs final : public winui::DialogProvider {
     answers.pop_front();
     return answer;
   }
-  std::vector<std::string> RunFileDialog(HWND, const winui::FileDialogSpec& dialog, bool multiSelect,
+  std::vector<std::string> RunFileDialog(HWND, const winui::FileDialogKind& dialog, bool multiSelect,
                                          const std::string& currentFile) override {
     fileDialogs.push_back({dialog.name, dialog.filter, currentFile, multiSelect});
     if (onFileDialog) onFileDialog();
@@ -141,14 +141,14 @@ TEST_F(WindowTest, LayoutAfterStartUp) {
   EXPECT_LE(std::abs((outer.left + outer.right) - (desk.left + desk.right)), 1);
   EXPECT_LE(std::abs((outer.top + outer.bottom) - (desk.top + desk.bottom)), 1);
 
-  struct Spec {
+  struct ControlRow {
     const char* name;
     const char* caption;
     const char* hint;
     RECT design;  // left, top, right, bottom
     bool visible;
   };
-  const Spec controls[] = {
+  const ControlRow controls[] = {
       {"Port_sel", "Printer Port No.", "", {10, 7, 101, 113}, true},
       {"Port_sel_0", "LPT1(0x378)", "", {}, true},
       {"Port_sel_2", "LPT3(0x3bc)", "", {}, true},
@@ -175,7 +175,7 @@ TEST_F(WindowTest, LayoutAfterStartUp) {
       {"Time", "", "", {}, true},
       {"ProgressBar1", "", "", {16, 368, 353, 386}, true},
   };
-  for (const Spec& c : controls) {
+  for (const ControlRow& c : controls) {
     HWND control = Ctl(c.name);
     EXPECT_EQ(winui::WindowText(control), c.caption) << c.name;
     EXPECT_EQ(form.Hint(control), c.hint) << c.name;
