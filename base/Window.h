@@ -55,4 +55,30 @@ class Window {
   virtual int RadioIpsIndex() = 0;
 };
 
+// A window nobody watches: drops every line and label, answers every question No and cancels
+// every dialog. For runs of the commands that only their result is wanted of (the link probe's
+// model runs, the fuzz targets).
+class SilentWindow final : public Window {
+ public:
+  void AppendLog(std::string_view) override {}
+  void SetStatusText(std::string_view) override {}
+  void SetTimeText(std::string_view) override {}
+  void SetProgressPosition(int) override {}
+  void SetRunning(bool) override {}
+  void StartTimer1() override {}
+  void StopTimer1() override {}
+  void ProcessMessages() override {}
+  bool AskYesNo(std::string_view, std::string_view) override { return false; }
+  bool ExecuteOpenDialog1(bool, std::vector<std::string>&) override { return false; }
+  bool ExecuteOpenDialog2(std::string&) override { return false; }
+  bool ExecuteOpenDialog3(std::string&) override { return false; }
+  bool ExecuteSaveDialog1(std::string&) override { return false; }
+  std::string SaveDialog1FileName() override { return {}; }
+  void ShowForm2(int, std::int32_t&) override {}
+  void ShowForm3(std::uint8_t&, std::uint8_t&) override {}
+  int PortSelIndex() override { return 0; }
+  int RadioSpeedIndex() override { return 0; }
+  int RadioIpsIndex() override { return 0; }
+};
+
 }  // namespace brevomat

@@ -105,30 +105,6 @@ class CostedModelPort final : public PortBackend {
   std::uint64_t carryPs_ = 0;
 };
 
-// The model runs need a frame, and nobody watches it.
-class SilentWindow final : public Window {
- public:
-  void AppendLog(std::string_view) override {}
-  void SetStatusText(std::string_view) override {}
-  void SetTimeText(std::string_view) override {}
-  void SetProgressPosition(int) override {}
-  void SetRunning(bool) override {}
-  void StartTimer1() override {}
-  void StopTimer1() override {}
-  void ProcessMessages() override {}
-  bool AskYesNo(std::string_view, std::string_view) override { return false; }
-  bool ExecuteOpenDialog1(bool, std::vector<std::string>&) override { return false; }
-  bool ExecuteOpenDialog2(std::string&) override { return false; }
-  bool ExecuteOpenDialog3(std::string&) override { return false; }
-  bool ExecuteSaveDialog1(std::string&) override { return false; }
-  std::string SaveDialog1FileName() override { return {}; }
-  void ShowForm2(int, std::int32_t&) override {}
-  void ShowForm3(std::uint8_t&, std::uint8_t&) override {}
-  int PortSelIndex() override { return 0; }
-  int RadioSpeedIndex() override { return 0; }
-  int RadioIpsIndex() override { return 0; }
-};
-
 struct TimedRounds {
   AccessCounts counts;
   std::uint64_t ns = 0;
