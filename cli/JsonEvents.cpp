@@ -17,8 +17,10 @@ ordered_json ResultEvent(const RunResult& result) {
   event["status"] = result.status;
   event["cart_changed"] = result.cartChanged;
   if (result.figures != nullptr) {
-    for (const auto& [name, value] : result.figures->Items())
-      std::visit([&event, &name](const auto& v) { event[name] = v; }, value);
+    for (const auto& figure : result.figures->Items()) {
+      const std::string& name = figure.first;
+      std::visit([&event, &name](const auto& v) { event[name] = v; }, figure.second);
+    }
   }
   return event;
 }
