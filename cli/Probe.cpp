@@ -23,7 +23,6 @@ namespace {
 constexpr int kRounds = 2000;  // register writes and read-backs per mode
 constexpr std::uint64_t kFlashBytes = 8u << 20;
 constexpr std::uint64_t kSaveBytes = 256u << 10;
-constexpr std::uint64_t kBufferBytes = 32;  // one write-to-buffer program
 
 // Passes every access on and counts it by kind.
 class CountingPort final : public PortBackend {
