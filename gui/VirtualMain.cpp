@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include "base/FileAccess.h"
 #include "gui/Application.h"
@@ -41,14 +40,9 @@ int main(int argc, char** argv) {
   using brevomat::gui::kApplicationTitle;
   brevomat::gui::BrevomatApplication app(argc, argv);
 
-  std::error_code ec;
-  const std::filesystem::path directory = std::filesystem::current_path(ec) / "virtual-cart";
   std::string error;
-  std::unique_ptr<brevomat::sim::VirtualCart> cart;
-  if (ec)
-    error = "cannot determine the working directory: " + ec.message();
-  else
-    cart = brevomat::sim::VirtualCart::Open(directory, error);
+  std::unique_ptr<brevomat::sim::VirtualCart> cart =
+      brevomat::sim::VirtualCart::OpenInWorkingDirectory(error);
   if (!cart) {
     std::fprintf(stderr, "brevomat-virtual: %s\n", error.c_str());
     QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle),
@@ -58,7 +52,8 @@ int main(int argc, char** argv) {
 
   // A backup into one of the cart's own files would destroy the cart it reads.
   for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})
-    brevomat::ProtectFromOutput((directory / name).string(), std::string("the virtual cart's own ") + name);
+    brevomat::ProtectFromOutput((cart->Directory() / name).string(),
+                                std::string("the virtual cart's own ") + name);
 
   brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
   CartClockKeeper keeper(port);

@@ -276,6 +276,16 @@ void UnlockDirectory(int fd) {
 
 }  // namespace
 
+std::unique_ptr<VirtualCart> VirtualCart::OpenInWorkingDirectory(std::string& error) {
+  std::error_code ec;
+  const fs::path directory = fs::current_path(ec) / "virtual-cart";
+  if (ec) {
+    error = "cannot determine the working directory: " + ec.message();
+    return nullptr;
+  }
+  return Open(directory, error);
+}
+
 std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string& error) {
   std::unique_ptr<VirtualCart> vc(new VirtualCart());
   vc->dir_ = dir;

@@ -32,6 +32,8 @@ class VirtualCart {
   static constexpr std::uint64_t kMaxRomBytes = 32u << 20;
 
   static std::unique_ptr<VirtualCart> Open(const std::filesystem::path& dir, std::string& error);
+  // The demo programs' cart: "virtual-cart" in the working directory.
+  static std::unique_ptr<VirtualCart> OpenInWorkingDirectory(std::string& error);
 
   brevomat::PortBackend& Port() { return *adapter_; }
   VirtualAdapter& Adapter() { return *adapter_; }

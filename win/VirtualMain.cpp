@@ -9,26 +9,25 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 
+#include "base/FileAccess.h"
 #include "sim/CartDirectory.h"
 #include "sim/WallClockPort.h"
 #include "win/Application.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   brevomat::winui::InitialiseApplication();
-  std::error_code ec;
-  const std::filesystem::path directory = std::filesystem::current_path(ec) / "virtual-cart";
   std::string error;
-  std::unique_ptr<brevomat::sim::VirtualCart> cart;
-  if (ec)
-    error = "cannot determine the working directory: " + ec.message();
-  else
-    cart = brevomat::sim::VirtualCart::Open(directory, error);
+  std::unique_ptr<brevomat::sim::VirtualCart> cart =
+      brevomat::sim::VirtualCart::OpenInWorkingDirectory(error);
   if (!cart) {
     brevomat::winui::ShowError(error.c_str());
     return 1;
   }
+  // A backup into one of the cart's own files would destroy the cart it reads.
+  for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})
+    brevomat::ProtectFromOutput((cart->Directory() / name).string(),
+                                std::string("the virtual cart's own ") + name);
 
   brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
   const int status = brevomat::winui::RunMainWindow(std::make_unique<brevomat::FixedPortDriver>(port),
