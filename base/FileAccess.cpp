@@ -16,10 +16,26 @@ namespace brevomat {
 #ifdef _WIN32
 
 bool ReplaceFileContents(const char* name, const void* data, std::size_t size) {
-  std::FILE* file = std::fopen(name, "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && written;
+  // Windows has no fsync-and-rename of its own kind but the same steps: a new file beside the old
+  // one, flushed, then moved over it with write-through. A full disk leaves the old file whole.
+  AtomicOutputFile file;
+  if (!file.Create(name)) {
+    if (errno == 0) errno = EINVAL;  // refused as no file to replace
+    return false;
+  }
+  if (std::fwrite(data, 1, size, file.Stream()) != size) {
+    const int error = errno != 0 ? errno : EIO;
+    file.Discard();
+    errno = error;
+    return false;
+  }
+  if (!file.Commit()) {
+    const int error = errno;
+    file.Discard();
+    errno = error;
+    return false;
+  }
+  return true;
 }
 
 std::FILE* OpenRegularFile(const char* name) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -249,6 +250,33 @@ TEST_F(OperationTest, OutputsThatCannotHoldABackupAreRefusedWithTheirReason) {
   }
   EXPECT_EQ(testing::ReadBytes(cartFile).size(), 16u);
   EXPECT_EQ(OutputRefusal((dir / "new.bin").string()), "");
+}
+
+// config.sav and a trimmed backup are replaced in one step: the file holds the old bytes or all
+// of the new ones, a target that is no file is left alone, and nothing else stays in the folder.
+TEST_F(OperationTest, ReplaceFileContentsPutsAllTheBytesOrNone) {
+  fs::create_directory(dir / "folder");
+  const struct {
+    const char* name;
+    std::size_t before;  // bytes the file holds first; 0: absent
+    bool replaced;
+  } rows[] = {{"new.sav", 0, true}, {"longer.sav", 2000, true}, {"folder", 0, false}};
+  const std::string bytes(796, '\x5A');
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string name = row.before > 0 ? WriteFile(row.name, row.before) : (dir / row.name).string();
+    EXPECT_EQ(ReplaceFileContents(name.c_str(), bytes.data(), bytes.size()), row.replaced);
+    if (row.replaced) {
+      std::ifstream in(name, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+    } else {
+      EXPECT_TRUE(fs::is_directory(name));
+    }
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir)) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"folder", "longer.sav", "new.sav"}));
 }
 
 TEST(StoreFileNameTest, NamesThatDoNotFitAreNotStored) {
