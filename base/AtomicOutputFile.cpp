@@ -19,6 +19,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -77,6 +78,25 @@ int ErrnoOfLastError() {
 }
 
 #else
+
+// A signal is delivered as the system call that created the temporary file returns: if it ends
+// the program there, the handler does not know the file yet and it stays behind. The signals that
+// end a run wait while the file is created and its name announced.
+class HoldEndingSignals {
+ public:
+  HoldEndingSignals() {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, sig);
+    pthread_sigmask(SIG_BLOCK, &ending, &previous_);
+  }
+  ~HoldEndingSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  HoldEndingSignals(const HoldEndingSignals&) = delete;
+  HoldEndingSignals& operator=(const HoldEndingSignals&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 // The rename is on the disk only once the folder that holds the name is.
 void SyncFolder(const std::string& name) {
@@ -199,6 +219,9 @@ bool AtomicOutputFile::Create(const std::string& target) {
   // A new backup over an old one keeps the old one's permissions.
   struct stat old {};
   const bool keepMode = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+#endif
+#ifndef _WIN32
+  const HoldEndingSignals held;
 #endif
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name;
