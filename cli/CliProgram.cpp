@@ -184,7 +184,8 @@ int RunProgram(int argc, char** argv) {
     std::string why;
     if (!runLog.Open(options.runLog, why)) {
       Complain("cannot append to the run log " + options.runLog + ": " + why);
-      if (options.json) json.OnResult({kExitFailed, "", false, nullptr});
+      std::fputs("status: Error!!!\n", stderr);
+      if (options.json) json.OnResult({kExitFailed, "Error!!!", false, nullptr});
       return kExitFailed;
     }
     std::vector<std::string> commandLine;
@@ -198,22 +199,22 @@ int RunProgram(int argc, char** argv) {
     for (RunListener* listener : listeners) listener->OnResult(result);
     return exit;
   };
-  if (options.ips && !PatchUsable(options.ipsPatch)) return finish(kExitFailed, "", false);
+  // Refused before the cart is touched: the reason, then the status line every run ends with.
+  auto refuse = [&](const std::string& why) {
+    if (!why.empty()) Complain(why);
+    std::fputs("status: Error!!!\n", stderr);
+    return finish(kExitFailed, "Error!!!", false);
+  };
+  if (options.ips && !PatchUsable(options.ipsPatch)) return refuse("");
   // A DAT file that cannot be used is refused before the cart is touched, not after a long read.
   std::unique_ptr<DatFile> dat;
   if (!options.datFile.empty()) {
     dat = std::make_unique<DatFile>();
     std::string datError;
-    if (!dat->Load(options.datFile, datError)) {
-      Complain(datError);
-      return finish(kExitFailed, "", false);
-    }
+    if (!dat->Load(options.datFile, datError)) return refuse(datError);
   }
   if (options.useVirtual) ProtectCartFiles(options.virtualDir);
-  if (!OutputUsable(options)) {
-    std::fputs("status: Error!!!\n", stderr);
-    return finish(kExitFailed, "Error!!!", false);
-  }
+  if (!OutputUsable(options)) return refuse("");
 
   ConsoleStreams streams;
   streams.out = options.json ? nullptr : stdout;
@@ -233,10 +234,7 @@ int RunProgram(int argc, char** argv) {
   std::string error;
   if (options.useVirtual) {
     cart = sim::VirtualCart::Open(std::filesystem::path(options.virtualDir), error);
-    if (!cart) {
-      Complain("virtual cart: " + error);
-      return finish(kExitFailed, "", false);
-    }
+    if (!cart) return refuse("virtual cart: " + error);
     // "pace = realtime": every command takes the time it would take on the hardware, as in the
     // window, so that its progress can be watched. The modelled time is the same either way.
     if (cart->Config().pace == sim::Pace::Realtime) {
@@ -250,10 +248,8 @@ int RunProgram(int argc, char** argv) {
   } else {
     driver.ForcedDevice = options.device;
     driver.OpenDriver();
-    if (!driver.ActiveHW()) {
-      Complain(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
-      return finish(kExitFailed, "", false);
-    }
+    if (!driver.ActiveHW())
+      return refuse(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
     std::fprintf(stderr, "port access: %s\n", driver.BackEndInUse().c_str());
     runLog.BackEnd(driver.BackEndInUse());
     core.port.Attach(&driver.Backend());

@@ -551,6 +551,7 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
     EXPECT_EQ(r.exit, 1) << name;
     EXPECT_TRUE(r.out.empty()) << name;
     EXPECT_NE(r.errText.find(why), std::string::npos) << r.errText;
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
   }
   EXPECT_EQ(Flash(), before);
 }
@@ -812,7 +813,7 @@ TEST_F(CliProgram, DatNamesTheGameAndTrimKeepsOnlyItsSize) {
   EXPECT_EQ(r.exit, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(r.errText, "brevomat-cli: " + (root / "game.dat").string() +
-                           " is not a DAT file: Start-end tags mismatch at line 4\n");
+                           " is not a DAT file: Start-end tags mismatch at line 4\nstatus: Error!!!\n");
   EXPECT_FALSE(fs::exists(dump));
 }
 
