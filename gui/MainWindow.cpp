@@ -251,8 +251,7 @@ void TForm1::StopTimer1() { Timer1->stop(); }
 
 void TForm1::ProcessMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  // The close box was pressed during a command: keep asking it to stop until it has unwound.
-  if (closePending_) core_.frame.StopFlag = true;
+  commands_.KeepStopping();
 }
 
 bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
@@ -310,22 +309,8 @@ int TForm1::RadioIpsIndex() { return RadioIps->ItemIndex(); }
 
 template <typename Handler>
 void TForm1::RunCommand(Handler&& handler) {
-  // Until the operation frame locks the buttons (detection and identification come first, and
-  // pump messages), a click on another command could start it on top of this one, on the same
-  // link and state. Such a click is ignored; Stop, Exit, Clear and the close box still work.
-  if (commandDepth_ > 0) return;
-  struct Depth {
-    TForm1& form;
-    explicit Depth(TForm1& f) : form(f) { ++form.commandDepth_; }
-    ~Depth() {
-      if (--form.commandDepth_ == 0 && form.closePending_) {
-        form.closePending_ = false;
-        // Close from the event loop, after the handler and everything it opened have unwound.
-        QTimer::singleShot(0, &form, &QWidget::close);
-      }
-    }
-  } depth(*this);
-  handler();
+  // Close from the event loop, after the handler and everything it opened have unwound.
+  commands_.Run(std::forward<Handler>(handler), [this] { QTimer::singleShot(0, this, &QWidget::close); });
 }
 
 void TForm1::WriteClick() {
@@ -371,15 +356,11 @@ void TForm1::MemoClearClick() { Memo1->ClearLines(); }
 void TForm1::Port_selClick() { core_.SelectPortAddresses(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (commandDepth_ > 0) {
-    // A command is on the stack below us: ask it to stop and close once it has unwound, so that
-    // it neither runs on destroyed controls nor leaves its file open.
-    closePending_ = true;
-    core_.frame.StopFlag = true;
+  // A command on the stack below us is asked to stop; the window closes once it has unwound.
+  if (commands_.MayCloseNow())
+    event->accept();
+  else
     event->ignore();
-    return;
-  }
-  event->accept();
 }
 
 }  // namespace brevomat::gui

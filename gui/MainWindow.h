@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/Window.h"
+#include "commands/CommandGuard.h"
 #include "commands/Core.h"
 #include "commands/Settings.h"
 #include "gui/DialogProvider.h"
@@ -61,7 +62,7 @@ class TForm1 : public QWidget, public Window {
   PortDriver& driver() { return *driver_; }
   DialogProvider& dialogs() { return *dialogs_; }
   // True while a command handler runs.
-  bool CommandRunning() const { return commandDepth_ > 0; }
+  bool CommandRunning() const { return commands_.Running(); }
 
   // --- Window -----------------------------------------------------------------------------------
   void AppendLog(std::string_view line) override;
@@ -159,8 +160,7 @@ class TForm1 : public QWidget, public Window {
   std::vector<QWidget*> lockedSet_;
   QString openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;
   bool setupCompleted_ = false;
-  int commandDepth_ = 0;
-  bool closePending_ = false;
+  CommandGuard commands_{core_.frame};
 };
 
 }  // namespace brevomat::gui

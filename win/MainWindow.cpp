@@ -308,8 +308,7 @@ void TForm1::ProcessMessages() {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
-  // The close box was pressed during a command: keep asking it to stop until it has unwound.
-  if (closePending_) core_.frame.StopFlag = true;
+  commands_.KeepStopping();
 }
 
 bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
@@ -370,22 +369,8 @@ int TForm1::RadioIpsIndex() { return RadioIps.ItemIndex(); }
 
 template <typename Handler>
 void TForm1::RunCommand(Handler&& handler) {
-  // Until the operation frame locks the buttons (detection and identification come first, and
-  // pump messages), a click on another command could start it on top of this one, on the same
-  // link and state. Such a click is ignored; Stop, Exit, Clear and the close box still work.
-  if (commandDepth_ > 0) return;
-  struct Depth {
-    TForm1& form;
-    explicit Depth(TForm1& f) : form(f) { ++form.commandDepth_; }
-    ~Depth() {
-      if (--form.commandDepth_ == 0 && form.closePending_) {
-        form.closePending_ = false;
-        // Close from the message loop, after the handler and everything it opened have unwound.
-        PostMessageA(form.window_, WM_CLOSE, 0, 0);
-      }
-    }
-  } depth(*this);
-  handler();
+  // Close from the message loop, after the handler and everything it opened have unwound.
+  commands_.Run(std::forward<Handler>(handler), [this] { PostMessageA(window_, WM_CLOSE, 0, 0); });
 }
 
 void TForm1::Clicked(int id) {
@@ -472,14 +457,8 @@ LRESULT TForm1::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       }
       break;
     case WM_CLOSE:
-      if (commandDepth_ > 0) {
-        // A command is on the stack below us: ask it to stop and close once it has unwound, so
-        // that it neither runs on destroyed controls nor leaves its file open.
-        closePending_ = true;
-        core_.frame.StopFlag = true;
-        return 0;
-      }
-      DestroyWindow(window);
+      // A command on the stack below us is asked to stop; the window closes once it has unwound.
+      if (commands_.MayCloseNow()) DestroyWindow(window);
       return 0;
     case WM_DESTROY:
       KillTimer(window, kTimer1);

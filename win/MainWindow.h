@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/Window.h"
+#include "commands/CommandGuard.h"
 #include "commands/Core.h"
 #include "commands/Settings.h"
 #include "port/PortDriver.h"
@@ -87,7 +88,7 @@ class TForm1 final : public Window {
   PortDriver& driver() { return *driver_; }
   TForm2& Form2() { return *form2_; }
   TForm3& Form3() { return *form3_; }
-  bool CommandRunning() const { return commandDepth_ > 0; }
+  bool CommandRunning() const { return commands_.Running(); }
 
   // Exit was pressed (after the settings were saved and the link released), or the window was
   // destroyed: the program ends with this status. Default: PostQuitMessage.
@@ -168,8 +169,7 @@ class TForm1 final : public Window {
   SettingsFile settings_;
   std::string openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;
   bool setupCompleted_ = false;
-  int commandDepth_ = 0;
-  bool closePending_ = false;
+  CommandGuard commands_{core_.frame};
 };
 
 }  // namespace brevomat::winui
