@@ -1,6 +1,6 @@
 // A DAT file in the Logiqx XML form that No-Intro publishes: <datafile>, then one <game name=...>
 // (or <machine>) per game with one or more <rom name=... size=... crc=... sha1=.../>. Read with
-// pugixml; the Windows build has no XML library and no DAT files.
+// pugixml, on Windows with the system's own XmlLite.
 #pragma once
 
 #include <array>
