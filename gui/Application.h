@@ -20,6 +20,13 @@ class BrevomatApplication : public QApplication {
   DialogProvider& dialogs() { return dialogs_; }
 
  private:
+  // SIGTERM, SIGHUP and SIGINT (a logout, a closed terminal, Ctrl-C in it) close the main window
+  // as its close box does: a running command stops and keeps what it read, the virtual cart is
+  // saved. A second one ends the program at once, removing the temporary file of an unfinished
+  // backup.
+  void WatchEndingSignals();
+  void EndingSignalArrived();
+
   DialogProvider dialogs_;
 };
 

@@ -2,8 +2,8 @@
 # Runs on the X display that xvfb-run provides, with openbox as the window manager, so that windows
 # get a real frame and title bar.
 #  1. Starts brevomat-virtual in an empty directory and checks its main window: the title, the outer
-#     size 418 x 418 with the frame, the place in the centre of the screen; and that config.sav and
-#     virtual-cart/ were created.
+#     size 418 x 418 with the frame, the place in the centre of the screen; that it ends with
+#     status 0 on SIGTERM; and that config.sav and virtual-cart/ were created.
 #  2. Lets gui_screenshot write a game to a virtual cart in the window and save a picture of the
 #     window, frame included, to OUTPUT.png.
 # usage: virtual_window_smoke.sh BREVOMAT_VIRTUAL GUI_SCREENSHOT OUTPUT.png
@@ -55,8 +55,15 @@ while [ $i -lt 100 ]; do
   sleep 0.1
   i=$((i + 1))
 done
+# Ended as a logout ends it: SIGTERM closes the window as its close box does, the virtual cart is
+# saved and the program ends with status 0.
 kill "$pid" 2>/dev/null
-wait "$pid" 2>/dev/null
+wait "$pid"
+ended=$?
+if [ $ended -ne 0 ]; then
+  echo "brevomat-virtual ended with status $ended on SIGTERM"
+  status=1
+fi
 if [ $status -ne 0 ]; then
   echo "the window \"$title\" is at ${found:-nowhere}, expected $expected (outer size, centred)"
   cat stderr.txt
