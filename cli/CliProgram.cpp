@@ -38,8 +38,6 @@ namespace brevomat::cli {
 
 namespace {
 
-void Complain(const std::string& message) { std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str()); }
-
 // The patch is named on the command line instead of being picked in a dialog, so a mistyped name
 // or a file that is no patch is refused here, before the cart is touched: the window would write
 // the image unpatched, which a script did not ask for.

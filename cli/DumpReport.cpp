@@ -12,8 +12,6 @@ namespace brevomat::cli {
 
 namespace {
 
-void Complain(const std::string& message) { std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str()); }
-
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };

@@ -5,15 +5,12 @@
 #include <filesystem>
 
 #include "base/FileAccess.h"
+#include "cli/RunEvents.h"
 #include "commands/Core.h"
 
 namespace brevomat::cli {
 
-namespace {
-
-void Complain(const std::string& message) { std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str()); }
-
-}  // namespace
+namespace {}  // namespace
 
 void ProtectCartFiles(const std::string& dir) {
   for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})

@@ -16,6 +16,7 @@ ordered_json ResultEvent(const RunResult& result) {
   event["exit"] = result.exit;
   event["status"] = result.status;
   event["cart_changed"] = result.cartChanged;
+  if (!Complaints().empty()) event["messages"] = Complaints();
   if (result.figures != nullptr) {
     for (const auto& figure : result.figures->Items()) {
       const std::string& name = figure.first;

@@ -39,4 +39,18 @@ std::string FigureText(const FigureValue& value) {
   return std::visit(Text{}, value);
 }
 
+namespace {
+std::vector<std::string>& ComplaintList() {
+  static std::vector<std::string> list;
+  return list;
+}
+}  // namespace
+
+void Complain(const std::string& message) {
+  std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str());
+  ComplaintList().push_back(message);
+}
+
+const std::vector<std::string>& Complaints() { return ComplaintList(); }
+
 }  // namespace brevomat::cli

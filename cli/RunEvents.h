@@ -35,6 +35,11 @@ class RunFigures {
 // The value as a person reads it: the text itself, decimal digits, three decimals, "yes"/"no".
 std::string FigureText(const FigureValue& value);
 
+// Says on standard error what went wrong and why, as "brevomat-cli: MESSAGE". The run keeps every
+// such message for its result, so that a script reads the reasons without parsing standard error.
+void Complain(const std::string& message);
+const std::vector<std::string>& Complaints();
+
 // The end of a run, as the result event and the run log's last lines give it.
 struct RunResult {
   int exit = 0;

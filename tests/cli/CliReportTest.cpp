@@ -193,6 +193,7 @@ TEST_F(CliReport, EveryJsonLineParsesAndTheResultCarriesTheFigures) {
       {Args({"--yes", "erase"}), 0, true, {"modelled_seconds"}},
       {Args({"probe"}), 0, false, {"us_per_register_access", "speed4_write_8m_seconds"}},
       {Args({"write", (root / "missing.gba").string()}), 1, false, {}},
+      {Args({"backup", "/dev/null"}), 1, false, {}},  // refused before the cart is read
       {{"frobnicate"}, 2, false, {}},
   };
   for (const Row& row : rows) {
@@ -223,6 +224,13 @@ TEST_F(CliReport, EveryJsonLineParsesAndTheResultCarriesTheFigures) {
       EXPECT_EQ(event["status"], row.exit == 2 ? "" : r.Status()) << what;
       for (const std::string& figure : row.figures)
         EXPECT_TRUE(event.contains(figure)) << what << ": " << figure;
+      // The reasons standard error gives, for a script to read.
+      std::vector<std::string> complaints;
+      std::istringstream err(r.err);
+      for (std::string line; std::getline(err, line);)
+        if (line.starts_with("brevomat-cli: ")) complaints.push_back(line.substr(14));
+      EXPECT_EQ(event.value("messages", std::vector<std::string>{}), complaints) << what;
+      EXPECT_EQ(event.contains("messages"), !complaints.empty()) << what;
       // The checksums are the ones standard error gives.
       const std::string crc32 = event.value("crc32", "");
       EXPECT_EQ(crc32.empty(), r.err.find("crc32: ") == std::string::npos) << what;
