@@ -120,11 +120,15 @@ bool ParseDat(const std::string& text, const std::string& path, OnRom&& onRom, s
     error = "cannot read the DAT file " + path + ": this Windows has no XmlLite (xmllite.dll)";
     return false;
   }
+  if (text.size() > 0xFFFFFFFFu) {
+    error = "cannot read the DAT file " + path + ": it is larger than 4 GB";
+    return false;
+  }
   std::unique_ptr<IStream, ComReleaser<IStream>> stream(
       SHCreateMemStream(reinterpret_cast<const BYTE*>(text.data()), static_cast<UINT>(text.size())));
   IXmlReader* rawReader = nullptr;
   if (!stream || FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(&rawReader), nullptr))) {
-    error = "cannot read the DAT file " + path + ": out of memory";
+    error = "cannot read the DAT file " + path + ": the system's XML reader could not be started";
     return false;
   }
   const std::unique_ptr<IXmlReader, ComReleaser<IXmlReader>> reader(rawReader);
