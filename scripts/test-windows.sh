@@ -40,6 +40,7 @@ command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -f /usr/share/wine/fonts/sserife.fon ] || missing+=(fonts-wine)
 command -v makensis >/dev/null || missing+=(nsis)
+command -v unzip >/dev/null || missing+=(unzip)
 command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
 command -v xwininfo >/dev/null || missing+=(x11-utils)
 [ -f "$gtest_source/CMakeLists.txt" ] || missing+=(googletest)
@@ -144,6 +145,28 @@ fi
 echo "=== packages ==="
 (cd "$build" && cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win64.*)
 if [ "$with32" = ON ]; then (cd "$build32" && cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*); fi
+# Wine finds the cross-compiler's own DLLs (zlib1.dll and the like) where a Windows PC has none, so
+# the tests above cannot tell: every DLL a packaged program imports must be part of Windows 7 or
+# come with the package.
+windows_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll comdlg32.dll advapi32.dll msvcrt.dll "
+windows_dlls+="bcrypt.dll shlwapi.dll ole32.dll shell32.dll "
+imports_ok=yes
+for zip in "$build"/Brevomat-*-win64.zip "$build32"/Brevomat-*-win32.zip; do
+  [ -f "$zip" ] || continue
+  unpacked=$(mktemp -d)
+  unzip -q "$zip" -d "$unpacked"
+  for exe in "$unpacked"/*/*.exe; do
+    for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}'); do
+      case "$windows_dlls" in *" $(echo "$dll" | tr '[:upper:]' '[:lower:]') "*) continue ;; esac
+      [ -f "$(dirname "$exe")/$dll" ] && continue
+      echo "$(basename "$zip"): $(basename "$exe") needs $dll, which neither Windows nor the package has"
+      imports_ok=no
+    done
+  done
+  rm -rf "$unpacked"
+done
+[ "$imports_ok" = yes ] || exit 1
+echo "every DLL the packaged programs import is part of Windows"
 
 echo "=== the installer, and the installed demo on an X display ==="
 wineserver --kill
