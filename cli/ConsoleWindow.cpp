@@ -15,10 +15,6 @@ namespace brevomat::cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupt = 0;
-
-#ifdef _WIN32
-extern "C" void OnInterrupt(int) { g_interrupt = 1; }
-#else
 volatile std::sig_atomic_t g_pressed = 0;
 
 // The first Ctrl-C asks the command to stop at its next poll. A second one, a terminal that hangs
@@ -28,13 +24,17 @@ extern "C" void OnInterrupt(int sig) {
   if (sig == SIGINT && g_pressed == 0) {
     g_pressed = 1;
     g_interrupt = 1;
+#ifdef _WIN32
+    // Windows puts the default action back before it calls a handler: without this the second
+    // Ctrl-C would end the program with the unfinished output's temporary file left behind.
+    std::signal(SIGINT, OnInterrupt);
+#endif
     return;
   }
   brevomat::RemoveTemporaryOutputsNow();
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
-#endif
 
 }  // namespace
 
