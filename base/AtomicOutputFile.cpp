@@ -228,8 +228,23 @@ bool AtomicOutputFile::Create(const std::string& target) {
     name.reserve(target.size() + 11);
     name.append(target).append(".tmp-").append(UniqueSuffix());
 #ifdef _WIN32
-    const int fd =
-        _open(name.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    // CREATE_NEW never opens a file that exists. FILE_SHARE_DELETE lets a program that is being
+    // ended remove the file while it is still open (RemoveTemporaryOutputsNow); Windows refuses
+    // that to a file opened without it, and the temporary file would stay behind.
+    int fd = -1;
+    const HANDLE handle =
+        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      errno = ErrnoOfLastError();
+    } else {
+      fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+      if (fd < 0) {
+        CloseHandle(handle);
+        DeleteFileA(name.c_str());
+        errno = EMFILE;
+      }
+    }
 #else
     // O_EXCL: a name that exists, a link included, is never opened.
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);

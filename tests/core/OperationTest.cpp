@@ -212,6 +212,18 @@ TEST_F(OperationTest, OutputReplacesItsFileOnlyWhenComplete) {
   }
 }
 
+// A program ended by a signal (a second Ctrl-C) removes its unfinished output on the way out,
+// while the file is still open: Windows allows that only to a file opened for it.
+TEST_F(OperationTest, AnOutputBeingWrittenCanBeRemovedOnTheWayOut) {
+  window.saveDialog1Name = (dir / "out.bin").string();
+  ASSERT_EQ(frame.OpenOutputFile(), 0);
+  frame.WriteFileBlock(2);
+  ASSERT_EQ(Others(dir, {}).size(), 1u) << "the temporary file";
+  RemoveTemporaryOutputsNow();
+  frame.CloseCurrentFile();  // the program's end closes it
+  EXPECT_EQ(Others(dir, {}), std::vector<std::string>{});
+}
+
 TEST_F(OperationTest, OutputsThatCannotHoldABackupAreRefusedWithTheirReason) {
   const std::string cartFile = WriteFile("flash.bin", 16);
   ProtectFromOutput(cartFile, "the virtual cart's own flash.bin");
