@@ -8,7 +8,13 @@
 #include <utility>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+// clang-format off: windows.h first
+#include <windows.h>
+// clang-format on
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -105,9 +111,39 @@ bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::
   return true;
 }
 
-// Windows keeps no advisory locks on directories; one program at a time is the user's care there.
-int LockDirectory(const fs::path&, std::string&) { return 0; }
-void UnlockDirectory(int) {}
+// Windows has no advisory locks on a directory. A file in it that the first program holds open for
+// itself alone does the same: any other program's open of it fails with a sharing violation until
+// the holder closes it or ends, and it is deleted when its last handle goes, a killed program's too.
+int LockDirectory(const fs::path& dir, std::string& error) {
+  const fs::path lock = dir / "brevomat.lock";
+  for (int waited = 0;; waited += 50) {
+    const HANDLE handle = CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR);
+      if (fd >= 0) return fd;
+      CloseHandle(handle);
+      error = "Cannot lock the virtual cart " + Describe(dir) + ": out of file descriptors";
+      return -1;
+    }
+    const DWORD why = GetLastError();
+    if ((why != ERROR_SHARING_VIOLATION && why != ERROR_ACCESS_DENIED) || waited >= kLockWaitMs) {
+      if (why != ERROR_SHARING_VIOLATION && why != ERROR_ACCESS_DENIED) {
+        error = "Cannot lock the virtual cart " + Describe(dir) + ": Windows error " + std::to_string(why);
+        return -1;
+      }
+      break;
+    }
+    Sleep(50);
+  }
+  error = "The virtual cart " + Describe(dir) + " is in use by another program (waited " +
+          std::to_string(kLockWaitMs / 1000) + " s); try again when it has finished";
+  return -1;
+}
+
+void UnlockDirectory(int fd) {
+  if (fd >= 0) _close(fd);  // the lock file goes with its last handle
+}
 
 #else
 
