@@ -21,13 +21,15 @@ void ShowError(const char* message) {
   MessageBoxA(nullptr, message, kApplicationTitle, MB_OK | MB_ICONERROR);
 }
 
-int RunMainWindow(std::unique_ptr<PortDriver> driver, std::function<void()> beforeMessage) {
+int RunMainWindow(std::unique_ptr<PortDriver> driver, std::function<void()> beforeMessage,
+                  std::function<void()> sessionEnding) {
   DialogProvider dialogs;
   try {
     TForm1 Form1(std::move(driver));
     // The user would not go on without port access.
     if (!Form1.SetupCompleted()) return 0;
     Form1.BeforeMessage = std::move(beforeMessage);
+    Form1.SessionEnding = std::move(sessionEnding);
     Form1.Show();
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

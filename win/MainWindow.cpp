@@ -7,6 +7,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "base/FileAccess.h"
 #include "commands/Commands.h"
 
 namespace brevomat::winui {
@@ -291,6 +292,12 @@ void TForm1::SetRunning(bool running) {
   RadioSpeed.SetEnabled(!running);
   RadioIps.SetEnabled(!running);
   EnableWindow(Stop, running);
+  // While a command works on the cart, a logoff or shutdown asks the user first, with the reason.
+  if (running && !operationRunning_)
+    ShutdownBlockReasonCreate(window_, L"A command is running on the cartridge.");
+  else if (!running && operationRunning_)
+    ShutdownBlockReasonDestroy(window_);
+  operationRunning_ = running;
 }
 
 void TForm1::StartTimer1() { SetTimer(window_, kTimer1, 1000, nullptr); }
@@ -456,6 +463,20 @@ LRESULT TForm1::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
       }
       break;
+    case WM_QUERYENDSESSION:
+      // A logoff or shutdown waits while a command works on the cart: a write cut off half-way
+      // leaves a cart that does not start.
+      return operationRunning_ ? FALSE : TRUE;
+    case WM_ENDSESSION:
+      if (wParam != FALSE) {
+        // The session ends all the same (the user forced it): the program is ended once this
+        // returns, without unwinding. The running command is told to stop, an unfinished backup's
+        // temporary file goes, and the program does what it would have done at its end.
+        core_.frame.StopFlag = true;
+        RemoveTemporaryOutputsNow();
+        if (SessionEnding) SessionEnding();
+      }
+      return 0;
     case WM_CLOSE:
       // A command on the stack below us is asked to stop; the window closes once it has unwound.
       if (commands_.MayCloseNow()) DestroyWindow(window);

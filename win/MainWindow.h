@@ -95,6 +95,9 @@ class TForm1 final : public Window {
   std::function<void(int status)> Quit = [](int status) { PostQuitMessage(status); };
   // Runs before the window handles any message (the virtual cart's clock catches up here).
   std::function<void()> BeforeMessage;
+  // Windows is ending the session (logoff, shutdown) and ends the program as soon as the window
+  // has answered: what the program does on its way out must be done here (the demo saves its cart).
+  std::function<void()> SessionEnding;
 
   // --- Window -----------------------------------------------------------------------------------
   void AppendLog(std::string_view line) override;
@@ -170,6 +173,7 @@ class TForm1 final : public Window {
   std::string openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;
   bool setupCompleted_ = false;
   CommandGuard commands_{core_.frame};
+  bool operationRunning_ = false;  // between SetRunning(true) and SetRunning(false)
 };
 
 }  // namespace brevomat::winui

@@ -30,8 +30,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                 std::string("the virtual cart's own ") + name);
 
   brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
-  const int status = brevomat::winui::RunMainWindow(std::make_unique<brevomat::FixedPortDriver>(port),
-                                                    [&port] { port.CatchUp(); });
+  // A logoff or shutdown ends the program without returning here: the cart is saved before.
+  const int status = brevomat::winui::RunMainWindow(
+      std::make_unique<brevomat::FixedPortDriver>(port), [&port] { port.CatchUp(); },
+      [&cart] {
+        std::string why;
+        cart->Close(why);
+      });
   if (!cart->Close(error)) {
     brevomat::winui::ShowError(("The virtual cart was not saved: " + error).c_str());
     return 1;

@@ -245,11 +245,17 @@ TEST_F(WindowTest, WriteFlashThenEraseFlash) {
 // Stop, and the close box, in the middle of a write: the IPS question comes while the operation
 // runs, with every control but Stop locked.
 TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
-  for (const bool closeBox : {false, true}) {
-    SCOPED_TRACE(closeBox ? "close box" : "Stop");
+  enum class Ending { Stop, CloseBox, Logoff };
+  for (const Ending ending : {Ending::Stop, Ending::CloseBox, Ending::Logoff}) {
+    const bool closeBox = ending == Ending::CloseBox;
+    SCOPED_TRACE(static_cast<int>(ending));
     TForm1& form = Start();
     quits.clear();
     dialogs.fileDialogs.clear();
+    int sessionEndings = 0;
+    form.SessionEnding = [&sessionEndings] { ++sessionEndings; };
+    // Idle, the window lets the session end.
+    EXPECT_EQ(SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
     SendMessageA(Ctl("RadioIps_1"), BM_CLICK, 0, 0);
     const std::string game = File("game.gba", MakeImage(0x40000));
     dialogs.fileAnswers = {{game}};
@@ -258,10 +264,17 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
       if (dialogs.fileDialogs.back().name != "OpenDialog3") return;
       ExpectRunning(true);
       locked = true;
-      if (closeBox)
+      if (ending == Ending::Logoff) {
+        // A command on the cart holds the session up; ended all the same, it is told to stop and
+        // the program's last work is done before Windows ends it.
+        EXPECT_EQ(SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, 0), FALSE);
+        SendMessageA(form.Handle(), WM_ENDSESSION, TRUE, 0);
+        EXPECT_EQ(sessionEndings, 1);
+      } else if (closeBox) {
         SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
-      else
+      } else {
         Click("Stop");
+      }
     };
     Click("Write");
     dialogs.onFileDialog = nullptr;
@@ -276,6 +289,7 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
       EXPECT_EQ(Text("Status"), "Error!!!");
       ExpectRunning(false);
       EXPECT_TRUE(quits.empty());
+      EXPECT_EQ(SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
       continue;
     }
     // The window closes once the command has unwound, and the program ends.
