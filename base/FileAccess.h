@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 
 namespace brevomat {
 
@@ -14,6 +15,12 @@ namespace brevomat {
 // EISDIR for a directory, EINVAL for a FIFO, socket or device, or the error of the open itself.
 // Opening never blocks, not even on a FIFO.
 std::FILE* OpenRegularFile(const char* name);
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+// A file that closes itself: `UniqueFile file(OpenRegularFile(name));`.
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Replaces the file `name` with `size` bytes as one step: they go to a new file of a unique name
 // in the same directory (never following a link), are flushed to the disk, and only then renamed

@@ -33,10 +33,6 @@ auto Key(std::uint64_t size, std::uint32_t crc32) { return std::make_tuple(size,
 
 #ifdef BREVOMAT_DAT
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 bool HexDigits(std::string_view text, std::uint8_t* out, std::size_t bytes) {
   if (text.size() != 2 * bytes) return false;
   for (std::size_t i = 0; i < bytes; ++i) {
@@ -262,7 +258,7 @@ bool DatFile::Load(const std::string& path, std::string& error) {
   std::string text;
   {
     errno = 0;
-    const std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFile(path.c_str()));
+    const UniqueFile file(OpenRegularFile(path.c_str()));
     if (!file) {
       error = "cannot read the DAT file " + path + ": " +
               (errno == EINVAL ? std::string("not a regular file") : std::strerror(errno));

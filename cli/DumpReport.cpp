@@ -12,10 +12,6 @@ namespace brevomat::cli {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 std::string Bytes(std::uint64_t n) { return std::to_string(n) + " bytes"; }
 
 void ReportDigests(const Digests& d, RunFigures& figures) {
@@ -113,7 +109,7 @@ bool TrimFile(const std::string& name, const Digests& kept, const Digests& whole
   std::vector<std::uint8_t> bytes(kept.size);
   {
     errno = 0;
-    const std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFile(name.c_str()));
+    const UniqueFile file(OpenRegularFile(name.c_str()));
     if (!file) {
       error = std::string("cannot read it back: ") + std::strerror(errno);
       return false;
