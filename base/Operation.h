@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -83,11 +84,9 @@ class OperationFrame {
   bool Ask(std::string_view text, std::string_view caption) { return window_.AskYesNo(text, caption); }
   // OpenDialog3, the IPS patch dialog; false when cancelled.
   bool ChooseIpsFile(std::string& file) { return window_.ExecuteOpenDialog3(file); }
-  // Form2, the cart size dialog, opened on item `preselectItem`. OK and CANCEL store the answer in
-  // CartSizeChunks; the close box leaves it as it was.
-  void ChooseCartSize(int preselectItem, std::int32_t& CartSizeChunks) {
-    window_.ShowForm2(preselectItem, CartSizeChunks);
-  }
+  // Form2, the cart size dialog, opened on item `preselectItem`: the size chosen in chunks, or
+  // nothing when the user chose none.
+  std::optional<std::int32_t> ChooseCartSize(int preselectItem) { return window_.ShowForm2(preselectItem); }
   // The seconds counter pauses while a dialog waits for the user.
   void PauseTimer1() { window_.StopTimer1(); }
   void ResumeTimer1() { window_.StartTimer1(); }

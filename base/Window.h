@@ -6,11 +6,20 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace brevomat {
+
+// What Form3 hands back on OK: the item indexes of its two groups, each as its low byte
+// (RadioBankSel 0..3 = "Bank 1" .. "Bank 4", RadioSizeSel 0..3 = "32K" .. "256K").
+struct SaveChoice {
+  std::uint8_t SelectedSaveBank = 0;
+  std::uint8_t SelectedSaveSize = 0;
+  friend bool operator==(const SaveChoice&, const SaveChoice&) = default;
+};
 
 class Window {
  public:
@@ -42,12 +51,13 @@ class Window {
   // The current file name of SaveDialog1 (empty when it has none).
   virtual std::string SaveDialog1FileName() = 0;
 
-  // Form2 "Select Cart size": shown modally with item `preselectItem` (0..5) selected. OK and
-  // CANCEL store into CartSizeChunks; the close box leaves it untouched.
-  virtual void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) = 0;
-  // Form3 "Bank and Size Select": OK stores the two item indexes, CANCEL stores 255 in both,
-  // the close box leaves both untouched.
-  virtual void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) = 0;
+  // Form2 "Select Cart size", shown modally with item `preselectItem` (0..5, -1 none) selected:
+  // the size chosen with OK in 32 KiB chunks (CartSizeChunks), or nothing for CANCEL, for OK
+  // with no item selected and for the close box.
+  virtual std::optional<std::int32_t> ShowForm2(int preselectItem) = 0;
+  // Form3 "Bank and Size Select": OK gives the bank and size chosen, CANCEL nothing, and the
+  // close box gives back `before` (what the previous showing ended with) unchanged.
+  virtual std::optional<SaveChoice> ShowForm3(std::optional<SaveChoice> before) = 0;
 
   // Item indexes of the radio groups (-1 when no item is selected).
   virtual int PortSelIndex() = 0;
@@ -74,8 +84,8 @@ class SilentWindow final : public Window {
   bool ExecuteOpenDialog3(std::string&) override { return false; }
   bool ExecuteSaveDialog1(std::string&) override { return false; }
   std::string SaveDialog1FileName() override { return {}; }
-  void ShowForm2(int, std::int32_t&) override {}
-  void ShowForm3(std::uint8_t&, std::uint8_t&) override {}
+  std::optional<std::int32_t> ShowForm2(int) override { return std::nullopt; }
+  std::optional<SaveChoice> ShowForm3(std::optional<SaveChoice>) override { return std::nullopt; }
   int PortSelIndex() override { return 0; }
   int RadioSpeedIndex() override { return 0; }
   int RadioIpsIndex() override { return 0; }

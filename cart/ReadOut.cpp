@@ -52,15 +52,11 @@ int ReadCartToFile(Link& link, OperationFrame& frame, CartState& cart, std::int3
 
   // A flash chip is read whole, whatever part of it the game fills; a plain game cart as far as
   // its memory answers. Identification logs nothing when it finds no chip.
-  CartSizeChunks = ProbeCartSize(link, frame.Buffer);
-  if (IdentifyFlash(link, frame, cart))
-    CartSizeChunks = static_cast<std::int32_t>(cart.FlashSize / kChunkBytes);
+  std::int32_t proposed = ProbeCartSize(link, frame.Buffer);
+  if (IdentifyFlash(link, frame, cart)) proposed = static_cast<std::int32_t>(cart.FlashSize / kChunkBytes);
 
-  // Until a button of the dialog stores a size, CartSizeChunks holds the item index, which is no
-  // size: a dialog closed with its close box is a cancel.
-  const int proposed = CartSizeItemOf(CartSizeChunks);
-  CartSizeChunks = proposed;
-  frame.ChooseCartSize(proposed, CartSizeChunks);
+  // The dialog gives a size or nothing (CANCEL, no item, the close box).
+  CartSizeChunks = frame.ChooseCartSize(CartSizeItemOf(proposed)).value_or(0);
   const int chosen = CartSizeItemOf(CartSizeChunks);
   if (chosen < 0) {
     frame.LogLine("Backup Cancel");

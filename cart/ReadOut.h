@@ -36,7 +36,8 @@ bool ChunkReadsOpenBus(Link& link, TransferBuffer& buffer, std::uint32_t n);
 std::int32_t ProbeCartSize(Link& link, TransferBuffer& buffer);
 
 // Checks the cart's header, proposes a size, lets the user confirm it in Form2 and reads that
-// many chunks into the file chosen in SaveDialog1. Opens the operation frame once the file is
+// many chunks into the file chosen in SaveDialog1. CartSizeChunks is the size chosen, 0 when the
+// dialog gave none. Opens the operation frame once the file is
 // open; the caller closes it. Returns kResultDone, kResultCancelled (Stop, or the file could not
 // be opened) or kResultFailed (header, size dialog cancelled, the two reads of a chunk differ,
 // the file could not be written).

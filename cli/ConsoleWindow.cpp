@@ -215,36 +215,37 @@ bool ConsoleWindow::ExecuteSaveDialog1(std::string& file) {
 
 // OK on the item --size names, or on the one the command preselected. Said on standard error,
 // where the questions and their answers go.
-void ConsoleWindow::ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) {
+std::optional<std::int32_t> ConsoleWindow::ShowForm2(int preselectItem) {
   const bool given = options_.sizeItem >= 0;
   const int item = given ? options_.sizeItem : preselectItem;
   EraseProgress();
+  std::optional<std::int32_t> CartSizeChunks;
   if (item >= 0 && item < kCartSizeItems) {
     CartSizeChunks = CartSizeChunksOfItem(item);
     std::fprintf(streams_.err, "Select Cart size: %s (%s)\n", kCartSizeNames[item],
                  given ? "--size" : "proposed");
     NotifyQuestion("Select Cart size", "", kCartSizeNames[item]);
   } else {
-    CartSizeChunks = 0;
     std::fprintf(streams_.err, "Select Cart size: CANCEL (nothing proposed)\n");
     NotifyQuestion("Select Cart size", "", "CANCEL");
   }
   std::fflush(streams_.err);
   DrawProgress();
+  return CartSizeChunks;
 }
 
 // --bank and --size are the choice, confirmed with OK; the defaults are the dialog's own first
 // items. The choice is shown on standard error, as the answers to questions are.
-void ConsoleWindow::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) {
+std::optional<SaveChoice> ConsoleWindow::ShowForm3(std::optional<SaveChoice>) {
   static const char* const kSizes[] = {"32K", "64K", "128K", "256K"};
-  SelectedSaveBank = static_cast<std::uint8_t>(options_.saveBank);
-  SelectedSaveSize = static_cast<std::uint8_t>(options_.saveSize);
   EraseProgress();
   std::fprintf(streams_.err, "Bank and Size Select: Bank %d, %s\n", options_.saveBank + 1,
                kSizes[options_.saveSize & 3]);
   std::fflush(streams_.err);
   NotifyQuestion("Bank and Size Select", "",
                  "Bank " + std::to_string(options_.saveBank + 1) + ", " + kSizes[options_.saveSize & 3]);
+  return SaveChoice{static_cast<std::uint8_t>(options_.saveBank),
+                    static_cast<std::uint8_t>(options_.saveSize)};
 }
 
 void ConsoleWindow::DrawProgress() {

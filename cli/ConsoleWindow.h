@@ -67,8 +67,8 @@ class ConsoleWindow final : public Window {
   bool ExecuteOpenDialog3(std::string& file) override;
   bool ExecuteSaveDialog1(std::string& file) override;
   std::string SaveDialog1FileName() override { return saveDialog1Name_; }
-  void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) override;
-  void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) override;
+  std::optional<std::int32_t> ShowForm2(int preselectItem) override;
+  std::optional<SaveChoice> ShowForm3(std::optional<SaveChoice> before) override;
   int PortSelIndex() override { return options_.portIndex; }
   int RadioSpeedIndex() override { return options_.speedIndex; }
   int RadioIpsIndex() override { return options_.ips ? 1 : 0; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/Operation.h"
@@ -29,10 +30,11 @@ struct Core {
   SettingsRecord settings;
 
   bool FirstCommand = true;
-  // Results of the two selection dialogs.
+  // Results of the two selection dialogs: the size Backup Game chose last (0 when none), and
+  // the bank and size the save commands chose last (nothing after CANCEL). A Form3 closed with
+  // its close box leaves the previous choice standing, "Bank 1" and "32K" before the first.
   std::int32_t CartSizeChunks = 0;
-  std::uint8_t SelectedSaveBank = 0;
-  std::uint8_t SelectedSaveSize = 0;
+  std::optional<SaveChoice> SaveSelection = SaveChoice{};
 
   // Write Saver first keeps the save memory it is about to replace, in a new file in
   // KeptSavesFolder, when KeepReplacedSave is set (the command line sets it; the window does not).

@@ -12,7 +12,7 @@ namespace brevomat {
 
 namespace {
 
-constexpr std::uint8_t kDialogCancelled = 255;
+constexpr std::uint8_t kNoItem = 255;
 constexpr std::uint32_t kMaxSaverFileBytes = 2 * kSaveUnitBytes;
 
 // Units per item of Form3's size group: "32K", "64K", "128K", "256K".
@@ -65,16 +65,19 @@ int SelectSaveArea(Core& core) {
     return kResultFailed;
   }
   // The close box stores nothing: the previous choice (Bank 1, 32K at first) stands.
-  core.window().ShowForm3(core.SelectedSaveBank, core.SelectedSaveSize);
-  if (core.SelectedSaveBank == kDialogCancelled || core.SelectedSaveSize == kDialogCancelled) {
+  core.SaveSelection = core.window().ShowForm3(core.SaveSelection);
+  // A group with no item selected hands back 255, its index's low byte: no choice either.
+  if (!core.SaveSelection || core.SaveSelection->SelectedSaveBank == kNoItem ||
+      core.SaveSelection->SelectedSaveSize == kNoItem) {
     frame.LogLine("Saver Select Cancel");
     return kResultFailed;
   }
+  const SaveChoice choice = *core.SaveSelection;
   // A bank runs on into the following ones when the size is larger than one bank, but never past
   // unit 7. Item indexes the groups do not have count as out of range too.
-  const int start = 2 * core.SelectedSaveBank;
+  const int start = 2 * choice.SelectedSaveBank;
   const int count =
-      core.SelectedSaveSize < std::size(kUnitsForSize) ? kUnitsForSize[core.SelectedSaveSize] : 0;
+      choice.SelectedSaveSize < std::size(kUnitsForSize) ? kUnitsForSize[choice.SelectedSaveSize] : 0;
   if (count == 0 || start + count > kSaveUnits) {
     frame.LogLine("Bank Select or Size Select Error!!!");
     return kResultFailed;
@@ -98,7 +101,7 @@ int SReadClick(Core& core) {
   if (result != kResultDone) {
     frame.SetStatus("Error!!!");
   } else {
-    frame.LogLine(kBackupDone[core.SelectedSaveSize]);
+    frame.LogLine(kBackupDone[core.SaveSelection->SelectedSaveSize]);
     frame.SetStatus("");
   }
   frame.EndOperation();

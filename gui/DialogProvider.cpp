@@ -16,11 +16,30 @@ bool DialogProvider::AskYesNo(QWidget* parent, const QString& text, const QStrin
   return box.exec() == QMessageBox::Yes;
 }
 
+QString QtFilter(const char* filter) {
+  QStringList lines;
+  for (const FilterEntry& entry : FilterEntries(filter)) {
+    QStringList patterns;
+    for (const std::string& pattern : entry.patterns) patterns << QString::fromStdString(pattern);
+    // Qt reads the patterns from the parentheses that end the line, separated by blanks. A name
+    // that ends in its own patterns ("GBA Files (*.gba;*.bin)") keeps them there, in Qt's form.
+    QString name = QString::fromStdString(entry.name);
+    const QString listed = QLatin1Char('(') + patterns.join(QLatin1Char(';')) + QLatin1Char(')');
+    if (name.endsWith(listed))
+      name.chop(listed.size());
+    else
+      name += QLatin1Char(' ');
+    lines << name + QLatin1Char('(') + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return lines.join(QStringLiteral(";;"));
+}
+
 QStringList DialogProvider::RunFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
                                           const QString& currentFile) {
-  const QString filter = QString::fromLatin1(dialog.filter);
+  const QString filter = QtFilter(dialog.filter);
   if (dialog.save) {
-    const QString name = QFileDialog::getSaveFileName(parent, QString(), currentFile, filter);
+    const QString name = QFileDialog::getSaveFileName(parent, QString(), currentFile, filter, nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
     return name.isEmpty() ? QStringList() : QStringList{name};
   }
   if (multiSelect) return QFileDialog::getOpenFileNames(parent, QString(), currentFile, filter);

@@ -6,29 +6,15 @@
 #include <QString>
 #include <QStringList>
 
+#include "form/FormLayout.h"
+
 class QWidget;
 
 namespace brevomat::gui {
 
-// One of the window's four file dialogs.
-struct FileDialogSpec {
-  const char* name;  // "OpenDialog1", "SaveDialog1", "OpenDialog2", "OpenDialog3"
-  bool save;         // a save dialog (else open)
-  const char* filter;
-};
-
-// Filters in Qt's syntax. Upper-case patterns are listed too because names on Linux are
-// case-sensitive while the cart images come from systems where they are not.
-inline constexpr const char* kGameFilter =
-    "GBA Files (*.gba *.bin *.dat *.sav *.GBA *.BIN *.DAT *.SAV);;All Files (*)";
-inline constexpr const char* kPreBootFilter =
-    "GBA Files (*.gba *.bin *.dat *.GBA *.BIN *.DAT);;All Files (*)";
-inline constexpr const char* kIpsFilter = "IPS File (*.ips *.IPS);;all files (*)";
-
-inline constexpr FileDialogSpec kOpenDialog1{"OpenDialog1", false, kGameFilter};
-inline constexpr FileDialogSpec kSaveDialog1{"SaveDialog1", true, kGameFilter};
-inline constexpr FileDialogSpec kOpenDialog2{"OpenDialog2", false, kPreBootFilter};
-inline constexpr FileDialogSpec kOpenDialog3{"OpenDialog3", false, kIpsFilter};
+// A filter as the system writes it ("IPS File(*.ips)|*.ips|all files(*.*)|*.*") in Qt's form:
+// one "name (patterns)" line per entry, the lines separated by ";;", the same names and patterns.
+QString QtFilter(const char* filter);
 
 class DialogProvider {
  public:
@@ -36,7 +22,8 @@ class DialogProvider {
 
   // Modal message box with Yes and No; true only for Yes.
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
-  // Runs a file dialog starting at `currentFile`; the chosen names, empty when cancelled.
+  // Runs a file dialog starting at `currentFile`; the chosen names, empty when cancelled. A save
+  // dialog takes the name it is given without asking about a file that is there already.
   virtual QStringList RunFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
                                     const QString& currentFile);
   // Shows Form2 or Form3 modally and returns when it is closed.

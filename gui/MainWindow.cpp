@@ -6,9 +6,7 @@
 #include <QFile>
 #include <QFont>
 #include <QScrollBar>
-#include <cstdio>
 
-#include "commands/Commands.h"
 #include "gui/SelectionDialogs.h"
 
 namespace brevomat::gui {
@@ -54,178 +52,83 @@ QStringList LogMemo::Lines() const {
 }
 
 TForm1::TForm1(std::unique_ptr<PortDriver> driver, DialogProvider* dialogs)
-    : driver_(std::move(driver)),
-      ownDialogs_(dialogs == nullptr ? std::make_unique<DialogProvider>() : nullptr),
+    : ownDialogs_(dialogs == nullptr ? std::make_unique<DialogProvider>() : nullptr),
       dialogs_(dialogs == nullptr ? ownDialogs_.get() : dialogs),
-      core_(*this),
-      settings_(core_.settings) {
+      presenter_(*this, std::move(driver)) {
   BuildLayout();
-  Setup();
+  presenter_.Setup();
   Form2 = new TForm2(this);
   Form3 = new TForm3(this);
 }
 
-TForm1::~TForm1() {
-  // The port operations must not outlive the driver that backs them.
-  core_.port.Detach();
-}
+TForm1::~TForm1() = default;
 
 void TForm1::BuildLayout() {
-  setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromLatin1(kApplicationTitle));
+  setObjectName(QString::fromLatin1(kForm1.name));
+  setWindowTitle(QString::fromLatin1(kForm1.caption));
   setFont(DesignFont());
-  resize(kDesignWindowWidth, kDesignWindowHeight);
+  resize(kForm1.width, kForm1.height);
   placement_ = new OuterGeometry(*this);
 
-  auto button = [this](const char* name, const char* caption, const char* hint, int left, int top, int width,
-                       int height) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), this);
-    b->setObjectName(QString::fromLatin1(name));
-    if (hint != nullptr) b->setToolTip(QString::fromLatin1(hint));
-    b->setGeometry(left, top, width, height);
-    return b;
-  };
-
-  Port_sel = new RadioGroup(
-      QStringLiteral("Port_sel"), QStringLiteral("Printer Port No."),
-      {QStringLiteral("LPT1(0x378)"), QStringLiteral("LPT2(0x278)"), QStringLiteral("LPT3(0x3bc)")}, this);
-  Port_sel->Place(10, 7, 91, 106);
-  Port_sel->SetItemIndex(0);
-  RadioSpeed = new RadioGroup(
-      QStringLiteral("RadioSpeed"), QStringLiteral("Speed"),
-      {QStringLiteral("4"), QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("1")}, this);
-  RadioSpeed->Place(107, 7, 47, 106);
-  RadioSpeed->SetItemIndex(0);
-  Write = button("Write", "Write Flash", "Write To Cart", 163, 8, 74, 26);
-  WriteMulti = button("WriteMulti", "Write Multi", "Write Multi-files to Cart", 244, 8, 75, 26);
-  SetPreBoot = button("SetPreBoot", "Set Pre Boot", "Set Multi-Boot File", 325, 8, 75, 26);
-  SWrite = button("SWrite", "Write Saver", "Write Saver Data to Cart", 163, 41, 75, 26);
-  SRead = button("SRead", "Backup Saver", "Read Saver Data to File", 244, 41, 75, 26);
-  Read = button("Read", "Backup Game", "Read Cart to File", 325, 41, 75, 26);
-  RadioIps = new RadioGroup(QStringLiteral("RadioIps"), QStringLiteral("IPS Apply"),
-                            {QStringLiteral("OFF"), QStringLiteral("ON")}, this);
-  RadioIps->Place(168, 72, 65, 53);
-  RadioIps->SetItemIndex(0);
-  Stop = button("Stop", "Stop", nullptr, 244, 89, 75, 26);
-  Exit = button("Exit", "Exit", nullptr, 325, 89, 75, 26);
-  MemoClear = button("MemoClear", "Clear", nullptr, 20, 115, 60, 13);
-  Memo1 = new LogMemo(this);
-  Memo1->setGeometry(16, 128, 377, 185);
-  EraseFlash = button("EraseFlash", "EraseFlash", nullptr, 16, 321, 59, 26);
-  WT = button("WT", "&WT", "Write Test", 172, 321, 39, 26);
-  VT = button("VT", "&VT", "Verify Test", 213, 321, 39, 26);
-  Verify = button("Verify", "Verify Game", "Verify Cart with File", 260, 321, 69, 26);
-  SVerify = button("SVerify", "Verify Saver", "Verify Saver Data with File", 333, 321, 68, 26);
-  Status = new QLabel(QStringLiteral("Status"), this);
-  Status->setObjectName(QStringLiteral("Status"));
-  Status->move(16, 352);
-  Status->adjustSize();
-  Time = new QLabel(QStringLiteral("Time"), this);
-  Time->setObjectName(QStringLiteral("Time"));
-  Time->move(360, 352);
-  Time->adjustSize();
-  ProgressBar1 = new QProgressBar(this);
-  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
-  // A plain bar: the Time label carries the seconds, and a percentage would cover the bar.
-  ProgressBar1->setTextVisible(false);
-  ProgressBar1->setGeometry(16, 368, 337, 18);
+  for (const ControlSpec& c : kForm1.controls) {
+    const QString name = QString::fromLatin1(c.name);
+    const QString caption = QString::fromLatin1(c.caption);
+    const DesignRect& d = c.design;
+    switch (c.kind) {
+      case ControlKind::Button: {
+        auto* button = new QPushButton(caption, this);
+        button->setObjectName(name);
+        button->setToolTip(QString::fromLatin1(c.hint));
+        button->setGeometry(d.left, d.top, d.width, d.height);
+        connect(button, &QPushButton::clicked, this, [this, &c] { presenter_.Clicked(c.name); });
+        break;
+      }
+      case ControlKind::RadioGroup: {
+        QStringList items;
+        for (const char* item : c.items) items << QString::fromLatin1(item);
+        auto* group = new RadioGroup(name, caption, items, this);
+        group->Place(d.left, d.top, d.width, d.height);
+        group->SetItemIndex(c.initialItem);
+        connect(group, &RadioGroup::Clicked, this, [this, &c] { presenter_.Clicked(c.name); });
+        break;
+      }
+      case ControlKind::Memo:
+        Memo1 = new LogMemo(this);
+        Memo1->setGeometry(d.left, d.top, d.width, d.height);
+        break;
+      case ControlKind::Label: {
+        // A label is as large as its text, whatever text it is given.
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(name);
+        label->move(d.left, d.top);
+        label->adjustSize();
+        (name == QLatin1String("Time") ? Time : Status) = label;
+        break;
+      }
+      case ControlKind::ProgressBar:
+        ProgressBar1 = new QProgressBar(this);
+        ProgressBar1->setObjectName(name);
+        ProgressBar1->setRange(0, 100);
+        ProgressBar1->setValue(0);
+        // A plain bar: the Time label carries the seconds, and a percentage would cover the bar.
+        ProgressBar1->setTextVisible(false);
+        ProgressBar1->setGeometry(d.left, d.top, d.width, d.height);
+        break;
+    }
+  }
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
-  connect(Timer1, &QTimer::timeout, this, [this] { core_.frame.Timer1Timer(); });
+  connect(Timer1, &QTimer::timeout, this, [this] { presenter_.Timer1Timer(); });
   Timer1->start();
-
-  lockedSet_ = {EraseFlash, RadioIps, MemoClear, Port_sel, RadioSpeed, WriteMulti, SetPreBoot, Write, Verify,
-                Read,       SWrite,   SVerify,   SRead,    Exit,       Memo1,      VT,         WT};
-
-  connect(Write, &QPushButton::clicked, this, &TForm1::WriteClick);
-  connect(WriteMulti, &QPushButton::clicked, this, &TForm1::WriteMultiClick);
-  connect(SetPreBoot, &QPushButton::clicked, this, &TForm1::SetPreBootClick);
-  connect(SWrite, &QPushButton::clicked, this, &TForm1::SWriteClick);
-  connect(SRead, &QPushButton::clicked, this, &TForm1::SReadClick);
-  connect(Read, &QPushButton::clicked, this, &TForm1::ReadClick);
-  connect(EraseFlash, &QPushButton::clicked, this, &TForm1::EraseFlashClick);
-  connect(Stop, &QPushButton::clicked, this, &TForm1::StopClick);
-  connect(Exit, &QPushButton::clicked, this, &TForm1::ExitClick);
-  connect(MemoClear, &QPushButton::clicked, this, &TForm1::MemoClearClick);
-  connect(Port_sel, &RadioGroup::Clicked, this, &TForm1::Port_selClick);
-  connect(Verify, &QPushButton::clicked, this, &TForm1::VerifyClick);
-  connect(SVerify, &QPushButton::clicked, this, &TForm1::SVerifyClick);
-  connect(WT, &QPushButton::clicked, this, &TForm1::WTClick);
-  connect(VT, &QPushButton::clicked, this, &TForm1::VTClick);
 }
 
-void TForm1::Setup() {
-  // The driver lives beside the program.
-  driver_->SetDriverPath(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString());
-  driver_->OpenDriver();
-  // The reason and the fix go to standard error, where a user who started the program from a
-  // terminal sees them.
-  if (!driver_->ActiveHW()) std::fprintf(stderr, "brevomat: %s\n", driver_->Advice().c_str());
-  // The window is not on the screen yet: the question stands on its own, over the desktop's centre.
-  if (!driver_->ActiveHW() &&
-      !dialogs_->AskYesNo(nullptr, QStringLiteral("Could not open the DriverLINX driver."), QString()))
-    return;
-  // Without access the driver's back end answers as a closed port, so the commands find no
-  // adapter instead of touching the hardware.
-  core_.port.Attach(&driver_->Backend());
-
-  core_.frame.LogLine("Use DLPortIO");
-  // Which back end carries the port: direct access, a parallel-port device, or (unsaid) none.
-  if (const std::string inUse = driver_->BackEndInUse(); !inUse.empty())
-    core_.frame.LogLine("Port access: " + inUse);
-  WT->hide();
-  VT->hide();
-  Verify->hide();
-  SVerify->hide();
-  core_.FirstCommand = true;
-  settings_.SetDefaults();
-  SetStatusText("");
-  SetTimeText("");
-  core_.frame.ElapsedSeconds = 0;
-
-  settings_.StartUp(NameBytes(QDir::currentPath()), CaptureSettings(), core_.frame);
-  if (!settings_.Complaint.empty()) std::fprintf(stderr, "brevomat: %s\n", settings_.Complaint.c_str());
-  ApplySettings(settings_.Apply());
-
-  core_.SelectPortAddresses();
-  core_.frame.EndOperation();
-  setupCompleted_ = true;
-  ProcessMessages();
+QWidget* TForm1::Control(const ControlSpec& control) const {
+  return findChild<QWidget*>(QString::fromLatin1(control.name), Qt::FindDirectChildrenOnly);
 }
 
-void TForm1::ApplySettings(const WindowSettings& shown) {
-  Port_sel->SetItemIndex(shown.PortIndex);
-  // The stored size is the outer one, frame included, and the window opens in the desktop's
-  // centre. A file from a version that stored the inside gives a window smaller only by the frame.
-  placement_->Place(QSize(shown.WindowWidth, shown.WindowHeight), DesktopArea());
-  RadioSpeed->SetItemIndex(shown.SpeedIndex);
-  openDialog1Name_ = NameText(shown.OpenFileName);
-  openDialog3Name_ = NameText(shown.OpenFileName);
-  saveDialog1Name_ = NameText(shown.SaveFileName);
-  openDialog2Name_ = NameText(shown.BootFileName);
-  RadioIps->SetItemIndex(shown.IpsIndex);
-}
-
-WindowSettings TForm1::CaptureSettings() const {
-  WindowSettings state;
-  state.PortIndex = Port_sel->ItemIndex();
-  state.OpenFileName = NameBytes(openDialog1Name_);
-  state.SaveFileName = NameBytes(saveDialog1Name_);
-  state.BootFileName = NameBytes(openDialog2Name_);
-  // The outer size, frame included (before the window manager has framed the window, the size
-  // asked for).
-  state.WindowHeight = frameGeometry().height();
-  state.WindowWidth = frameGeometry().width();
-  state.SpeedIndex = RadioSpeed->ItemIndex();
-  state.IpsIndex = RadioIps->ItemIndex();
-  return state;
-}
-
-// --- Window -------------------------------------------------------------------------------------
+// --- FormView -----------------------------------------------------------------------------------
 
 void TForm1::AppendLog(std::string_view line) { Memo1->AppendLine(FromBytes(line)); }
 
@@ -239,125 +142,67 @@ void TForm1::SetTimeText(std::string_view text) {
   Time->adjustSize();
 }
 
-void TForm1::SetProgressPosition(int percent) { ProgressBar1->setValue(percent); }
-
-void TForm1::SetRunning(bool running) {
-  for (QWidget* control : lockedSet_) control->setEnabled(!running);
-  Stop->setEnabled(running);
+void TForm1::SetControlEnabled(const ControlSpec& control, bool enabled) {
+  Control(control)->setEnabled(enabled);
 }
 
-void TForm1::StartTimer1() { Timer1->start(); }
-void TForm1::StopTimer1() { Timer1->stop(); }
+void TForm1::HideControl(const ControlSpec& control) { Control(control)->hide(); }
 
-void TForm1::ProcessMessages() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  commands_.KeepStopping();
+int TForm1::ItemIndex(const ControlSpec& group) const {
+  return static_cast<RadioGroup*>(Control(group))->ItemIndex();
 }
 
-bool TForm1::AskYesNo(std::string_view text, std::string_view caption) {
-  return dialogs_->AskYesNo(this, FromBytes(text), FromBytes(caption));
+void TForm1::SetItemIndex(const ControlSpec& group, int index) {
+  static_cast<RadioGroup*>(Control(group))->SetItemIndex(index);
 }
 
-bool TForm1::ExecuteOpenDialog1(bool multiSelect, std::vector<std::string>& files) {
-  const QStringList chosen = dialogs_->RunFileDialog(this, kOpenDialog1, multiSelect, openDialog1Name_);
-  if (chosen.isEmpty()) return false;
-  files.clear();
-  for (const QString& name : chosen) files.push_back(NameBytes(name));
-  openDialog1Name_ = chosen.front();
-  return true;
+void TForm1::PlaceWindow(int width, int height) {
+  // The stored size is the outer one, frame included, and the window opens in the desktop's
+  // centre. A file from a version that stored the inside gives a window smaller only by the frame.
+  placement_->Place(QSize(width, height), DesktopArea());
 }
 
-bool TForm1::ExecuteOpenDialog2(std::string& file) {
-  const QStringList chosen = dialogs_->RunFileDialog(this, kOpenDialog2, false, openDialog2Name_);
-  if (chosen.isEmpty()) return false;
-  openDialog2Name_ = chosen.front();
-  file = NameBytes(openDialog2Name_);
-  return true;
+// The outer size, frame included (before the window manager has framed the window, the size
+// asked for).
+int TForm1::OuterWidth() const { return frameGeometry().width(); }
+int TForm1::OuterHeight() const { return frameGeometry().height(); }
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool TForm1::AskYesNo(std::string_view text, std::string_view caption, bool overWindow) {
+  return dialogs_->AskYesNo(overWindow ? this : nullptr, FromBytes(text), FromBytes(caption));
 }
 
-bool TForm1::ExecuteOpenDialog3(std::string& file) {
-  const QStringList chosen = dialogs_->RunFileDialog(this, kOpenDialog3, false, openDialog3Name_);
-  if (chosen.isEmpty()) return false;
-  openDialog3Name_ = chosen.front();
-  file = NameBytes(openDialog3Name_);
-  return true;
+std::vector<std::string> TForm1::RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+                                               const std::string& currentFile) {
+  std::vector<std::string> names;
+  for (const QString& name : dialogs_->RunFileDialog(this, dialog, multiSelect, NameText(currentFile)))
+    names.push_back(NameBytes(name));
+  return names;
 }
 
-bool TForm1::ExecuteSaveDialog1(std::string& file) {
-  const QStringList chosen = dialogs_->RunFileDialog(this, kSaveDialog1, false, saveDialog1Name_);
-  if (chosen.isEmpty()) return false;
-  saveDialog1Name_ = chosen.front();
-  file = NameBytes(saveDialog1Name_);
-  return true;
+void TForm1::RunForm2(int preselectItem, Form2Rules& rules) {
+  Form2->Execute(preselectItem, rules, [this](QDialog& d) { dialogs_->ShowModal(d); });
 }
 
-std::string TForm1::SaveDialog1FileName() { return NameBytes(saveDialog1Name_); }
-
-void TForm1::ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) {
-  Form2->Execute(preselectItem, CartSizeChunks, [this](QDialog& d) { dialogs_->ShowModal(d); });
+void TForm1::RunForm3(Form3Rules& rules) {
+  Form3->Execute(rules, [this](QDialog& d) { dialogs_->ShowModal(d); });
 }
 
-void TForm1::ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) {
-  Form3->Execute(SelectedSaveBank, SelectedSaveSize, [this](QDialog& d) { dialogs_->ShowModal(d); });
+void TForm1::CloseLater() {
+  // From the event loop, after the handler and everything it opened have unwound.
+  QTimer::singleShot(0, this, &QWidget::close);
 }
 
-int TForm1::PortSelIndex() { return Port_sel->ItemIndex(); }
-int TForm1::RadioSpeedIndex() { return RadioSpeed->ItemIndex(); }
-int TForm1::RadioIpsIndex() { return RadioIps->ItemIndex(); }
-
-// --- handlers -----------------------------------------------------------------------------------
-
-template <typename Handler>
-void TForm1::RunCommand(Handler&& handler) {
-  // Close from the event loop, after the handler and everything it opened have unwound.
-  commands_.Run(std::forward<Handler>(handler), [this] { QTimer::singleShot(0, this, &QWidget::close); });
+std::string TForm1::ProgramFolder() const {
+  return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
 }
 
-void TForm1::WriteClick() {
-  RunCommand([this] { brevomat::WriteClick(core_); });
-}
-
-void TForm1::EraseFlashClick() {
-  RunCommand([this] { brevomat::EraseFlashClick(core_); });
-}
-
-void TForm1::WriteMultiClick() {
-  RunCommand([this] { brevomat::WriteMultiClick(core_); });
-}
-
-void TForm1::SetPreBootClick() {
-  RunCommand([this] { brevomat::SetPreBootClick(core_); });
-}
-
-void TForm1::ReadClick() {
-  RunCommand([this] { brevomat::ReadClick(core_); });
-}
-
-void TForm1::SWriteClick() {
-  RunCommand([this] { brevomat::SWriteClick(core_); });
-}
-
-void TForm1::SReadClick() {
-  RunCommand([this] { brevomat::SReadClick(core_); });
-}
-
-void TForm1::SVerifyClick() { brevomat::SVerifyClick(core_); }
-
-void TForm1::StopClick() { core_.frame.StopClick(); }
-
-void TForm1::ExitClick() {
-  settings_.SaveSettings(CaptureSettings());
-  core_.link.ReleaseLink();
-  emit ExitRequested(0);
-}
-
-void TForm1::MemoClearClick() { Memo1->ClearLines(); }
-
-void TForm1::Port_selClick() { core_.SelectPortAddresses(); }
+std::string TForm1::WorkingDirectory() const { return NameBytes(QDir::currentPath()); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // A command on the stack below us is asked to stop; the window closes once it has unwound.
-  if (commands_.MayCloseNow())
+  if (presenter_.MayCloseNow())
     event->accept();
   else
     event->ignore();

@@ -1,10 +1,7 @@
-// Form1, the main window: command buttons, the three radio groups, the log, the Status and Time
-// labels, the progress bar, Timer1, the four file dialogs and the two selection dialogs.
-//
-// The window only shows and asks; every command runs in the window-independent handlers of
-// commands/ and reaches the window through the brevomat::Window interface. A command runs inside
-// its button's click handler and keeps the window alive by pumping messages. The controls are the
-// window's own; tests and tools find them by their object names.
+// Form1, the main window, drawn with Qt over the window-independent Form1Presenter: the controls
+// are built from the form's table, their clicks and Timer1's ticks go to the presenter, and the
+// presenter draws, asks and reads through this window's FormView. Tests and tools find the
+// controls by their object names, which are the names in the table.
 #pragma once
 
 #include <QLabel>
@@ -14,12 +11,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "base/Window.h"
-#include "commands/CommandGuard.h"
-#include "commands/Core.h"
-#include "commands/Settings.h"
+#include "form/Form1Presenter.h"
 #include "gui/DialogProvider.h"
 #include "gui/RadioGroup.h"
 #include "gui/SelectionDialogs.h"
@@ -45,70 +40,18 @@ class LogMemo : public QPlainTextEdit {
   int lineCount_ = 0;
 };
 
-class TForm1 : public QWidget, public Window {
+class TForm1 : public QWidget, private FormView {
   Q_OBJECT
 
  public:
-  // Runs the whole set-up: opens `driver`, asks when it is not active, loads or creates
-  // config.sav in the current working directory and ends idle. `dialogs` answers everything
+  // Builds the window and runs the presenter's set-up on `driver`. `dialogs` answers everything
   // modal (nullptr: the real dialogs).
   TForm1(std::unique_ptr<PortDriver> driver, DialogProvider* dialogs = nullptr);
   ~TForm1() override;
 
-  // False when the user declined to go on without port access: the program then ends.
-  bool SetupCompleted() const { return setupCompleted_; }
-  Core& core() { return core_; }
-  SettingsFile& settings() { return settings_; }
-  PortDriver& driver() { return *driver_; }
+  Form1Presenter& presenter() { return presenter_; }
+  bool SetupCompleted() const { return presenter_.SetupCompleted(); }
   DialogProvider& dialogs() { return *dialogs_; }
-  // True while a command handler runs.
-  bool CommandRunning() const { return commands_.Running(); }
-
-  // --- Window -----------------------------------------------------------------------------------
-  void AppendLog(std::string_view line) override;
-  void SetStatusText(std::string_view text) override;
-  void SetTimeText(std::string_view text) override;
-  void SetProgressPosition(int percent) override;
-  void SetRunning(bool running) override;
-  void StartTimer1() override;
-  void StopTimer1() override;
-  void ProcessMessages() override;
-  bool AskYesNo(std::string_view text, std::string_view caption) override;
-  bool ExecuteOpenDialog1(bool multiSelect, std::vector<std::string>& files) override;
-  bool ExecuteOpenDialog2(std::string& file) override;
-  bool ExecuteOpenDialog3(std::string& file) override;
-  bool ExecuteSaveDialog1(std::string& file) override;
-  std::string SaveDialog1FileName() override;
-  void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) override;
-  void ShowForm3(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize) override;
-  int PortSelIndex() override;
-  int RadioSpeedIndex() override;
-  int RadioIpsIndex() override;
-
-  // --- click handlers ---------------------------------------------------------------------------
-  void WriteClick();
-  void WriteMultiClick();
-  void SetPreBootClick();
-  void SWriteClick();
-  void SReadClick();
-  void ReadClick();
-  void EraseFlashClick();
-  void StopClick();
-  void ExitClick();
-  void MemoClearClick();
-  void Port_selClick();
-  void VerifyClick() {}
-  void SVerifyClick();
-  void WTClick() {}
-  void VTClick() {}
-
-  // The window's state as the settings file stores it.
-  WindowSettings CaptureSettings() const;
-  // The current file names of the four file dialogs.
-  QString OpenDialog1FileName() const { return openDialog1Name_; }
-  QString SaveDialog1Name() const { return saveDialog1Name_; }
-  QString OpenDialog2FileName() const { return openDialog2Name_; }
-  QString OpenDialog3FileName() const { return openDialog3Name_; }
 
  signals:
   // Exit was pressed: the program ends with this status once control returns to its loop.
@@ -118,49 +61,47 @@ class TForm1 : public QWidget, public Window {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // --- controls ---------------------------------------------------------------------------------
-  RadioGroup* Port_sel;
-  RadioGroup* RadioSpeed;
-  QPushButton* Write;
-  QPushButton* WriteMulti;
-  QPushButton* SetPreBoot;
-  QPushButton* SWrite;
-  QPushButton* SRead;
-  QPushButton* Read;
-  RadioGroup* RadioIps;
-  QPushButton* Stop;
-  QPushButton* Exit;
-  QPushButton* MemoClear;
-  LogMemo* Memo1;
-  QPushButton* EraseFlash;
-  QPushButton* WT;
-  QPushButton* VT;
-  QPushButton* Verify;
-  QPushButton* SVerify;
-  QLabel* Status;
-  QLabel* Time;
-  QProgressBar* ProgressBar1;
-  QTimer* Timer1;
+  // --- FormView ---------------------------------------------------------------------------------
+  void AppendLog(std::string_view line) override;
+  void ClearLog() override { Memo1->ClearLines(); }
+  void SetStatusText(std::string_view text) override;
+  void SetTimeText(std::string_view text) override;
+  void SetProgressPosition(int percent) override { ProgressBar1->setValue(percent); }
+  void SetControlEnabled(const ControlSpec& control, bool enabled) override;
+  void HideControl(const ControlSpec& control) override;
+  int ItemIndex(const ControlSpec& group) const override;
+  void SetItemIndex(const ControlSpec& group, int index) override;
+  void PlaceWindow(int width, int height) override;
+  int OuterWidth() const override;
+  int OuterHeight() const override;
+  void StartTimer1() override { Timer1->start(); }
+  void StopTimer1() override { Timer1->stop(); }
+  void ProcessMessages() override;
+  bool AskYesNo(std::string_view text, std::string_view caption, bool overWindow) override;
+  std::vector<std::string> RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+                                         const std::string& currentFile) override;
+  void RunForm2(int preselectItem, Form2Rules& rules) override;
+  void RunForm3(Form3Rules& rules) override;
+  void CloseLater() override;
+  void EndProgram(int status) override { emit ExitRequested(status); }
+  std::string ProgramFolder() const override;
+  std::string WorkingDirectory() const override;
+
+  void BuildLayout();
+  QWidget* Control(const ControlSpec& control) const;
+
+  LogMemo* Memo1 = nullptr;
+  QLabel* Status = nullptr;
+  QLabel* Time = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QTimer* Timer1 = nullptr;
   TForm2* Form2 = nullptr;
   TForm3* Form3 = nullptr;
   OuterGeometry* placement_ = nullptr;
 
-  void BuildLayout();
-  void Setup();
-  void ApplySettings(const WindowSettings& shown);
-  // Runs one command handler; a close box pressed meanwhile closes the window once it returns.
-  template <typename Handler>
-  void RunCommand(Handler&& handler);
-
-  std::unique_ptr<PortDriver> driver_;
   std::unique_ptr<DialogProvider> ownDialogs_;
   DialogProvider* dialogs_;
-  Core core_;
-  SettingsFile settings_;
-  std::vector<QWidget*> lockedSet_;
-  QString openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;
-  bool setupCompleted_ = false;
-  CommandGuard commands_{core_.frame};
+  Form1Presenter presenter_;
 };
 
 }  // namespace brevomat::gui

@@ -1,17 +1,19 @@
-// The two small modal dialogs: Form2 "Select Cart size" (how much of the cart Backup Game reads)
-// and Form3 "Bank and Size Select" (which save bank and how much save memory the save commands
-// work on). Each hands its answer back in the result variables it is given; its modal result
-// carries nothing. The radio selection is kept from one showing to the next.
+// The two small modal dialogs drawn with Qt: Form2 "Select Cart size" and Form3 "Bank and Size
+// Select", built from their tables. Their buttons tell the dialog's rules (OK, CANCEL) and close
+// the dialog; the close box only closes it; Esc does nothing. The radio selection is kept from
+// one showing to the next.
 #pragma once
 
 #include <QDialog>
 #include <QFont>
 #include <QPushButton>
-#include <cstdint>
 
-#include "commands/SelectionResults.h"
+#include "form/FormLayout.h"
+#include "form/SelectionForms.h"
 #include "gui/RadioGroup.h"
 #include "gui/WindowPlacement.h"
+
+class QKeyEvent;
 
 namespace brevomat::gui {
 
@@ -19,50 +21,68 @@ namespace brevomat::gui {
 // condensed face keeps captions such as "LPT1(0x378)" inside their design-size controls.
 QFont DesignFont();
 
-class TForm2 : public QDialog {
+// A dialog built from its table, centred over the main window when shown.
+class SelectionForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  SelectionForm(const FormSpec& form, QWidget* parent);
+
+  QPushButton* OK = nullptr;
+  QPushButton* CANCEL = nullptr;
+
+ protected:
+  RadioGroup* Group(const char* name) const;
+  // Shows the dialog through `show` (the provider's modal showing).
+  template <typename ShowModal>
+  void ShowCentred(ShowModal&& show) {
+    PlaceOverOwner();
+    show(static_cast<QDialog&>(*this));
+  }
+  // Only OK, CANCEL and the close box close the dialog.
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void PlaceOverOwner();
+  const FormSpec& form_;
+  OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
+};
+
+class TForm2 : public SelectionForm {
   Q_OBJECT
 
  public:
   explicit TForm2(QWidget* parent);
 
-  // Shows the dialog modally through `show` with `preselectItem` selected (-1 none). OK and
-  // CANCEL store into `CartSizeChunks`; the close box leaves it as it was.
+  // Shows the dialog modally with `preselectItem` selected (-1 none); its buttons tell `rules`.
   template <typename ShowModal>
-  void Execute(int preselectItem, std::int32_t& CartSizeChunks, ShowModal&& show) {
+  void Execute(int preselectItem, Form2Rules& rules, ShowModal&& show) {
     SelectCartSize->SetItemIndex(preselectItem);
-    result_ = &CartSizeChunks;
-    PlaceOverOwner();
-    show(*this);
-    result_ = nullptr;
+    rules_ = &rules;
+    ShowCentred(std::forward<ShowModal>(show));
+    rules_ = nullptr;
   }
 
   void OKClick();
   void CANCELClick();
 
   RadioGroup* SelectCartSize;
-  QPushButton* OK;
-  QPushButton* CANCEL;
 
  private:
-  void PlaceOverOwner();
-  OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
-  std::int32_t* result_ = nullptr;
+  Form2Rules* rules_ = nullptr;
 };
 
-class TForm3 : public QDialog {
+class TForm3 : public SelectionForm {
   Q_OBJECT
 
  public:
   explicit TForm3(QWidget* parent);
 
-  // OK stores the two item indexes, CANCEL 255 in both, the close box nothing.
   template <typename ShowModal>
-  void Execute(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize, ShowModal&& show) {
-    bank_ = &SelectedSaveBank;
-    size_ = &SelectedSaveSize;
-    PlaceOverOwner();
-    show(*this);
-    bank_ = size_ = nullptr;
+  void Execute(Form3Rules& rules, ShowModal&& show) {
+    rules_ = &rules;
+    ShowCentred(std::forward<ShowModal>(show));
+    rules_ = nullptr;
   }
 
   void OKClick();
@@ -70,16 +90,9 @@ class TForm3 : public QDialog {
 
   RadioGroup* RadioBankSel;
   RadioGroup* RadioSizeSel;
-  QPushButton* OK;
-  QPushButton* CANCEL;
 
  private:
-  void PlaceOverOwner();
-  OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
-  std::uint8_t* bank_ = nullptr;
-  std::uint8_t* size_ = nullptr;
+  Form3Rules* rules_ = nullptr;
 };
-
-using brevomat::CartSizeChunksForItem;
 
 }  // namespace brevomat::gui

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a header from a layer above its own (or from a sibling it
 # must not know). The layers, bottom up:
-#   port -> base -> link -> image -> cart -> commands -> gui | cli | win
+#   port -> base -> link -> image -> cart -> commands -> form -> gui | win
+#                                                      commands -> cli
 # sim/ (the virtual hardware) knows only the port interface. Tests, benchmarks and fuzz targets
 # may include anything.
 set -euo pipefail
@@ -14,10 +15,11 @@ declare -A allowed=(
   [image]="image base"
   [cart]="cart image link port base"
   [commands]="commands cart image link port base"
+  [form]="form commands cart image link port base"
   [sim]="sim port"
-  [gui]="gui commands cart image link port base sim"
+  [gui]="gui form commands cart image link port base sim"
   [cli]="cli commands cart image link port base sim"
-  [win]="win commands cart image link port base sim"
+  [win]="win form commands cart image link port base sim"
 )
 
 status=0

@@ -1,5 +1,7 @@
 #include "win/Controls.h"
 
+#include <cstring>
+
 #include "commands/Settings.h"
 
 namespace brevomat::winui {
@@ -41,8 +43,29 @@ std::string WindowText(HWND window) {
   return text;
 }
 
+void SetLabelText(HWND label, const char* text) {
+  // Where the longer text stood is drawn again once the label is smaller.
+  HWND parent = GetParent(label);
+  RECT before{};
+  GetWindowRect(label, &before);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&before), 2);
+  SetWindowTextA(label, text);
+  HDC dc = GetDC(label);
+  const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+  SIZE extent{};
+  GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, previous);
+  ReleaseDC(label, dc);
+  // An empty label keeps the height of a line, so that it stays where the layout put it.
+  SetWindowPos(label, nullptr, 0, 0, extent.cx, metrics.tmHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(parent, &before, TRUE);
+  InvalidateRect(label, nullptr, TRUE);
+}
+
 void RadioGroup::Create(HWND parent, int boxId, int firstId, const char* caption,
-                        std::initializer_list<const char*> items, const RECT& design, const Scale& scale,
+                        std::span<const char* const> items, const RECT& design, const Scale& scale,
                         HFONT font) {
   firstId_ = firstId;
   box_ = CreateControl(parent, "BUTTON", caption, BS_GROUPBOX | WS_GROUP, 0, boxId, design, scale, font);

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,8 +44,8 @@ std::string WindowText(HWND window);
 // window that owns the group; their identifiers are firstId, firstId + 1, ...
 class RadioGroup {
  public:
-  void Create(HWND parent, int boxId, int firstId, const char* caption,
-              std::initializer_list<const char*> items, const RECT& design, const Scale& scale, HFONT font);
+  void Create(HWND parent, int boxId, int firstId, const char* caption, std::span<const char* const> items,
+              const RECT& design, const Scale& scale, HFONT font);
   // The selected item, or -1 when none is.
   int ItemIndex() const;
   // Selects `index` limited to the group's range: below -1 none, past the end the last item.
@@ -61,6 +61,9 @@ class RadioGroup {
   int firstId_ = 0;
   std::vector<HWND> items_;
 };
+
+// A label's text, the label made as large as the text in its font.
+void SetLabelText(HWND label, const char* text);
 
 // The rectangle of `outer` pixels centred over `area`, kept inside the screen's work area.
 RECT CentredOver(const RECT& area, SIZE outer);

@@ -7,28 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "form/FormLayout.h"
+
 namespace brevomat::winui {
 
 class ModalForm;
-
-// One of the window's four file dialogs. The filter is written the way the common dialog's
-// filter is usually given, with "|" where the API wants a NUL.
-struct FileDialogKind {
-  const char* name;  // "OpenDialog1", "SaveDialog1", "OpenDialog2", "OpenDialog3"
-  bool save;         // a save dialog (else open)
-  const char* filter;
-};
-
-inline constexpr char kGameFilter[] =
-    "GBA Files (*.gba;*.bin;*.dat;*.sav)|*.gba;*.bin;*.dat;*.sav|All Files (*.*)|*.*";
-inline constexpr char kPreBootFilter[] =
-    "GBA Files (*.gba;*.bin;*.dat)|*.gba;*.bin;*.dat|All Files (*.*)|*.*";
-inline constexpr char kIpsFilter[] = "IPS File(*.ips)|*.ips|all files(*.*)|*.*";
-
-inline constexpr FileDialogKind kOpenDialog1{"OpenDialog1", false, kGameFilter};
-inline constexpr FileDialogKind kSaveDialog1{"SaveDialog1", true, kGameFilter};
-inline constexpr FileDialogKind kOpenDialog2{"OpenDialog2", false, kPreBootFilter};
-inline constexpr FileDialogKind kOpenDialog3{"OpenDialog3", false, kIpsFilter};
 
 class DialogProvider {
  public:
@@ -38,7 +21,7 @@ class DialogProvider {
   virtual bool AskYesNo(HWND owner, const std::string& text, const std::string& caption);
   // Runs a file dialog starting at `currentFile`; the chosen names in the order the dialog lists
   // them, empty when cancelled.
-  virtual std::vector<std::string> RunFileDialog(HWND owner, const FileDialogKind& dialog, bool multiSelect,
+  virtual std::vector<std::string> RunFileDialog(HWND owner, const FileDialogSpec& dialog, bool multiSelect,
                                                  const std::string& currentFile);
   // Shows Form2 or Form3 modally and returns when it is closed.
   virtual void ShowModal(ModalForm& form);
@@ -46,7 +29,8 @@ class DialogProvider {
   virtual void ShowException(HWND owner, const std::string& message);
 };
 
-// "a|b|" -> "a\0b\0\0", the double-NUL-terminated list the common dialogs take.
+// A filter as the system writes it, "a|b|", -> "a\0b\0\0", the double-NUL-terminated list the
+// common dialogs take: the same names and patterns.
 std::string FilterForApi(const char* filter);
 // The common dialog's answer: one full name, or with multiple selection a folder followed by the
 // names in it, each NUL-terminated, the list ending in an empty name.

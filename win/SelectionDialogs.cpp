@@ -1,6 +1,6 @@
 #include "win/SelectionDialogs.h"
 
-#include "commands/SelectionResults.h"
+#include <string_view>
 
 namespace brevomat::winui {
 
@@ -22,13 +22,31 @@ void RegisterFormClass(const char* className, WNDPROC procedure) {
 
 }  // namespace
 
-ModalForm::ModalForm(HWND owner, const char* className, const char* caption, SIZE designOuter,
-                     const Scale& scale, HFONT font)
-    : owner_(owner), outer_{scale(designOuter.cx), scale(designOuter.cy)}, scale_(scale), font_(font) {
+ModalForm::ModalForm(HWND owner, const char* className, const FormSpec& form, const Scale& scale, HFONT font)
+    : owner_(owner), outer_{scale(form.width), scale(form.height)}, scale_(scale), font_(font) {
   RegisterFormClass(className, &ModalForm::Procedure);
-  window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, className, caption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+  window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, className, form.caption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
                             CW_USEDEFAULT, CW_USEDEFAULT, outer_.cx, outer_.cy, owner, nullptr,
                             GetModuleHandleA(nullptr), this);
+}
+
+void ModalForm::BuildControls(const FormSpec& form, std::span<RadioGroup* const> groups) {
+  // Group k has its box at 100 + 20k and its items from 110 + 20k; OK is 201, CANCEL 202 (not
+  // IDOK and IDCANCEL, which Enter and Esc send).
+  std::size_t group = 0;
+  for (const ControlSpec& c : form.controls) {
+    const DesignRect& d = c.design;
+    if (c.kind == ControlKind::RadioGroup) {
+      const int box = 100 + 20 * static_cast<int>(group);
+      RadioGroup& radio = *groups[group++];
+      radio.Create(window_, box, box + 10, c.caption, c.items,
+                   RECT{d.left, d.top, d.left + d.width, d.top + d.height}, scale_, font_);
+      radio.SetItemIndex(c.initialItem);
+    } else {
+      CreateButton(window_, std::string_view(c.name) == "OK" ? 201 : 202, c.caption, d.left, d.top, d.width,
+                   d.height, scale_, font_);
+    }
+  }
 }
 
 ModalForm::~ModalForm() {
@@ -89,14 +107,9 @@ void ModalForm::RunModal() {
   if (quit) PostQuitMessage(static_cast<int>(msg.wParam));
 }
 
-TForm2::TForm2(HWND owner, const Scale& scale, HFONT font)
-    : ModalForm(owner, "TForm2", "Select Cart size", SIZE{203, 258}, scale, font) {
-  SelectCartSize.Create(window_, kSelectCartSizeBox, kSelectCartSizeItems, "SelectCartSize",
-                        {"8M", "16M", "32M", "64M", "128M", "256M"}, RECT{16, 16, 16 + 161, 16 + 137}, scale,
-                        font);
-  SelectCartSize.SetItemIndex(-1);
-  CreateButton(window_, kOK, "OK", 16, 184, 75, 25, scale, font);
-  CreateButton(window_, kCANCEL, "CANCEL", 104, 184, 75, 25, scale, font);
+TForm2::TForm2(HWND owner, const Scale& scale, HFONT font) : ModalForm(owner, "TForm2", kForm2, scale, font) {
+  RadioGroup* const groups[] = {&SelectCartSize};
+  BuildControls(kForm2, groups);
 }
 
 void TForm2::Command(int id) {
@@ -105,25 +118,18 @@ void TForm2::Command(int id) {
 }
 
 void TForm2::OKClick() {
-  if (result_ != nullptr) *result_ = CartSizeChunksForItem(SelectCartSize.ItemIndex());
+  if (rules_ != nullptr) rules_->OKClick(SelectCartSize.ItemIndex());
   Close();
 }
 
 void TForm2::CANCELClick() {
-  if (result_ != nullptr) *result_ = 0;
+  if (rules_ != nullptr) rules_->CANCELClick();
   Close();
 }
 
-TForm3::TForm3(HWND owner, const Scale& scale, HFONT font)
-    : ModalForm(owner, "TForm3", "Bank and Size Select", SIZE{241, 204}, scale, font) {
-  RadioBankSel.Create(window_, kRadioBankSelBox, kRadioBankSelItems, "Bank Select",
-                      {"Bank 1", "Bank 2", "Bank 3", "Bank 4"}, RECT{16, 16, 16 + 97, 16 + 105}, scale, font);
-  RadioBankSel.SetItemIndex(0);
-  RadioSizeSel.Create(window_, kRadioSizeSelBox, kRadioSizeSelItems, "Size Select",
-                      {"32K", "64K", "128K", "256K"}, RECT{128, 16, 128 + 89, 16 + 105}, scale, font);
-  RadioSizeSel.SetItemIndex(0);
-  CreateButton(window_, kOK, "OK", 32, 136, 75, 25, scale, font);
-  CreateButton(window_, kCANCEL, "CANCEL", 136, 136, 75, 25, scale, font);
+TForm3::TForm3(HWND owner, const Scale& scale, HFONT font) : ModalForm(owner, "TForm3", kForm3, scale, font) {
+  RadioGroup* const groups[] = {&RadioBankSel, &RadioSizeSel};
+  BuildControls(kForm3, groups);
 }
 
 void TForm3::Command(int id) {
@@ -132,14 +138,12 @@ void TForm3::Command(int id) {
 }
 
 void TForm3::OKClick() {
-  if (bank_ != nullptr) *bank_ = static_cast<std::uint8_t>(RadioBankSel.ItemIndex());
-  if (size_ != nullptr) *size_ = static_cast<std::uint8_t>(RadioSizeSel.ItemIndex());
+  if (rules_ != nullptr) rules_->OKClick(RadioBankSel.ItemIndex(), RadioSizeSel.ItemIndex());
   Close();
 }
 
 void TForm3::CANCELClick() {
-  if (bank_ != nullptr) *bank_ = 255;
-  if (size_ != nullptr) *size_ = 255;
+  if (rules_ != nullptr) rules_->CANCELClick();
   Close();
 }
 

@@ -1,13 +1,16 @@
-// The two small modal dialogs: Form2 "Select Cart size" (how much of the cart Backup Game reads)
-// and Form3 "Bank and Size Select" (which save bank and how much save memory the save commands
-// work on). Each hands its answer back in the result variables it is given; its modal result
-// carries nothing. The radio selection is kept from one showing to the next.
+// The two small modal dialogs in plain Win32: Form2 "Select Cart size" and Form3 "Bank and Size
+// Select", built from their tables. Their buttons tell the dialog's rules (OK, CANCEL) and close
+// the dialog; the close box only closes it; Esc does nothing. The radio selection is kept from
+// one showing to the next.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <span>
 
+#include "form/FormLayout.h"
+#include "form/SelectionForms.h"
 #include "win/Controls.h"
 
 namespace brevomat::winui {
@@ -16,8 +19,8 @@ namespace brevomat::winui {
 // is shown, and the loop ends when the dialog is closed by a button or by its close box.
 class ModalForm {
  public:
-  ModalForm(HWND owner, const char* className, const char* caption, SIZE designOuter, const Scale& scale,
-            HFONT font);
+  // The dialog window of `form`, at its design size; BuildControls makes its controls.
+  ModalForm(HWND owner, const char* className, const FormSpec& form, const Scale& scale, HFONT font);
   virtual ~ModalForm();
   ModalForm(const ModalForm&) = delete;
   ModalForm& operator=(const ModalForm&) = delete;
@@ -28,6 +31,8 @@ class ModalForm {
   bool Showing() const { return showing_; }
 
  protected:
+  // The controls of `form`'s table; its radio groups are `groups`, in the table's order.
+  void BuildControls(const FormSpec& form, std::span<RadioGroup* const> groups);
   // A button of the dialog was clicked.
   virtual void Command(int id) = 0;
   // Ends the modal loop (OK, CANCEL and the close box all close the dialog).
@@ -48,14 +53,14 @@ class TForm2 final : public ModalForm {
  public:
   TForm2(HWND owner, const Scale& scale, HFONT font);
 
-  // Shows the dialog through `show` with `preselectItem` selected (-1 none). OK and CANCEL store
-  // into `CartSizeChunks`; the close box leaves it as it was.
+  // Shows the dialog through `show` with `preselectItem` selected (-1 none); its buttons tell
+  // `rules`.
   template <typename ShowModal>
-  void Execute(int preselectItem, std::int32_t& CartSizeChunks, ShowModal&& show) {
+  void Execute(int preselectItem, Form2Rules& rules, ShowModal&& show) {
     SelectCartSize.SetItemIndex(preselectItem);
-    result_ = &CartSizeChunks;
+    rules_ = &rules;
     show(*this);
-    result_ = nullptr;
+    rules_ = nullptr;
   }
 
   void OKClick();
@@ -66,20 +71,18 @@ class TForm2 final : public ModalForm {
 
  private:
   void Command(int id) override;
-  std::int32_t* result_ = nullptr;
+  Form2Rules* rules_ = nullptr;
 };
 
 class TForm3 final : public ModalForm {
  public:
   TForm3(HWND owner, const Scale& scale, HFONT font);
 
-  // OK stores the two item indexes, CANCEL 255 in both, the close box nothing.
   template <typename ShowModal>
-  void Execute(std::uint8_t& SelectedSaveBank, std::uint8_t& SelectedSaveSize, ShowModal&& show) {
-    bank_ = &SelectedSaveBank;
-    size_ = &SelectedSaveSize;
+  void Execute(Form3Rules& rules, ShowModal&& show) {
+    rules_ = &rules;
     show(*this);
-    bank_ = size_ = nullptr;
+    rules_ = nullptr;
   }
 
   void OKClick();
@@ -98,8 +101,7 @@ class TForm3 final : public ModalForm {
 
  private:
   void Command(int id) override;
-  std::uint8_t* bank_ = nullptr;
-  std::uint8_t* size_ = nullptr;
+  Form3Rules* rules_ = nullptr;
 };
 
 }  // namespace brevomat::winui

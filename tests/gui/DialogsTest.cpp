@@ -3,6 +3,8 @@
 
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <optional>
 
 #include "GuiTestSupport.h"
 #include "port/Tdlportio.h"
@@ -20,84 +22,94 @@ int ExecWith(Dialog& dialog, Act act) {
   return dialog.exec();
 }
 
-TEST(Form2Test, ResultsOfOkCancelAndCloseBox) {
+// Each dialog is built where its table says; its buttons and its close box reach its rules, and
+// only they close it: Esc does not.
+TEST(Form2Test, ButtonsAndCloseBoxReachTheRulesAndEscClosesNothing) {
   TForm2 form(nullptr);
-  EXPECT_EQ(form.SelectCartSize->title(), "SelectCartSize");
-  EXPECT_EQ(form.size(), QSize(203, 258));
+  EXPECT_EQ(form.windowTitle(), "Select Cart size");
+  EXPECT_EQ(form.size(), QSize(kForm2.width, kForm2.height));
+  EXPECT_EQ(form.SelectCartSize->geometry(), QRect(16, 16, 161, 137));
   EXPECT_EQ(form.OK->geometry(), QRect(16, 184, 75, 25));
   EXPECT_EQ(form.CANCEL->geometry(), QRect(104, 184, 75, 25));
 
-  std::int32_t chunks = 77;
-  // No item selected and OK: the same as CANCEL. Every way out ends with "cancel".
-  int result = -1;
-  form.Execute(-1, chunks, [&](QDialog& d) {
-    result = ExecWith(d, [&] { QTest::mouseClick(form.OK, Qt::LeftButton); });
-  });
-  EXPECT_EQ(chunks, 0);
-  EXPECT_EQ(result, QDialog::Rejected);
-
-  form.Execute(5, chunks,
-               [&](QDialog& d) { ExecWith(d, [&] { QTest::mouseClick(form.OK, Qt::LeftButton); }); });
-  EXPECT_EQ(chunks, 1024);
-
-  // The user picks "16M" over the preselected item.
-  form.Execute(2, chunks, [&](QDialog& d) {
-    ExecWith(d, [&] {
-      ClickItem(form.SelectCartSize, 1);
-      QTest::mouseClick(form.OK, Qt::LeftButton);
-    });
-  });
-  EXPECT_EQ(chunks, 64);
-
-  form.Execute(0, chunks,
-               [&](QDialog& d) { ExecWith(d, [&] { QTest::mouseClick(form.CANCEL, Qt::LeftButton); }); });
-  EXPECT_EQ(chunks, 0);
-
-  chunks = 123;
-  form.Execute(3, chunks, [&](QDialog& d) { result = ExecWith(d, [&] { form.close(); }); });
-  EXPECT_EQ(chunks, 123);
-  EXPECT_EQ(result, QDialog::Rejected);
-
-  const std::int32_t expected[] = {32, 64, 128, 256, 512, 1024};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(gui::CartSizeChunksForItem(i), expected[i]);
-  EXPECT_EQ(gui::CartSizeChunksForItem(-1), 0);
+  struct Case {
+    const char* how;
+    int preselect;
+    std::function<void()> act;
+    std::optional<std::int32_t> result;
+  };
+  const Case cases[] = {
+      {"OK on the preselected item", 5, [&] { QTest::mouseClick(form.OK, Qt::LeftButton); }, 1024},
+      {"OK on the item picked", 2,
+       [&] {
+         ClickItem(form.SelectCartSize, 1);
+         QTest::mouseClick(form.OK, Qt::LeftButton);
+       },
+       64},
+      {"CANCEL", 0, [&] { QTest::mouseClick(form.CANCEL, Qt::LeftButton); }, std::nullopt},
+      {"Esc, then the close box", 3,
+       [&] {
+         QTest::keyClick(&form, Qt::Key_Escape);
+         EXPECT_TRUE(form.isVisible());
+         form.close();
+       },
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    Form2Rules rules;
+    int result = -1;
+    form.Execute(c.preselect, rules, [&](QDialog& d) { result = ExecWith(d, c.act); });
+    EXPECT_EQ(rules.CartSizeChunks, c.result);
+    EXPECT_EQ(result, QDialog::Rejected);  // every way out ends with "cancel"
+    EXPECT_FALSE(form.isVisible());
+  }
 }
 
-TEST(Form3Test, ResultsAndSelectionKeptBetweenShowings) {
+TEST(Form3Test, ButtonsReachTheRulesAndTheSelectionIsKeptBetweenShowings) {
   TForm3 form(nullptr);
   EXPECT_EQ(form.windowTitle(), "Bank and Size Select");
-  EXPECT_EQ(form.size(), QSize(241, 204));
+  EXPECT_EQ(form.size(), QSize(kForm3.width, kForm3.height));
   EXPECT_EQ(form.RadioBankSel->geometry(), QRect(16, 16, 97, 105));
   EXPECT_EQ(form.RadioSizeSel->geometry(), QRect(128, 16, 89, 105));
   EXPECT_EQ(form.RadioSizeSel->title(), "Size Select");
 
-  std::uint8_t bank = 0, size = 0;
-  form.Execute(bank, size, [&](QDialog& d) {
+  Form3Rules first(SaveChoice{});
+  form.Execute(first, [&](QDialog& d) {
     ExecWith(d, [&] {
       ClickItem(form.RadioBankSel, 2);
       ClickItem(form.RadioSizeSel, 2);
+      QTest::keyClick(&form, Qt::Key_Escape);
       QTest::mouseClick(form.OK, Qt::LeftButton);
     });
   });
-  EXPECT_EQ(bank, 2);
-  EXPECT_EQ(size, 2);
+  EXPECT_EQ(first.Selected, (SaveChoice{2, 2}));
 
   // Shown again: it starts with the last choice.
-  form.Execute(bank, size, [&](QDialog& d) {
+  Form3Rules second(first.Selected);
+  form.Execute(second, [&](QDialog& d) {
     ExecWith(d, [&] {
       EXPECT_EQ(form.RadioBankSel->ItemIndex(), 2);
       EXPECT_EQ(form.RadioSizeSel->ItemIndex(), 2);
       QTest::mouseClick(form.CANCEL, Qt::LeftButton);
     });
   });
-  EXPECT_EQ(bank, 255);
-  EXPECT_EQ(size, 255);
+  EXPECT_EQ(second.Selected, std::nullopt);
 
-  bank = 1;
-  size = 3;
-  form.Execute(bank, size, [&](QDialog& d) { ExecWith(d, [&] { form.close(); }); });
-  EXPECT_EQ(bank, 1);
-  EXPECT_EQ(size, 3);
+  Form3Rules closed(SaveChoice{1, 3});
+  form.Execute(closed, [&](QDialog& d) { ExecWith(d, [&] { form.close(); }); });
+  EXPECT_EQ(closed.Selected, (SaveChoice{1, 3}));
+}
+
+// The file dialogs get the system's filters in Qt's form, with the same names and patterns.
+TEST(FileDialogFilterTest, TheSystemsFiltersInQtsForm) {
+  const std::pair<const char*, const char*> cases[] = {
+      {kGameFilter, "GBA Files (*.gba *.bin *.dat *.sav);;All Files (*.*)"},
+      {kPreBootFilter, "GBA Files (*.gba *.bin *.dat);;All Files (*.*)"},
+      {kIpsFilter, "IPS File(*.ips);;all files(*.*)"},
+      {"Saves|*.sav;*.SAV", "Saves (*.sav *.SAV)"},
+  };
+  for (const auto& [filter, qt] : cases) EXPECT_EQ(gui::QtFilter(filter), QString::fromLatin1(qt)) << filter;
 }
 
 class WindowDialogsTest : public InTempDirectory {};
@@ -109,31 +121,26 @@ TEST_F(WindowDialogsTest, TheWindowShowsItsDialogsThroughTheProvider) {
     EXPECT_EQ(Ctl<gui::TForm2>(*form, "Form2")->SelectCartSize->ItemIndex(), 4);
     Ctl<gui::TForm2>(*form, "Form2")->OKClick();
   };
-  std::int32_t chunks = 0;
-  form->ShowForm2(4, chunks);
-  EXPECT_EQ(chunks, 512);
+  EXPECT_EQ(form->presenter().ShowForm2(4), 512);
 
   dialogs.onModal = [&](QDialog&) { Ctl<gui::TForm3>(*form, "Form3")->CANCELClick(); };
-  std::uint8_t bank = 0, size = 0;
-  form->ShowForm3(bank, size);
-  EXPECT_EQ(bank, 255);
-  EXPECT_EQ(size, 255);
+  EXPECT_EQ(form->presenter().ShowForm3(SaveChoice{}), std::nullopt);
 
   // The file dialogs keep their own names and filters.
   dialogs.fileAnswers = {QStringList{"/a.gba", "/b.gba"}, QStringList{"/p.ips"}, QStringList{"/out.sav"}};
   std::vector<std::string> files;
-  ASSERT_TRUE(form->ExecuteOpenDialog1(true, files));
+  ASSERT_TRUE(form->presenter().ExecuteOpenDialog1(true, files));
   EXPECT_EQ(files, (std::vector<std::string>{"/a.gba", "/b.gba"}));
   EXPECT_TRUE(dialogs.fileDialogs.back().multiSelect);
   std::string ips;
-  ASSERT_TRUE(form->ExecuteOpenDialog3(ips));
-  EXPECT_EQ(dialogs.fileDialogs.back().filter, gui::kIpsFilter);
+  ASSERT_TRUE(form->presenter().ExecuteOpenDialog3(ips));
+  EXPECT_EQ(dialogs.fileDialogs.back().filter, kIpsFilter);
   std::string out;
-  ASSERT_TRUE(form->ExecuteSaveDialog1(out));
-  EXPECT_EQ(form->SaveDialog1FileName(), "/out.sav");
-  EXPECT_EQ(form->OpenDialog1FileName(), "/a.gba");
-  EXPECT_EQ(form->OpenDialog3FileName(), "/p.ips");
-  EXPECT_FALSE(form->ExecuteOpenDialog2(out));  // cancelled
+  ASSERT_TRUE(form->presenter().ExecuteSaveDialog1(out));
+  EXPECT_EQ(form->presenter().SaveDialog1FileName(), "/out.sav");
+  EXPECT_EQ(form->presenter().OpenDialog1FileName(), "/a.gba");
+  EXPECT_EQ(form->presenter().OpenDialog3FileName(), "/p.ips");
+  EXPECT_FALSE(form->presenter().ExecuteOpenDialog2(out));  // cancelled
   EXPECT_EQ(out, "/out.sav");
 }
 

@@ -12,35 +12,6 @@ namespace {
 
 using gui::TForm1;
 
-struct ControlSpec {
-  const char* name;
-  const char* caption;
-  const char* hint;
-  QRect geometry;  // width/height 0: the size is the control's own
-};
-
-const ControlSpec kControls[] = {
-    {"Write", "Write Flash", "Write To Cart", {163, 8, 74, 26}},
-    {"WriteMulti", "Write Multi", "Write Multi-files to Cart", {244, 8, 75, 26}},
-    {"SetPreBoot", "Set Pre Boot", "Set Multi-Boot File", {325, 8, 75, 26}},
-    {"SWrite", "Write Saver", "Write Saver Data to Cart", {163, 41, 75, 26}},
-    {"SRead", "Backup Saver", "Read Saver Data to File", {244, 41, 75, 26}},
-    {"Read", "Backup Game", "Read Cart to File", {325, 41, 75, 26}},
-    {"Stop", "Stop", "", {244, 89, 75, 26}},
-    {"Exit", "Exit", "", {325, 89, 75, 26}},
-    {"MemoClear", "Clear", "", {20, 115, 60, 13}},
-    {"EraseFlash", "EraseFlash", "", {16, 321, 59, 26}},
-    {"WT", "&WT", "Write Test", {172, 321, 39, 26}},
-    {"VT", "&VT", "Verify Test", {213, 321, 39, 26}},
-    {"Verify", "Verify Game", "Verify Cart with File", {260, 321, 69, 26}},
-    {"SVerify", "Verify Saver", "Verify Saver Data with File", {333, 321, 68, 26}},
-};
-
-const char* const kLockedSet[] = {"EraseFlash", "RadioIps",   "MemoClear", "Port_sel", "RadioSpeed",
-                                  "WriteMulti", "SetPreBoot", "Write",     "Verify",   "Read",
-                                  "SWrite",     "SVerify",    "SRead",     "Exit",     "Memo1",
-                                  "VT",         "WT"};
-
 QWidget* Control(TForm1& form, const char* name) {
   QWidget* w = form.findChild<QWidget*>(QString::fromLatin1(name));
   EXPECT_NE(w, nullptr) << name;
@@ -55,49 +26,45 @@ QStringList Items(gui::RadioGroup* group) {
 
 class MainWindowTest : public InTempDirectory {};
 
+// The window builds every control of the table where the table says, with its caption, hint and
+// items, and hides the buttons that do nothing.
 TEST_F(MainWindowTest, LayoutAfterStartUp) {
   auto form = Start();
   EXPECT_EQ(form->windowTitle(), "Tarvex Brevomat 1.2nt");
   EXPECT_EQ(form->objectName(), "Form1");
   EXPECT_EQ(form->size(), QSize(418, 418));
-  for (const ControlSpec& c : kControls) {
-    auto* button = qobject_cast<QAbstractButton*>(Control(*form, c.name));
-    ASSERT_NE(button, nullptr) << c.name;
-    EXPECT_EQ(button->text(), c.caption) << c.name;
-    EXPECT_EQ(button->toolTip(), c.hint) << c.name;
-    EXPECT_EQ(button->geometry(), c.geometry) << c.name;
-    const bool hidden = std::string(c.name) == "WT" || std::string(c.name) == "VT" ||
-                        std::string(c.name) == "Verify" || std::string(c.name) == "SVerify";
-    EXPECT_EQ(button->isHidden(), hidden) << c.name;
+  for (const ControlSpec& c : kForm1.controls) {
+    SCOPED_TRACE(c.name);
+    QWidget* control = Control(*form, c.name);
+    ASSERT_NE(control, nullptr);
+    const DesignRect& d = c.design;
+    // A label's size is its text's.
+    const QRect expected(d.left, d.top, d.width != 0 ? d.width : control->width(),
+                         d.height != 0 ? d.height : control->height());
+    EXPECT_EQ(control->geometry(), expected);
+    EXPECT_EQ(control->isHidden(), c.group == ControlGroup::Hidden);
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+      EXPECT_EQ(button->text(), c.caption);
+      EXPECT_EQ(button->toolTip(), c.hint);
+    }
+    if (auto* group = qobject_cast<gui::RadioGroup*>(control)) {
+      EXPECT_EQ(group->title(), c.caption);
+      QStringList items;
+      for (const char* item : c.items) items << item;
+      EXPECT_EQ(Items(group), items);
+      EXPECT_EQ(group->ItemIndex(), c.initialItem);
+    }
   }
   // "&" marks the accelerator letter.
   EXPECT_EQ(Ctl<QPushButton>(*form, "WT")->shortcut(), QKeySequence(QStringLiteral("Alt+W")));
   EXPECT_EQ(Ctl<QPushButton>(*form, "VT")->shortcut(), QKeySequence(QStringLiteral("Alt+V")));
 
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->title(), "Printer Port No.");
-  EXPECT_EQ(Items(Ctl<gui::RadioGroup>(*form, "Port_sel")),
-            QStringList({"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"}));
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->geometry(), QRect(10, 7, 91, 106));
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->title(), "Speed");
-  EXPECT_EQ(Items(Ctl<gui::RadioGroup>(*form, "RadioSpeed")), QStringList({"4", "3", "2", "1"}));
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->geometry(), QRect(107, 7, 47, 106));
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->title(), "IPS Apply");
-  EXPECT_EQ(Items(Ctl<gui::RadioGroup>(*form, "RadioIps")), QStringList({"OFF", "ON"}));
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->geometry(), QRect(168, 72, 65, 53));
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 0);
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 0);
-  EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->ItemIndex(), 0);
-
-  EXPECT_EQ(Control(*form, "Memo1")->geometry(), QRect(16, 128, 377, 185));
   EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->isReadOnly());
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  EXPECT_EQ(Control(*form, "ProgressBar1")->geometry(), QRect(16, 368, 337, 18));
   EXPECT_EQ(Ctl<QProgressBar>(*form, "ProgressBar1")->minimum(), 0);
   EXPECT_EQ(Ctl<QProgressBar>(*form, "ProgressBar1")->maximum(), 100);
-  // The labels sit at their design places and start empty.
-  EXPECT_EQ(Control(*form, "Status")->pos(), QPoint(16, 352));
-  EXPECT_EQ(Control(*form, "Time")->pos(), QPoint(360, 352));
+  // The labels start empty.
   EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "");
   EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(), "");
   EXPECT_EQ(Ctl<QTimer>(*form, "Timer1")->interval(), 1000);
@@ -113,36 +80,40 @@ TEST_F(MainWindowTest, LayoutAfterStartUp) {
 TEST_F(MainWindowTest, IdleAndRunningSwitchExactlyTheLockedSet) {
   auto form = Start();
   auto expectState = [&](bool running) {
-    for (const char* name : kLockedSet) EXPECT_EQ(Control(*form, name)->isEnabled(), !running) << name;
-    EXPECT_EQ(Ctl<QPushButton>(*form, "Stop")->isEnabled(), running);
+    for (const ControlSpec& c : kForm1.controls) {
+      if (c.group == ControlGroup::Display) continue;
+      EXPECT_EQ(Control(*form, c.name)->isEnabled(), c.group == ControlGroup::Stop ? running : !running)
+          << c.name;
+    }
     EXPECT_EQ(Ctl<QTimer>(*form, "Timer1")->isActive(), running);
   };
   expectState(false);
-  EXPECT_TRUE(form->core().frame.StopFlag);
+  EXPECT_TRUE(form->presenter().core().frame.StopFlag);
 
-  form->core().frame.BeginOperation();
+  form->presenter().core().frame.BeginOperation();
   expectState(true);
   EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(), "0 Sec");
   // While running only Stop answers a click.
   QTest::mouseClick(Ctl<QPushButton>(*form, "MemoClear"), Qt::LeftButton);
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().size(), 1);
   QTest::mouseClick(Ctl<QPushButton>(*form, "Stop"), Qt::LeftButton);
-  EXPECT_TRUE(form->core().frame.StopFlag);
+  EXPECT_TRUE(form->presenter().core().frame.StopFlag);
   expectState(true);  // still running until the loop polls the flag
-  EXPECT_TRUE(form->core().frame.PollStop());
+  EXPECT_TRUE(form->presenter().core().frame.PollStop());
   expectState(false);
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "Stop process !!!"}));
 }
 
 TEST_F(MainWindowTest, Timer1CountsSecondsWhileRunning) {
   auto form = Start();
-  form->core().frame.BeginOperation();
+  form->presenter().core().frame.BeginOperation();
   QElapsedTimer clock;
   clock.start();
-  while (form->core().frame.ElapsedSeconds < 1 && clock.elapsed() < 5000) QTest::qWait(50);
-  form->core().frame.EndOperation();
-  EXPECT_GE(form->core().frame.ElapsedSeconds, 1);
-  EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(), QString::number(form->core().frame.ElapsedSeconds) + " Sec");
+  while (form->presenter().core().frame.ElapsedSeconds < 1 && clock.elapsed() < 5000) QTest::qWait(50);
+  form->presenter().core().frame.EndOperation();
+  EXPECT_GE(form->presenter().core().frame.ElapsedSeconds, 1);
+  EXPECT_EQ(Ctl<QLabel>(*form, "Time")->text(),
+            QString::number(form->presenter().core().frame.ElapsedSeconds) + " Sec");
 }
 
 TEST_F(MainWindowTest, SeparatorLineBeforeEveryCommandButTheFirst) {
@@ -154,7 +125,7 @@ TEST_F(MainWindowTest, SeparatorLineBeforeEveryCommandButTheFirst) {
             QStringList({"Use DLPortIO", "Write To Cart Cancel", "", "Write To Cart Cancel"}));
   ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
   EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
-  EXPECT_EQ(dialogs.fileDialogs[0].filter, gui::kGameFilter);
+  EXPECT_EQ(dialogs.fileDialogs[0].filter, kGameFilter);
   EXPECT_FALSE(dialogs.fileDialogs[0].multiSelect);
   // EraseFlash on a port with no adapter behind it: the same convention.
   QTest::mouseClick(Ctl<QPushButton>(*form, "EraseFlash"), Qt::LeftButton);
@@ -166,19 +137,19 @@ TEST_F(MainWindowTest, SeparatorLineBeforeEveryCommandButTheFirst) {
 
 TEST_F(MainWindowTest, ClearEmptiesTheLog) {
   auto form = Start();
-  form->AppendLog("one");
-  form->AppendLog("");
+  form->presenter().AppendLog("one");
+  form->presenter().AppendLog("");
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "one", ""}));
   QTest::mouseClick(Ctl<QPushButton>(*form, "MemoClear"), Qt::LeftButton);
   EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().isEmpty());
-  form->AppendLog("");
+  form->presenter().AppendLog("");
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({""}));
 }
 
 TEST_F(MainWindowTest, PortSelectionDerivesTheFiveAddresses) {
   auto form = Start();
   ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 2);
-  const Link& link = form->core().link;
+  const Link& link = form->presenter().core().link;
   EXPECT_EQ(link.DataPort, 0x3BC);
   EXPECT_EQ(link.StatusPort, 0x3BD);
   EXPECT_EQ(link.ControlPort, 0x3BE);
@@ -187,7 +158,7 @@ TEST_F(MainWindowTest, PortSelectionDerivesTheFiveAddresses) {
   ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 1);
   EXPECT_EQ(link.DataPort, 0x278);
   Ctl<gui::RadioGroup>(*form, "Port_sel")->SetItemIndex(-1);
-  form->Port_selClick();
+  form->presenter().Port_selClick();
   EXPECT_EQ(link.DataPort, 0x378);
 }
 
@@ -222,19 +193,19 @@ TEST_F(MainWindowTest, CloseBoxDuringACommandStopsItAndClosesAfterwards) {
   form->show();
   bool closedDuringCommand = true;
   dialogs.onFileDialog = [&] {
-    EXPECT_TRUE(form->CommandRunning());
+    EXPECT_TRUE(form->presenter().CommandRunning());
     form->close();
     closedDuringCommand = !form->isVisible();
-    EXPECT_TRUE(form->core().frame.StopFlag);
+    EXPECT_TRUE(form->presenter().core().frame.StopFlag);
   };
   QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
   EXPECT_FALSE(closedDuringCommand);
-  EXPECT_FALSE(form->CommandRunning());
+  EXPECT_FALSE(form->presenter().CommandRunning());
   QElapsedTimer clock;
   clock.start();
   while (form->isVisible() && clock.elapsed() < 5000) QCoreApplication::processEvents();
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(form->core().frame.CurrentFile, nullptr);
+  EXPECT_EQ(form->presenter().core().frame.CurrentFile, nullptr);
 }
 
 TEST_F(MainWindowTest, AnotherCommandClickedWhileOneRunsIsIgnored) {
@@ -270,10 +241,10 @@ TEST_F(MainWindowTest, DriverDeclinedEndsTheSetUpEarly) {
   EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().isEmpty());
   EXPECT_FALSE(QFile::exists(QStringLiteral("config.sav")));
   // Nothing is written even by Exit, and the port was never attached.
-  form->ExitClick();
+  form->presenter().ExitClick();
   EXPECT_FALSE(QFile::exists(QStringLiteral("config.sav")));
   EXPECT_TRUE(port.calls.empty());
-  EXPECT_FALSE(form->core().port.Attached());
+  EXPECT_FALSE(form->presenter().core().port.Attached());
 }
 
 TEST_F(MainWindowTest, DriverAcceptedGoesOnAsUsual) {

@@ -22,7 +22,7 @@ class PickGame final : public brevomat::gui::DialogProvider {
  public:
   explicit PickGame(QString game) : game_(std::move(game)) {}
   bool AskYesNo(QWidget*, const QString&, const QString&) override { return true; }
-  QStringList RunFileDialog(QWidget*, const brevomat::gui::FileDialogSpec&, bool, const QString&) override {
+  QStringList RunFileDialog(QWidget*, const brevomat::FileDialogSpec&, bool, const QString&) override {
     return {game_};
   }
 
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   brevomat::gui::TForm1 form(std::make_unique<brevomat::FixedPortDriver>(cart->Port()), &dialogs);
   form.show();
   Settle(1000);  // shown, framed by the window manager, fitted to its outer size
-  form.WriteClick();
+  form.presenter().WriteClick();
   Settle(500);
 
   const QString status = form.findChild<QLabel*>(QStringLiteral("Status"))->text();

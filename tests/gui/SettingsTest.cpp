@@ -69,7 +69,7 @@ TEST_F(SettingsTest, AConfigSavThatIsNoFileIsNeitherReadNorReplaced) {
     auto form = Start();
     EXPECT_TRUE(form->SetupCompleted());
     EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 0);
-    form->ExitClick();
+    form->presenter().ExitClick();
     struct stat st {};
     ASSERT_EQ(stat(ConfigPath().c_str(), &st), 0);
     EXPECT_TRUE(fifo ? S_ISFIFO(st.st_mode) : S_ISDIR(st.st_mode));
@@ -89,7 +89,7 @@ TEST_F(SettingsTest, FirstStartCreatesTheFileFromTheDesignState) {
   EXPECT_EQ(Text(r.OpenFileName()), "");
   EXPECT_EQ(Text(r.SaveFileName()), "");
   EXPECT_EQ(Text(r.BootFileName()), "");
-  EXPECT_TRUE(form->settings().SettingsWritable);
+  EXPECT_TRUE(form->presenter().settings().SettingsWritable);
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
 }
 
@@ -114,7 +114,7 @@ TEST_F(SettingsTest, ExitStoresTheChoicesAndTheNextStartShowsThem) {
   EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "RadioSpeed")->ItemIndex(), 2);
   EXPECT_EQ(Ctl<gui::RadioGroup>(*again, "RadioIps")->ItemIndex(), 1);
   EXPECT_EQ(again->size(), QSize(500, 450));
-  EXPECT_EQ(again->core().link.DataPort, 0x278);
+  EXPECT_EQ(again->presenter().core().link.DataPort, 0x278);
 }
 
 TEST_F(SettingsTest, TheStoredSizeIsTheOuterSizeAndTheWindowOpensCentred) {
@@ -126,7 +126,7 @@ TEST_F(SettingsTest, TheStoredSizeIsTheOuterSizeAndTheWindowOpensCentred) {
     ASSERT_TRUE(WaitFor([&] { return form->frameGeometry().size() != form->size(); }));  // framed
     EXPECT_EQ(form->frameGeometry().size(), QSize(418, 418));
     form->resize(form->size() + QSize(82, 32));
-    form->ExitClick();
+    form->presenter().ExitClick();
   }
   SettingsRecord r = RecordOf(ReadFile(ConfigPath()));
   EXPECT_EQ(r.WindowWidth(), 500);
@@ -162,7 +162,7 @@ TEST_F(SettingsTest, LongerFileLoadsItsFirst796BytesAndExitWrites796) {
   EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioSpeed")->ItemIndex(), 3);
   EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "RadioIps")->ItemIndex(), 1);
   EXPECT_EQ(form->size(), QSize(420, 430));
-  form->ExitClick();
+  form->presenter().ExitClick();
   const auto written = ReadFile(ConfigPath());
   ASSERT_EQ(written.size(), 796u);
   EXPECT_EQ(written[794], 0x5A);
@@ -174,14 +174,14 @@ TEST_F(SettingsTest, PortIndexIsClampedToTheGroup) {
   {
     auto form = Start();
     EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 2);
-    EXPECT_EQ(form->core().link.DataPort, 0x3BC);
+    EXPECT_EQ(form->presenter().core().link.DataPort, 0x3BC);
   }
   WriteFile(ConfigPath(), StoredRecord(0xFF, 0, 0, 418, 418));
   {
     auto form = Start();
     EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), -1);
-    EXPECT_EQ(form->core().link.DataPort, 0x378);
-    EXPECT_EQ(form->core().link.EppDataPort, 0x37C);
+    EXPECT_EQ(form->presenter().core().link.DataPort, 0x378);
+    EXPECT_EQ(form->presenter().core().link.EppDataPort, 0x37C);
   }
   // -128 is below -1: no selection either; speed 100 selects the last speed.
   WriteFile(ConfigPath(), StoredRecord(0x80, 100, 0, 418, 418));
@@ -196,15 +196,15 @@ TEST_F(SettingsTest, RememberedNamesThatStillExistPresetTheDialogs) {
   WriteFile(ConfigPath(), StoredRecord(0, 0, 0, 418, 418, game));
   {
     auto form = Start();
-    EXPECT_EQ(form->OpenDialog1FileName().toStdString(), game);
-    EXPECT_EQ(form->OpenDialog3FileName().toStdString(), game);
-    form->ExitClick();
+    EXPECT_EQ(form->presenter().OpenDialog1FileName(), game);
+    EXPECT_EQ(form->presenter().OpenDialog3FileName(), game);
+    form->presenter().ExitClick();
   }
   // A deleted name: the dialogs start without a name.
   std::remove(game.c_str());
   auto form = Start();
-  EXPECT_EQ(form->OpenDialog1FileName(), "");
-  EXPECT_EQ(form->OpenDialog3FileName(), "");
+  EXPECT_EQ(form->presenter().OpenDialog1FileName(), "");
+  EXPECT_EQ(form->presenter().OpenDialog3FileName(), "");
   QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
   EXPECT_EQ(dialogs.fileDialogs[0].currentFile, "");
@@ -217,9 +217,9 @@ TEST_F(SettingsTest, ReadOnlyFileIsLoadedAndNeverWritten) {
   const auto before = ReadFile(ConfigPath());
   auto form = Start();
   EXPECT_EQ(Ctl<gui::RadioGroup>(*form, "Port_sel")->ItemIndex(), 1);
-  EXPECT_FALSE(form->settings().SettingsWritable);
+  EXPECT_FALSE(form->presenter().settings().SettingsWritable);
   ClickItem(Ctl<gui::RadioGroup>(*form, "Port_sel"), 2);
-  form->ExitClick();
+  form->presenter().ExitClick();
   EXPECT_EQ(ReadFile(ConfigPath()), before);
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO"}));
   EXPECT_TRUE(dialogs.questions.empty());
@@ -253,13 +253,13 @@ TEST_F(SettingsTest, RejectedPreBootNameIsStoredAtExit) {
   dialogs.fileAnswers = {QStringList{QString::fromStdString(boot)}};
   auto form = Start();
   std::string chosen;
-  ASSERT_TRUE(form->ExecuteOpenDialog2(chosen));
-  EXPECT_EQ(dialogs.fileDialogs.back().filter, gui::kPreBootFilter);
-  form->ExitClick();
+  ASSERT_TRUE(form->presenter().ExecuteOpenDialog2(chosen));
+  EXPECT_EQ(dialogs.fileDialogs.back().filter, kPreBootFilter);
+  form->presenter().ExitClick();
   SettingsRecord r = RecordOf(ReadFile(ConfigPath()));
   EXPECT_EQ(Text(r.BootFileName()), boot);
   auto again = Start();
-  EXPECT_EQ(again->OpenDialog2FileName().toStdString(), boot);
+  EXPECT_EQ(again->presenter().OpenDialog2FileName(), boot);
 }
 
 TEST_F(SettingsTest, AcceptedPreBootFileIsTheWriteMultiBootImageOfTheNextRun) {
@@ -274,12 +274,12 @@ TEST_F(SettingsTest, AcceptedPreBootFileIsTheWriteMultiBootImageOfTheNextRun) {
     EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(),
               QStringList({"Use DLPortIO", "FileSize = 32768",
                            QString::fromStdString("Set Multi-Boot File=" + boot)}));
-    EXPECT_EQ(Text(form->core().settings.BootFileName()), boot);
-    form->ExitClick();
+    EXPECT_EQ(Text(form->presenter().core().settings.BootFileName()), boot);
+    form->presenter().ExitClick();
   }
   auto again = Start();
-  EXPECT_EQ(Text(again->core().settings.BootFileName()), boot);
-  EXPECT_EQ(again->OpenDialog2FileName().toStdString(), boot);
+  EXPECT_EQ(Text(again->presenter().core().settings.BootFileName()), boot);
+  EXPECT_EQ(again->presenter().OpenDialog2FileName(), boot);
 }
 
 TEST_F(SettingsTest, UnusableWindowSizesFallBackToTheDesignSize) {
@@ -293,8 +293,8 @@ TEST_F(SettingsTest, NameTooLongForItsFieldIsNotStored) {
   const std::string longName = Path(QString(300, QLatin1Char('x'))).toStdString();
   dialogs.fileAnswers = {QStringList{QString::fromStdString(longName)}};
   std::string file;
-  ASSERT_TRUE(form->ExecuteSaveDialog1(file));
-  form->ExitClick();
+  ASSERT_TRUE(form->presenter().ExecuteSaveDialog1(file));
+  form->presenter().ExitClick();
   SettingsRecord r = RecordOf(ReadFile(ConfigPath()));
   EXPECT_EQ(Text(r.SaveFileName()), "");
   EXPECT_EQ(ReadFile(ConfigPath()).size(), 796u);
@@ -307,7 +307,7 @@ TEST_F(SettingsTest, VanishedWorkingDirectoryGivesConfigFileError) {
   ASSERT_TRUE(QDir().rmdir(gone));
   auto form = Start();
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "config file error"}));
-  EXPECT_FALSE(form->settings().SettingsWritable);
+  EXPECT_FALSE(form->presenter().settings().SettingsWritable);
   EXPECT_TRUE(form->SetupCompleted());
 }
 

@@ -107,7 +107,7 @@ class FakeWindow final : public Window {
     return true;
   }
   std::string SaveDialog1FileName() override { return saveDialog1Name; }
-  void ShowForm2(int preselectItem, std::int32_t& CartSizeChunks) override {
+  std::optional<std::int32_t> ShowForm2(int preselectItem) override {
     ++form2Shown;
     form2Preselect = preselectItem;
     std::optional<int> choice = preselectItem;
@@ -115,29 +115,20 @@ class FakeWindow final : public Window {
       choice = form2.front();
       form2.pop_front();
     }
-    if (!choice) {
-      CartSizeChunks = 0;  // CANCEL
-    } else if (*choice == -2) {
-      // close box: nothing stored
-    } else {
-      CartSizeChunks = (*choice >= 0 && *choice <= 5) ? (32 << *choice) : 0;
-    }
+    // CANCEL, the close box (-2) and OK on no item give nothing.
+    if (!choice || *choice < 0 || *choice > 5) return std::nullopt;
+    return 32 << *choice;
   }
-  void ShowForm3(std::uint8_t& bank, std::uint8_t& size) override {
+  std::optional<SaveChoice> ShowForm3(std::optional<SaveChoice> before) override {
     ++form3Shown;
     std::optional<std::pair<int, int>> choice = std::pair<int, int>{0, 0};
     if (!form3.empty()) {
       choice = form3.front();
       form3.pop_front();
     }
-    if (!choice) {
-      bank = size = 255;
-    } else if (choice->first == -2) {
-      // close box
-    } else {
-      bank = static_cast<std::uint8_t>(choice->first);
-      size = static_cast<std::uint8_t>(choice->second);
-    }
+    if (!choice) return std::nullopt;        // CANCEL
+    if (choice->first == -2) return before;  // close box
+    return SaveChoice{static_cast<std::uint8_t>(choice->first), static_cast<std::uint8_t>(choice->second)};
   }
   int PortSelIndex() override { return portSel; }
   int RadioSpeedIndex() override { return radioSpeed; }

@@ -23,7 +23,7 @@ class PickGame final : public brevomat::winui::DialogProvider {
  public:
   explicit PickGame(std::string game) : game_(std::move(game)) {}
   bool AskYesNo(HWND, const std::string&, const std::string&) override { return true; }
-  std::vector<std::string> RunFileDialog(HWND, const brevomat::winui::FileDialogKind&, bool,
+  std::vector<std::string> RunFileDialog(HWND, const brevomat::FileDialogSpec&, bool,
                                          const std::string&) override {
     return {game_};
   }
@@ -36,7 +36,7 @@ class PickGame final : public brevomat::winui::DialogProvider {
 void Settle(brevomat::winui::TForm1& form, DWORD ms) {
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < ms) {
-    form.ProcessMessages();
+    form.presenter().ProcessMessages();
     Sleep(10);
   }
 }

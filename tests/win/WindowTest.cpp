@@ -6,6 +6,7 @@
 // after windows.h, whose types it uses
 #include <commctrl.h>
 
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -43,7 +44,7 @@ class ScriptedDialogs final : public winui::DialogProvider {
     answers.pop_front();
     return answer;
   }
-  std::vector<std::string> RunFileDialog(HWND, const winui::FileDialogKind& dialog, bool multiSelect,
+  std::vector<std::string> RunFileDialog(HWND, const FileDialogSpec& dialog, bool multiSelect,
                                          const std::string& currentFile) override {
     fileDialogs.push_back({dialog.name, dialog.filter, currentFile, multiSelect});
     if (onFileDialog) onFileDialog();
@@ -141,57 +142,29 @@ TEST_F(WindowTest, LayoutAfterStartUp) {
   EXPECT_LE(std::abs((outer.left + outer.right) - (desk.left + desk.right)), 1);
   EXPECT_LE(std::abs((outer.top + outer.bottom) - (desk.top + desk.bottom)), 1);
 
-  struct ControlRow {
-    const char* name;
-    const char* caption;
-    const char* hint;
-    RECT design;  // left, top, right, bottom
-    bool visible;
-  };
-  const ControlRow controls[] = {
-      {"Port_sel", "Printer Port No.", "", {10, 7, 101, 113}, true},
-      {"Port_sel_0", "LPT1(0x378)", "", {}, true},
-      {"Port_sel_2", "LPT3(0x3bc)", "", {}, true},
-      {"RadioSpeed", "Speed", "", {107, 7, 154, 113}, true},
-      {"RadioSpeed_3", "1", "", {}, true},
-      {"Write", "Write Flash", "Write To Cart", {163, 8, 237, 34}, true},
-      {"WriteMulti", "Write Multi", "Write Multi-files to Cart", {244, 8, 319, 34}, true},
-      {"SetPreBoot", "Set Pre Boot", "Set Multi-Boot File", {325, 8, 400, 34}, true},
-      {"SWrite", "Write Saver", "Write Saver Data to Cart", {163, 41, 238, 67}, true},
-      {"SRead", "Backup Saver", "Read Saver Data to File", {244, 41, 319, 67}, true},
-      {"Read", "Backup Game", "Read Cart to File", {325, 41, 400, 67}, true},
-      {"RadioIps", "IPS Apply", "", {168, 72, 233, 125}, true},
-      {"RadioIps_1", "ON", "", {}, true},
-      {"Stop", "Stop", "", {244, 89, 319, 115}, true},
-      {"Exit", "Exit", "", {325, 89, 400, 115}, true},
-      {"MemoClear", "Clear", "", {20, 115, 80, 128}, true},
-      {"Memo1", "Use DLPortIO", "", {16, 128, 393, 313}, true},
-      {"EraseFlash", "EraseFlash", "", {16, 321, 75, 347}, true},
-      {"WT", "&WT", "Write Test", {172, 321, 211, 347}, false},
-      {"VT", "&VT", "Verify Test", {213, 321, 252, 347}, false},
-      {"Verify", "Verify Game", "Verify Cart with File", {260, 321, 329, 347}, false},
-      {"SVerify", "Verify Saver", "Verify Saver Data with File", {333, 321, 401, 347}, false},
-      {"Status", "", "", {}, true},
-      {"Time", "", "", {}, true},
-      {"ProgressBar1", "", "", {16, 368, 353, 386}, true},
-  };
-  for (const ControlRow& c : controls) {
+  // Every control of the table where the table says, with its caption, hint and items.
+  for (const ControlSpec& c : kForm1.controls) {
+    SCOPED_TRACE(c.name);
     HWND control = Ctl(c.name);
-    EXPECT_EQ(winui::WindowText(control), c.caption) << c.name;
-    EXPECT_EQ(form.Hint(control), c.hint) << c.name;
-    EXPECT_EQ(IsWindowVisible(control) != FALSE, c.visible) << c.name;
-    if (c.design.right == 0) continue;
+    const bool label = c.kind == ControlKind::Label;
+    const std::string shown = c.kind == ControlKind::Memo ? "Use DLPortIO" : label ? "" : c.caption;
+    EXPECT_EQ(winui::WindowText(control), shown);
+    EXPECT_EQ(form.Hint(control), c.hint);
+    EXPECT_EQ(IsWindowVisible(control) != FALSE, c.group != ControlGroup::Hidden);
+    for (std::size_t i = 0; i < c.items.size(); ++i)
+      EXPECT_EQ(winui::WindowText(Ctl((c.name + ("_" + std::to_string(i))).c_str())), c.items[i]);
     const RECT r = Placement(control);
-    EXPECT_EQ(r.left, scale(c.design.left)) << c.name;
-    EXPECT_EQ(r.top, scale(c.design.top)) << c.name;
-    EXPECT_EQ(r.right - r.left, scale(c.design.right - c.design.left)) << c.name;
-    EXPECT_EQ(r.bottom - r.top, scale(c.design.bottom - c.design.top)) << c.name;
+    EXPECT_EQ(r.left, scale(c.design.left));
+    EXPECT_EQ(r.top, scale(c.design.top));
+    if (label) continue;
+    EXPECT_EQ(r.right - r.left, scale(c.design.width));
+    EXPECT_EQ(r.bottom - r.top, scale(c.design.height));
   }
   EXPECT_TRUE(GetWindowLongA(Ctl("Memo1"), GWL_STYLE) & ES_READONLY);
   EXPECT_EQ(SendMessageA(Ctl("ProgressBar1"), PBM_GETRANGE, FALSE, 0), 100);
-  EXPECT_EQ(form.PortSelIndex(), 0);
-  EXPECT_EQ(form.RadioSpeedIndex(), 0);
-  EXPECT_EQ(form.RadioIpsIndex(), 0);
+  EXPECT_EQ(form.presenter().PortSelIndex(), 0);
+  EXPECT_EQ(form.presenter().RadioSpeedIndex(), 0);
+  EXPECT_EQ(form.presenter().RadioIpsIndex(), 0);
   ExpectRunning(false);
   // The font the layout was drawn for.
   LOGFONTA font{};
@@ -293,7 +266,7 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
       continue;
     }
     // The window closes once the command has unwound, and the program ends.
-    form.ProcessMessages();
+    form.presenter().ProcessMessages();
     EXPECT_EQ(form.Handle(), nullptr);
     EXPECT_EQ(quits, std::vector<int>{0});
   }
@@ -306,7 +279,7 @@ TEST_F(WindowTest, SettingsWrittenAtExitAndRestoredAtTheNextStart) {
   Click("Port_sel_1");
   Click("RadioSpeed_2");
   Click("RadioIps_1");
-  EXPECT_EQ(form_->core().link.DataPort, 0x278);
+  EXPECT_EQ(form_->presenter().core().link.DataPort, 0x278);
   SetWindowPos(form_->Handle(), nullptr, 0, 0, winui::Scale::OfScreen()(500), winui::Scale::OfScreen()(450),
                SWP_NOMOVE | SWP_NOZORDER);
   const std::string boot = File("boot.bin", std::vector<std::uint8_t>(0x8000, 0x11));
@@ -335,16 +308,16 @@ TEST_F(WindowTest, SettingsWrittenAtExitAndRestoredAtTheNextStart) {
   EXPECT_EQ(quits, std::vector<int>{0});
 
   TForm1& again = Start();
-  EXPECT_EQ(again.PortSelIndex(), 1);
-  EXPECT_EQ(again.RadioSpeedIndex(), 2);
-  EXPECT_EQ(again.RadioIpsIndex(), 1);
-  EXPECT_EQ(again.core().link.DataPort, 0x278);
+  EXPECT_EQ(again.presenter().PortSelIndex(), 1);
+  EXPECT_EQ(again.presenter().RadioSpeedIndex(), 2);
+  EXPECT_EQ(again.presenter().RadioIpsIndex(), 1);
+  EXPECT_EQ(again.presenter().core().link.DataPort, 0x278);
   const RECT outer = Placement(again.Handle());
   EXPECT_EQ(outer.right - outer.left, winui::Scale::OfScreen()(500));
   EXPECT_EQ(outer.bottom - outer.top, winui::Scale::OfScreen()(450));
-  EXPECT_EQ(again.OpenDialog2FileName(), boot);
+  EXPECT_EQ(again.presenter().OpenDialog2FileName(), boot);
   // The settings file sits in the working directory, found through a backslash.
-  EXPECT_EQ(std::string(again.settings().SettingsPath), dir_.string() + "\\config.sav");
+  EXPECT_EQ(std::string(again.presenter().settings().SettingsPath), dir_.string() + "\\config.sav");
 }
 
 TEST_F(WindowTest, Form3CancelledAndClosed) {
@@ -354,7 +327,9 @@ TEST_F(WindowTest, Form3CancelledAndClosed) {
     UINT message;  // posted to the form before its modal loop runs
     const char* control;
   };
-  for (const Case& c : {Case{"close box", WM_CLOSE, nullptr}, Case{"CANCEL", BM_CLICK, "CANCEL"}}) {
+  for (const Case& c :
+       {Case{"close box", WM_CLOSE, nullptr}, Case{"Esc, then the close box", WM_KEYDOWN, nullptr},
+        Case{"CANCEL", BM_CLICK, "CANCEL"}}) {
     SCOPED_TRACE(c.how);
     dialogs.fileDialogs.clear();
     RECT shown{};
@@ -363,7 +338,9 @@ TEST_F(WindowTest, Form3CancelledAndClosed) {
           c.control != nullptr ? GetDlgItem(modal.Handle(), winui::TForm3::kCANCEL) : modal.Handle();
       // The user picks Bank 3 first: CANCEL and the close box both forget it.
       SendMessageA(GetDlgItem(modal.Handle(), winui::TForm3::kRadioBankSelItems + 2), BM_CLICK, 0, 0);
-      PostMessageA(target, c.message, 0, 0);
+      // Esc reaches the dialog as a key and closes nothing; the close box then does.
+      if (c.message == WM_KEYDOWN) PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0);
+      PostMessageA(target, c.message == WM_KEYDOWN ? WM_CLOSE : c.message, 0, 0);
       modal.RunModal();
       EXPECT_FALSE(modal.Showing());
       EXPECT_FALSE(IsWindowVisible(modal.Handle()));
@@ -381,17 +358,34 @@ TEST_F(WindowTest, Form3CancelledAndClosed) {
     const std::vector<std::string> log = form.Lines();
     if (c.control != nullptr) {
       EXPECT_EQ(log.back(), "Saver Select Cancel");
-      EXPECT_EQ(form.core().SelectedSaveBank, 255);
-      EXPECT_EQ(form.core().SelectedSaveSize, 255);
+      EXPECT_EQ(form.presenter().core().SaveSelection, std::nullopt);
       EXPECT_TRUE(dialogs.fileDialogs.empty());
     } else {
       // The close box stores nothing: the previous values (Bank 1, 32K) stand and the command
       // goes on to ask for the file.
-      EXPECT_EQ(form.core().SelectedSaveBank, 0);
-      EXPECT_EQ(form.core().SelectedSaveSize, 0);
+      EXPECT_EQ(form.presenter().core().SaveSelection, SaveChoice{});
       ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
       EXPECT_EQ(dialogs.fileDialogs[0].name, "SaveDialog1");
     }
+  }
+}
+
+// The labels are as large as their texts: "1000 Sec" is not cut.
+TEST_F(WindowTest, TheTimeLabelFitsItsText) {
+  TForm1& form = Start();
+  for (const char* text : {"1000 Sec", "100000 Sec", "0 Sec", ""}) {
+    form.presenter().SetTimeText(text);
+    HWND time = Ctl("Time");
+    HDC dc = GetDC(time);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(time, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+    ReleaseDC(time, dc);
+    RECT r;
+    GetClientRect(time, &r);
+    EXPECT_EQ(winui::WindowText(time), text);
+    EXPECT_GE(r.right - r.left, extent.cx) << text;
+    EXPECT_GT(r.bottom - r.top, 0) << text;
   }
 }
 

@@ -1,0 +1,424 @@
+// The presenter both windows are drawn over, on a view that records what it is told: the tables
+// of controls, the states, the click dispatch, the dialogs' rules, the file dialogs' filters.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "form/Form1Presenter.h"
+#include "support/RecordingBackend.h"
+
+namespace brevomat::testing {
+namespace {
+
+class RecordingView final : public FormView {
+ public:
+  explicit RecordingView(std::string directory) : directory_(std::move(directory)) {}
+
+  std::vector<std::string> log;
+  std::map<std::string, bool> enabled;
+  std::set<std::string> hidden;
+  std::map<std::string, int> items{{"Port_sel", 0}, {"RadioSpeed", 0}, {"RadioIps", 0}};
+  int width = 418, height = 418;
+  std::vector<std::string> fileDialogs;
+  std::vector<std::vector<std::string>> fileAnswers;  // taken from the front; none = cancel
+  std::optional<int> quitStatus;
+  bool answer = false;
+
+  void AppendLog(std::string_view line) override { log.emplace_back(line); }
+  void ClearLog() override { log.clear(); }
+  void SetStatusText(std::string_view) override {}
+  void SetTimeText(std::string_view) override {}
+  void SetProgressPosition(int) override {}
+  void SetControlEnabled(const ControlSpec& control, bool on) override { enabled[control.name] = on; }
+  void HideControl(const ControlSpec& control) override { hidden.insert(control.name); }
+  int ItemIndex(const ControlSpec& group) const override { return items.at(group.name); }
+  void SetItemIndex(const ControlSpec& group, int index) override { items[group.name] = index; }
+  void PlaceWindow(int w, int h) override { width = w, height = h; }
+  int OuterWidth() const override { return width; }
+  int OuterHeight() const override { return height; }
+  void StartTimer1() override {}
+  void StopTimer1() override {}
+  void ProcessMessages() override {}
+  bool AskYesNo(std::string_view, std::string_view, bool) override { return answer; }
+  std::vector<std::string> RunFileDialog(const FileDialogSpec& dialog, bool,
+                                         const std::string& current) override {
+    (void)current;
+    fileDialogs.push_back(std::string(dialog.name) + " " + dialog.filter);
+    if (fileAnswers.empty()) return {};
+    auto chosen = fileAnswers.front();
+    fileAnswers.erase(fileAnswers.begin());
+    return chosen;
+  }
+  void RunForm2(int, Form2Rules&) override {}
+  void RunForm3(Form3Rules&) override {}
+  void CloseLater() override {}
+  void EndProgram(int status) override { quitStatus = status; }
+  std::string ProgramFolder() const override { return directory_; }
+  std::string WorkingDirectory() const override { return directory_; }
+
+ private:
+  std::string directory_;
+};
+
+class Form1PresenterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ =
+        std::filesystem::temp_directory_path() /
+        ("brevomat-form-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::remove_all(directory_);
+    std::filesystem::create_directories(directory_);
+    view = std::make_unique<RecordingView>(directory_.string());
+  }
+  void TearDown() override {
+    presenter.reset();
+    std::filesystem::remove_all(directory_);
+  }
+  Form1Presenter& Start(bool driverActive = true) {
+    presenter =
+        std::make_unique<Form1Presenter>(*view, std::make_unique<FixedPortDriver>(port, driverActive));
+    presenter->ReportToStandardError = [this](std::string_view line) { standardError.emplace_back(line); };
+    presenter->Setup();
+    return *presenter;
+  }
+
+  std::filesystem::path directory_;
+  RecordingBackend port;
+  std::unique_ptr<RecordingView> view;
+  std::unique_ptr<Form1Presenter> presenter;
+  std::vector<std::string> standardError;
+};
+
+std::vector<std::string> Items(const ControlSpec& c) { return {c.items.begin(), c.items.end()}; }
+
+// The three forms as the system lays them out: every control once, in one table per form.
+TEST(FormLayoutTest, TheTablesHoldTheSystemsLayout) {
+  using K = ControlKind;
+  using G = ControlGroup;
+  struct Row {
+    const FormSpec& form;
+    const char* name;
+    K kind;
+    const char* caption;
+    const char* hint;
+    std::vector<std::string> items;
+    int initialItem;
+    int left, top, width, height;
+    G group;
+  };
+  const Row rows[] = {
+      {kForm1,
+       "Port_sel",
+       K::RadioGroup,
+       "Printer Port No.",
+       "",
+       {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"},
+       0,
+       10,
+       7,
+       91,
+       106,
+       G::Command},
+      {kForm1,
+       "RadioSpeed",
+       K::RadioGroup,
+       "Speed",
+       "",
+       {"4", "3", "2", "1"},
+       0,
+       107,
+       7,
+       47,
+       106,
+       G::Command},
+      {kForm1, "Write", K::Button, "Write Flash", "Write To Cart", {}, -1, 163, 8, 74, 26, G::Command},
+      {kForm1,
+       "WriteMulti",
+       K::Button,
+       "Write Multi",
+       "Write Multi-files to Cart",
+       {},
+       -1,
+       244,
+       8,
+       75,
+       26,
+       G::Command},
+      {kForm1,
+       "SetPreBoot",
+       K::Button,
+       "Set Pre Boot",
+       "Set Multi-Boot File",
+       {},
+       -1,
+       325,
+       8,
+       75,
+       26,
+       G::Command},
+      {kForm1,
+       "SWrite",
+       K::Button,
+       "Write Saver",
+       "Write Saver Data to Cart",
+       {},
+       -1,
+       163,
+       41,
+       75,
+       26,
+       G::Command},
+      {kForm1,
+       "SRead",
+       K::Button,
+       "Backup Saver",
+       "Read Saver Data to File",
+       {},
+       -1,
+       244,
+       41,
+       75,
+       26,
+       G::Command},
+      {kForm1, "Read", K::Button, "Backup Game", "Read Cart to File", {}, -1, 325, 41, 75, 26, G::Command},
+      {kForm1, "RadioIps", K::RadioGroup, "IPS Apply", "", {"OFF", "ON"}, 0, 168, 72, 65, 53, G::Command},
+      {kForm1, "Stop", K::Button, "Stop", "", {}, -1, 244, 89, 75, 26, G::Stop},
+      {kForm1, "Exit", K::Button, "Exit", "", {}, -1, 325, 89, 75, 26, G::Command},
+      {kForm1, "MemoClear", K::Button, "Clear", "", {}, -1, 20, 115, 60, 13, G::Command},
+      {kForm1, "Memo1", K::Memo, "", "", {}, -1, 16, 128, 377, 185, G::Command},
+      {kForm1, "EraseFlash", K::Button, "EraseFlash", "", {}, -1, 16, 321, 59, 26, G::Command},
+      {kForm1, "WT", K::Button, "&WT", "Write Test", {}, -1, 172, 321, 39, 26, G::Hidden},
+      {kForm1, "VT", K::Button, "&VT", "Verify Test", {}, -1, 213, 321, 39, 26, G::Hidden},
+      {kForm1,
+       "Verify",
+       K::Button,
+       "Verify Game",
+       "Verify Cart with File",
+       {},
+       -1,
+       260,
+       321,
+       69,
+       26,
+       G::Hidden},
+      {kForm1,
+       "SVerify",
+       K::Button,
+       "Verify Saver",
+       "Verify Saver Data with File",
+       {},
+       -1,
+       333,
+       321,
+       68,
+       26,
+       G::Hidden},
+      {kForm1, "Status", K::Label, "Status", "", {}, -1, 16, 352, 0, 0, G::Display},
+      {kForm1, "Time", K::Label, "Time", "", {}, -1, 360, 352, 0, 0, G::Display},
+      {kForm1, "ProgressBar1", K::ProgressBar, "", "", {}, -1, 16, 368, 337, 18, G::Display},
+      {kForm2,
+       "SelectCartSize",
+       K::RadioGroup,
+       "SelectCartSize",
+       "",
+       {"8M", "16M", "32M", "64M", "128M", "256M"},
+       -1,
+       16,
+       16,
+       161,
+       137,
+       G::Command},
+      {kForm2, "OK", K::Button, "OK", "", {}, -1, 16, 184, 75, 25, G::Command},
+      {kForm2, "CANCEL", K::Button, "CANCEL", "", {}, -1, 104, 184, 75, 25, G::Command},
+      {kForm3,
+       "RadioBankSel",
+       K::RadioGroup,
+       "Bank Select",
+       "",
+       {"Bank 1", "Bank 2", "Bank 3", "Bank 4"},
+       0,
+       16,
+       16,
+       97,
+       105,
+       G::Command},
+      {kForm3,
+       "RadioSizeSel",
+       K::RadioGroup,
+       "Size Select",
+       "",
+       {"32K", "64K", "128K", "256K"},
+       0,
+       128,
+       16,
+       89,
+       105,
+       G::Command},
+      {kForm3, "OK", K::Button, "OK", "", {}, -1, 32, 136, 75, 25, G::Command},
+      {kForm3, "CANCEL", K::Button, "CANCEL", "", {}, -1, 136, 136, 75, 25, G::Command},
+  };
+  std::map<const FormSpec*, std::size_t> count;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.form.name) + "." + r.name);
+    const ControlSpec* c = FindControl(r.form, r.name);
+    ASSERT_NE(c, nullptr);
+    ++count[&r.form];
+    EXPECT_EQ(c->kind, r.kind);
+    EXPECT_STREQ(c->caption, r.caption);
+    EXPECT_STREQ(c->hint, r.hint);
+    EXPECT_EQ(Items(*c), r.items);
+    EXPECT_EQ(c->initialItem, r.initialItem);
+    EXPECT_EQ(c->design.left, r.left);
+    EXPECT_EQ(c->design.top, r.top);
+    EXPECT_EQ(c->design.width, r.width);
+    EXPECT_EQ(c->design.height, r.height);
+    EXPECT_EQ(c->group, r.group);
+  }
+  // Nothing more than these.
+  for (const FormSpec* form : {&kForm1, &kForm2, &kForm3}) EXPECT_EQ(count[form], form->controls.size());
+  struct Form {
+    const FormSpec& form;
+    const char* caption;
+    int width, height;
+  };
+  for (const Form& f :
+       {Form{kForm1, "Tarvex Brevomat 1.2nt", 418, 418}, Form{kForm2, "Select Cart size", 203, 258},
+        Form{kForm3, "Bank and Size Select", 241, 204}}) {
+    EXPECT_STREQ(f.form.caption, f.caption);
+    EXPECT_EQ(f.form.width, f.width);
+    EXPECT_EQ(f.form.height, f.height);
+  }
+}
+
+// The set-up hides the buttons that do nothing; idle and running switch exactly the controls
+// their groups name.
+TEST_F(Form1PresenterTest, TheGroupsDecideWhatIsHiddenAndWhatIsLocked) {
+  Form1Presenter& form = Start();
+  EXPECT_EQ(view->hidden, (std::set<std::string>{"WT", "VT", "Verify", "SVerify"}));
+  for (const bool running : {true, false}) {
+    form.SetRunning(running);
+    for (const ControlSpec& c : kForm1.controls) {
+      SCOPED_TRACE(c.name);
+      const bool locked = c.group != ControlGroup::Display;
+      EXPECT_EQ(view->enabled.count(c.name), locked ? 1u : 0u);
+      if (locked) {
+        EXPECT_EQ(view->enabled.at(c.name), c.group == ControlGroup::Stop ? running : !running);
+      }
+    }
+  }
+}
+
+// A click reaches the handler of the control clicked; groups without one do nothing.
+TEST_F(Form1PresenterTest, ClicksReachTheirHandlers) {
+  struct Case {
+    const char* control;
+    std::vector<std::string> log;      // Memo1 afterwards
+    std::vector<std::string> dialogs;  // file dialogs shown
+    std::uint32_t dataPort;
+    bool stopFlag;
+    std::optional<int> quit;
+  };
+  const std::string games = std::string("OpenDialog1 ") + kGameFilter;
+  const Case cases[] = {
+      {"Write", {"Use DLPortIO", "Write To Cart Cancel"}, {games}, 0x378, true, std::nullopt},
+      {"MemoClear", {}, {}, 0x378, true, std::nullopt},
+      {"Port_sel", {"Use DLPortIO"}, {}, 0x3BC, true, std::nullopt},
+      {"RadioSpeed", {"Use DLPortIO"}, {}, 0x378, true, std::nullopt},
+      {"Exit", {"Use DLPortIO"}, {}, 0x378, true, 0},
+      {"WT", {"Use DLPortIO"}, {}, 0x378, true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control);
+    SetUp();
+    Form1Presenter& form = Start();
+    view->items["Port_sel"] = 2;
+    form.core().frame.StopFlag = true;
+    form.Clicked(c.control);
+    EXPECT_EQ(view->log, c.log);
+    EXPECT_EQ(view->fileDialogs, c.dialogs);
+    EXPECT_EQ(form.core().link.DataPort, c.dataPort);
+    EXPECT_EQ(form.core().frame.StopFlag, c.stopFlag);
+    EXPECT_EQ(view->quitStatus, c.quit);
+    TearDown();
+  }
+}
+
+TEST(SelectionFormsTest, OkGivesAValueCancelAndTheCloseBoxDoNot) {
+  struct Form2Case {
+    const char* how;
+    int okItem;  // -2: CANCEL, -3: the close box (no button)
+    std::optional<std::int32_t> CartSizeChunks;
+  };
+  const Form2Case form2[] = {
+      {"8M", 0, 32},
+      {"16M", 1, 64},
+      {"32M", 2, 128},
+      {"64M", 3, 256},
+      {"128M", 4, 512},
+      {"256M", 5, 1024},
+      {"no item", -1, std::nullopt},
+      {"CANCEL", -2, std::nullopt},
+      {"close box", -3, std::nullopt},
+  };
+  for (const Form2Case& c : form2) {
+    Form2Rules rules;
+    if (c.okItem >= -1) rules.OKClick(c.okItem);
+    if (c.okItem == -2) rules.CANCELClick();
+    EXPECT_EQ(rules.CartSizeChunks, c.CartSizeChunks) << c.how;
+  }
+
+  struct Form3Case {
+    const char* how;
+    std::optional<SaveChoice> before;
+    int bank, size;  // -2: CANCEL, -3: the close box
+    std::optional<SaveChoice> result;
+  };
+  const Form3Case form3[] = {
+      {"Bank 3, 128K", SaveChoice{}, 2, 2, SaveChoice{2, 2}},
+      {"Bank 4, 256K", std::nullopt, 3, 3, SaveChoice{3, 3}},
+      {"CANCEL", SaveChoice{1, 1}, -2, -2, std::nullopt},
+      {"close box after a choice", SaveChoice{1, 3}, -3, -3, SaveChoice{1, 3}},
+      {"close box after CANCEL", std::nullopt, -3, -3, std::nullopt},
+  };
+  for (const Form3Case& c : form3) {
+    Form3Rules rules(c.before);
+    if (c.bank >= 0) rules.OKClick(c.bank, c.size);
+    if (c.bank == -2) rules.CANCELClick();
+    EXPECT_EQ(rules.Selected, c.result) << c.how;
+  }
+}
+
+// Both windows tell a user at a terminal why the port cannot be reached.
+TEST_F(Form1PresenterTest, WithoutPortAccessTheAdviceGoesToStandardError) {
+  view->answer = true;
+  Start(/*driverActive=*/false);
+  EXPECT_EQ(standardError, std::vector<std::string>{"the port is not connected"});
+  EXPECT_EQ(view->log, std::vector<std::string>{"Use DLPortIO"});
+}
+
+TEST(FileDialogFiltersTest, NamesAndPatternsAsTheSystemWritesThem) {
+  struct Case {
+    const char* filter;
+    std::vector<FilterEntry> entries;
+  };
+  const Case cases[] = {
+      {kGameFilter,
+       {{"GBA Files (*.gba;*.bin;*.dat;*.sav)", {"*.gba", "*.bin", "*.dat", "*.sav"}},
+        {"All Files (*.*)", {"*.*"}}}},
+      {kPreBootFilter,
+       {{"GBA Files (*.gba;*.bin;*.dat)", {"*.gba", "*.bin", "*.dat"}}, {"All Files (*.*)", {"*.*"}}}},
+      {kIpsFilter, {{"IPS File(*.ips)", {"*.ips"}}, {"all files(*.*)", {"*.*"}}}},
+      {"name without patterns", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FilterEntries(c.filter), c.entries) << c.filter;
+  EXPECT_STREQ(kSaveDialog1.filter, kOpenDialog1.filter);
+  EXPECT_TRUE(kSaveDialog1.save);
+}
+
+}  // namespace
+}  // namespace brevomat::testing
