@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <memory>
 
 #include "gui/WindowPlacement.h"
 
@@ -34,17 +35,24 @@ QString QtFilter(const char* filter) {
   return lines.join(QStringLiteral(";;"));
 }
 
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
+                                            const QString& currentFile) {
+  auto box = std::make_unique<QFileDialog>(parent, QString(), currentFile, QtFilter(dialog.filter));
+  box->setObjectName(QString::fromLatin1(dialog.name));
+  box->setAcceptMode(dialog.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  box->setFileMode(dialog.save   ? QFileDialog::AnyFile
+                   : multiSelect ? QFileDialog::ExistingFiles
+                                 : QFileDialog::ExistingFile);
+  // The name chosen is taken as it is: a backup replaces the file only once it is complete.
+  box->setOption(QFileDialog::DontConfirmOverwrite, dialog.save);
+  return box;
+}
+
 QStringList DialogProvider::RunFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
                                           const QString& currentFile) {
-  const QString filter = QtFilter(dialog.filter);
-  if (dialog.save) {
-    const QString name = QFileDialog::getSaveFileName(parent, QString(), currentFile, filter, nullptr,
-                                                      QFileDialog::DontConfirmOverwrite);
-    return name.isEmpty() ? QStringList() : QStringList{name};
-  }
-  if (multiSelect) return QFileDialog::getOpenFileNames(parent, QString(), currentFile, filter);
-  const QString name = QFileDialog::getOpenFileName(parent, QString(), currentFile, filter);
-  return name.isEmpty() ? QStringList() : QStringList{name};
+  const std::unique_ptr<QFileDialog> box = MakeFileDialog(parent, dialog, multiSelect, currentFile);
+  if (box->exec() != QDialog::Accepted) return {};
+  return box->selectedFiles();
 }
 
 void DialogProvider::ShowModal(QDialog& dialog) { dialog.exec(); }

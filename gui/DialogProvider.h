@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 #include "form/FormLayout.h"
 
@@ -15,6 +17,11 @@ namespace brevomat::gui {
 // A filter as the system writes it ("IPS File(*.ips)|*.ips|all files(*.*)|*.*") in Qt's form:
 // one "name (patterns)" line per entry, the lines separated by ";;", the same names and patterns.
 QString QtFilter(const char* filter);
+
+// The file dialog `dialog` opened on `currentFile`, ready to run: its filter in Qt's form, the
+// mode its use asks for, and no question before an existing file is chosen to be replaced.
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
+                                            const QString& currentFile);
 
 class DialogProvider {
  public:

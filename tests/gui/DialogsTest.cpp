@@ -112,6 +112,42 @@ TEST(FileDialogFilterTest, TheSystemsFiltersInQtsForm) {
   for (const auto& [filter, qt] : cases) EXPECT_EQ(gui::QtFilter(filter), QString::fromLatin1(qt)) << filter;
 }
 
+// Each file dialog shows its own filter and mode; the save dialog takes an existing file's name
+// without asking.
+TEST(FileDialogFilterTest, EachDialogIsMadeAsItsUseAsks) {
+  struct Case {
+    const FileDialogSpec& dialog;
+    bool multiSelect;
+    QFileDialog::AcceptMode accept;
+    QFileDialog::FileMode mode;
+    QStringList filters;
+  };
+  const QStringList games{"GBA Files (*.gba *.bin *.dat *.sav)", "All Files (*.*)"};
+  const Case cases[] = {
+      {kOpenDialog1, true, QFileDialog::AcceptOpen, QFileDialog::ExistingFiles, games},
+      {kOpenDialog1, false, QFileDialog::AcceptOpen, QFileDialog::ExistingFile, games},
+      {kSaveDialog1, false, QFileDialog::AcceptSave, QFileDialog::AnyFile, games},
+      {kOpenDialog2,
+       false,
+       QFileDialog::AcceptOpen,
+       QFileDialog::ExistingFile,
+       {"GBA Files (*.gba *.bin *.dat)", "All Files (*.*)"}},
+      {kOpenDialog3,
+       false,
+       QFileDialog::AcceptOpen,
+       QFileDialog::ExistingFile,
+       {"IPS File(*.ips)", "all files(*.*)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog.name);
+    const auto box = gui::MakeFileDialog(nullptr, c.dialog, c.multiSelect, QStringLiteral("/tmp/a.gba"));
+    EXPECT_EQ(box->acceptMode(), c.accept);
+    EXPECT_EQ(box->fileMode(), c.mode);
+    EXPECT_EQ(box->nameFilters(), c.filters);
+    EXPECT_EQ(box->testOption(QFileDialog::DontConfirmOverwrite), c.dialog.save);
+  }
+}
+
 class WindowDialogsTest : public InTempDirectory {};
 
 TEST_F(WindowDialogsTest, TheWindowShowsItsDialogsThroughTheProvider) {
