@@ -366,7 +366,7 @@ bool VirtualCart::Close(std::string& error) {
   // Only what changed is written: a look at the cart must neither rewrite 8 MB nor fail on a
   // cart the user keeps read-only.
   if (flash_) {
-    flash_->Settle(adapter_->NowNs());
+    flash_->FinishStarted();
     if (flash_->Flash() != savedFlash_) {
       if (!WriteReplacing(dir_ / kFlashFile, flash_->Flash().data(), flash_->Flash().size(), error))
         return false;
