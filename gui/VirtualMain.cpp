@@ -8,11 +8,9 @@
 #include <QMessageBox>
 #include <QObject>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "base/FileAccess.h"
 #include "gui/Application.h"
 #include "gui/MainWindow.h"
 #include "sim/CartDirectory.h"
@@ -49,11 +47,6 @@ int main(int argc, char** argv) {
                           QString::fromLocal8Bit(error.c_str()));
     return 1;
   }
-
-  // A backup into one of the cart's own files would destroy the cart it reads.
-  for (const char* name : brevomat::sim::kCartFiles)
-    brevomat::ProtectFromOutput((cart->Directory() / name).string(),
-                                std::string("the virtual cart's own ") + name);
 
   brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
   CartClockKeeper keeper(port);

@@ -255,7 +255,12 @@ std::unique_ptr<VirtualCart> VirtualCart::OpenInWorkingDirectory(std::string& er
     error = "cannot determine the working directory: " + ec.message();
     return nullptr;
   }
-  return Open(directory, error);
+  std::unique_ptr<VirtualCart> cart = Open(directory, error);
+  // A backup into one of the cart's own files would destroy the cart it reads.
+  if (cart != nullptr)
+    for (const char* name : kCartFiles)
+      ProtectFromOutput((directory / name).string(), std::string("the virtual cart's own ") + name);
+  return cart;
 }
 
 std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string& error) {

@@ -42,7 +42,8 @@ class VirtualCart {
   static constexpr std::uint64_t kMaxRomBytes = 32u << 20;
 
   static std::unique_ptr<VirtualCart> Open(const std::filesystem::path& dir, std::string& error);
-  // The demo programs' cart: "virtual-cart" in the working directory.
+  // The demo programs' cart: "virtual-cart" in the working directory, its own files protected
+  // from being chosen as a backup's output.
   static std::unique_ptr<VirtualCart> OpenInWorkingDirectory(std::string& error);
 
   brevomat::PortBackend& Port() { return *adapter_; }

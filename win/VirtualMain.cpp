@@ -6,11 +6,9 @@
 // command takes as long as it would on the hardware.
 #include <windows.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "base/FileAccess.h"
 #include "sim/CartDirectory.h"
 #include "sim/WallClockPort.h"
 #include "win/Application.h"
@@ -24,10 +22,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     brevomat::winui::ShowError(error.c_str());
     return 1;
   }
-  // A backup into one of the cart's own files would destroy the cart it reads.
-  for (const char* name : brevomat::sim::kCartFiles)
-    brevomat::ProtectFromOutput((cart->Directory() / name).string(),
-                                std::string("the virtual cart's own ") + name);
 
   brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
   // A logoff or shutdown ends the program without returning here: the cart is saved before.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "SimRig.h"
+#include "base/FileAccess.h"
 #include "link/ControlSequences.h"
 #include "sim/CartDirectory.h"
 #include "sim/RomCart.h"
@@ -198,6 +199,25 @@ TEST_F(CartDirectory, MissingDirectoryBecomesAnErased8MbFlashCartAndRoundTrips) 
   ASSERT_TRUE(again) << error;
   EXPECT_EQ(again->Flash()->Flash()[0x20001], 0xA0);
   EXPECT_EQ(again->Flash()->Save()[0x3FFFF], 0x5A);
+}
+
+// The demo programs' cart is in virtual-cart/ of the working directory, and a backup may not
+// replace any of its files.
+TEST_F(CartDirectory, TheDemoCartInTheWorkingDirectoryGuardsItsFiles) {
+  fs::create_directories(dir);
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir);
+  std::string error;
+  auto cart = VirtualCart::OpenInWorkingDirectory(error);
+  fs::current_path(previous);
+  ASSERT_NE(cart, nullptr) << error;
+  EXPECT_EQ(fs::canonical(cart->Directory()), fs::canonical(dir / "virtual-cart"));
+  for (const char* name : {kCartConfFile, kFlashFile}) {
+    EXPECT_NE(OutputRefusal((dir / "virtual-cart" / name).string()).find("the virtual cart's own"),
+              std::string::npos)
+        << name;
+  }
+  ASSERT_TRUE(cart->Close(error)) << error;
 }
 
 TEST_F(CartDirectory, ConfigurationReachesAdapterAndCart) {
