@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CliOptions.h"
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 
 namespace brevomat::cli {
 namespace {

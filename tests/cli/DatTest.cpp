@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 
 namespace brevomat::cli {
 namespace {

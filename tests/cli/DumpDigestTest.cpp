@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestImages.h"
-#include "cli/DumpDigest.h"
+#include "dump/DumpDigest.h"
 #include "cli/DumpReport.h"
 
 namespace brevomat::cli {
