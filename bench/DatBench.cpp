@@ -1,9 +1,10 @@
-// Host time to load a DAT file of No-Intro's form with N games (one ROM each, size, CRC32, MD5,
-// SHA-1 as the published lists give them) and to look a read-out up in it. The file is made in the
-// system's temporary folder and removed again.
+// Host time (processor time, and the wall clock's) to load a DAT file of No-Intro's form with N games (one
+// ROM each, size, CRC32, MD5, SHA-1 as the published lists give them) and to look a read-out up in it. The
+// file is made in the system's temporary folder and removed again.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -48,14 +49,18 @@ int main() {
   for (const int games : {10000, 20000, 40000, 300000}) {
     const std::string text = DatText(games);
     std::ofstream(path, std::ios::binary) << text;
-    double best = 1e9;
+    // Processor time says what the loading costs on a machine shared with other work; the wall
+    // clock, what the user waits on this one.
+    double best = 1e9, bestWall = 1e9;
     std::size_t roms = 0;
     for (int run = 0; run < 3; ++run) {
       brevomat::DatFile dat;
       std::string error;
       const auto t0 = Clock::now();
+      const std::clock_t c0 = std::clock();
       const bool loaded = dat.Load(path.string(), error);
-      best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+      best = std::min(best, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
+      bestWall = std::min(bestWall, std::chrono::duration<double>(Clock::now() - t0).count());
       if (!loaded) {
         ++failures;
         std::fprintf(stderr, "dat_bench: %s\n", error.c_str());
@@ -63,8 +68,8 @@ int main() {
       roms = dat.RomCount();
     }
     if (roms != static_cast<std::size_t>(games)) ++failures;
-    std::printf("  %6d games, %5.1f MB: %.3f s (%zu ROMs)\n", games, static_cast<double>(text.size()) / 1e6,
-                best, roms);
+    std::printf("  %6d games, %5.1f MB: %.3f s of processor time, %.3f s on the wall clock (%zu ROMs)\n",
+                games, static_cast<double>(text.size()) / 1e6, best, bestWall, roms);
   }
   std::filesystem::remove(path);
   if (failures != 0) std::fprintf(stderr, "dat_bench: %d load(s) did not list every game\n", failures);
