@@ -260,7 +260,7 @@ std::size_t FirstForbiddenCharacter(const std::string& text) {
     } else if (here.starts_with("&#")) {
       const bool hex = here.size() > 2 && here[2] == 'x';
       const std::size_t first = hex ? 3 : 2;
-      const std::size_t semicolon = here.find(';', first);
+      const std::size_t semicolon = here.substr(0, first + 9).find(';', first);  // a few digits at most
       unsigned long value = 0;
       if (semicolon == std::string_view::npos || semicolon == first || semicolon - first > 8) continue;
       const auto [end, ec] =
