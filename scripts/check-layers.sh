@@ -3,8 +3,8 @@
 # must not know). The layers, bottom up:
 #   port -> base -> link -> image -> cart -> commands -> gui | cli | win
 # dump/ (checksums, used size, DAT files) stands on base alone and serves commands/ and above.
-# sim/ (the virtual hardware) knows only the port interface. Tests, benchmarks and fuzz targets
-# may include anything.
+# sim/ (the virtual hardware) knows only the port interface, and base for the one way the program
+# replaces a file (the cart's own files). Tests, benchmarks and fuzz targets may include anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +16,7 @@ declare -A allowed=(
   [cart]="cart image link port base"
   [dump]="dump base"
   [commands]="commands cart image link port base dump"
-  [sim]="sim port"
+  [sim]="sim port base"
   [gui]="gui commands cart image link port base sim dump"
   [cli]="cli commands cart image link port base sim dump"
   [win]="win commands cart image link port base sim dump"
