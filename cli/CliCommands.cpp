@@ -12,7 +12,7 @@ void SelectPort(Core& core, const CliOptions& options) {
 }
 
 int RunCommand(Core& core, const CliOptions& options) {
-  core.cart.Changed.Enabled = options.onlyChanged;
+  core.cart.Changed.Enabled = !options.everyBlock;
   switch (options.command) {
     case Command::Info:
       return CartInfoCommand(core);

@@ -1,7 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "cart/ReadOut.h"
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 #include "port/PortBaseCheck.h"
 
 #ifndef BREVOMAT_VERSION
@@ -212,6 +212,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
         o.bootFile = std::string(*v);
     } else if (w.name == "--only-changed") {
       flag(o.onlyChanged);
+    } else if (w.name == "--every-block") {
+      flag(o.everyBlock);
     } else if (w.name == "--bank") {
       const auto v = value();
       const auto index = v ? SaveBankIndex(*v) : std::nullopt;
@@ -343,8 +345,13 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     r.error = "--boot belongs to the multi command";
     return r;
   }
-  if (o.onlyChanged && o.command != Command::Write && o.command != Command::Multi) {
-    r.error = "--only-changed belongs to the write and multi commands";
+  if ((o.onlyChanged || o.everyBlock) && o.command != Command::Write && o.command != Command::Multi) {
+    r.error = std::string(o.everyBlock ? "--every-block" : "--only-changed") +
+              " belongs to the write and multi commands";
+    return r;
+  }
+  if (o.onlyChanged && o.everyBlock) {
+    r.error = "--only-changed and --every-block exclude each other";
     return r;
   }
   if (o.noKeep && o.command != Command::WriteSave) {
@@ -382,15 +389,18 @@ std::string UsageText() {
          "way\n"
          "  multi --boot BOOT GAME...  write the 32 KB pre-boot image BOOT and two games behind it into\n"
          "                             the 8 MB flash, each verified; the order decides the places\n"
-         "  --only-changed             with write or multi: read each block first and erase and program\n"
-         "                             only those that differ from the image; verified as always\n"
+         "  --every-block              with write or multi: erase and program every block the image\n"
+         "                             touches; without it each block is read first and only those that\n"
+         "                             differ from the image are erased and programmed (--only-changed,\n"
+         "                             the default), verified as always\n"
          "  verify IMAGE [--ips PATCH] compare the flash with IMAGE as write would have put it there\n"
          "                             (each chunk read twice; nothing is written to the cart)\n"
          "  backup FILE [--size S] [--trim] [--dat DATFILE]\n"
          "                             read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
          "                             64M, 128M or 256M (megabits), otherwise the size the cart proposes;\n"
          "                             --trim keeps only the part the game uses (\"used:\") in FILE,\n"
-         "                             --dat names the game from a Logiqx XML DAT file (No-Intro's)\n"
+         "                             --dat names the game from a Logiqx XML DAT file (No-Intro's);\n"
+         "                             without it from the DAT files in $XDG_DATA_HOME/brevomat/dat\n"
          "  backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
          "                             read save memory from the bank on into FILE (default bank 1, 32K)\n"
          "  write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"

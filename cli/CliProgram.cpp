@@ -21,14 +21,14 @@
 
 #include "cart/ReadOut.h"
 #include "cli/ConsoleWindow.h"
-#include "cli/Dat.h"
-#include "cli/DumpDigest.h"
 #include "cli/DumpReport.h"
 #include "cli/FileReports.h"
 #include "cli/JsonEvents.h"
 #include "cli/Probe.h"
 #include "cli/RunLog.h"
 #include "commands/Core.h"
+#include "dump/Dat.h"
+#include "dump/DumpDigest.h"
 #include "image/Ips.h"
 #include "port/PortDriver.h"
 #include "sim/CartDirectory.h"
@@ -86,7 +86,7 @@ void ReportUnstableChunk(const Core& core) {
 // read-out that ended early left the file as it was, and the user is told where the chunks read so
 // far are.
 bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDigest& digest,
-                  const DatFile* dat, RunFigures& figures) {
+                  const DatVerdict& dat, RunFigures& figures) {
   ReportUnstableChunk(core);
   if (!core.cart.OutputFileCreated) return false;  // ended before the output was opened
   const std::string& name = options.output;
@@ -132,9 +132,10 @@ void ReportVerify(const Core& core, const CliOptions& options, bool done, const 
              std::to_string(core.cart.FirstDifference) + " (" + HexOffset(core.cart.FirstDifference) + ")");
 }
 
-// --only-changed: what the write did with the blocks it touched.
+// What a write that touched only the changed blocks did with them (not after --every-block).
 void ReportChangedBlocks(const Core& core, RunFigures& figures) {
   const ChangedBlocks& c = core.cart.Changed;
+  if (!c.Enabled) return;
   std::fprintf(stderr, "blocks: %u skipped, %u programmed without erase, %u erased\n", c.Skipped,
                c.Programmed, c.Erased);
   figures.Set("blocks_skipped", std::int64_t{c.Skipped});
@@ -204,12 +205,16 @@ int RunProgram(int argc, char** argv) {
     return finish(kExitFailed, "Error!!!", false);
   };
   if (options.ips && !PatchUsable(options.ipsPatch)) return refuse("");
-  // A DAT file that cannot be used is refused before the cart is touched, not after a long read.
+  // A DAT file that cannot be used is refused before the cart is touched, not after a long read;
+  // the first Ctrl-C stops its loading. Without one a backup consults the user's DAT folder, as the
+  // window does.
   std::unique_ptr<DatFile> dat;
+  DatVerdict datVerdict;
   if (!options.datFile.empty()) {
     dat = std::make_unique<DatFile>();
     std::string datError;
-    if (!dat->Load(options.datFile, datError)) return refuse(datError);
+    if (!dat->Load(options.datFile, datError, [] { return InterruptPending(); })) return refuse(datError);
+    datVerdict.source = options.datFile;
   }
   if (options.useVirtual) ProtectCartFiles(options.virtualDir);
   if (!OutputUsable(options)) return refuse("");
@@ -223,6 +228,16 @@ int RunProgram(int argc, char** argv) {
   Core core(console);
   console.AttachFrame(core.frame);
   SetUpKeptSaves(core, options);
+  if (dat) {
+    core.Dat = dat.get();
+  } else if (options.command == Command::Backup) {
+    std::error_code ec;
+    if (!core.DatFolder.empty() && std::filesystem::is_directory(core.DatFolder, ec)) {
+      std::fprintf(stderr, "dat: no --dat given: the DAT files in %s name the game\n",
+                   core.DatFolder.c_str());
+      datVerdict.source = "the DAT folder " + core.DatFolder;
+    }
+  }
 
   std::unique_ptr<sim::VirtualCart> cart;
   std::unique_ptr<sim::WallClockPort> paced;
@@ -253,10 +268,9 @@ int RunProgram(int argc, char** argv) {
     core.port.Attach(&driver.Backend());
   }
   SelectPort(core, options);
-  // The data a backup or verify reads, digested chunk by chunk as it is confirmed.
+  // The data a verify reads, digested chunk by chunk as it is confirmed (a backup digests its own).
   const auto digest = std::make_unique<DumpDigest>();
-  if (options.command == Command::Backup || options.command == Command::Verify)
-    core.frame.ChunkListener = digest.get();
+  if (options.command == Command::Verify) core.frame.ChunkListener = digest.get();
 
   const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
   bool ok = (options.command == Command::Probe
@@ -284,11 +298,16 @@ int RunProgram(int argc, char** argv) {
   // Before the cart is closed, so that the modelled time still comes right before the status.
   ReportOpenFailure(core, options);
   if (options.command == Command::WriteSave) ReportKeptSave(core);
-  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, *digest, dat.get(), figures);
+  if (options.command == Command::Backup) {
+    datVerdict.game = core.DumpGame;
+    datVerdict.size = core.DumpGameSize;
+    ok = ReportBackup(core, options, ok, core.Digest ? *core.Digest : *digest, datVerdict, figures);
+  }
   if (options.command == Command::BackupSave && !ok && !core.frame.PartialOutput().empty())
     ReportUnfinishedOutput(core, options);
   if (options.command == Command::Verify) ReportVerify(core, options, ok, *digest, figures);
-  if (options.onlyChanged) ReportChangedBlocks(core, figures);
+  if (options.command == Command::Write || options.command == Command::Multi)
+    ReportChangedBlocks(core, figures);
   if (console.LogLost() || json.Lost()) {
     // The exit status is a failure then, and the status line says so; this says what failed.
     const std::string status = console.Status().empty() ? "" : " (" + console.Status() + ")";
