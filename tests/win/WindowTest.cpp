@@ -184,11 +184,13 @@ TEST_F(WindowTest, WriteFlashThenEraseFlash) {
   EXPECT_EQ(dialogs.fileDialogs[0].filter,
             "GBA Files (*.gba;*.bin;*.dat;*.sav)|*.gba;*.bin;*.dat;*.sav|All Files (*.*)|*.*");
   std::vector<std::string> log = form_->Lines();
-  ASSERT_EQ(log.size(), 7u) << Text("Memo1");
-  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 6),
+  // The fresh cart is erased: the write only programs the one block.
+  ASSERT_EQ(log.size(), 8u) << Text("Memo1");
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 7),
             (std::vector<std::string>{"Use DLPortIO", "PortMode = EPP", "FileName = " + game,
-                                      "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337"}));
-  EXPECT_TRUE(EndsWithSeconds(log[6])) << log[6];
+                                      "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337",
+                                      "Blocks = 0 skipped, 1 programmed, 0 erased"}));
+  EXPECT_TRUE(EndsWithSeconds(log[7])) << log[7];
   EXPECT_EQ(Text("Status"), "Write Cart ok");
   EXPECT_EQ(SendMessageA(Ctl("ProgressBar1"), PBM_GETPOS, 0, 0), 100);
   ExpectRunning(false);
@@ -201,9 +203,9 @@ TEST_F(WindowTest, WriteFlashThenEraseFlash) {
   EXPECT_EQ(dialogs.questions[0],
             std::make_pair(std::string("Do You want to Erase Flash Data?"), std::string("Erase Flash")));
   log = form_->Lines();
-  ASSERT_GE(log.size(), 11u);
-  EXPECT_EQ(log[7], "");
-  EXPECT_EQ(log[8], "PortMode = EPP");
+  ASSERT_GE(log.size(), 12u);
+  EXPECT_EQ(log[8], "");
+  EXPECT_EQ(log[9], "PortMode = EPP");
   EXPECT_EQ(log[log.size() - 2], "Cart Erase Ok");
   EXPECT_EQ(Text("Status"), "Cart Erase Ok");
   EXPECT_TRUE(std::all_of(image.begin(), image.end(), [&, i = std::size_t{0}](std::uint8_t) mutable {
