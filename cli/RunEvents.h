@@ -35,6 +35,10 @@ class RunFigures {
 // The value as a person reads it: the text itself, decimal digits, three decimals, "yes"/"no".
 std::string FigureText(const FigureValue& value);
 
+// Writes `line` and a newline on `stream` (standard error), with any control character in it escaped
+// as the log escapes it: a name from outside cannot print a line of its own there.
+void Say(std::string_view line, std::FILE* stream = stderr);
+
 // Says on standard error what went wrong and why, as "brevomat-cli: MESSAGE". The run keeps every
 // such message for its result, so that a script reads the reasons without parsing standard error.
 void Complain(const std::string& message);
