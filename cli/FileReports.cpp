@@ -10,8 +10,6 @@
 
 namespace brevomat::cli {
 
-namespace {}  // namespace
-
 void ProtectCartFiles(const std::string& dir) {
   for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})
     ProtectFromOutput((std::filesystem::path(dir) / name).string(),
@@ -65,7 +63,7 @@ void ReportKeptSave(const Core& core) {
 }
 
 std::string FinalStatus(const std::string& status, bool ok) {
-  if (ok || status.empty() || status.find("Error") != std::string::npos) return status;
+  if (ok || status.find("Error") != std::string::npos) return status;
   return "Error!!!";
 }
 
