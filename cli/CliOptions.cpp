@@ -174,28 +174,28 @@ const OptionSpec kOptions[] = {
     {"--speed", "", V::Words, "4, 3, 2 or 1", "4 3 2 1", "--speed 4|3|2|1",
      "link speed, as the window's Speed group (default 4)", false, true, ApplySpeed},
     {"--virtual", "", V::Directory, "a directory", "", "--virtual DIR",
-     "use the virtual adapter and the virtual cart directory DIR\n(created as an erased 8 MB flash cart if "
-     "missing)",
+     "use the virtual adapter and the virtual cart directory DIR\n"
+     "(created as an erased 8 MB flash cart if missing)",
      false, true, ApplyVirtual},
     {"--device", "", V::Device, "a parallel-port device such as /dev/parport0", "", "--device DEV",
-     "reach the port through the parallel-port device DEV\n(e.g. /dev/parport0), whichever port --port names",
+     "reach the port through the parallel-port device DEV\n"
+     "(e.g. /dev/parport0), whichever port --port names",
      false, true, StoreText<&CliOptions::device>},
     {"--base", "", V::Words, "a hexadecimal I/O address such as 0xd010", "0x378 0x278 0x3bc", "--base ADDR",
-     "the printer port at the hexadecimal I/O address ADDR (a PCI\ncard's, e.g. 0xd010) in place of --port",
+     "the printer port at the hexadecimal I/O address ADDR (a PCI\n"
+     "card's, e.g. 0xd010) in place of --port",
      false, true, ApplyBase},
     {"--json", "", V::None, "", "", "--json",
-     "standard output carries events, one JSON object a line, instead\nof the plain log; the last one is the "
-     "result",
+     "standard output carries events, one JSON object a line, instead\n"
+     "of the plain log; the last one is the result",
      false, true, SetFlag<&CliOptions::json>},
     {"--log", "", V::File, "a file", "", "--log FILE",
-     "append the run to FILE: what ran, every log line with the seconds\nsince the start, the status and the "
-     "exit "
-     "status",
+     "append the run to FILE: what ran, every log line with the seconds\n"
+     "since the start, the status and the exit status",
      false, true, StoreText<&CliOptions::runLog>},
     {"--yes", "", V::None, "", "", "--yes | --no",
-     "answer every question Yes / No; without either, questions are\nasked on the terminal when standard "
-     "input is "
-     "one, otherwise No",
+     "answer every question Yes / No; without either, questions are\n"
+     "asked on the terminal when standard input is one, otherwise No",
      false, true, ApplyAnswer},
     {"--no", "", V::None, "", "", "", "", false, true, ApplyAnswer},
     {"--help", "-h", V::None, "", "", "-h, --help", "this text", false, true, SetFlag<&CliOptions::help>},

@@ -144,7 +144,7 @@ int Program::Work() {
   // The status line is the verdict a script reads last: a cart that kept its old files did not
   // receive what the command's own status says, and a failure never ends on an empty status.
   const std::string status = FinalStatus(saved_ ? console_->Status() : "Error!!!", ok);
-  std::fprintf(stderr, "status: %s\n", status.c_str());
+  Say("status: " + status);
   std::fflush(stderr);
   // A virtual cart that could not be saved kept its old files.
   return Finish(ok ? kExitOk : kExitFailed, status, core_->link.CartWritten && saved_);
