@@ -63,7 +63,7 @@ class Program {
   int Refuse(const std::string& why);
   int Finish(int exit, const std::string& status, bool cartChanged);
   std::string OpenRunLog();
-  std::string OpenBackEnd();
+  bool OpenBackEnd();
   bool RunTheCommand();
   bool Report(bool ok);
   bool CloseBackEnd(bool ok);
@@ -137,7 +137,7 @@ int Program::Work() {
   SetUpKeptSaves(*core_, options_);
   run_->core = core_.get();
 
-  if (std::string why = OpenBackEnd(); !why.empty()) return Refuse(why);
+  if (!OpenBackEnd()) return Refuse("");
   bool ok = RunTheCommand();
   ok = Report(ok);
   ok = CloseBackEnd(ok);
@@ -198,12 +198,15 @@ std::string Program::OpenRunLog() {
   return {};
 }
 
-// The virtual cart or the printer port; the refusal's reason when neither can be used.
-std::string Program::OpenBackEnd() {
+// The virtual cart or the printer port. False, with the reason said, when it cannot be used.
+bool Program::OpenBackEnd() {
   std::string error;
   if (options_.useVirtual) {
     cart_ = sim::VirtualCart::Open(std::filesystem::path(options_.virtualDir), error);
-    if (!cart_) return "virtual cart: " + error;
+    if (!cart_) {
+      Complain("virtual cart: " + error);
+      return false;
+    }
     run_->cart = cart_.get();
     // "pace = realtime": every command takes the time it would take on the hardware, as in the
     // window, so that its progress can be watched. The modelled time is the same either way.
@@ -221,13 +224,17 @@ std::string Program::OpenBackEnd() {
     driver_->CardBase = static_cast<std::uint16_t>(options_.cardBase);
     driver_->ForcedDevice = options_.device;
     driver_->OpenDriver();
-    if (!driver_->ActiveHW()) return driver_->Advice() + "\nor try it on a virtual cart with --virtual DIR";
+    if (!driver_->ActiveHW()) {
+      // The advice is several lines of the program's own: what was tried and what would help.
+      ComplainLines(driver_->Advice() + "\nor try it on a virtual cart with --virtual DIR");
+      return false;
+    }
     Say("port access: " + driver_->BackEndInUse());
     runLog_.BackEnd(driver_->BackEndInUse());
     core_->port.Attach(&driver_->Backend());
   }
   SelectPort(*core_, options_);
-  return {};
+  return true;
 }
 
 bool Program::RunTheCommand() {

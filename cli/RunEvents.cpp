@@ -58,6 +58,14 @@ void Complain(const std::string& message) {
   ComplaintList().push_back(message);
 }
 
+void ComplainLines(const std::string& message) {
+  std::size_t start = 0;
+  for (std::size_t end; (end = message.find('\n', start)) != std::string::npos; start = end + 1)
+    Say((start == 0 ? "brevomat-cli: " : "") + message.substr(start, end - start));
+  Say((start == 0 ? "brevomat-cli: " : "") + message.substr(start));
+  ComplaintList().push_back(message);
+}
+
 const std::vector<std::string>& Complaints() { return ComplaintList(); }
 
 }  // namespace brevomat::cli
