@@ -1350,6 +1350,9 @@ TEST_F(CliProgram, ANamedDeviceThatDoesNotOpenIsNamedWithItsFix) {
       << r.errText;
   EXPECT_NE(r.errText.find("sudo modprobe ppdev"), std::string::npos) << r.errText;
   EXPECT_EQ(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << "direct port access was not asked for";
+  // The advice is the program's own text: its lines stand apart, not escaped into one.
+  EXPECT_NE(r.errText.find("\nor try it on a virtual cart with --virtual DIR\n"), std::string::npos)
+      << r.errText;
 }
 
 }  // namespace
