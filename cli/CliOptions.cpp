@@ -5,6 +5,7 @@
 
 #include "cart/ReadOut.h"
 #include "cli/Dat.h"
+#include "port/PortBaseCheck.h"
 
 #ifndef BREVOMAT_VERSION
 #define BREVOMAT_VERSION "unknown"
@@ -120,6 +121,7 @@ std::string ApplySpeed(CliOptions& o, std::string_view v) {
 std::string ApplyBase(CliOptions& o, std::string_view v) {
   const auto base = PortBase(v);
   if (!base) return "use a hexadecimal I/O address such as 0xd010";
+  if (std::string why = PortBaseRefusal(*base, SystemIoports()); !why.empty()) return why;
   o.cardBase = *base;
   return {};
 }
