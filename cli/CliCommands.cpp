@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cart/ReadOut.h"
+#include "cli/ConsoleWindow.h"
 #include "cli/DumpReport.h"
 #include "cli/FileReports.h"
 #include "cli/Probe.h"
@@ -55,15 +56,17 @@ bool PatchUsable(CommandRun& run) {
 
 bool OutputAccepted(CommandRun& run) { return OutputUsable(run.options); }
 
-// A DAT file that cannot be used is refused before the cart is touched, not after a long read.
+// A DAT file that cannot be used is refused before the cart is touched, not after a long read;
+// the first Ctrl-C stops its loading.
 bool BackupInputsUsable(CommandRun& run) {
   if (!run.options.datFile.empty()) {
     run.dat = std::make_unique<DatFile>();
     std::string error;
-    if (!run.dat->Load(run.options.datFile, error)) {
+    if (!run.dat->Load(run.options.datFile, error, [] { return InterruptPending(); })) {
       Complain(error);
       return false;
     }
+    run.datVerdict.source = run.options.datFile;
   }
   return OutputUsable(run.options);
 }
@@ -74,12 +77,12 @@ int Info(CommandRun& run) { return CartInfoCommand(*run.core); }
 int Erase(CommandRun& run) { return EraseFlashClick(*run.core); }
 
 int Write(CommandRun& run) {
-  run.core->cart.Changed.Enabled = run.options.onlyChanged;
+  run.core->cart.Changed.Enabled = !run.options.everyBlock;
   return WriteClick(*run.core);
 }
 
 int Multi(CommandRun& run) {
-  run.core->cart.Changed.Enabled = run.options.onlyChanged;
+  run.core->cart.Changed.Enabled = !run.options.everyBlock;
   // The pre-boot image comes from the command line, not from the settings file.
   StoreFileName(run.core->settings.BootFileName(), run.options.bootFile);
   return WriteMultiClick(*run.core);
@@ -90,9 +93,17 @@ int Verify(CommandRun& run) {
   return VerifyImageCommand(*run.core);
 }
 
+// Without --dat a backup consults the user's DAT folder, as the window does.
 int Backup(CommandRun& run) {
-  run.core->frame.ChunkListener = run.digest.get();
-  return ReadClick(*run.core);
+  Core& core = *run.core;
+  if (run.dat) {
+    core.Dat = run.dat.get();
+  } else if (std::error_code ec;
+             !core.DatFolder.empty() && std::filesystem::is_directory(core.DatFolder, ec)) {
+    Say("dat: no --dat given: the DAT files in " + core.DatFolder + " name the game");
+    run.datVerdict.source = "the DAT folder " + core.DatFolder;
+  }
+  return ReadClick(core);
 }
 
 int BackupSave(CommandRun& run) { return SReadClick(*run.core); }
@@ -129,10 +140,10 @@ bool PatchApplied(CommandRun& run, bool ok) {
   return false;
 }
 
-// --only-changed: what the write did with the blocks it touched.
+// What a write that touched only the changed blocks did with them (not after --every-block).
 void ReportChangedBlocks(CommandRun& run) {
-  if (!run.options.onlyChanged) return;
   const ChangedBlocks& c = run.core->cart.Changed;
+  if (!c.Enabled) return;
   std::fprintf(stderr, "blocks: %u skipped, %u programmed without erase, %u erased\n", c.Skipped,
                c.Programmed, c.Erased);
   run.figures.Set("blocks_skipped", std::int64_t{c.Skipped});
@@ -193,9 +204,10 @@ bool BackupReport(CommandRun& run, bool done) {
     return false;
   }
   const std::uintmax_t holds = std::filesystem::file_size(name, ec);
-  if (ec || holds != expected || run.digest->Size() != expected) {
+  DumpDigest& digest = core.Digest ? *core.Digest : *run.digest;
+  if (ec || holds != expected || digest.Size() != expected) {
     Complain(name + " holds " + (ec ? std::string("an unknown number of") : std::to_string(holds)) +
-             " bytes and the read-out confirmed " + std::to_string(run.digest->Size()) + " of its " +
+             " bytes and the read-out confirmed " + std::to_string(digest.Size()) + " of its " +
              std::to_string(expected) + " bytes");
     return false;
   }
@@ -207,7 +219,9 @@ bool BackupReport(CommandRun& run, bool done) {
              "is not this read-out");
     return false;
   }
-  return ReportBackupData(*run.digest, options, run.dat.get(), run.figures);
+  run.datVerdict.game = core.DumpGame;
+  run.datVerdict.size = core.DumpGameSize;
+  return ReportBackupData(digest, options, run.datVerdict, run.figures);
 }
 
 bool BackupSaveReport(CommandRun& run, bool ok) {
@@ -231,14 +245,15 @@ const CommandSpec kCommands[] = {
      "detect the adapter, identify the flash, read and check the header", nullptr, nullptr, Info, nullptr},
     {"erase", Command::Erase, "", "", "", "", "erase", "erase the whole flash", nullptr, nullptr, Erase,
      nullptr},
-    {"write", Command::Write, "IMAGE", "an image file", "--ips --only-changed", "",
-     "write IMAGE [--ips PATCH] [--only-changed]",
+    {"write", Command::Write, "IMAGE", "an image file", "--ips --only-changed --every-block", "",
+     "write IMAGE [--ips PATCH] [--every-block]",
      "write IMAGE into the flash and verify it; --ips patches it on the way;\n"
-     "--only-changed reads each block first and erases and programs only\n"
-     "those that differ from the image; verified as always",
+     "each block is read first and only those that differ from the image\n"
+     "are erased and programmed (--only-changed, the default); --every-block\n"
+     "erases and programs every block the image touches; verified as always",
      TakeImage, PatchUsable, Write, WriteReport},
-    {"multi", Command::Multi, "GAME...", "the game images", "--boot --only-changed", "--boot",
-     "multi --boot BOOT GAME... [--only-changed]",
+    {"multi", Command::Multi, "GAME...", "the game images", "--boot --only-changed --every-block", "--boot",
+     "multi --boot BOOT GAME... [--every-block]",
      "write the 32 KB pre-boot image BOOT and two games behind it into\n"
      "the 8 MB flash, each verified; the order decides the places",
      TakeGames, nullptr, Multi, MultiReport},
@@ -251,7 +266,8 @@ const CommandSpec kCommands[] = {
      "read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
      "64M, 128M or 256M (megabits), otherwise the size the cart proposes;\n"
      "--trim keeps only the part the game uses (\"used:\") in FILE,\n"
-     "--dat names the game from a Logiqx XML DAT file (No-Intro's)",
+     "--dat names the game from a Logiqx XML DAT file (No-Intro's);\n"
+     "without it from the DAT files in $XDG_DATA_HOME/brevomat/dat",
      TakeOutput, BackupInputsUsable, Backup, BackupReport},
     {"backup-save", Command::BackupSave, "FILE", "a save file", "--bank --size", "",
      "backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]",

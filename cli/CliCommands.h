@@ -5,9 +5,10 @@
 #include <memory>
 
 #include "cli/CliOptions.h"
-#include "cli/Dat.h"
-#include "cli/DumpDigest.h"
+#include "cli/DumpReport.h"
 #include "cli/RunEvents.h"
+#include "dump/Dat.h"
+#include "dump/DumpDigest.h"
 
 namespace brevomat {
 struct Core;
@@ -26,7 +27,8 @@ struct CommandRun {
   Core* core = nullptr;
   sim::VirtualCart* cart = nullptr;  // the virtual cart, or nullptr on the printer port
   std::unique_ptr<DatFile> dat;      // backup --dat, loaded by the check
-  // The data a backup or verify reads, digested chunk by chunk as it is confirmed.
+  DatVerdict datVerdict;             // which DAT a backup consulted, and what it found
+  // The data a verify reads, digested chunk by chunk as it is confirmed (a backup digests its own).
   std::unique_ptr<DumpDigest> digest = std::make_unique<DumpDigest>();
 };
 

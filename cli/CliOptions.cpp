@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "cart/ReadOut.h"
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 #include "port/PortBaseCheck.h"
 
 #ifndef BREVOMAT_VERSION
@@ -207,6 +207,7 @@ const OptionSpec kOptions[] = {
     // The commands' own options; their help is in the commands' lines.
     {"--ips", "", V::File, "a patch file", "", "", "", false, true, ApplyIps},
     {"--only-changed", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::onlyChanged>},
+    {"--every-block", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::everyBlock>},
     {"--boot", "", V::File, "a pre-boot image file", "", "", "", false, true,
      StoreText<&CliOptions::bootFile>},
     {"--size", "", V::Words, "a size", "8M 16M 32M 64M 128M 256M 32K 64K 128K 256K", "", "", false, true,
@@ -219,7 +220,7 @@ const OptionSpec kOptions[] = {
 
 // Options that cannot stand together.
 const std::pair<std::string_view, std::string_view> kExclusive[] = {
-    {"--base", "--port"}, {"--device", "--virtual"}, {"--yes", "--no"}};
+    {"--base", "--port"}, {"--device", "--virtual"}, {"--yes", "--no"}, {"--only-changed", "--every-block"}};
 
 const OptionSpec* FindOption(std::string_view word) {
   for (const OptionSpec& option : kOptions)

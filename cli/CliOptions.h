@@ -39,7 +39,8 @@ struct CliOptions {
 
   std::string bootFile;            // multi --boot: the pre-boot image, in place of the settings file
   std::vector<std::string> games;  // multi: the game images in the order given, answers OpenDialog1
-  bool onlyChanged = false;        // write, multi --only-changed: erase and program only what differs
+  bool onlyChanged = false;        // write, multi --only-changed: the default; accepted for old scripts
+  bool everyBlock = false;         // write, multi --every-block: erase and program every block
 
   // The save commands.
   int saveBank = 0;            // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)

@@ -26,10 +26,7 @@ bool OutputUsable(const CliOptions& options) {
 }
 
 void SetUpKeptSaves(Core& core, const CliOptions& options) {
-  if (options.command != Command::WriteSave || options.noKeep) return;
-  core.KeepReplacedSave = true;
-  const std::string data = UserDataFolder();
-  core.KeptSavesFolder = data.empty() ? std::string() : (std::filesystem::path(data) / "saves").string();
+  if (options.noKeep) core.KeepReplacedSave = false;
 }
 
 void ReportOpenFailure(const Core& core, const CliOptions& options) {

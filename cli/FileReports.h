@@ -19,7 +19,8 @@ void ProtectCartFiles(const std::string& dir);
 // A backup's file that cannot hold it (a directory, FIFO, device, a file of the cart) is refused
 // before the cart is opened, with the reason. False then.
 bool OutputUsable(const CliOptions& options);
-// write-save keeps the save it replaces (unless --no-keep) in the user's data folder.
+// write-save keeps the save it replaces in the user's data folder, as the window does, unless
+// --no-keep.
 void SetUpKeptSaves(Core& core, const CliOptions& options);
 
 // The file behind the last "File Open Error!!!" and the system's reason; multi names the game.

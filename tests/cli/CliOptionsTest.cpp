@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "cli/CliOptions.h"
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 
 namespace brevomat::cli {
 namespace {
@@ -28,6 +28,7 @@ TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.answers, Answers::Yes);
   EXPECT_FALSE(o.onlyChanged);
   EXPECT_TRUE(Parse({"write", "game.gba", "--only-changed"}).options.onlyChanged);
+  EXPECT_TRUE(Parse({"multi", "--boot", "b.bin", "g.gba", "--every-block"}).options.everyBlock);
 }
 
 // The Windows build has no XML library: there --dat is a usage error of its own.
@@ -84,8 +85,10 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
       {"--virtual", "", "info"},    // empty directory
       {"--yes=1", "erase"},         // a flag takes no value
       {"info", "--device"},         // device without a name
-      // --only-changed belongs to write and multi
+      // --only-changed and --every-block belong to write and multi, and exclude each other
       {"--only-changed", "verify", "a.gba"},
+      {"--every-block", "backup", "a.gba"},
+      {"write", "a.gba", "--every-block", "--only-changed"},
       // a device and a virtual cart at once
       {"--device=/dev/parport0", "--virtual=cart", "info"},
   };

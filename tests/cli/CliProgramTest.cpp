@@ -451,7 +451,7 @@ TEST_F(CliProgram, WriteProgramsAndVerifiesOnBothChips) {
     EXPECT_EQ(r.exit, 0) << conf;
     EXPECT_FALSE(fs::exists(root / "config.sav"));
     ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 65536", "Game Name = GBA Tests",
-                  "Game Code = 1337", "Time = # Sec"});
+                  "Game Code = 1337", "Blocks = 0 skipped, 0 programmed, 1 erased", "Time = # Sec"});
     EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
     const auto flash = Flash();
     ASSERT_EQ(flash.size(), size);
@@ -475,7 +475,7 @@ TEST_F(CliProgram, WriteOfTheGenuineSmallImageNeedsYes) {
   r = RunCli(Args({"--yes", "write", hello}));
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + hello, "FileSize = 1300", "File Size Error!!!",
-                "Header fixed", "Time = # Sec"});
+                "Header fixed", "Blocks = 0 skipped, 0 programmed, 1 erased", "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
   EXPECT_NE(r.errText.find("File Size Error: Do You want to Continue? Yes"), std::string::npos);
   EXPECT_NE(r.errText.find("Fix Header: Do You want to fix header problem? Yes"), std::string::npos);
@@ -509,7 +509,8 @@ TEST_F(CliProgram, WriteFaultsNameTheChunk) {
   Outcome r = RunCli(Args({"write", path}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "Game Name = GBA Tests",
-                "Game Code = 1337", "Write Flash Error!!!(1)", "Time = # Sec"});
+                "Game Code = 1337", "Write Flash Error!!!(1)", "Blocks = 0 skipped, 0 programmed, 1 erased",
+                "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + kChunk, Flash().begin()));
 
@@ -530,7 +531,8 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
   Outcome r = RunCli(Args({"write", path, "--ips", patch}));
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "IpsFileName = " + patch,
-                "-->Ips Applied<--", "Game Name = GBA Tests", "Game Code = 1337", "Time = # Sec"});
+                "-->Ips Applied<--", "Game Name = GBA Tests", "Game Code = 1337",
+                "Blocks = 0 skipped, 1 programmed, 0 erased", "Time = # Sec"});
   auto expected = image;
   std::copy_n("ABCD", 4, expected.begin() + 0x10001);
   auto flash = Flash();
@@ -579,7 +581,8 @@ TEST_F(CliProgram, MultiWritesThePreBootImageAndTwoGamesBehindIt) {
   // a may go last only without its blank final 32 KB, and does: b goes first.
   ExpectLog(r, {"PortMode = EPP", "MultiFileSize = 4259840", "FileName = " + boot, "FileSize = 32768",
                 game[0], game[1], "FileName = " + b, "FileSize = 65536", game[0], game[1], "FileName = " + a,
-                "FileSize = 4161536", game[0], game[1], "Time = # Sec"});
+                "FileSize = 4161536", game[0], game[1], "Blocks = 0 skipped, 0 programmed, 33 erased",
+                "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
   const auto flash = Flash();
   ASSERT_EQ(flash.size(), k8M);
@@ -683,7 +686,9 @@ TEST_F(CliProgram, MultiGameThatFailsHalfwayKeepsTheGameBeforeIt) {
   const Outcome r = RunCli(Args({"multi", "--boot", boot, a, b}));
   EXPECT_EQ(r.exit, 1);
   ASSERT_FALSE(r.out.empty());
-  EXPECT_EQ(r.out[r.out.size() - 2], "Write Flash Error!!!(2)");
+  ASSERT_GE(r.out.size(), 3u);
+  EXPECT_EQ(r.out[r.out.size() - 3], "Write Flash Error!!!(2)");
+  EXPECT_EQ(r.out[r.out.size() - 2], "Blocks = 0 skipped, 3 programmed, 0 erased");
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   const auto flash = Flash();
   EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin() + 0x8000));
@@ -694,14 +699,35 @@ TEST_F(CliProgram, WriteOnlyChangedCountsItsBlocksOnStandardError) {
   MakeCart("cart = flash-4m");
   FillFlash(k4M, 0x00);
   const std::string path = File("game.gba", MakeImage(2 * kBlock, 7));
-  // Onto a cart holding something else, then the same image again; the log is a plain write's.
-  for (const std::string counts : {"blocks: 0 skipped, 0 programmed without erase, 2 erased",
-                                   "blocks: 2 skipped, 0 programmed without erase, 0 erased"}) {
-    const Outcome r = RunCli(Args({"write", path, "--only-changed"}));
+  // Onto a cart holding something else, then the same image again (--only-changed is what a write
+  // does anyway), then every block as the original system wrote: no block counts then.
+  struct Row {
+    const char* option;
+    std::string counts;  // standard error's line; empty: none
+    std::string blocks;  // the log's line
+  } const rows[] = {
+      {nullptr, "blocks: 0 skipped, 0 programmed without erase, 2 erased",
+       "Blocks = 0 skipped, 0 programmed, 2 erased"},
+      {"--only-changed", "blocks: 2 skipped, 0 programmed without erase, 0 erased",
+       "Blocks = 2 skipped, 0 programmed, 0 erased"},
+      {"--every-block", "", ""},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = Args({"write", path});
+    if (row.option != nullptr) args.push_back(row.option);
+    const Outcome r = RunCli(args);
     EXPECT_EQ(r.exit, 0) << r.errText;
-    ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 262144", "Game Name = GBA Tests",
-                  "Game Code = 1337", "Time = # Sec"});
-    EXPECT_NE(std::find(r.err.begin(), r.err.end(), counts), r.err.end()) << r.errText;
+    std::vector<std::string> log = {"PortMode = EPP", "FileName = " + path, "FileSize = 262144",
+                                    "Game Name = GBA Tests", "Game Code = 1337"};
+    if (!row.blocks.empty()) log.push_back(row.blocks);
+    log.push_back("Time = # Sec");
+    ExpectLog(r, log);
+    const bool counted = std::any_of(r.err.begin(), r.err.end(),
+                                     [](const std::string& line) { return line.starts_with("blocks: "); });
+    EXPECT_EQ(counted, !row.counts.empty()) << r.errText;
+    if (!row.counts.empty()) {
+      EXPECT_NE(std::find(r.err.begin(), r.err.end(), row.counts), r.err.end()) << r.errText;
+    }
   }
 }
 
@@ -722,10 +748,14 @@ TEST_F(CliProgram, BackupWritesTheWholeCartAndItsChecksums) {
   const std::string dump = (root / "dump.gba").string();
   Outcome r = RunCli(Args({"backup", dump}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
-                "Cart Size = 8M", "Time = # Sec"});
-  // The checksums of this file as Python's zlib.crc32 and hashlib give them. The game (a header and
-  // zeros) fills the whole read-out: no "used:" line.
+  // The checksums of this file as Python's zlib.crc32 and hashlib give them, in the log as in the
+  // window and on standard error. The game (a header and zeros) fills the whole read-out: no used
+  // size.
+  ExpectLog(r,
+            {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
+             "Cart Size = 8M", "CRC32 = 16155406", "SHA-1 = db5b62936085ff7460eef481b68cfc8985aa1bdd",
+             "MD5 = 0f5f5abdc0d226e608693424dd6024a4",
+             "SHA-256 = c8f41fd2a9b8d3512d03802dfae316dd14c86748deffcb2d945b70fb60fa6ce6", "Time = # Sec"});
   ASSERT_EQ(r.err.size(), 7u) << r.errText;
   EXPECT_EQ(r.err[0], "Select Cart size: 8M (proposed)");
   EXPECT_EQ(r.err[1], "crc32: 16155406");
@@ -1043,12 +1073,13 @@ TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
   const std::string in = File("restore.sav", file);
   r = RunCli(Args({"write-save", in, "--bank", "3", "--size", "128K"}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Save Data ok");
-  // The two units it overwrote are kept, and standard error says where.
+  // The two units it overwrote are kept, and the log and standard error say where.
   const fs::path kept = root / "data" / "brevomat" / "saves";
   ASSERT_EQ(std::distance(fs::directory_iterator(kept), fs::directory_iterator()), 1);
   const fs::path keptFile = fs::directory_iterator(kept)->path();
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Old Save = " + keptFile.string(),
+                "Time = # Sec"});
   EXPECT_TRUE(keptFile.filename().string().ends_with("_bank3_64K.sav")) << keptFile;
   EXPECT_EQ(ReadBytes(keptFile), SaveUnits(save, 4, 2));
   EXPECT_NE(r.errText.find("the save memory it replaces is kept in " + keptFile.string()), std::string::npos)
@@ -1130,7 +1161,10 @@ TEST_F(CliProgram, AStuckSaveByteFailsTheSecondUnitAndTheUnitsAfterItStayUntouch
   const std::string in = File("restore.sav", file);
   const Outcome r = RunCli(Args({"write-save", in, "--bank", "2", "--size", "64K"}));
   EXPECT_EQ(r.exit, 1);
-  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Write Save Data Error!!!(1)",
+  const fs::path kept = root / "data" / "brevomat" / "saves";
+  ASSERT_EQ(std::distance(fs::directory_iterator(kept), fs::directory_iterator()), 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536",
+                "Old Save = " + fs::directory_iterator(kept)->path().string(), "Write Save Data Error!!!(1)",
                 "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   const auto after = ReadBytes(cart / "save.bin");
