@@ -54,12 +54,12 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatVe
     const Digests* kept = size != 0 && size < whole.size ? digest.Prefix(size) : nullptr;
     std::string error;
     if (kept == nullptr) {
-      std::fprintf(stderr, "trim: %s keeps all %s: %s\n", options.output.c_str(), Bytes(whole.size).c_str(),
-                   match.game != nullptr ? "the DAT file lists the game at that size"
-                                         : "the game uses the whole read-out");
+      Say("trim: " + options.output + " keeps all " + Bytes(whole.size) + ": " +
+          (match.game != nullptr ? "the DAT file lists the game at that size"
+                                 : "the game uses the whole read-out"));
     } else if (TrimFile(options.output, *kept, whole, tail, error)) {
-      std::fprintf(stderr, "trim: %s now holds the first %s of the read-out; the checksums are theirs\n",
-                   options.output.c_str(), Bytes(kept->size).c_str());
+      Say("trim: " + options.output + " now holds the first " + Bytes(kept->size) +
+          " of the read-out; the checksums are theirs");
       shown = kept;
       figures.Set("trimmed_bytes", static_cast<std::int64_t>(kept->size));
     } else {
@@ -72,11 +72,11 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatVe
   if (!dat.source.empty()) {
     if (match.game != nullptr) figures.Set("dat", *match.game);
     if (match.game == nullptr)
-      std::fprintf(stderr, "dat: no match in %s\n", dat.source.c_str());
+      Say("dat: no match in " + dat.source);
     else if (match.size == whole.size)
-      std::fprintf(stderr, "dat: %s\n", match.game->c_str());
+      Say("dat: " + *match.game);
     else
-      std::fprintf(stderr, "dat: %s (first %s)\n", match.game->c_str(), Bytes(match.size).c_str());
+      Say("dat: " + *match.game + " (first " + Bytes(match.size) + ")");
   }
   return ok;
 }

@@ -11,8 +11,6 @@
 
 namespace brevomat::cli {
 
-namespace {}  // namespace
-
 void ProtectCartFiles(const std::string& dir) {
   for (const char* name : sim::kCartFiles)
     ProtectFromOutput((std::filesystem::path(dir) / name).string(),
@@ -63,7 +61,7 @@ void ReportKeptSave(const Core& core) {
 }
 
 std::string FinalStatus(const std::string& status, bool ok) {
-  if (ok || status.empty() || status.find("Error") != std::string::npos) return status;
+  if (ok || status.find("Error") != std::string::npos) return status;
   return "Error!!!";
 }
 

@@ -31,8 +31,9 @@ void ReportUnfinishedOutput(const Core& core, const CliOptions& options);
 // write-save: where the replaced save is kept, or why it could not be (nothing was written then).
 void ReportKeptSave(const Core& core);
 
-// The text of the closing "status: " line. A run that fails never ends on a success text: the
-// status then says "Error!!!" unless it already names an error or is empty.
+// The text of the closing "status: " line. A run that fails never ends on a success text nor on
+// the empty status a successful Backup Saver leaves: it then says "Error!!!" unless the status
+// already names an error.
 std::string FinalStatus(const std::string& status, bool ok);
 
 }  // namespace brevomat::cli

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,7 @@ struct RunOptions {
   std::function<void(pid_t, const std::string&)> onOut = {};  // sees standard output as it grows
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
+  bool startWithoutStdout = false;                            // started with descriptor 1 closed
   std::string cwd = {};                                       // working directory, if not the test's
   rlim_t fileSizeLimit = 0;                                   // RLIMIT_FSIZE of the program, 0 = none
 };
@@ -62,7 +65,10 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (opt.startWithoutStdout)
+    posix_spawn_file_actions_addclose(&actions, 1);
+  else
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
@@ -314,7 +320,7 @@ TEST_F(CliProgram, EraseUnansweredOrDeclinedTouchesNothing) {
   Outcome r = RunCli(Args({"erase"}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "Erase Flash Cancel"});
-  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");  // a failure never ends on an empty status
   EXPECT_NE(r.errText.find("Do You want to Erase Flash Data?"), std::string::npos);
   r = RunCli(Args({"erase", "--no"}));
   EXPECT_EQ(r.exit, 1);
@@ -346,7 +352,7 @@ TEST_F(CliProgram, EraseFailuresAreReported) {
   r = RunCli(Args({"--yes", "erase"}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"No Adaptor Found!"});
-  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");  // a failure never ends on an empty status
 }
 
 TEST_F(CliProgram, CtrlCStopsAnEraseAtItsNextPoll) {
@@ -463,7 +469,7 @@ TEST_F(CliProgram, WriteOfTheGenuineSmallImageNeedsYes) {
   Outcome r = RunCli(Args({"write", hello}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + hello, "FileSize = 1300", "File Size Error!!!"});
-  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");  // a failure never ends on an empty status
   EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00));
 
   r = RunCli(Args({"--yes", "write", hello}));
@@ -899,7 +905,7 @@ TEST_F(CliProgram, AFailedBackupLeavesTheEarlierFileAndKeepsWhatWasRead) {
     }
     EXPECT_EQ(r.exit, 1);
     ExpectLog(r, log);
-    EXPECT_EQ(r.LastErr(), log.size() > 1 ? "status: Error!!!" : "status: ");
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
     const auto bytes = ReadBytes(file);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "an earlier backup");
     const int leavesPart = row.leavesPart == 2 ? (fs::exists(file + ".part") ? 1 : 0) : row.leavesPart;
@@ -1105,33 +1111,27 @@ TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
     std::string conf;
     std::vector<std::string> args;
     std::vector<std::string> log;
-    std::string status;
   };
   const std::vector<Row> rows = {
-      {"adapter = none", {"backup-save", out}, {"No Adaptor Found!"}, ""},
-      {"save = none", {"write-save", in}, {"PortMode = EPP", "No Save Data found!!!"}, ""},
+      {"adapter = none", {"backup-save", out}, {"No Adaptor Found!"}},
+      {"save = none", {"write-save", in}, {"PortMode = EPP", "No Save Data found!!!"}},
       {"",
        {"backup-save", out, "--bank", "4", "--size", "128K"},
-       {"PortMode = EPP", "Bank Select or Size Select Error!!!"},
-       ""},
+       {"PortMode = EPP", "Bank Select or Size Select Error!!!"}},
       {"",
        {"write-save", in, "--bank", "2", "--size", "256K"},
-       {"PortMode = EPP", "Bank Select or Size Select Error!!!"},
-       ""},
-      {"", {"write-save", missing}, {"PortMode = EPP", "FileName = " + missing, "File Open Error!!!"}, ""},
+       {"PortMode = EPP", "Bank Select or Size Select Error!!!"}},
+      {"", {"write-save", missing}, {"PortMode = EPP", "FileName = " + missing, "File Open Error!!!"}},
       {"",
        {"backup-save", nowhere},
-       {"PortMode = EPP", "FileName = " + nowhere, "File Open Error!!!", "Time = 0 Sec"},
-       "Error!!!"},
+       {"PortMode = EPP", "FileName = " + nowhere, "File Open Error!!!", "Time = 0 Sec"}},
       {"",
        {"write-save", odd},
-       {"PortMode = EPP", "FileName = " + odd, "FileSize = 40000", "File Size Error!!!"},
-       ""},
+       {"PortMode = EPP", "FileName = " + odd, "FileSize = 40000", "File Size Error!!!"}},
       {"",
        {"write-save", big, "--size", "256K"},
-       {"PortMode = EPP", "FileName = " + big, "FileSize = 131072", "File Size Error!!!"},
-       ""},
-      {"", {"backup-save", "/dev/full"}, {}, "Error!!!"},  // a device: refused before the cart is read
+       {"PortMode = EPP", "FileName = " + big, "FileSize = 131072", "File Size Error!!!"}},
+      {"", {"backup-save", "/dev/full"}, {}},  // a device: refused before the cart is read
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args.front() + " " + row.args[1] + " on " + row.conf);
@@ -1143,7 +1143,7 @@ TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
     const Outcome r = RunCli(args);
     EXPECT_EQ(r.exit, 1);
     ExpectLog(r, row.log);
-    EXPECT_EQ(r.LastErr(), "status: " + row.status);
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
     EXPECT_FALSE(fs::exists(out));
     if (row.conf != "save = none") {
       EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
@@ -1228,6 +1228,80 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
   EXPECT_FALSE(fs::exists(cart));
 }
 
+// However a --json run ends, standard output is JSON lines and the last is its one result, whose
+// exit is the program's. Words that only look like --json (after "--", or --log's file) are not it.
+TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
+  MakeCart("cart = flash-8m", false);  // an erase long enough to be stopped
+  FillFlash(k8M, 0x00);
+  const std::string fifo = (root / "fifo.log").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Row {
+    std::vector<std::string> args;
+    int exit;
+    bool json;
+    std::string status;
+  };
+  const std::vector<Row> rows = {
+      {{"--json", "frobnicate"}, 2, true, "Error!!!"},
+      {{"--json=1", "info"}, 2, true, "Error!!!"},
+      {{"--bogus", "info", "--json"}, 2, true, "Error!!!"},
+      {{"info", "extra", "--json"}, 2, true, "Error!!!"},
+      {{"--json", "--help"}, 0, true, ""},
+      {{"--json", "--version"}, 0, true, ""},
+      {{"--json", "-h", "info"}, 0, true, ""},
+      {{"--json", "--log", fifo, "info"}, 1, true, "Error!!!"},              // refused, never waiting
+      {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!"},  // Ctrl-C
+      {{"--", "--json"}, 2, false, ""},
+      {{"--log", "--json", "bogus"}, 2, false, ""},
+  };
+  for (const Row& row : rows) {
+    std::string what;
+    for (const std::string& arg : row.args) what += arg + " ";
+    bool sent = false;
+    const Outcome r = RunCli(row.args, {.onOut = [&sent](pid_t pid, const std::string& out) {
+                               if (!sent && out.find("\"event\":\"progress\"") != std::string::npos) {
+                                 kill(pid, SIGINT);
+                                 sent = true;
+                               }
+                             }});
+    EXPECT_EQ(r.exit, row.exit) << what << r.errText;
+    if (!row.json) {
+      EXPECT_TRUE(r.out.empty()) << what;
+      continue;
+    }
+    ASSERT_FALSE(r.out.empty()) << what;
+    for (std::size_t i = 0; i < r.out.size(); ++i) {
+      const nlohmann::json event = nlohmann::json::parse(r.out[i], nullptr, false);
+      ASSERT_TRUE(event.is_object()) << what << r.out[i];
+      const bool last = i + 1 == r.out.size();
+      EXPECT_EQ(event.value("event", "") == "result", last) << what << r.out[i];
+      if (!last) continue;
+      EXPECT_EQ(event["exit"], r.exit) << what;
+      EXPECT_EQ(event["status"], row.status) << what;
+    }
+  }
+}
+
+TEST_F(CliProgram, AClosedStandardOutputFailsTheRunAlsoWithARunLog) {
+  MakeCart("cart = flash-4m");
+  const fs::path log = root / "run.log";
+  const Outcome r = RunCli(Args({"--log", log.string(), "info"}), {.startWithoutStdout = true});
+  EXPECT_EQ(r.exit, 1) << r.errText;
+  EXPECT_NE(r.errText.find("the command succeeded (Cart Info Ok), but its log could not be written to "
+                           "standard output"),
+            std::string::npos)
+      << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  // The run log holds its own lines only: none of the plain log slipped in between them.
+  std::ifstream in(log);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 5u);
+  for (std::size_t i = 1; i + 4 < lines.size(); ++i) EXPECT_TRUE(lines[i].starts_with("[")) << lines[i];
+  EXPECT_EQ(lines[lines.size() - 3], "status: Error!!!");
+  EXPECT_EQ(lines[lines.size() - 2], "exit: 1");
+}
+
 TEST_F(CliProgram, HelpVersionAndBadCartDirectories) {
   Outcome r = RunCli({"--help"});
   EXPECT_EQ(r.exit, 0);
@@ -1310,6 +1384,9 @@ TEST_F(CliProgram, ANamedDeviceThatDoesNotOpenIsNamedWithItsFix) {
       << r.errText;
   EXPECT_NE(r.errText.find("sudo modprobe ppdev"), std::string::npos) << r.errText;
   EXPECT_EQ(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << "direct port access was not asked for";
+  // The advice is the program's own text: its lines stand apart, not escaped into one.
+  EXPECT_NE(r.errText.find("\nor try it on a virtual cart with --virtual DIR\n"), std::string::npos)
+      << r.errText;
 }
 
 }  // namespace

@@ -222,7 +222,7 @@ TEST_F(CliReport, EveryJsonLineParsesAndTheResultCarriesTheFigures) {
       if (!last) continue;
       EXPECT_EQ(event["exit"], row.exit) << what;
       EXPECT_EQ(event["cart_changed"], row.cartChanged) << what;
-      EXPECT_EQ(event["status"], row.exit == 2 ? "" : r.Status()) << what;
+      EXPECT_EQ(event["status"], row.exit == 2 ? "Error!!!" : r.Status()) << what;
       for (const std::string& figure : row.figures)
         EXPECT_TRUE(event.contains(figure)) << what << ": " << figure;
       // The reasons standard error gives, for a script to read.
