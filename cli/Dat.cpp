@@ -18,7 +18,7 @@
 // clang-format off: windows.h first
 #include <windows.h>
 // clang-format on
-#include <shlwapi.h>
+#include <objidl.h>
 #include <xmllite.h>
 #else
 #include <pugixml.hpp>
@@ -78,6 +78,21 @@ CreateXmlReaderFunction XmlLiteReaderFactory() {
   return factory;
 }
 
+// A read-only memory stream over the DAT's text, from shlwapi. Windows before Vista exports the
+// function by number only (12, as every later Windows still does), so it is looked up by that.
+// shlwapi.dll is one of the system's known DLLs, which are loaded from the system folder only.
+using CreateMemStreamFunction = IStream*(WINAPI*)(const BYTE*, UINT);
+
+CreateMemStreamFunction MemStreamFactory() {
+  static const CreateMemStreamFunction factory = []() -> CreateMemStreamFunction {
+    const HMODULE library = LoadLibraryW(L"shlwapi.dll");
+    if (library == nullptr) return nullptr;
+    return reinterpret_cast<CreateMemStreamFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(12))));
+  }();
+  return factory;
+}
+
 template <typename T>
 struct ComReleaser {
   void operator()(T* object) const { object->Release(); }
@@ -120,8 +135,11 @@ bool ParseDat(const std::string& text, const std::string& path, OnRom&& onRom, s
     error = "cannot read the DAT file " + path + ": it is larger than 4 GB";
     return false;
   }
+  const CreateMemStreamFunction createStream = MemStreamFactory();
   std::unique_ptr<IStream, ComReleaser<IStream>> stream(
-      SHCreateMemStream(reinterpret_cast<const BYTE*>(text.data()), static_cast<UINT>(text.size())));
+      createStream == nullptr
+          ? nullptr
+          : createStream(reinterpret_cast<const BYTE*>(text.data()), static_cast<UINT>(text.size())));
   IXmlReader* rawReader = nullptr;
   if (!stream || FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(&rawReader), nullptr))) {
     error = "cannot read the DAT file " + path + ": the system's XML reader could not be started";

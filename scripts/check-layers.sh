@@ -2,6 +2,7 @@
 # Fails when a source file includes a header from a layer above its own (or from a sibling it
 # must not know). The layers, bottom up:
 #   port -> base -> link -> image -> cart -> commands -> gui | cli | win
+# compat/ (what the 32-bit Windows programs need of the runtime to start on XP) knows nothing else.
 # sim/ (the virtual hardware) knows only the port interface. Tests, benchmarks and fuzz targets
 # may include anything.
 set -euo pipefail
@@ -15,6 +16,7 @@ declare -A allowed=(
   [cart]="cart image link port base"
   [commands]="commands cart image link port base"
   [sim]="sim port"
+  [compat]="compat"
   [gui]="gui commands cart image link port base sim"
   [cli]="cli commands cart image link port base sim"
   [win]="win commands cart image link port base sim"
