@@ -131,6 +131,8 @@ class TForm1 final : public Window {
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Windows ends the session (WM_ENDSESSION with TRUE): the last work before the process goes.
+  void EndSession();
   void Clicked(int id);
 
   void BuildLayout();
