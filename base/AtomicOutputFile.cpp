@@ -117,7 +117,32 @@ constexpr std::size_t kTemporaryNameBytes = 4096;
 char g_temporaryNames[kTemporarySlots][kTemporaryNameBytes];
 volatile std::sig_atomic_t g_temporaryInUse[kTemporarySlots];
 
+#ifdef _WIN32
+
+// A console program ends when its console is closed, on Ctrl-Break, at logoff and at shutdown,
+// each time from a thread of its own and without unwinding: the temporary files go first. Ctrl-C
+// is the program's own business (the first one asks the command to stop).
+BOOL WINAPI OnConsoleEnding(DWORD event) {
+  if (event != CTRL_C_EVENT) RemoveTemporaryOutputsNow();
+  return FALSE;  // the next handler, and in the end the system's, ends the program
+}
+
+void WatchConsoleEnding() {
+  static LONG installed = 0;
+  if (InterlockedExchange(&installed, 1) == 0) SetConsoleCtrlHandler(OnConsoleEnding, TRUE);
+}
+
+#endif
+
 }  // namespace
+
+bool IsTemporaryOutputOf(const std::string& name, const std::string& target) {
+  const std::string head = target + ".tmp-";
+  if (name.size() != head.size() + 6 || name.compare(0, head.size(), head) != 0) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(head.size()), name.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
 
 void RemoveTemporaryOutputsNow() {
   for (int i = 0; i < kTemporarySlots; ++i) {
@@ -131,6 +156,9 @@ void RemoveTemporaryOutputsNow() {
 }
 
 void AtomicOutputFile::Announce() {
+#ifdef _WIN32
+  WatchConsoleEnding();
+#endif
   if (temporary_.size() >= kTemporaryNameBytes) return;
   for (int i = 0; i < kTemporarySlots; ++i) {
     if (g_temporaryInUse[i] != 0) continue;
@@ -150,7 +178,7 @@ void ProtectFromOutput(const std::string& path, const std::string& what) {
   ProtectedFiles().push_back({path, what});
 }
 
-std::string OutputRefusal(const std::string& name) {
+std::string OutputRefusal(const std::string& name, bool protectedToo) {
   constexpr const char* kNeedsRegular = ": a backup needs a regular file";
 #ifdef _WIN32
   struct _stat64 st {};
@@ -168,6 +196,7 @@ std::string OutputRefusal(const std::string& name) {
   if (S_ISSOCK(st.st_mode)) return std::string("it is a socket") + kNeedsRegular;
   if (!S_ISREG(st.st_mode)) return std::string("it is not a regular file") + kNeedsRegular;
 #endif
+  if (!protectedToo) return {};
   for (const ProtectedFile& file : ProtectedFiles()) {
     std::error_code ec;
     if (std::filesystem::equivalent(name, file.path, ec) && !ec)
@@ -200,7 +229,7 @@ bool SameFileAs(const std::string& name, std::uint64_t device, std::uint64_t ino
 #endif
 }
 
-bool AtomicOutputFile::Create(const std::string& target) {
+bool AtomicOutputFile::Create(const std::string& target, Owner owner) {
   Discard();
   error_.clear();
   target_ = target;
@@ -210,7 +239,7 @@ bool AtomicOutputFile::Create(const std::string& target) {
     errno = ENOENT;
     return false;
   }
-  if (std::string why = OutputRefusal(target); !why.empty()) {
+  if (std::string why = OutputRefusal(target, owner == Owner::User); !why.empty()) {
     error_ = std::move(why);
     errno = EINVAL;
     return false;

@@ -22,11 +22,13 @@ struct FileCloser {
 // A file that closes itself: `UniqueFile file(OpenRegularFile(name));`.
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-// Replaces the file `name` with `size` bytes as one step: they go to a new file of a unique name
-// in the same directory (never following a link), are flushed to the disk, and only then renamed
-// over `name`, keeping its permissions. On failure `name` is as it was, the temporary file is
-// gone, and false is returned with errno set. A `name` that exists but is no regular file (or a
-// link to one) is refused with EINVAL rather than replaced.
+// Replaces the file `name` with `size` bytes as one step, through AtomicOutputFile (below): they go
+// to a new file of a unique name in the same directory (never following a link), are flushed to
+// the disk, and only then renamed over `name`, keeping its permissions. On failure `name` is as it
+// was, the temporary file is gone, and false is returned with errno set. A `name` that exists but
+// is no regular file (or a link to one), or that is a protected file (ProtectFromOutput), is
+// refused with EINVAL rather than replaced. A signal that ends the program meanwhile removes the
+// temporary file (RemoveTemporaryOutputsNow).
 bool ReplaceFileContents(const char* name, const void* data, std::size_t size);
 
 }  // namespace brevomat
@@ -43,9 +45,9 @@ namespace brevomat {
 void ProtectFromOutput(const std::string& path, const std::string& what);
 
 // Why `name` cannot receive a backup, or the empty text when it can: a directory, a FIFO (which
-// would swallow the data, or block until someone reads it), a device, a socket, or a protected
-// file. Looks only; never opens `name`.
-std::string OutputRefusal(const std::string& name);
+// would swallow the data, or block until someone reads it), a device, a socket, or (unless
+// `protectedToo` is false) a protected file. Looks only; never opens `name`.
+std::string OutputRefusal(const std::string& name, bool protectedToo = true);
 
 // The folder for the user's own data of this program: $XDG_DATA_HOME/brevomat (by default
 // ~/.local/share/brevomat), on Windows %APPDATA%\brevomat. Empty when the environment names none.
@@ -61,9 +63,13 @@ class AtomicOutputFile {
   AtomicOutputFile(const AtomicOutputFile&) = delete;
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
+  // Who writes the target: a user's file, or one of the files the caller itself keeps (the
+  // virtual cart saving its flash.bin), which its protection (ProtectFromOutput) does not refuse.
+  enum class Owner : std::uint8_t { User, Keeper };
+
   // Refuses a target that cannot hold the data (OutputRefusal), then creates the temporary file.
   // False with the reason in Error().
-  bool Create(const std::string& target);
+  bool Create(const std::string& target, Owner owner = Owner::User);
   std::FILE* Stream() const { return stream_; }
   bool Active() const { return !temporary_.empty(); }
   const std::string& Target() const { return target_; }
@@ -99,8 +105,14 @@ class AtomicOutputFile {
 
 // Removes the temporary files of every AtomicOutputFile that is being written. Only what a signal
 // handler may do: a program that is ended by a signal calls it on its way out, so that it leaves
-// nothing half-written in the user's folders.
+// nothing half-written in the user's folders. On Windows a console program that is ended by its
+// console (closed, Ctrl-Break, logoff, shutdown) does the same by itself: the first temporary
+// file installs a console control handler for it.
 void RemoveTemporaryOutputsNow();
+
+// The temporary files of AtomicOutputFile are named NAME.tmp-XXXXXX beside their target NAME
+// (six letters and digits). True when `name` is such a file of `target` (both plain file names).
+bool IsTemporaryOutputOf(const std::string& name, const std::string& target);
 
 // True when `name` is still the file an AtomicOutputFile committed (same device and inode).
 bool SameFileAs(const std::string& name, std::uint64_t device, std::uint64_t inode);

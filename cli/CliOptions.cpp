@@ -2,6 +2,7 @@
 
 #include "cart/ReadOut.h"
 #include "cli/Dat.h"
+#include "port/PortBaseCheck.h"
 
 #ifndef BREVOMAT_VERSION
 #define BREVOMAT_VERSION "unknown"
@@ -144,6 +145,8 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
       if (!base)
         r.error = v ? "bad --base " + Quoted(*v) + ": use a hexadecimal I/O address such as 0xd010"
                     : "--base needs a hexadecimal I/O address such as 0xd010";
+      else if (const std::string why = PortBaseRefusal(*base, SystemIoports()); !why.empty())
+        r.error = "bad --base " + Quoted(*v) + ": " + why;
       else
         o.cardBase = *base;
     } else if (w.name == "--port") {

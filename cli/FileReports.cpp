@@ -7,13 +7,14 @@
 #include "base/FileAccess.h"
 #include "cli/RunEvents.h"
 #include "commands/Core.h"
+#include "sim/CartDirectory.h"
 
 namespace brevomat::cli {
 
 namespace {}  // namespace
 
 void ProtectCartFiles(const std::string& dir) {
-  for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})
+  for (const char* name : sim::kCartFiles)
     ProtectFromOutput((std::filesystem::path(dir) / name).string(),
                       std::string("the virtual cart's own ") + name);
 }

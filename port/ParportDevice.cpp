@@ -7,12 +7,15 @@
 #include <fstream>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #if defined(__linux__)
 #include <fcntl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #define BREVOMAT_PPDEV 1
 #else
@@ -46,6 +49,29 @@ class SystemCalls final : public ParportCalls {
   int Open(const std::string& path) override {
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     return fd >= 0 ? fd : -errno;
+  }
+  DeviceKind Kind(const std::string& path, std::string& what) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+      return errno == ENOENT || errno == ENOTDIR ? DeviceKind::Missing : DeviceKind::Unknown;
+    if (!S_ISCHR(st.st_mode)) {
+      what = S_ISDIR(st.st_mode)    ? "a directory"
+             : S_ISFIFO(st.st_mode) ? "a FIFO (named pipe)"
+             : S_ISSOCK(st.st_mode) ? "a socket"
+             : S_ISBLK(st.st_mode)  ? "a block device"
+                                    : "a regular file";
+      return DeviceKind::NotDevice;
+    }
+    // The kernel's device numbers (Documentation/admin-guide/devices.txt): 99 is ppdev; 4 and 5
+    // are the virtual consoles, serial ports, /dev/tty and /dev/console, 136-143 the
+    // pseudo-terminals, 166 and 188 USB modems and serial adapters, 204 the low-density serial
+    // ports.
+    const unsigned major = ::major(st.st_rdev);
+    if (major == 99) return DeviceKind::Parport;
+    if (major == 4 || major == 5 || (major >= 136 && major <= 143) || major == 166 || major == 188 ||
+        major == 204)
+      return DeviceKind::Terminal;
+    return DeviceKind::CharDevice;
   }
   int Close(int fd) override { return ::close(fd) == 0 ? 0 : -errno; }
   int Ioctl(int fd, unsigned long request, void* argument) override {
@@ -140,7 +166,38 @@ std::string Fix(int error) {
   }
 }
 
+bool IsParportName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return PortNumber(slash == std::string::npos ? path : path.substr(slash + 1)) >= 0;
+}
+
+constexpr const char* kNameOne = "name a parallel-port device such as /dev/parport0";
+
 }  // namespace
+
+std::string DeviceFix(DeviceKind kind, const std::string& what, int error, const std::string& step,
+                      const std::string& path) {
+  switch (kind) {
+    case DeviceKind::Unknown:
+      return Fix(error);
+    case DeviceKind::Missing:
+      return IsParportName(path) ? Fix(ENOENT) : std::string("there is no such file: ") + kNameOne;
+    case DeviceKind::NotDevice:
+      return "it is " + what + ", not a character device: " + kNameOne;
+    case DeviceKind::Terminal:
+      return std::string("it is a terminal, not a parallel port: ") + kNameOne;
+    case DeviceKind::CharDevice:
+      return std::string("it is a character device but not one of the parallel-port driver ppdev: ") +
+             kNameOne;
+    case DeviceKind::Parport:
+      // The node is there but its driver is not: the kernel has no ppdev to open it.
+      if (step == "open" && (error == ENXIO || error == ENODEV))
+        return "the ppdev driver is not loaded: load it with  sudo modprobe ppdev\n"
+               "  (and to load it at every start:  echo ppdev | sudo tee /etc/modules-load.d/ppdev.conf)";
+      return Fix(error);
+  }
+  return {};
+}
 
 bool ParportDeviceBackend::Available() { return BREVOMAT_PPDEV != 0; }
 
@@ -174,7 +231,9 @@ int ParportDeviceBackend::OpenOne(const std::string& path, std::int64_t base) {
   if (deviceCount_ == static_cast<int>(devices_.size())) return -1;
   const int fd = calls_.Open(path);
   if (fd < 0) {
-    attempts_.push_back({path, base, -fd, "open"});
+    Attempt attempt{path, base, -fd, "open", DeviceKind::Unknown, {}};
+    attempt.kind = calls_.Kind(path, attempt.what);
+    attempts_.push_back(std::move(attempt));
     return -1;
   }
   // Shared, not exclusive (no PPEXCL): the kernel refuses an exclusive claim while any other
@@ -184,7 +243,9 @@ int ParportDeviceBackend::OpenOne(const std::string& path, std::int64_t base) {
   const int claimed = calls_.Ioctl(fd, kClaim, nullptr);
   if (claimed < 0) {
     calls_.Close(fd);
-    attempts_.push_back({path, base, -claimed, "claim"});
+    Attempt attempt{path, base, -claimed, "claim", DeviceKind::Unknown, {}};
+    attempt.kind = calls_.Kind(path, attempt.what);
+    attempts_.push_back(std::move(attempt));
     return -1;
   }
   // Without the fast flags the kernel reads the status register after every EPP byte to catch a
@@ -277,7 +338,8 @@ std::string ParportDeviceBackend::Advice() const {
     text += attempt.device;
     if (attempt.base >= 0) text += " (" + Hex(attempt.base) + ")";
     text += ": cannot " + std::string(attempt.step) + " it: " + std::strerror(attempt.error);
-    const std::string fix = Fix(attempt.error);
+    const std::string fix =
+        DeviceFix(attempt.kind, attempt.what, attempt.error, attempt.step, attempt.device);
     if (!fix.empty()) text += "\n  " + fix;
   }
   if (!text.empty() || !searched_) return text;

@@ -31,11 +31,33 @@
 
 namespace brevomat {
 
+// What a path names, as far as the advice for a device that cannot be used goes.
+enum class DeviceKind : std::uint8_t {
+  Unknown,     // not looked at (or the system cannot say)
+  Missing,     // nothing of that name
+  NotDevice,   // a regular file, a directory, a FIFO, a socket or a block device
+  Terminal,    // a terminal or serial line (/dev/tty, /dev/ttyS0, /dev/pts/3 ...)
+  CharDevice,  // another character device (/dev/null, /dev/lp0 ...)
+  Parport,     // a device of the ppdev driver (/dev/parportN)
+};
+
+// The remedy for a device that could not be used, fitted to what the path is and to the error
+// of the step that failed ("open" or "claim"); empty when there is nothing to advise. `what` is
+// the kind of file for a NotDevice ("a FIFO (named pipe)").
+std::string DeviceFix(DeviceKind kind, const std::string& what, int error, const std::string& step,
+                      const std::string& path);
+
 // The few system calls the device back end makes. Results as the kernel gives them: a descriptor
 // or a byte count, or the negated error number (-EACCES ...).
 class ParportCalls {
  public:
   virtual ~ParportCalls() = default;
+  // What `path` is (see DeviceKind), and for a NotDevice which kind of file, for the advice. Never
+  // opens it.
+  virtual DeviceKind Kind(const std::string& path, std::string& what) {
+    (void)path, (void)what;
+    return DeviceKind::Unknown;
+  }
   virtual int Open(const std::string& path) = 0;  // read-write, non-blocking, close-on-exec
   virtual int Close(int fd) = 0;
   virtual int Ioctl(int fd, unsigned long request, void* argument) = 0;
@@ -109,6 +131,8 @@ class ParportDeviceBackend final : public PortBackend {
     std::int64_t base;  // -1: the user's device, for every base
     int error;          // errno
     const char* step;   // "open" or "claim"
+    DeviceKind kind = DeviceKind::Unknown;
+    std::string what;  // the kind of file, for DeviceKind::NotDevice
   };
 
   // The device behind `port` and the register offset there, or nullptr.

@@ -3,8 +3,8 @@
 # must not know). The layers, bottom up:
 #   port -> base -> link -> image -> cart -> commands -> gui | cli | win
 # compat/ (what the 32-bit Windows programs need of the runtime to start on XP) knows nothing else.
-# sim/ (the virtual hardware) knows only the port interface. Tests, benchmarks and fuzz targets
-# may include anything.
+# sim/ (the virtual hardware) knows only the port interface, and base for the one way the program
+# replaces a file (the cart's own files). Tests, benchmarks and fuzz targets may include anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +15,7 @@ declare -A allowed=(
   [image]="image base"
   [cart]="cart image link port base"
   [commands]="commands cart image link port base"
-  [sim]="sim port"
+  [sim]="sim port base"
   [compat]="compat"
   [gui]="gui commands cart image link port base sim"
   [cli]="cli commands cart image link port base sim"

@@ -1,12 +1,15 @@
 #include "sim/CartDirectory.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "base/FileAccess.h"
 
 #ifdef _WIN32
 // clang-format off: windows.h first
@@ -15,7 +18,6 @@
 #include <fcntl.h>
 #include <io.h>
 #else
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -59,6 +61,39 @@ Presence Check(const fs::path& p, std::string& error) {
   return Presence::Present;
 }
 
+// The cart's own files go through the program's one way of replacing a file: a new file of a
+// unique name beside the old one (created exclusively, so no link is followed), flushed to the
+// disk, given the old one's permissions and renamed over it, the directory flushed after. The old
+// contents survive any failure, and an ending signal removes the new file.
+bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::string& error) {
+  AtomicOutputFile file;
+  if (!file.Create(p.string(), AtomicOutputFile::Owner::Keeper)) {
+    error = "Cannot create a temporary file beside " + Describe(p) + ": " + file.Error() + "; " +
+            Describe(p) + " is unchanged";
+    return false;
+  }
+  if (std::fwrite(data, 1, size, file.Stream()) != size || !file.Commit()) {
+    error =
+        "Cannot write " + Describe(p) + ": " + std::strerror(errno != 0 ? errno : EIO) + "; it is unchanged";
+    return false;  // the temporary file goes with `file`
+  }
+  return true;
+}
+
+// A program that ended while it saved the cart (killed outright, or the power went) may have left
+// a temporary file. Whoever holds the lock next removes them: no one else can be writing them.
+// Nothing else in the directory is ever taken for one of them.
+void RemoveStaleTemporaries(const fs::path& dir) {
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    bool own = false;
+    for (const char* file : kCartFiles) own = own || IsTemporaryOutputOf(name, file);
+    std::error_code ignore;
+    if (own && fs::is_regular_file(it->symlink_status(ignore))) fs::remove(it->path(), ignore);
+  }
+}
+
 #ifdef _WIN32
 
 bool ReadRegular(const fs::path& p, std::uint64_t min, std::uint64_t max, std::vector<std::uint8_t>& out,
@@ -86,31 +121,6 @@ bool ReadRegular(const fs::path& p, std::uint64_t min, std::uint64_t max, std::v
   return true;
 }
 
-bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::string& error) {
-  fs::path tmp = p;
-  tmp += ".new";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (out) out.flush();
-    if (!out) {
-      std::error_code ignore;
-      fs::remove(tmp, ignore);
-      error = "Cannot write " + Describe(tmp) + "; " + Describe(p) + " is unchanged";
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(tmp, p, ec);
-  if (ec) {
-    std::error_code ignore;
-    fs::remove(tmp, ignore);
-    error = "Cannot replace " + Describe(p) + ": " + ec.message() + "; it is unchanged";
-    return false;
-  }
-  return true;
-}
-
 // Windows has no advisory locks on a directory. A file in it that the first program holds open for
 // itself alone does the same: any other program's open of it fails with a sharing violation until
 // the holder closes it or ends, and it is deleted when its last handle goes, a killed program's too.
@@ -121,7 +131,10 @@ int LockDirectory(const fs::path& dir, std::string& error) {
                                       FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR);
-      if (fd >= 0) return fd;
+      if (fd >= 0) {
+        RemoveStaleTemporaries(dir);
+        return fd;
+      }
       CloseHandle(handle);
       error = "Cannot lock the virtual cart " + Describe(dir) + ": out of file descriptors";
       return -1;
@@ -185,37 +198,6 @@ bool ReadRegular(const fs::path& p, std::uint64_t min, std::uint64_t max, std::v
   return ok;
 }
 
-// The temporary files of the cart's own writes are named NAME.tmp-XXXXXX, NAME one of the cart's
-// files; nothing else in the directory is ever taken for one of them.
-constexpr const char* kTemporaryInfix = ".tmp-";
-
-bool IsOwnTemporary(const std::string& name) {
-  for (const char* file : {"cart.conf", "flash.bin", "rom.bin", "save.bin"}) {
-    const std::string head = std::string(file) + kTemporaryInfix;
-    if (name.size() != head.size() + 6 || name.compare(0, head.size(), head) != 0) continue;
-    bool alnum = true;
-    for (std::size_t i = head.size(); i < name.size(); ++i)
-      alnum = alnum && ((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z') ||
-                        (name[i] >= 'A' && name[i] <= 'Z'));
-    if (alnum) return true;
-  }
-  return false;
-}
-
-// A program that ended while it saved the cart (killed outright, or the power went) may have left
-// a temporary file. Whoever holds the lock next removes them: no one else can be writing them.
-void RemoveStaleTemporaries(const fs::path& dir) {
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (const dirent* entry = ::readdir(d)) {
-    if (!IsOwnTemporary(entry->d_name)) continue;
-    const fs::path p = dir / entry->d_name;
-    struct stat st {};
-    if (::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(p.c_str());
-  }
-  ::closedir(d);
-}
-
 // Holds back the signals that end a program (Ctrl-C, a terminal hung up, kill) while the cart's
 // files are written: one that arrives meanwhile takes effect once the files are in place, so it
 // never leaves a temporary file behind, nor a cart with a new flash.bin and an old save.bin.
@@ -234,52 +216,6 @@ class SignalsHeld {
  private:
   sigset_t old_;
 };
-
-// Writes to a new file of a unique name beside the target (created exclusively, so no link is
-// followed), flushes it to the disk, gives it the target's permissions and renames it over the
-// target; then flushes the directory so the rename itself is kept. The old contents survive any
-// failure.
-bool WriteReplacing(const fs::path& p, const void* data, std::size_t size, std::string& error) {
-  mode_t mode = 0644;
-  struct stat st {};
-  if (::stat(p.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  const SignalsHeld held;
-  std::string tmp = p.string() + kTemporaryInfix + "XXXXXX";
-  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = "Cannot create a temporary file beside " + Describe(p) + ": " + std::strerror(errno) + "; " +
-            Describe(p) + " is unchanged";
-    return false;
-  }
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::size_t done = 0;
-  int failure = 0;
-  while (done < size && failure == 0) {
-    const ssize_t n = ::write(fd, bytes + done, size - done);
-    if (n > 0)
-      done += static_cast<std::size_t>(n);
-    else if (n == 0)
-      failure = EIO;
-    else if (errno != EINTR)
-      failure = errno;
-  }
-  if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
-  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-  if (::close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && ::rename(tmp.c_str(), p.c_str()) != 0) failure = errno;
-  if (failure != 0) {
-    ::unlink(tmp.c_str());
-    error = "Cannot write " + Describe(p) + ": " + std::strerror(failure) + "; it is unchanged";
-    return false;
-  }
-  if (const int dir =
-          ::open(p.parent_path().empty() ? "." : p.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
-}
 
 // Takes the cart directory for this process alone. Another program working on the same cart is
 // waited for a little, then refused: two writers would each save their own picture of the cart
@@ -348,7 +284,7 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
 
   // Whether the cart is new is decided under the lock: a program that created the directory a
   // moment ago may have written it meanwhile.
-  const fs::path confPath = dir / "cart.conf";
+  const fs::path confPath = dir / kCartConfFile;
   const Presence conf = Check(confPath, error);
   if (conf == Presence::Broken) return nullptr;
   const bool fresh = conf == Presence::Absent;
@@ -364,7 +300,7 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
   const CartConfig& c = vc->config_;
 
   std::vector<std::uint8_t> save;
-  const fs::path savePath = dir / "save.bin";
+  const fs::path savePath = dir / kSaveFile;
   if (c.save == SaveMemory::Sram) {
     const Presence present = Check(savePath, error);
     if (present == Presence::Broken) return nullptr;
@@ -375,7 +311,7 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
   CartBus* bus = nullptr;
   if (c.cart == CartKind::Rom) {
     std::vector<std::uint8_t> rom;
-    const fs::path romPath = dir / "rom.bin";
+    const fs::path romPath = dir / kRomFile;
     const Presence present = Check(romPath, error);
     if (present == Presence::Broken) return nullptr;
     if (present == Presence::Absent) {
@@ -391,7 +327,7 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
     const FlashChip chip = c.cart == CartKind::Flash4M ? FlashChip::J3_32Mbit : FlashChip::J3_64Mbit;
     vc->flash_ = std::make_unique<FlashCart>(chip, TimingOf(c.timing), c.save);
     vc->flash_->Faults() = c.faults;
-    const fs::path flashPath = dir / "flash.bin";
+    const fs::path flashPath = dir / kFlashFile;
     const Presence present = Check(flashPath, error);
     if (present == Presence::Broken) return nullptr;
     if (present == Presence::Present) {
@@ -430,16 +366,16 @@ bool VirtualCart::Close(std::string& error) {
   // Only what changed is written: a look at the cart must neither rewrite 8 MB nor fail on a
   // cart the user keeps read-only.
   if (flash_) {
-    flash_->Settle(adapter_->NowNs());
+    flash_->FinishStarted();
     if (flash_->Flash() != savedFlash_) {
-      if (!WriteReplacing(dir_ / "flash.bin", flash_->Flash().data(), flash_->Flash().size(), error))
+      if (!WriteReplacing(dir_ / kFlashFile, flash_->Flash().data(), flash_->Flash().size(), error))
         return false;
       savedFlash_ = flash_->Flash();
     }
   }
   std::vector<std::uint8_t>& save = flash_ ? flash_->Save() : rom_->Save();
   if (config_.save == SaveMemory::Sram && !save.empty() && save != savedSave_) {
-    if (!WriteReplacing(dir_ / "save.bin", save.data(), save.size(), error)) return false;
+    if (!WriteReplacing(dir_ / kSaveFile, save.data(), save.size(), error)) return false;
     savedSave_ = save;
   }
   closed_ = true;

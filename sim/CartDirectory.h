@@ -6,11 +6,14 @@
 //   save.bin   the save memory (262,144 bytes, bank 0 first)
 // A missing directory is created as an erased 8 MB flash cart with zeroed save memory. One program
 // at a time holds the directory (an exclusive lock, taken in Open, released by the destructor).
-// Close writes back the files whose contents changed, each through a temporary file that is
-// renamed over the old one, so a failed write never leaves a half-written file behind. A cart
-// that is destroyed without Close saves nothing.
+// Close first lets the flash chip finish an erase or a programming it has started (a real chip
+// does, whether or not anyone waits for it), then writes back the files whose contents changed,
+// each through a temporary file that is renamed over the old one (AtomicOutputFile), so a failed
+// write never leaves a half-written file behind. A cart that is destroyed without Close saves
+// nothing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -25,6 +28,13 @@
 #include "sim/VirtualAdapter.h"
 
 namespace brevomat::sim {
+
+// The files of a virtual cart, in its directory (see above); nothing else there is the cart's.
+inline constexpr const char* kCartConfFile = "cart.conf";
+inline constexpr const char* kFlashFile = "flash.bin";
+inline constexpr const char* kRomFile = "rom.bin";
+inline constexpr const char* kSaveFile = "save.bin";
+inline constexpr std::array<const char*, 4> kCartFiles = {kCartConfFile, kFlashFile, kRomFile, kSaveFile};
 
 class VirtualCart {
  public:

@@ -41,9 +41,9 @@ class FlashCart final : public CartBus {
   }
   void SetCfiSignature(bool present) { chip_.SetCfiSignature(present); }
 
-  // Lets an operation that has run its time by `nowNs` finish now instead of at the next bus
-  // access, so that the array is up to date before it is saved.
-  void Settle(std::uint64_t nowNs) { chip_.Settle(nowNs, faults_); }
+  // Lets the chip finish the erase or programming it has started (see StrataFlash), so that the
+  // array is what the cartridge will hold before it is saved.
+  void FinishStarted() { chip_.FinishStarted(faults_); }
 
   // Observation for tests.
   const std::vector<std::uint32_t>& EraseAddresses() const { return chip_.EraseAddresses(); }

@@ -108,7 +108,7 @@ std::uint16_t StrataFlash::QueryWord(std::uint32_t index) const {
 
 void StrataFlash::StartOp(Op op, std::uint64_t durationNs, std::uint64_t nowNs, const FlashFaults& faults) {
   op_ = op;
-  busyUntilNs_ = faults.neverReady ? std::numeric_limits<std::uint64_t>::max() : nowNs + durationNs;
+  busyUntilNs_ = faults.neverReady ? kNever : nowNs + durationNs;
   mode_ = Mode::ReadStatus;  // the chip answers reads with its status until read array
 }
 

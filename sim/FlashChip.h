@@ -41,8 +41,13 @@ class StrataFlash {
   std::uint16_t Read(std::uint32_t wordAddress, std::uint64_t nowNs, const FlashFaults& faults);
   // One write: a command, or data for the command in progress.
   void Write(std::uint32_t wordAddress, std::uint16_t value, std::uint64_t nowNs, const FlashFaults& faults);
-  // Lets an operation that has run its time by `nowNs` finish now instead of at the next access.
-  void Settle(std::uint64_t nowNs, const FlashFaults& faults) { FinishIfDone(nowNs, faults); }
+  // Finishes the erase or programming in progress, however little of its time has passed: the
+  // chip's state machine completes what it has started whether or not anyone waits for it, even
+  // when the program that started it stops or goes away. A chip that never gets ready (the fault)
+  // leaves its array as it is.
+  void FinishStarted(const FlashFaults& faults) {
+    if (busyUntilNs_ != kNever) FinishIfDone(busyUntilNs_, faults);
+  }
 
   std::vector<std::uint8_t>& Array() { return array_; }  // byte 2k = low byte of word k
   ChipTiming& Timing() { return timing_; }
@@ -75,6 +80,8 @@ class StrataFlash {
     std::uint32_t index;
     std::uint16_t value;
   };
+
+  static constexpr std::uint64_t kNever = ~std::uint64_t{0};  // the end of a chip that never gets ready
 
   std::uint32_t WordIndex(std::uint32_t wordAddress) const { return wordAddress & (words_ - 1); }
   std::uint16_t ArrayWord(std::uint32_t index) const {

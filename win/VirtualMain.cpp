@@ -25,7 +25,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 1;
   }
   // A backup into one of the cart's own files would destroy the cart it reads.
-  for (const char* name : {"cart.conf", "flash.bin", "rom.bin", "save.bin"})
+  for (const char* name : brevomat::sim::kCartFiles)
     brevomat::ProtectFromOutput((cart->Directory() / name).string(),
                                 std::string("the virtual cart's own ") + name);
 

@@ -4,6 +4,8 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <future>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeWindow.h"
@@ -290,6 +293,54 @@ TEST_F(OperationTest, ReplaceFileContentsPutsAllTheBytesOrNone) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"folder", "longer.sav", "new.sav"}));
 }
+
+#ifndef _WIN32
+// What the programs' signal handlers do on an ending signal (a second Ctrl-C, a hang-up, kill).
+extern "C" void EndAsTheProgramsDo(int sig) {
+  RemoveTemporaryOutputsNow();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+// A trimmed backup or config.sav being replaced when the program is ended: the file is whole (old
+// or new) and no temporary file stays beside it. The child replaces the file over and over; the
+// signal comes once a temporary file has been seen, so it falls inside a replacement.
+TEST_F(OperationTest, AnEndingSignalDuringAReplacementLeavesNoTemporaryFile) {
+  const std::string name = (dir / "dump.gba").string();
+  const std::string bytes(8u << 20, '\x5A');
+  for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(sig);
+    ASSERT_TRUE(ReplaceFileContents(name.c_str(), bytes.data(), bytes.size()));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::signal(sig, EndAsTheProgramsDo);
+      for (;;) ReplaceFileContents(name.c_str(), bytes.data(), bytes.size());
+    }
+    bool seen = false;
+    for (int waited = 0; !seen && waited < 10000; ++waited) {
+      seen = Others(dir, {"dump.gba"}).size() == 1;
+      if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(child, sig);
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; ended == 0 && waited < 10000; ++waited) {
+      ended = ::waitpid(child, &status, WNOHANG);
+      if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (ended == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      FAIL() << "the child did not end on the signal";
+    }
+    EXPECT_TRUE(seen) << "no temporary file was ever seen";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+    EXPECT_EQ(Others(dir, {"dump.gba"}), std::vector<std::string>{}) << "a temporary file is left";
+    EXPECT_EQ(fs::file_size(name), bytes.size());
+  }
+}
+#endif
 
 TEST(StoreFileNameTest, NamesThatDoNotFitAreNotStored) {
   char field[kFileNameBytes];

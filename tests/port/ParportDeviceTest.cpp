@@ -5,6 +5,9 @@
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -390,6 +393,59 @@ TEST(ParportDevice, AdviceNamesTheDeviceAndTheFix) {
     for (const std::string& text : row.says)
       EXPECT_NE(advice.find(text), std::string::npos) << row.what << "\n" << advice;
   }
+}
+
+// --device names anything at all: the remedy follows what the path is (looked at on this system),
+// and for a parallel-port device what failed.
+TEST(ParportDevice, DeviceAdviceFitsWhatThePathIs) {
+  const fs::path dir = fs::temp_directory_path() / ("brevomat-device-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string fifo = (dir / "fifo").string(), socket = (dir / "socket").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  std::ofstream(dir / "image.gba") << "x";
+  const struct {
+    std::string path;  // looked at on this system; empty: `kind` as given
+    DeviceKind kind;
+    int error;
+    const char* step;
+    const char* says;
+  } rows[] = {
+      {fifo,
+       {},
+       EACCES,
+       "open",
+       "it is a FIFO (named pipe), not a character device: name a parallel-port device"},
+      {socket, {}, ENXIO, "open", "it is a socket, not a character device"},
+      {(dir / "image.gba").string(), {}, ENOTTY, "claim", "it is a regular file, not a character device"},
+      {dir.string(), {}, EISDIR, "open", "it is a directory, not a character device"},
+      {"/dev/tty", {}, ENXIO, "open", "it is a terminal, not a parallel port"},
+      {"/dev/null",
+       {},
+       ENOTTY,
+       "claim",
+       "it is a character device but not one of the parallel-port driver ppdev"},
+      {(dir / "parport3").string(), {}, ENOENT, "open", "load the ppdev module with  sudo modprobe ppdev"},
+      {(dir / "lpt").string(), {}, ENOENT, "open", "there is no such file: name a parallel-port device"},
+      {"", DeviceKind::Parport, EACCES, "open", "join the group lp"},
+      {"", DeviceKind::Parport, ENXIO, "open",
+       "the ppdev driver is not loaded: load it with  sudo modprobe ppdev"},
+      {"", DeviceKind::Parport, ENXIO, "claim",
+       "no port behind it: load the port driver with  sudo modprobe parport_pc"},
+      {"", DeviceKind::Parport, EBUSY, "claim", "another program holds the port"},
+  };
+  for (const auto& row : rows) {
+    std::string what;
+    const DeviceKind kind = row.path.empty() ? row.kind : SystemParportCalls().Kind(row.path, what);
+    const std::string fix = DeviceFix(kind, what, row.error, row.step, row.path);
+    EXPECT_NE(fix.find(row.says), std::string::npos) << row.path << ": " << fix;
+  }
+  ::close(sock);
+  fs::remove_all(dir);
 }
 
 // Detection, identification and a programmed chunk at every speed, through the device back end to

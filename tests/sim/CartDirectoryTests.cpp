@@ -270,6 +270,59 @@ TEST_F(CartDirectory, BadContentsAreRefusedAndLeftAlone) {
   fs::remove(dir);
 }
 
+// A program that stops waiting for the chip (Ctrl-C during an erase, on a cart that keeps real
+// time) leaves the chip working: the saved cart holds what the chip ends up with, not the old data.
+TEST_F(CartDirectory, TheSavedCartHoldsWhatTheChipFinishes) {
+  enum class Command { Erase, EraseUnconfirmed, Program };
+  const struct {
+    const char* what;
+    const char* faults;
+    Command command;
+    std::uint8_t before;                 // every byte of flash.bin at the start
+    std::uint8_t block0Low, block0High;  // word 0 of block 0 in the saved file
+    std::uint8_t lastOfBlock0, firstOfBlock1;
+  } rows[] = {
+      {"an erase nobody waited for", "", Command::Erase, 0x00, 0xFF, 0xFF, 0xFF, 0x00},
+      {"a buffer nobody waited for", "", Command::Program, 0xFF, 0x00, 0xA0, 0xFF, 0xFF},
+      {"an erase never confirmed: never started", "", Command::EraseUnconfirmed, 0x00, 0x00, 0x00, 0x00,
+       0x00},
+      {"a chip that never gets ready", "never_ready = yes\n", Command::Erase, 0x00, 0x00, 0x00, 0x00, 0x00},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    Write(dir / kCartConfFile, std::string("cart = flash-4m\ntiming = slow\n") + row.faults);
+    WriteBytes(dir / kFlashFile, std::vector<std::uint8_t>(4u << 20, row.before));
+    std::string error;
+    auto vc = VirtualCart::Open(dir, error);
+    ASSERT_TRUE(vc) << error;
+    PortIo io(&vc->Port());
+    Link link(io);
+    link.Mode = LinkMode::EPP;
+    link.PrepareLink();
+    EnableFlashAccess(link);
+    if (row.command == Command::Program) {
+      link.WriteCartWord(0, 0xE8);
+      link.WriteCartWord(0, 0x0F);
+      link.SetCartAddress(0);
+      link.SelectAdapterRegister(3);
+      for (int k = 0; k < 16; ++k) link.WriteDataWord(static_cast<std::uint16_t>(0xA000 + k));
+      link.WriteDataWord(0xD0);
+    } else {
+      link.WriteCartWord(0, 0x20);
+      if (row.command == Command::Erase) link.WriteCartWord(0, 0xD0);
+    }
+    ASSERT_TRUE(vc->Close(error)) << error;  // at once: the chip's time has hardly begun
+    const auto flash = Read(dir / kFlashFile);
+    ASSERT_EQ(flash.size(), 4u << 20);
+    EXPECT_EQ(flash[0], row.block0Low);
+    EXPECT_EQ(flash[1], row.block0High);
+    EXPECT_EQ(flash[0x1FFFF], row.lastOfBlock0);
+    EXPECT_EQ(flash[0x20000], row.firstOfBlock1);
+  }
+}
+
 // File-size limits, FIFOs, links, inodes and processes: the POSIX side of the cart directory.
 #ifndef _WIN32
 TEST_F(CartDirectory, AFailedWriteBackKeepsTheOldFile) {
