@@ -91,6 +91,17 @@ if [ "$with32" = ON ]; then
   fi
   [ -z "$note32" ] || note32="$note32: the 32-bit suite and the 32-bit installer were built, and their imports checked, but NOT run"
 fi
+# Debian's `wine` starts Wine's 32-bit loader whenever wine32 is installed, also for 64-bit
+# programs: where that loader cannot run, every Wine command goes through the 64-bit one instead,
+# by a `wine` of our own put first on the PATH.
+if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  mkdir -p "$build/wine-bin"
+  printf '%s\n' '#!/bin/sh' '# Wine with its 64-bit loader (this machine runs no 32-bit x86 program).' \
+    'WINELOADER=/usr/lib/wine/wine64; export WINELOADER' 'exec /usr/lib/wine/wine64 "$@"' >"$build/wine-bin/wine"
+  chmod +x "$build/wine-bin/wine"
+  PATH="$(cd "$build/wine-bin" && pwd):$PATH"
+  export PATH
+fi
 
 # Time limits, in seconds: a Wine prefix's first start, one test, a whole ctest run, the installer,
 # a program's window to appear, and a program asked to close to end.
@@ -154,7 +165,7 @@ make_prefix() {
   echo "=== Wine prefix ($WINEARCH) ==="
   timeout 30 wineserver --kill 2>/dev/null || true
   rm -rf "$WINEPREFIX"
-  timeout "$limit_prefix" wineboot --init || {
+  timeout "$limit_prefix" wine wineboot --init || {
     echo "Wine's first start in $WINEPREFIX did not end within $limit_prefix s"
     exit 1
   }
@@ -172,7 +183,7 @@ configure() {
   shift 2
   # shellcheck disable=SC2086 # the options are a list of words
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" "$@"
+    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" -DBREVOMAT_WINE="$(command -v wine)" "$@"
 }
 echo "=== 64-bit cross-build into $build ($options) ==="
 # shellcheck disable=SC2086
