@@ -11,6 +11,45 @@ namespace brevomat {
 
 std::string NumberToText(std::int32_t value) { return std::to_string(value); }
 
+namespace {
+
+bool IsC0(unsigned char c) { return c < 0x20 || c == 0x7F; }
+// U+0080..U+009F in UTF-8: 0xC2 followed by 0x80..0x9F.
+bool IsC1At(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x80 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
+}  // namespace
+
+std::string PrintableLine(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string line;
+  line.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (IsC1At(text, i)) {
+      const auto code = static_cast<unsigned char>(text[++i]);
+      line += "\\u00";
+      line += kHex[code >> 4];
+      line += kHex[code & 15];
+    } else if (!IsC0(c)) {
+      line += static_cast<char>(c);
+    } else if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else {
+      line += "\\x";
+      line += kHex[c >> 4];
+      line += kHex[c & 15];
+    }
+  }
+  return line;
+}
+
 bool StoreFileName(char (&field)[kFileNameBytes], std::string_view name) {
   if (name.size() >= kFileNameBytes || name.find('\0') != std::string_view::npos) {
     field[0] = '\0';

@@ -28,6 +28,12 @@ inline constexpr int kResultFailed = -1;
 // Decimal digits, no leading zeros, no grouping, a leading "-" when negative.
 std::string NumberToText(std::int32_t value);
 
+// The text as one line of its own: control characters (a newline, an escape sequence's ESC, the
+// C1 controls a terminal also obeys) become visible escapes such as \n and \x1b, so that a name
+// from outside (a file name, a cart's header, a DAT's game name) can neither start a line of its
+// own nor steer the terminal. Everything else, a backslash and non-ASCII text included, is kept.
+std::string PrintableLine(std::string_view text);
+
 // Copies `name` into a 260-byte NUL-terminated field. A name that does not fit is not stored (the
 // field becomes empty) and false is returned: a cut-off path would name some other file.
 bool StoreFileName(char (&field)[kFileNameBytes], std::string_view name);
@@ -66,7 +72,8 @@ class OperationFrame {
   ConfirmedChunkListener* ChunkListener = nullptr;  // nobody by default: the window needs none
 
   // --- display ----------------------------------------------------------------------------------
-  void LogLine(std::string_view text) { window_.AppendLog(text); }
+  // Every log line, in any window, is one of the program's own: text from outside is escaped.
+  void LogLine(std::string_view text) { window_.AppendLog(PrintableLine(text)); }
   void SetStatus(std::string_view text) { window_.SetStatusText(text); }
   void UpdateProgressBar() { window_.SetProgressPosition(ProgressPercent); }
   // ProgressPercent := done / total * 100, truncated, computed in floating point.

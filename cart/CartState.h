@@ -13,8 +13,9 @@ inline constexpr std::uint32_t kFlash8M = 0x800000;
 inline constexpr std::uint32_t kMaxFlashChunks = kFlash8M / kChunkBytes;
 inline constexpr std::uint32_t kChunksPerBlock = kBlockBytes / kChunkBytes;
 
-// Writing only what changed (the command line's --only-changed): every block the image touches is
-// read before it would be erased and compared with what a full write would leave in it. One plan
+// Writing only what changed, the way every write goes unless a front end asks for every block (the
+// command line's --every-block): every block the image touches is read before it would be erased
+// and compared with what a full write would leave in it. One plan
 // entry per block and one flag per chunk of the largest chip, filled anew for every image.
 struct ChangedBlocks {
   enum class Plan : std::uint8_t {
@@ -23,7 +24,7 @@ struct ChangedBlocks {
     Shared,  // an earlier image of this command left it erased or kept; its rest is blank
   };
 
-  bool Enabled = false;             // set for the run by the command line; the window never sets it
+  bool Enabled = true;              // false: every block erased and programmed, as the system did
   std::int32_t LastKeptBlock = -1;  // first chunk of the block this command last kept, or -1
   std::uint32_t Skipped = 0;        // blocks that held the image already: neither erased nor programmed
   std::uint32_t Programmed = 0;     // blocks programmed without an erase

@@ -124,7 +124,6 @@ int KeepSaveUnits(Link& link, OperationFrame& frame, std::int8_t first, std::uin
   for (std::uint32_t i = 0; i < count; ++i) {
     const auto unit = static_cast<std::int8_t>(first + i);
     if (ReadSaveUnit(link, frame.Buffer, unit) != kResultDone) {
-      frame.LogLine("Read Save Data Error!!!");
       error = "the two reads of save unit " + std::to_string(unit) + " differed";
       return kResultFailed;
     }

@@ -51,8 +51,8 @@ int RestoreSaveFromFile(Link& link, OperationFrame& frame, CartState& cart);
 
 // Reads `count` units from unit `first` on, each confirmed as a backup's are, into the new file
 // `name`. The file appears only complete, and never in the place of a file that exists. Returns
-// kResultDone, or kResultFailed with the reason in `error` ("Read Save Data Error!!!" is logged
-// when the two reads of a unit differ). Uses the transfer buffer; opens no frame.
+// kResultDone, or kResultFailed with the reason in `error` (logs nothing: the caller says in one
+// line why nothing was written). Uses the transfer buffer; opens no frame.
 int KeepSaveUnits(Link& link, OperationFrame& frame, std::int8_t first, std::uint32_t count,
                   const std::string& name, std::string& error);
 

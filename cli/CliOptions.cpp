@@ -1,7 +1,10 @@
 #include "cli/CliOptions.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "cart/ReadOut.h"
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 #include "port/PortBaseCheck.h"
 
 #ifndef BREVOMAT_VERSION
@@ -87,14 +90,252 @@ std::optional<std::uint32_t> PortBase(std::string_view v) {
 
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
+// --- how each option reads its value ---------------------------------------------------------------
+
+template <std::string CliOptions::*field>
+std::string StoreText(CliOptions& o, std::string_view v) {
+  o.*field = std::string(v);
+  return {};
+}
+
+template <bool CliOptions::*field>
+std::string SetFlag(CliOptions& o, std::string_view) {
+  o.*field = true;
+  return {};
+}
+
+std::string ApplyPort(CliOptions& o, std::string_view v) {
+  const auto index = PortIndex(v);
+  if (!index) return "use lpt1, lpt2 or lpt3";
+  o.portIndex = *index;
+  return {};
+}
+
+std::string ApplySpeed(CliOptions& o, std::string_view v) {
+  const auto index = SpeedIndex(v);
+  if (!index) return "use 4, 3, 2 or 1";
+  o.speedIndex = *index;
+  return {};
+}
+
+std::string ApplyBase(CliOptions& o, std::string_view v) {
+  const auto base = PortBase(v);
+  if (!base) return "use a hexadecimal I/O address such as 0xd010";
+  if (std::string why = PortBaseRefusal(*base, SystemIoports()); !why.empty()) return why;
+  o.cardBase = *base;
+  return {};
+}
+
+std::string ApplyVirtual(CliOptions& o, std::string_view v) {
+  o.virtualDir = std::string(v);
+  o.useVirtual = true;
+  return {};
+}
+
+std::string ApplyIps(CliOptions& o, std::string_view v) {
+  o.ipsPatch = std::string(v);
+  o.ips = true;
+  return {};
+}
+
+std::string ApplyAnswer(CliOptions& o, std::string_view v) {
+  o.answers = v == "--yes" ? Answers::Yes : Answers::No;
+  return {};
+}
+
+// A cart size for backup, a save size for the save commands.
+std::string ApplySize(CliOptions& o, std::string_view v) {
+  if (o.command == Command::Backup) {
+    const auto item = SizeItem(v);
+    if (!item) return "use 8M, 16M, 32M, 64M, 128M or 256M";
+    o.sizeItem = *item;
+    return {};
+  }
+  const auto index = SaveSizeIndex(v);
+  if (!index) return "use 32K, 64K, 128K or 256K";
+  o.saveSize = *index;
+  o.saveAreaGiven = true;
+  return {};
+}
+
+std::string ApplyBank(CliOptions& o, std::string_view v) {
+  const auto index = SaveBankIndex(v);
+  if (!index) return "use 1, 2, 3 or 4";
+  o.saveBank = *index;
+  o.saveAreaGiven = true;
+  return {};
+}
+
+using V = ValueKind;
+
+// Every option of the program. A command's own options are listed again in its entry of the
+// command table, which says where they belong.
+const OptionSpec kOptions[] = {
+    {"--port", "", V::Words, "lpt1, lpt2 or lpt3", "lpt1 lpt2 lpt3", "--port lpt1|lpt2|lpt3",
+     "printer port (default lpt1)", false, true, ApplyPort},
+    {"--speed", "", V::Words, "4, 3, 2 or 1", "4 3 2 1", "--speed 4|3|2|1",
+     "link speed, as the window's Speed group (default 4)", false, true, ApplySpeed},
+    {"--virtual", "", V::Directory, "a directory", "", "--virtual DIR",
+     "use the virtual adapter and the virtual cart directory DIR\n"
+     "(created as an erased 8 MB flash cart if missing)",
+     false, true, ApplyVirtual},
+    {"--device", "", V::Device, "a parallel-port device such as /dev/parport0", "", "--device DEV",
+     "reach the port through the parallel-port device DEV\n"
+     "(e.g. /dev/parport0), whichever port --port names",
+     false, true, StoreText<&CliOptions::device>},
+    {"--base", "", V::Words, "a hexadecimal I/O address such as 0xd010", "0x378 0x278 0x3bc", "--base ADDR",
+     "the printer port at the hexadecimal I/O address ADDR (a PCI\n"
+     "card's, e.g. 0xd010) in place of --port",
+     false, true, ApplyBase},
+    {"--json", "", V::None, "", "", "--json",
+     "standard output carries events, one JSON object a line, instead\n"
+     "of the plain log; the last one is the result",
+     false, true, SetFlag<&CliOptions::json>},
+    {"--log", "", V::File, "a file", "", "--log FILE",
+     "append the run to FILE: what ran, every log line with the seconds\n"
+     "since the start, the status and the exit status",
+     false, true, StoreText<&CliOptions::runLog>},
+    {"--yes", "", V::None, "", "", "--yes | --no",
+     "answer every question Yes / No; without either, questions are\n"
+     "asked on the terminal when standard input is one, otherwise No",
+     false, true, ApplyAnswer},
+    {"--no", "", V::None, "", "", "", "", false, true, ApplyAnswer},
+    {"--help", "-h", V::None, "", "", "-h, --help", "this text", false, true, SetFlag<&CliOptions::help>},
+    {"--version", "", V::None, "", "", "--version", "the program's version", false, true,
+     SetFlag<&CliOptions::version>},
+    {"--completion-words", "", V::None, "", "", "", "", true, true, SetFlag<&CliOptions::completionWords>},
+    // The commands' own options; their help is in the commands' lines.
+    {"--ips", "", V::File, "a patch file", "", "", "", false, true, ApplyIps},
+    {"--only-changed", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::onlyChanged>},
+    {"--every-block", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::everyBlock>},
+    {"--boot", "", V::File, "a pre-boot image file", "", "", "", false, true,
+     StoreText<&CliOptions::bootFile>},
+    {"--size", "", V::Words, "a size", "8M 16M 32M 64M 128M 256M 32K 64K 128K 256K", "", "", false, true,
+     ApplySize},
+    {"--trim", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::trim>},
+    {"--dat", "", V::File, "a DAT file", "", "", "", false, kDatAvailable, StoreText<&CliOptions::datFile>},
+    {"--bank", "", V::Words, "1, 2, 3 or 4", "1 2 3 4", "", "", false, true, ApplyBank},
+    {"--no-keep", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::noKeep>},
+};
+
+// Options that cannot stand together.
+const std::pair<std::string_view, std::string_view> kExclusive[] = {
+    {"--base", "--port"}, {"--device", "--virtual"}, {"--yes", "--no"}, {"--only-changed", "--every-block"}};
+
+const OptionSpec* FindOption(std::string_view word) {
+  for (const OptionSpec& option : kOptions)
+    if (word == option.name || (!option.shortName.empty() && word == option.shortName)) return &option;
+  return nullptr;
+}
+
+// A blank-separated list holds `word`.
+bool Lists(std::string_view list, std::string_view word) {
+  while (!list.empty()) {
+    const std::size_t blank = list.find(' ');
+    if (list.substr(0, blank) == word) return true;
+    if (blank == std::string_view::npos) break;
+    list.remove_prefix(blank + 1);
+  }
+  return false;
+}
+
+bool IsGlobal(std::string_view name) {
+  for (const CommandSpec& command : CommandTable())
+    if (Lists(command.options, name)) return false;
+  return true;
+}
+
+// "the write and verify commands", from the table.
+std::string OwnersOf(std::string_view name) {
+  std::vector<std::string_view> owners;
+  for (const CommandSpec& command : CommandTable())
+    if (Lists(command.options, name)) owners.push_back(command.name);
+  std::string text = "the ";
+  for (std::size_t i = 0; i < owners.size(); ++i)
+    text += std::string(i == 0 ? "" : i + 1 == owners.size() ? " and " : ", ") + std::string(owners[i]);
+  return text + (owners.size() == 1 ? " command" : " commands");
+}
+
+// An option as it stood on the line, its value read.
+struct GivenOption {
+  const OptionSpec* spec;
+  std::string_view word;  // as written: "--port", "-h"
+  std::string_view value;
+};
+
+// Looks up the command and takes its arguments. Empty text, or the error.
+std::string TakeCommand(const std::vector<std::string_view>& positional, CliOptions& o,
+                        const CommandSpec*& spec) {
+  if (positional.empty()) return "no command given";
+  const std::string_view name = positional.front();
+  spec = nullptr;
+  for (const CommandSpec& command : CommandTable())
+    if (command.name == name) spec = &command;
+  if (spec == nullptr) return "unknown command " + Quoted(name);
+  o.command = spec->command;
+  const std::vector<std::string> arguments(positional.begin() + 1, positional.end());
+  const bool many = spec->argument.ends_with("...");
+  const std::size_t most = spec->argument.empty() ? 0 : many ? arguments.size() : 1;
+  if (!spec->argument.empty() && (arguments.empty() || arguments.front().empty()))
+    return std::string(name) + " needs " + std::string(spec->missing);
+  if (arguments.size() > most)
+    return "unexpected argument " + Quoted(arguments[most]) + " after " + std::string(name);
+  if (spec->take != nullptr) spec->take(o, arguments);
+  return {};
+}
+
+// Applies the options in the order given, each where it belongs. Empty text, or the error.
+std::string ApplyOptions(const std::vector<GivenOption>& given, const CommandSpec& command, CliOptions& o) {
+  for (const GivenOption& g : given) {
+    const std::string_view name = g.spec->name;
+    if (!IsGlobal(name) && !Lists(command.options, name))
+      return std::string(name) + " belongs to " + OwnersOf(name);
+    // A flag hears its own name, so that one routine can serve two (--yes, --no).
+    if (const std::string why = g.spec->apply(o, g.spec->value == ValueKind::None ? name : g.value);
+        !why.empty())
+      return "bad " + std::string(name) + " " + Quoted(g.value) + ": " + why;
+  }
+  for (const auto& [a, b] : kExclusive) {
+    const auto has = [&given](std::string_view n) {
+      return std::any_of(given.begin(), given.end(), [n](const GivenOption& g) { return g.spec->name == n; });
+    };
+    if (has(a) && has(b)) return std::string(a) + " and " + std::string(b) + " exclude each other";
+  }
+  if (!command.required.empty() && std::none_of(given.begin(), given.end(), [&command](const GivenOption& g) {
+        return g.spec->name == command.required;
+      }))
+    return std::string(command.name) + " needs " + std::string(command.required) + " (" +
+           std::string(FindOption(command.required)->needs) + ")";
+  return {};
+}
+
+// "  LEFT" and the help lines in the column they share.
+std::string UsageLines(std::string_view left, std::string_view help) {
+  constexpr std::size_t kColumn = 29;
+  std::string text = "  " + std::string(left);
+  if (text.size() >= kColumn)
+    text += "\n" + std::string(kColumn, ' ');
+  else
+    text.resize(kColumn, ' ');
+  for (const char c : help) text += c == '\n' ? "\n" + std::string(kColumn, ' ') : std::string(1, c);
+  return text + "\n";
+}
+
 }  // namespace
+
+std::span<const OptionSpec> OptionTable() { return kOptions; }
 
 ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   ParseResult r;
   CliOptions& o = r.options;
   std::vector<std::string_view> positional;
-  bool yes = false, no = false, optionsEnded = false, portGiven = false;
-  std::string sizeText;
+  std::vector<GivenOption> given;
+  bool optionsEnded = false;
+  // The first error is the one reported; the words after it are still read as options, so that
+  // the ones that decide how the run ends (--json, --help) are known.
+  auto fail = [&r](std::string message) {
+    if (r.error.empty()) r.error = std::move(message);
+  };
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
@@ -107,306 +348,73 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
       continue;
     }
     const OptionWord w = SplitOption(arg);
-    // The value of an option that takes one: "--name=value" or the next argument.
-    auto value = [&]() -> std::optional<std::string_view> {
-      if (w.value) return w.value;
-      if (i + 1 < args.size()) return args[++i];
-      return std::nullopt;
-    };
-    auto flag = [&](bool& target) {
-      if (w.value) {
-        r.error = "option " + std::string(w.name) + " takes no value";
-        return;
-      }
-      target = true;
-    };
-
-    if (w.name == "-h" || w.name == "--help") {
-      flag(o.help);
-    } else if (w.name == "--version") {
-      flag(o.version);
-    } else if (w.name == "--no-keep") {
-      flag(o.noKeep);
-    } else if (w.name == "--yes") {
-      flag(yes);
-    } else if (w.name == "--no") {
-      flag(no);
-    } else if (w.name == "--json") {
-      flag(o.json);
-    } else if (w.name == "--log") {
-      const auto v = value();
-      if (!v || v->empty())
-        r.error = "--log needs a file";
-      else
-        o.runLog = std::string(*v);
-    } else if (w.name == "--base") {
-      const auto v = value();
-      const auto base = v ? PortBase(*v) : std::nullopt;
-      if (!base)
-        r.error = v ? "bad --base " + Quoted(*v) + ": use a hexadecimal I/O address such as 0xd010"
-                    : "--base needs a hexadecimal I/O address such as 0xd010";
-      else if (const std::string why = PortBaseRefusal(*base, SystemIoports()); !why.empty())
-        r.error = "bad --base " + Quoted(*v) + ": " + why;
-      else
-        o.cardBase = *base;
-    } else if (w.name == "--port") {
-      portGiven = true;
-      const auto v = value();
-      const auto index = v ? PortIndex(*v) : std::nullopt;
-      if (!index)
-        r.error =
-            v ? "bad --port " + Quoted(*v) + ": use lpt1, lpt2 or lpt3" : "--port needs lpt1, lpt2 or lpt3";
-      else
-        o.portIndex = *index;
-    } else if (w.name == "--speed") {
-      const auto v = value();
-      const auto index = v ? SpeedIndex(*v) : std::nullopt;
-      if (!index)
-        r.error = v ? "bad --speed " + Quoted(*v) + ": use 4, 3, 2 or 1" : "--speed needs 4, 3, 2 or 1";
-      else
-        o.speedIndex = *index;
-    } else if (w.name == "--virtual") {
-      const auto v = value();
-      if (!v || v->empty())
-        r.error = "--virtual needs a directory";
-      else {
-        o.virtualDir = std::string(*v);
-        o.useVirtual = true;
-      }
-    } else if (w.name == "--size") {
-      // Read once the command is known: a cart size for backup, a save size for the save commands.
-      const auto v = value();
-      if (!v || v->empty())
-        r.error = "--size needs a size";
-      else
-        sizeText = std::string(*v);
-    } else if (w.name == "--device") {
-      const auto v = value();
-      if (!v || v->empty())
-        r.error = "--device needs a parallel-port device such as /dev/parport0";
-      else
-        o.device = std::string(*v);
-    } else if (w.name == "--ips") {
-      const auto v = value();
-      if (!v || v->empty())
-        r.error = "--ips needs a patch file";
-      else {
-        o.ipsPatch = std::string(*v);
-        o.ips = true;
-      }
-    } else if (w.name == "--trim") {
-      flag(o.trim);
-    } else if (w.name == "--dat") {
-      const auto v = value();
-      if (!kDatAvailable)
-        r.error = "--dat is not available in this build: it has no XML library";
-      else if (!v || v->empty())
-        r.error = "--dat needs a DAT file";
-      else
-        o.datFile = std::string(*v);
-    } else if (w.name == "--boot") {
-      const auto v = value();
-      if (!v || v->empty())
-        r.error = "--boot needs a pre-boot image file";
-      else
-        o.bootFile = std::string(*v);
-    } else if (w.name == "--only-changed") {
-      flag(o.onlyChanged);
-    } else if (w.name == "--bank") {
-      const auto v = value();
-      const auto index = v ? SaveBankIndex(*v) : std::nullopt;
-      if (!index)
-        r.error = v ? "bad --bank " + Quoted(*v) + ": use 1, 2, 3 or 4" : "--bank needs 1, 2, 3 or 4";
-      else
-        o.saveBank = *index;
-      o.saveAreaGiven = true;
-    } else {
-      r.error = "unknown option " + Quoted(arg);
+    const OptionSpec* spec = FindOption(w.name);
+    if (spec == nullptr) {
+      fail("unknown option " + Quoted(arg));
+      continue;
     }
-    if (!r.ok()) return r;
+    GivenOption g{spec, w.name, {}};
+    if (spec->value == ValueKind::None) {
+      if (w.value) fail("option " + std::string(w.name) + " takes no value");
+    } else if (w.value) {
+      g.value = *w.value;
+    } else if (i + 1 < args.size()) {
+      g.value = args[++i];
+    }
+    if (!spec->available)
+      fail(std::string(spec->name) + " is not available in this build: it has no XML library");
+    else if (spec->value != ValueKind::None && g.value.empty())
+      fail(std::string(spec->name) + " needs " + std::string(spec->needs));
+    given.push_back(g);
+    // How the run ends is known even when the line is bad.
+    if (spec->name == "--json") o.json = true;
+    if (spec->name == "--help") o.help = true;
+    if (spec->name == "--version") o.version = true;
+    if (spec->name == "--completion-words") o.completionWords = true;
   }
 
-  // Help and version answer at once, whatever else the line holds.
-  if (o.help || o.version) return r;
-
-  if (portGiven && o.cardBase != 0) {
-    r.error = "--base and --port exclude each other";
+  // Help, version and the completion's words answer at once, whatever else the line holds.
+  if (o.help || o.version || o.completionWords) {
+    r.error.clear();
     return r;
   }
-  if (o.useVirtual && !o.device.empty()) {
-    r.error = "--device and --virtual exclude each other";
-    return r;
-  }
-  if (yes && no) {
-    r.error = "--yes and --no exclude each other";
-    return r;
-  }
-  o.answers = yes ? Answers::Yes : no ? Answers::No : Answers::Ask;
-
-  if (positional.empty()) {
-    r.error = "no command given";
-    return r;
-  }
-  const std::string_view command = positional.front();
-  const std::size_t arguments = positional.size() - 1;
-  std::size_t expected = 0;
-  if (command == "info") {
-    o.command = Command::Info;
-  } else if (command == "erase") {
-    o.command = Command::Erase;
-  } else if (command == "write") {
-    o.command = Command::Write;
-    expected = 1;
-  } else if (command == "multi") {
-    // As many games as given: the command itself answers a number the cart cannot take.
-    o.command = Command::Multi;
-    o.games.assign(positional.begin() + 1, positional.end());
-    expected = arguments;
-  } else if (command == "verify") {
-    o.command = Command::Verify;
-    expected = 1;
-  } else if (command == "backup") {
-    o.command = Command::Backup;
-    expected = 1;
-  } else if (command == "backup-save") {
-    o.command = Command::BackupSave;
-    expected = 1;
-  } else if (command == "write-save") {
-    o.command = Command::WriteSave;
-    expected = 1;
-  } else if (command == "probe") {
-    o.command = Command::Probe;
-  } else {
-    r.error = "unknown command " + Quoted(command);
-    return r;
-  }
-  if (o.command == Command::Write || o.command == Command::Verify) {
-    if (arguments == 0 || positional[1].empty()) {
-      r.error = std::string(command) + " needs an image file";
-      return r;
-    }
-    o.image = std::string(positional[1]);
-  }
-  if (o.command == Command::Backup) {
-    if (arguments == 0 || positional[1].empty()) {
-      r.error = "backup needs the name of the file to write";
-      return r;
-    }
-    o.output = std::string(positional[1]);
-  }
-  const bool saveCommand = o.command == Command::BackupSave || o.command == Command::WriteSave;
-  if (saveCommand) {
-    if (arguments == 0 || positional[1].empty()) {
-      r.error = std::string(command) + " needs a save file";
-      return r;
-    }
-    (o.command == Command::BackupSave ? o.output : o.image) = std::string(positional[1]);
-  }
-  if (arguments > expected) {
-    r.error = "unexpected argument " + Quoted(positional[expected + 1]) + " after " + std::string(command);
-    return r;
-  }
-  if (o.ips && o.command != Command::Write && o.command != Command::Verify) {
-    r.error = "--ips belongs to the write and verify commands";
-    return r;
-  }
-  if (!sizeText.empty()) {
-    if (o.command == Command::Backup) {
-      const auto item = SizeItem(sizeText);
-      if (!item) {
-        r.error = "bad --size " + Quoted(sizeText) + ": use 8M, 16M, 32M, 64M, 128M or 256M";
-        return r;
-      }
-      o.sizeItem = *item;
-    } else if (saveCommand) {
-      const auto index = SaveSizeIndex(sizeText);
-      if (!index) {
-        r.error = "bad --size " + Quoted(sizeText) + ": use 32K, 64K, 128K or 256K";
-        return r;
-      }
-      o.saveSize = *index;
-      o.saveAreaGiven = true;
-    } else {
-      r.error = "--size belongs to the backup, backup-save and write-save commands";
-      return r;
-    }
-  }
-  if ((o.trim || !o.datFile.empty()) && o.command != Command::Backup) {
-    r.error = std::string(o.trim ? "--trim" : "--dat") + " belongs to the backup command";
-    return r;
-  }
-  if (o.command == Command::Multi && (o.bootFile.empty() || o.games.empty())) {
-    r.error = "multi needs --boot BOOT and the game images";
-    return r;
-  }
-  if (!o.bootFile.empty() && o.command != Command::Multi) {
-    r.error = "--boot belongs to the multi command";
-    return r;
-  }
-  if (o.onlyChanged && o.command != Command::Write && o.command != Command::Multi) {
-    r.error = "--only-changed belongs to the write and multi commands";
-    return r;
-  }
-  if (o.noKeep && o.command != Command::WriteSave) {
-    r.error = "--no-keep belongs to the write-save command";
-    return r;
-  }
-  if (o.saveAreaGiven && !saveCommand) {
-    r.error = "--bank belongs to the backup-save and write-save commands";
-    return r;
-  }
+  if (!r.ok()) return r;
+  const CommandSpec* command = nullptr;
+  r.error = TakeCommand(positional, o, command);
+  if (r.ok()) r.error = ApplyOptions(given, *command, o);
   return r;
 }
 
 std::string UsageText() {
-  return "Usage: brevomat-cli [options] COMMAND [arguments]\n"
-         "  --port lpt1|lpt2|lpt3      printer port (default lpt1)\n"
-         "  --speed 4|3|2|1            link speed, as the window's Speed group (default 4)\n"
-         "  --virtual DIR              use the virtual adapter and the virtual cart directory DIR\n"
-         "                             (created as an erased 8 MB flash cart if missing)\n"
-         "  --device DEV               reach the port through the parallel-port device DEV\n"
-         "                             (e.g. /dev/parport0), whichever port --port names\n"
-         "  --base ADDR                the printer port at the hexadecimal I/O address ADDR (a PCI\n"
-         "                             card's, e.g. 0xd010) in place of --port\n"
-         "  --json                     standard output carries events, one JSON object a line, instead\n"
-         "                             of the plain log; the last one is the result\n"
-         "  --log FILE                 append the run to FILE: what ran, every log line with the seconds\n"
-         "                             since the start, the status and the exit status\n"
-         "  --yes | --no               answer every question Yes / No; without either, questions are\n"
-         "                             asked on the terminal when standard input is one, otherwise No\n"
-         "  -h, --help                 this text;  --version  the program's version\n"
-         "Commands:\n"
-         "  info                       detect the adapter, identify the flash, read and check the header\n"
-         "  erase                      erase the whole flash\n"
-         "  write IMAGE [--ips PATCH]  write IMAGE into the flash and verify it; --ips patches it on the "
-         "way\n"
-         "  multi --boot BOOT GAME...  write the 32 KB pre-boot image BOOT and two games behind it into\n"
-         "                             the 8 MB flash, each verified; the order decides the places\n"
-         "  --only-changed             with write or multi: read each block first and erase and program\n"
-         "                             only those that differ from the image; verified as always\n"
-         "  verify IMAGE [--ips PATCH] compare the flash with IMAGE as write would have put it there\n"
-         "                             (each chunk read twice; nothing is written to the cart)\n"
-         "  backup FILE [--size S] [--trim] [--dat DATFILE]\n"
-         "                             read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
-         "                             64M, 128M or 256M (megabits), otherwise the size the cart proposes;\n"
-         "                             --trim keeps only the part the game uses (\"used:\") in FILE,\n"
-         "                             --dat names the game from a Logiqx XML DAT file (No-Intro's)\n"
-         "  backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
-         "                             read save memory from the bank on into FILE (default bank 1, 32K)\n"
-         "  write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]\n"
-         "                             write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
-         "                             --size 32K writes only the first 32K of a 64K file; the save it\n"
-         "                             replaces is kept first in $XDG_DATA_HOME/brevomat/saves (--no-keep:\n"
-         "                             not kept)\n"
-         "  probe                      detect the adapter, time its register accesses in each mode it\n"
-         "                             answers and estimate each command's duration at each speed\n"
-         "                             (nothing on the cart changes)\n"
+  std::string text = "Usage: brevomat-cli [options] COMMAND [arguments]\n";
+  for (const OptionSpec& option : kOptions)
+    if (!option.hidden && !option.usage.empty()) text += UsageLines(option.usage, option.help);
+  text += "Commands:\n";
+  for (const CommandSpec& command : CommandTable()) text += UsageLines(command.usage, command.help);
+  return text +
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status; after a backup the crc32, sha1, md5 and sha256 of what was read come before it, then\n"
          "\"used: N bytes\" when the game ends before the read-out does (also after verify), and the\n"
          "DAT file's verdict. On a terminal, standard error also shows a progress line while a command\n"
          "runs.\n"
          "Exit status: 0 success, 1 failed, declined, stopped or differing, 2 usage error.\n";
+}
+
+std::string CompletionWords() {
+  static const char* const kKinds[] = {"", "words", "file", "directory", "device", "text"};
+  std::string text;
+  for (const CommandSpec& command : CommandTable()) text += "command " + std::string(command.name) + "\n";
+  for (const OptionSpec& option : kOptions) {
+    if (option.hidden || !option.available) continue;
+    for (const std::string_view name : {option.shortName, option.name}) {
+      if (name.empty()) continue;
+      text += "option " + std::string(name);
+      if (option.value != ValueKind::None) text += std::string(" ") + kKinds[static_cast<int>(option.value)];
+      if (!option.words.empty()) text += " " + std::string(option.words);
+      text += "\n";
+    }
+  }
+  return text;
 }
 
 std::string VersionText() { return "Tarvex Brevomat 1.2nt\nbrevomat-cli " BREVOMAT_VERSION "\n"; }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,7 @@ struct CliOptions {
   Answers answers = Answers::Ask;
   bool help = false;
   bool version = false;
+  bool completionWords = false;  // --completion-words: the word lists of the bash completion
 
   // How the run is reported and where the port is.
   bool json = false;           // --json: events, one JSON object a line, instead of the plain log
@@ -37,7 +39,8 @@ struct CliOptions {
 
   std::string bootFile;            // multi --boot: the pre-boot image, in place of the settings file
   std::vector<std::string> games;  // multi: the game images in the order given, answers OpenDialog1
-  bool onlyChanged = false;        // write, multi --only-changed: erase and program only what differs
+  bool onlyChanged = false;        // write, multi --only-changed: the default; accepted for old scripts
+  bool everyBlock = false;         // write, multi --every-block: erase and program every block
 
   // The save commands.
   int saveBank = 0;            // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)
@@ -56,12 +59,67 @@ struct ParseResult {
   bool ok() const { return error.empty(); }
 };
 
+// What follows an option, as the bash completion offers it.
+enum class ValueKind { None, Words, File, Directory, Device, Text };
+
+// One option: its names, the value it takes, how it reads that value into the record, and its
+// lines of --help.
+struct OptionSpec {
+  std::string_view name;       // "--port"
+  std::string_view shortName;  // "-h", or empty
+  ValueKind value = ValueKind::None;
+  std::string_view needs;  // what a missing value should be: "lpt1, lpt2 or lpt3"
+  std::string_view words;  // the values the completion offers (ValueKind::Words)
+  std::string_view usage;  // --help's left column ("--port lpt1|lpt2|lpt3"); empty: told elsewhere
+  std::string_view help;   // --help's right column, lines apart by '\n'
+  bool hidden = false;     // not in --help
+  bool available = true;   // the build can do it
+  // Stores the value, or sets the flag. Returns why the value is bad ("use 4, 3, 2 or 1"), or the
+  // empty text. Runs once the command is known.
+  std::string (*apply)(CliOptions& options, std::string_view value) = nullptr;
+};
+
+struct CommandRun;
+
+// One command: its name and arguments, the options that belong to it, its --help lines, what it
+// checks before the cart is touched, the window command it runs and what it reports afterwards.
+struct CommandSpec {
+  std::string_view name;  // "write"
+  Command command = Command::None;
+  std::string_view argument;  // "IMAGE"; "GAME..." for one or more; empty: none
+  std::string_view missing;   // how a missing argument is named: "an image file"
+  std::string_view options;   // its own options, apart by blanks: "--ips --only-changed"
+  std::string_view required;  // an option it cannot go without, or empty
+  std::string_view usage;     // --help's left column
+  std::string_view help;      // --help's right column, lines apart by '\n'
+  // Stores the arguments in the record.
+  void (*take)(CliOptions& options, const std::vector<std::string>& arguments) = nullptr;
+  // The files it reads or writes, checked before the cart is touched. False (with the reason said
+  // on standard error) refuses the run. May be null.
+  bool (*check)(CommandRun& run) = nullptr;
+  // Runs it; kResultDone, kResultCancelled or kResultFailed.
+  int (*run)(CommandRun& run) = nullptr;
+  // Says on standard error what the log does not, and judges the outcome: `ok` as it stays or
+  // false. May be null.
+  bool (*report)(CommandRun& run, bool ok) = nullptr;
+};
+
+// The tables the parser, --help and the bash completion are made from.
+std::span<const OptionSpec> OptionTable();
+std::span<const CommandSpec> CommandTable();
+const CommandSpec* FindCommand(Command command);
+
 // Parses the arguments after the program name. Options may stand before or after the command.
 // Any error (unknown command or option, a missing or extra argument, a bad value, --yes together
-// with --no) is reported in `error`; nothing is opened or created here.
+// with --no) is reported in `error`; nothing is opened or created here. The options that were
+// given as options are read even past an error, so that --json is known for the usage error's
+// result; --help and --version win over everything else.
 ParseResult ParseCliOptions(const std::vector<std::string_view>& args);
 
 std::string UsageText();
 std::string VersionText();
+// The completion's word lists, one line each: "command NAME", or "option NAME [KIND [WORDS...]]"
+// with KIND one of words, file, directory, device, text.
+std::string CompletionWords();
 
 }  // namespace brevomat::cli

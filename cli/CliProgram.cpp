@@ -6,321 +6,293 @@
 #define STDIN_FILENO 0
 #define STDERR_FILENO 2
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cart/ReadOut.h"
 #include "cli/ConsoleWindow.h"
-#include "cli/Dat.h"
-#include "cli/DumpDigest.h"
-#include "cli/DumpReport.h"
 #include "cli/FileReports.h"
 #include "cli/JsonEvents.h"
-#include "cli/Probe.h"
 #include "cli/RunLog.h"
 #include "commands/Core.h"
-#include "image/Ips.h"
 #include "port/PortDriver.h"
 #include "sim/CartDirectory.h"
 #include "sim/WallClockPort.h"
 
 namespace brevomat::cli {
 
+void OccupyClosedStandardStreams() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+#endif
+  // Windows: the C runtime keeps descriptors 0 to 2 for the standard streams even when the process
+  // has no such handle, so no file the program opens can take their place.
+}
+
 namespace {
 
-// The patch is named on the command line instead of being picked in a dialog, so a mistyped name
-// or a file that is no patch is refused here, before the cart is touched: the window would write
-// the image unpatched, which a script did not ask for.
-bool PatchUsable(const std::string& name) {
-  auto patch = std::make_unique<IpsPatch>();
-  if (!StoreFileName(patch->IpsFileName, name)) {
-    Complain("the IPS patch's name is too long: " + name);
-    return false;
+// One run of the program, in the order it happens.
+class Program {
+ public:
+  Program(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  int Run();
+
+ private:
+  int Work();
+  int UsageError(const ParseResult& parsed);
+  int Answer(const std::string& text, bool asEvents);
+  int Refuse(const std::string& why);
+  int Finish(int exit, const std::string& status, bool cartChanged);
+  std::string OpenRunLog();
+  bool OpenBackEnd();
+  bool RunTheCommand();
+  bool Report(bool ok);
+  bool CloseBackEnd(bool ok);
+
+  int argc_;
+  char** argv_;
+  ParseResult parsed_;
+  const CliOptions& options_ = parsed_.options;
+  const CommandSpec* command_ = nullptr;
+  RunFigures figures_;
+  JsonEvents json_{stdout};
+  RunLog runLog_;
+  std::vector<RunListener*> listeners_;
+  bool finished_ = false;
+
+  std::unique_ptr<ConsoleWindow> console_;
+  std::unique_ptr<Core> core_;
+  std::unique_ptr<CommandRun> run_;
+  std::unique_ptr<sim::VirtualCart> cart_;
+  std::unique_ptr<sim::WallClockPort> paced_;
+  std::unique_ptr<DirectPortDriver> driver_;
+  std::uint64_t modelledNs_ = 0;
+  bool saved_ = true;
+};
+
+int Program::Run() {
+  // Nothing unexpected (memory running out on a huge file, say) ends the run without its status
+  // and result. The virtual cart is saved only by a run that completes, so its files stay as they
+  // were.
+  try {
+    return Work();
+  } catch (const std::exception& e) {
+    Complain(std::string("unexpected error: ") + e.what());
+  } catch (...) {
+    Complain("unexpected error");
   }
-  errno = 0;
-  switch (ReadIpsPatch(*patch)) {
-    case IpsLoad::Ok:
-      return true;
-    case IpsLoad::Unreadable:
-      Complain("cannot read the IPS patch " + name + ": " +
-               (errno == EINVAL ? std::string("not a regular file") : std::strerror(errno)));
-      break;
-    case IpsLoad::BadSize:
-      Complain(name + " is not an IPS patch: a patch is 14 to 32768 bytes long");
-      break;
-    case IpsLoad::NotIps:
-      Complain(name + " is not an IPS patch: it does not start with PATCH and end with EOF");
-      break;
-    case IpsLoad::BadRecords:
-      Complain(name + " is a malformed IPS patch: its records do not fit the file (or exceed 1024)");
-      break;
-  }
-  return false;
+  if (finished_) return kExitFailed;
+  std::fputs("status: Error!!!\n", stderr);
+  return Finish(kExitFailed, "Error!!!", false);
 }
 
-std::string HexOffset(std::int64_t offset) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
-  return text;
+int Program::Work() {
+  std::vector<std::string_view> args;
+  for (int i = 1; i < argc_; ++i) args.emplace_back(argv_[i]);
+  parsed_ = ParseCliOptions(args);
+  if (options_.json) listeners_.push_back(&json_);
+  if (!parsed_.ok()) return UsageError(parsed_);
+  if (options_.help) return Answer(UsageText(), options_.json);
+  if (options_.version) return Answer(VersionText(), options_.json);
+  if (options_.completionWords) return Answer(CompletionWords(), false);
+  command_ = FindCommand(options_.command);
+
+  // Ctrl-C must find its handler from the first file opened on: a slow disk could otherwise keep
+  // the program from ever listening.
+  InstallInterruptHandler();
+  // The cart's own files are known before any file is opened, so that neither the run log nor a
+  // backup can be one of them.
+  if (options_.useVirtual) ProtectCartFiles(options_.virtualDir);
+  if (std::string why = OpenRunLog(); !why.empty()) return Refuse(why);
+  run_ = std::make_unique<CommandRun>(options_, figures_);
+  if (command_->check != nullptr && !command_->check(*run_)) return Refuse("");
+
+  ConsoleStreams streams;
+  streams.out = options_.json ? nullptr : stdout;
+  streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  streams.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  console_ = std::make_unique<ConsoleWindow>(options_, streams);
+  for (RunListener* listener : listeners_) console_->AddListener(*listener);
+  core_ = std::make_unique<Core>(*console_);
+  console_->AttachFrame(core_->frame);
+  SetUpKeptSaves(*core_, options_);
+  run_->core = core_.get();
+
+  if (!OpenBackEnd()) return Refuse("");
+  bool ok = RunTheCommand();
+  ok = Report(ok);
+  ok = CloseBackEnd(ok);
+  // The status line is the verdict a script reads last: a cart that kept its old files did not
+  // receive what the command's own status says, and a failure never ends on an empty status.
+  const std::string status = FinalStatus(saved_ ? console_->Status() : "Error!!!", ok);
+  Say("status: " + status);
+  std::fflush(stderr);
+  // A virtual cart that could not be saved kept its old files.
+  return Finish(ok ? kExitOk : kExitFailed, status, core_->link.CartWritten && saved_);
 }
 
-void ReportUnstableChunk(const Core& core) {
-  if (core.cart.UnstableChunk < 0) return;
-  Complain("the two reads of chunk " + std::to_string(core.cart.UnstableChunk) + " (32 KB from byte offset " +
-           std::to_string(std::int64_t{core.cart.UnstableChunk} * kChunkBytes) +
-           ") differed: check the cable, the port's mode and the cart's contacts");
+int Program::UsageError(const ParseResult& parsed) {
+  Complain(parsed.error);
+  std::fputs("Try 'brevomat-cli --help'.\n", stderr);
+  // A script that asked for events still gets its result, also for a line it got wrong.
+  return Finish(kExitUsage, "Error!!!", false);
 }
 
-// A backup succeeds only when the file on disk holds the whole read-out; the checksums of the
-// data read (confirmed chunk by chunk, not read back from the file) then go to standard error. A
-// read-out that ended early left the file as it was, and the user is told where the chunks read so
-// far are.
-bool ReportBackup(const Core& core, const CliOptions& options, bool done, DumpDigest& digest,
-                  const DatFile* dat, RunFigures& figures) {
-  ReportUnstableChunk(core);
-  if (!core.cart.OutputFileCreated) return false;  // ended before the output was opened
-  const std::string& name = options.output;
-  const int item = CartSizeItemOf(core.CartSizeChunks);
-  const std::uint64_t expected = std::uint64_t(CartSizeChunksOfItem(item)) * kChunkBytes;
-  std::error_code ec;
-  const bool regular = std::filesystem::is_regular_file(name, ec);
-  if (!done) {
-    if (!core.frame.OutputStillInPlace()) ReportUnfinishedOutput(core, options);
-    return false;
+// --help, --version: the text on standard output, under --json as log events and a result.
+int Program::Answer(const std::string& text, bool asEvents) {
+  bool written = true;
+  if (asEvents) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) json_.OnLog(line);
+    written = !json_.Lost();
+  } else {
+    written = std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0;
   }
-  if (!regular) {
-    Complain(name + " is not a regular file: what it holds cannot be checked");
-    return false;
-  }
-  const std::uintmax_t holds = std::filesystem::file_size(name, ec);
-  if (ec || holds != expected || digest.Size() != expected) {
-    Complain(name + " holds " + (ec ? std::string("an unknown number of") : std::to_string(holds)) +
-             " bytes and the read-out confirmed " + std::to_string(digest.Size()) + " of its " +
-             std::to_string(expected) + " bytes");
-    return false;
-  }
-  // Another program may have put its own file in this name since: then the file is not this
-  // read-out, whatever its checksums. (The file once replaced never comes back.)
-  if (!core.frame.OutputStillInPlace()) {
-    Complain(name +
-             " was replaced by another program after the read-out was put there: what it holds now "
-             "is not this read-out");
-    return false;
-  }
-  return ReportBackupData(digest, options, dat, figures);
+  if (written) return Finish(kExitOk, "", false);
+  Complain("the text could not be written to standard output");
+  return Finish(kExitFailed, "Error!!!", false);
 }
 
-void ReportVerify(const Core& core, const CliOptions& options, bool done, const DumpDigest& digest,
-                  RunFigures& figures) {
-  if (done) {
-    ReportUsed(digest, figures);
-    return;
-  }
-  ReportUnstableChunk(core);
-  if (core.cart.FirstDifference >= 0)
-    Complain("the flash differs from " + options.image + " first at byte offset " +
-             std::to_string(core.cart.FirstDifference) + " (" + HexOffset(core.cart.FirstDifference) + ")");
+// Refused before the cart is touched: the reason, then the status line every run ends with.
+int Program::Refuse(const std::string& why) {
+  if (!why.empty()) Complain(why);
+  std::fputs("status: Error!!!\n", stderr);
+  return Finish(kExitFailed, "Error!!!", false);
 }
 
-// --only-changed: what the write did with the blocks it touched.
-void ReportChangedBlocks(const Core& core, RunFigures& figures) {
-  const ChangedBlocks& c = core.cart.Changed;
-  std::fprintf(stderr, "blocks: %u skipped, %u programmed without erase, %u erased\n", c.Skipped,
-               c.Programmed, c.Erased);
-  figures.Set("blocks_skipped", std::int64_t{c.Skipped});
-  figures.Set("blocks_programmed_without_erase", std::int64_t{c.Programmed});
-  figures.Set("blocks_erased", std::int64_t{c.Erased});
+// Every way out ends with the result, the last event.
+int Program::Finish(int exit, const std::string& status, bool cartChanged) {
+  finished_ = true;
+  const RunResult result{exit, status, cartChanged, &figures_};
+  for (RunListener* listener : listeners_) listener->OnResult(result);
+  return exit;
+}
+
+std::string Program::OpenRunLog() {
+  if (options_.runLog.empty()) return {};
+  std::string why;
+  if (!runLog_.Open(options_.runLog, why))
+    return "cannot append to the run log " + options_.runLog + ": " + why;
+  std::vector<std::string> commandLine(argv_, argv_ + argc_);
+  runLog_.Begin(commandLine);
+  listeners_.push_back(&runLog_);
+  return {};
+}
+
+// The virtual cart or the printer port. False, with the reason said, when it cannot be used.
+bool Program::OpenBackEnd() {
+  std::string error;
+  if (options_.useVirtual) {
+    cart_ = sim::VirtualCart::Open(std::filesystem::path(options_.virtualDir), error);
+    if (!cart_) {
+      Complain("virtual cart: " + error);
+      return false;
+    }
+    run_->cart = cart_.get();
+    // "pace = realtime": every command takes the time it would take on the hardware, as in the
+    // window, so that its progress can be watched. The modelled time is the same either way.
+    if (cart_->Config().pace == sim::Pace::Realtime) {
+      paced_ = std::make_unique<sim::WallClockPort>(cart_->Adapter(), sim::Pace::Realtime);
+      console_->SetAfterUserWait([this] { paced_->Resume(); });
+      core_->port.Attach(paced_.get());
+    } else {
+      core_->port.Attach(&cart_->Port());
+    }
+    runLog_.BackEnd("virtual cart " + options_.virtualDir + (paced_ ? " (pace realtime)" : ""));
+  } else {
+    driver_ = std::make_unique<DirectPortDriver>();
+    driver_->ProgramName = argc_ > 0 ? argv_[0] : "brevomat-cli";
+    driver_->CardBase = static_cast<std::uint16_t>(options_.cardBase);
+    driver_->ForcedDevice = options_.device;
+    driver_->OpenDriver();
+    if (!driver_->ActiveHW()) {
+      // The advice is several lines of the program's own: what was tried and what would help.
+      ComplainLines(driver_->Advice() + "\nor try it on a virtual cart with --virtual DIR");
+      return false;
+    }
+    Say("port access: " + driver_->BackEndInUse());
+    runLog_.BackEnd(driver_->BackEndInUse());
+    core_->port.Attach(&driver_->Backend());
+  }
+  SelectPort(*core_, options_);
+  return true;
+}
+
+bool Program::RunTheCommand() {
+  const std::uint64_t startNs = cart_ ? cart_->Adapter().NowNs() : 0;
+  bool ok = command_->run(*run_) == kResultDone;
+  console_->FinishProgress();
+  modelledNs_ = cart_ ? cart_->Adapter().NowNs() - startNs : 0;
+  // The virtual adapter checks every cycle as the real one would need it; a cycle it could not
+  // follow would have garbled data on real hardware.
+  if (cart_ && !cart_->Adapter().FirstViolation().empty()) {
+    Complain("the virtual adapter saw a protocol violation: " + cart_->Adapter().FirstViolation());
+    ok = false;
+  }
+  return ok;
+}
+
+// Before the cart is closed, so that the modelled time still comes right before the status.
+bool Program::Report(bool ok) {
+  ReportOpenFailure(*core_, options_);
+  if (command_->report != nullptr) ok = command_->report(*run_, ok);
+  if (console_->LogLost() || json_.Lost()) {
+    // The exit status is a failure then, and the status line says so; this says what failed.
+    const std::string status = console_->Status().empty() ? "" : " (" + console_->Status() + ")";
+    Complain(ok ? "the command succeeded" + status + ", but its log could not be written to standard output"
+                : "the log could not be written to standard output");
+    ok = false;
+  }
+  if (runLog_.Lost()) {
+    Complain("the run log " + options_.runLog + " could not be written");
+    ok = false;
+  }
+  return ok;
+}
+
+bool Program::CloseBackEnd(bool ok) {
+  core_->frame.CloseCurrentFile();
+  core_->port.Detach();
+  if (!cart_) {
+    driver_->CloseDriver();
+    return ok;
+  }
+  std::string error;
+  if (!cart_->Close(error)) {
+    Complain("the virtual cart was not saved: " + error);
+    ok = saved_ = false;
+  }
+  std::fprintf(stderr, "modelled hardware time: %" PRIu64 ".%03" PRIu64 " s\n", modelledNs_ / 1000000000u,
+               modelledNs_ / 1000000u % 1000u);
+  figures_.Set("modelled_seconds", static_cast<double>(modelledNs_ / 1000000u) / 1000.0);
+  return ok;
 }
 
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
-  std::vector<std::string_view> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  const ParseResult parsed = ParseCliOptions(args);
-  if (!parsed.ok()) {
-    Complain(parsed.error);
-    std::fputs("Try 'brevomat-cli --help'.\n", stderr);
-    // A script that asked for events still gets its result, also for a line it got wrong.
-    for (const std::string_view arg : args)
-      if (arg == "--json") {
-        WriteJsonResult(stdout, {kExitUsage, "", false, nullptr});
-        break;
-      }
-    return kExitUsage;
-  }
-  const CliOptions& options = parsed.options;
-  if (options.help) {
-    std::fputs(UsageText().c_str(), stdout);
-    return kExitOk;
-  }
-  if (options.version) {
-    std::fputs(VersionText().c_str(), stdout);
-    return kExitOk;
-  }
-  // Ctrl-C must find its handler from the first file opened on: a FIFO or a slow disk could
-  // otherwise keep the program from ever listening.
-  InstallInterruptHandler();
-
-  // Who hears the run besides the terminal, and the figures its result carries.
-  RunFigures figures;
-  JsonEvents json(stdout);
-  RunLog runLog;
-  std::vector<RunListener*> listeners;
-  if (options.json) listeners.push_back(&json);
-  if (!options.runLog.empty()) {
-    std::string why;
-    if (!runLog.Open(options.runLog, why)) {
-      Complain("cannot append to the run log " + options.runLog + ": " + why);
-      std::fputs("status: Error!!!\n", stderr);
-      if (options.json) json.OnResult({kExitFailed, "Error!!!", false, nullptr});
-      return kExitFailed;
-    }
-    std::vector<std::string> commandLine;
-    for (int i = 0; i < argc; ++i) commandLine.emplace_back(argv[i]);
-    runLog.Begin(commandLine);
-    listeners.push_back(&runLog);
-  }
-  // Every way out ends with the result, the last event.
-  auto finish = [&](int exit, const std::string& status, bool cartChanged) {
-    const RunResult result{exit, status, cartChanged, &figures};
-    for (RunListener* listener : listeners) listener->OnResult(result);
-    return exit;
-  };
-  // Refused before the cart is touched: the reason, then the status line every run ends with.
-  auto refuse = [&](const std::string& why) {
-    if (!why.empty()) Complain(why);
-    std::fputs("status: Error!!!\n", stderr);
-    return finish(kExitFailed, "Error!!!", false);
-  };
-  if (options.ips && !PatchUsable(options.ipsPatch)) return refuse("");
-  // A DAT file that cannot be used is refused before the cart is touched, not after a long read.
-  std::unique_ptr<DatFile> dat;
-  if (!options.datFile.empty()) {
-    dat = std::make_unique<DatFile>();
-    std::string datError;
-    if (!dat->Load(options.datFile, datError)) return refuse(datError);
-  }
-  if (options.useVirtual) ProtectCartFiles(options.virtualDir);
-  if (!OutputUsable(options)) return refuse("");
-
-  ConsoleStreams streams;
-  streams.out = options.json ? nullptr : stdout;
-  streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
-  streams.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
-  ConsoleWindow console(options, streams);
-  for (RunListener* listener : listeners) console.AddListener(*listener);
-  Core core(console);
-  console.AttachFrame(core.frame);
-  SetUpKeptSaves(core, options);
-
-  std::unique_ptr<sim::VirtualCart> cart;
-  std::unique_ptr<sim::WallClockPort> paced;
-  DirectPortDriver driver;
-  driver.ProgramName = argc > 0 ? argv[0] : "brevomat-cli";
-  driver.CardBase = static_cast<std::uint16_t>(options.cardBase);
-  std::string error;
-  if (options.useVirtual) {
-    cart = sim::VirtualCart::Open(std::filesystem::path(options.virtualDir), error);
-    if (!cart) return refuse("virtual cart: " + error);
-    // "pace = realtime": every command takes the time it would take on the hardware, as in the
-    // window, so that its progress can be watched. The modelled time is the same either way.
-    if (cart->Config().pace == sim::Pace::Realtime) {
-      paced = std::make_unique<sim::WallClockPort>(cart->Adapter(), sim::Pace::Realtime);
-      console.SetAfterUserWait([&paced] { paced->Resume(); });
-      core.port.Attach(paced.get());
-    } else {
-      core.port.Attach(&cart->Port());
-    }
-    runLog.BackEnd("virtual cart " + options.virtualDir + (paced ? " (pace realtime)" : ""));
-  } else {
-    driver.ForcedDevice = options.device;
-    driver.OpenDriver();
-    if (!driver.ActiveHW())
-      return refuse(driver.Advice() + "\nor try it on a virtual cart with --virtual DIR");
-    std::fprintf(stderr, "port access: %s\n", driver.BackEndInUse().c_str());
-    runLog.BackEnd(driver.BackEndInUse());
-    core.port.Attach(&driver.Backend());
-  }
-  SelectPort(core, options);
-  // The data a backup or verify reads, digested chunk by chunk as it is confirmed.
-  const auto digest = std::make_unique<DumpDigest>();
-  if (options.command == Command::Backup || options.command == Command::Verify)
-    core.frame.ChunkListener = digest.get();
-
-  const std::uint64_t startNs = cart ? cart->Adapter().NowNs() : 0;
-  bool ok = (options.command == Command::Probe
-                 ? RunProbe(core, cart ? sim::TimingOf(cart->Config().timing) : sim::ChipTiming::Datasheet(),
-                            figures)
-                 : RunCommand(core, options)) == kResultDone;
-  console.FinishProgress();
-  const std::uint64_t modelledNs = cart ? cart->Adapter().NowNs() - startNs : 0;
-  // The virtual adapter checks every cycle as the real one would need it; a cycle it could not
-  // follow would have garbled data on real hardware.
-  if (cart && !cart->Adapter().FirstViolation().empty()) {
-    Complain("the virtual adapter saw a protocol violation: " + cart->Adapter().FirstViolation());
-    ok = false;
-  }
-
-  // Write Multi ends without a word on a chip other than the 8 MB one; here it needs one.
-  if (!ok && options.command == Command::Multi && core.cart.FlashSize != 0 && core.cart.FlashSize != kFlash8M)
-    Complain("multi needs the 8 MB flash chip; this cart has a " + std::to_string(core.cart.FlashSize >> 20) +
-             " MB chip: nothing was written");
-  if (ok && options.ips && core.cart.IpsActive == 0) {
-    Complain(std::string("the IPS patch was not applied (see the log): the image was ") +
-             (options.command == Command::Verify ? "compared" : "written") + " unpatched");
-    ok = false;
-  }
-  // Before the cart is closed, so that the modelled time still comes right before the status.
-  ReportOpenFailure(core, options);
-  if (options.command == Command::WriteSave) ReportKeptSave(core);
-  if (options.command == Command::Backup) ok = ReportBackup(core, options, ok, *digest, dat.get(), figures);
-  if (options.command == Command::BackupSave && !ok && !core.frame.PartialOutput().empty())
-    ReportUnfinishedOutput(core, options);
-  if (options.command == Command::Verify) ReportVerify(core, options, ok, *digest, figures);
-  if (options.onlyChanged) ReportChangedBlocks(core, figures);
-  if (console.LogLost() || json.Lost()) {
-    // The exit status is a failure then, and the status line says so; this says what failed.
-    const std::string status = console.Status().empty() ? "" : " (" + console.Status() + ")";
-    Complain(ok ? "the command succeeded" + status + ", but its log could not be written to standard output"
-                : "the log could not be written to standard output");
-    ok = false;
-  }
-  if (runLog.Lost()) {
-    Complain("the run log " + options.runLog + " could not be written");
-    ok = false;
-  }
-  core.frame.CloseCurrentFile();
-  core.port.Detach();
-  bool saved = true;
-  if (cart) {
-    if (!cart->Close(error)) {
-      Complain("the virtual cart was not saved: " + error);
-      ok = saved = false;
-    }
-    std::fprintf(stderr, "modelled hardware time: %" PRIu64 ".%03" PRIu64 " s\n", modelledNs / 1000000000u,
-                 modelledNs / 1000000u % 1000u);
-    figures.Set("modelled_seconds", static_cast<double>(modelledNs / 1000000u) / 1000.0);
-  } else {
-    driver.CloseDriver();
-  }
-  // The status line is the verdict a script reads last: a cart that kept its old files did not
-  // receive what the command's own status says.
-  const std::string status = FinalStatus(saved ? console.Status() : "Error!!!", ok);
-  std::fprintf(stderr, "status: %s\n", status.c_str());
-  std::fflush(stderr);
-  // A virtual cart that could not be saved kept its old files.
-  return finish(ok ? kExitOk : kExitFailed, status, core.link.CartWritten && saved);
+  OccupyClosedStandardStreams();
+  Program program(argc, argv);
+  return program.Run();
 }
 
 }  // namespace brevomat::cli

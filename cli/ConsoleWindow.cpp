@@ -162,7 +162,7 @@ void ConsoleWindow::ProcessMessages() {
 
 bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view caption) {
   EraseProgress();
-  const std::string question = std::string(caption) + ": " + std::string(text);
+  const std::string question = PrintableLine(std::string(caption) + ": " + std::string(text));
   bool answer = false;
   if (options_.answers != Answers::Ask) {
     answer = options_.answers == Answers::Yes;

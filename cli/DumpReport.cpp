@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/FileAccess.h"
+#include "dump/DatFolder.h"
 
 namespace brevomat::cli {
 
@@ -21,26 +22,6 @@ void ReportDigests(const Digests& d, RunFigures& figures) {
   figures.Report("sha256", HexText(d.sha256));
 }
 
-// The DAT's verdict on the whole read-out first, then on each power-of-two prefix, largest first:
-// a game of the whole size is the better answer, and of the prefixes the largest one that is
-// listed is the game's own size. `found` is null when nothing matched.
-struct DatMatch {
-  const std::string* game = nullptr;
-  std::uint64_t size = 0;
-};
-
-DatMatch LookUp(const DatFile& dat, const DumpDigest& digest, const Digests& whole) {
-  if (const std::string* game = dat.Find(whole)) return {game, whole.size};
-  std::uint64_t size = kSmallestGame;
-  while (size * 2 < whole.size) size *= 2;
-  for (; size >= kSmallestGame; size /= 2) {
-    const Digests* prefix = digest.Prefix(size);
-    if (prefix == nullptr) continue;
-    if (const std::string* game = dat.Find(*prefix)) return {game, size};
-  }
-  return {};
-}
-
 }  // namespace
 
 void ReportUsed(const DumpDigest& digest, RunFigures& figures) {
@@ -50,7 +31,7 @@ void ReportUsed(const DumpDigest& digest, RunFigures& figures) {
   figures.Set("used_bytes", static_cast<std::int64_t>(used.size));
 }
 
-bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFile* dat,
+bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatVerdict& dat,
                       RunFigures& figures) {
   Digests whole;
   if (!digest.Whole(whole)) {
@@ -58,7 +39,7 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFi
     return false;
   }
   const UsedSize used = digest.Used();
-  const DatMatch match = dat != nullptr ? LookUp(*dat, digest, whole) : DatMatch{};
+  const DatMatch match{dat.game.empty() ? nullptr : &dat.game, dat.size};
 
   bool ok = true;
   const Digests* shown = &whole;
@@ -73,12 +54,12 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFi
     const Digests* kept = size != 0 && size < whole.size ? digest.Prefix(size) : nullptr;
     std::string error;
     if (kept == nullptr) {
-      std::fprintf(stderr, "trim: %s keeps all %s: %s\n", options.output.c_str(), Bytes(whole.size).c_str(),
-                   match.game != nullptr ? "the DAT file lists the game at that size"
-                                         : "the game uses the whole read-out");
+      Say("trim: " + options.output + " keeps all " + Bytes(whole.size) + ": " +
+          (match.game != nullptr ? "the DAT file lists the game at that size"
+                                 : "the game uses the whole read-out"));
     } else if (TrimFile(options.output, *kept, whole, tail, error)) {
-      std::fprintf(stderr, "trim: %s now holds the first %s of the read-out; the checksums are theirs\n",
-                   options.output.c_str(), Bytes(kept->size).c_str());
+      Say("trim: " + options.output + " now holds the first " + Bytes(kept->size) +
+          " of the read-out; the checksums are theirs");
       shown = kept;
       figures.Set("trimmed_bytes", static_cast<std::int64_t>(kept->size));
     } else {
@@ -88,14 +69,14 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatFi
   }
   ReportDigests(*shown, figures);
   ReportUsed(digest, figures);
-  if (dat != nullptr) {
+  if (!dat.source.empty()) {
     if (match.game != nullptr) figures.Set("dat", *match.game);
     if (match.game == nullptr)
-      std::fprintf(stderr, "dat: no match in %s\n", options.datFile.c_str());
+      Say("dat: no match in " + dat.source);
     else if (match.size == whole.size)
-      std::fprintf(stderr, "dat: %s\n", match.game->c_str());
+      Say("dat: " + *match.game);
     else
-      std::fprintf(stderr, "dat: %s (first %s)\n", match.game->c_str(), Bytes(match.size).c_str());
+      Say("dat: " + *match.game + " (first " + Bytes(match.size) + ")");
   }
   return ok;
 }

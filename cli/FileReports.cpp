@@ -11,8 +11,6 @@
 
 namespace brevomat::cli {
 
-namespace {}  // namespace
-
 void ProtectCartFiles(const std::string& dir) {
   for (const char* name : sim::kCartFiles)
     ProtectFromOutput((std::filesystem::path(dir) / name).string(),
@@ -28,10 +26,7 @@ bool OutputUsable(const CliOptions& options) {
 }
 
 void SetUpKeptSaves(Core& core, const CliOptions& options) {
-  if (options.command != Command::WriteSave || options.noKeep) return;
-  core.KeepReplacedSave = true;
-  const std::string data = UserDataFolder();
-  core.KeptSavesFolder = data.empty() ? std::string() : (std::filesystem::path(data) / "saves").string();
+  if (options.noKeep) core.KeepReplacedSave = false;
 }
 
 void ReportOpenFailure(const Core& core, const CliOptions& options) {
@@ -66,7 +61,7 @@ void ReportKeptSave(const Core& core) {
 }
 
 std::string FinalStatus(const std::string& status, bool ok) {
-  if (ok || status.empty() || status.find("Error") != std::string::npos) return status;
+  if (ok || status.find("Error") != std::string::npos) return status;
   return "Error!!!";
 }
 

@@ -19,7 +19,8 @@ void ProtectCartFiles(const std::string& dir);
 // A backup's file that cannot hold it (a directory, FIFO, device, a file of the cart) is refused
 // before the cart is opened, with the reason. False then.
 bool OutputUsable(const CliOptions& options);
-// write-save keeps the save it replaces (unless --no-keep) in the user's data folder.
+// write-save keeps the save it replaces in the user's data folder, as the window does, unless
+// --no-keep.
 void SetUpKeptSaves(Core& core, const CliOptions& options);
 
 // The file behind the last "File Open Error!!!" and the system's reason; multi names the game.
@@ -30,8 +31,9 @@ void ReportUnfinishedOutput(const Core& core, const CliOptions& options);
 // write-save: where the replaced save is kept, or why it could not be (nothing was written then).
 void ReportKeptSave(const Core& core);
 
-// The text of the closing "status: " line. A run that fails never ends on a success text: the
-// status then says "Error!!!" unless it already names an error or is empty.
+// The text of the closing "status: " line. A run that fails never ends on a success text nor on
+// the empty status a successful Backup Saver leaves: it then says "Error!!!" unless the status
+// already names an error.
 std::string FinalStatus(const std::string& status, bool ok);
 
 }  // namespace brevomat::cli

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/Operation.h"
+
 namespace brevomat::cli {
 
 void RunFigures::Set(std::string_view name, FigureValue value) {
@@ -15,7 +17,7 @@ void RunFigures::Set(std::string_view name, FigureValue value) {
 }
 
 void RunFigures::Report(std::string_view name, FigureValue value, std::FILE* stream) {
-  std::fprintf(stream, "%.*s: %s\n", static_cast<int>(name.size()), name.data(), FigureText(value).c_str());
+  Say(std::string(name) + ": " + FigureText(value), stream);
   Set(name, std::move(value));
 }
 
@@ -46,8 +48,21 @@ std::vector<std::string>& ComplaintList() {
 }
 }  // namespace
 
+void Say(std::string_view line, std::FILE* stream) {
+  const std::string text = PrintableLine(line) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 void Complain(const std::string& message) {
-  std::fprintf(stderr, "brevomat-cli: %s\n", message.c_str());
+  Say("brevomat-cli: " + message);
+  ComplaintList().push_back(message);
+}
+
+void ComplainLines(const std::string& message) {
+  std::size_t start = 0;
+  for (std::size_t end; (end = message.find('\n', start)) != std::string::npos; start = end + 1)
+    Say((start == 0 ? "brevomat-cli: " : "") + message.substr(start, end - start));
+  Say((start == 0 ? "brevomat-cli: " : "") + message.substr(start));
   ComplaintList().push_back(message);
 }
 

@@ -35,9 +35,16 @@ class RunFigures {
 // The value as a person reads it: the text itself, decimal digits, three decimals, "yes"/"no".
 std::string FigureText(const FigureValue& value);
 
+// Writes `line` and a newline on `stream` (standard error), with any control character in it escaped
+// as the log escapes it: a name from outside cannot print a line of its own there.
+void Say(std::string_view line, std::FILE* stream = stderr);
+
 // Says on standard error what went wrong and why, as "brevomat-cli: MESSAGE". The run keeps every
 // such message for its result, so that a script reads the reasons without parsing standard error.
 void Complain(const std::string& message);
+// The same for a message of several lines that the program composed itself (the port access
+// advice): each line is escaped on its own, the lines after the first stand without the prefix.
+void ComplainLines(const std::string& message);
 const std::vector<std::string>& Complaints();
 
 // The end of a run, as the result event and the run log's last lines give it.

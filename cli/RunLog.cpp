@@ -7,6 +7,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/FileAccess.h"
+#include "base/Operation.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -24,12 +27,17 @@ namespace {
 #ifndef O_NOFOLLOW
 #define O_NOFOLLOW 0  // Windows: no symbolic links to follow by accident
 #endif
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0
 #endif
 #ifndef O_BINARY
 #define O_BINARY 0
 #endif
+
+constexpr const char* kNotRegular = "it is not a regular file";
 
 // Quotes a word of the command line only where a shell would need it.
 std::string ShellWord(const std::string& word) {
@@ -41,6 +49,28 @@ std::string ShellWord(const std::string& word) {
 
 }  // namespace
 
+std::string RunLogRefusal(const std::string& path) {
+  constexpr const char* kNeedsRegular = ": a run log needs a regular file";
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (_stat64(path.c_str(), &st) != 0) return {};  // absent: it will be created
+  if ((st.st_mode & _S_IFMT) == _S_IFDIR) return "it is a directory";
+  if ((st.st_mode & _S_IFMT) != _S_IFREG) return std::string("it is a device") + kNeedsRegular;
+#else
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {};  // absent (or unreachable: the open says why)
+  if (S_ISLNK(st.st_mode)) return "it is a symbolic link";
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  if (S_ISFIFO(st.st_mode)) return std::string("it is a FIFO (named pipe)") + kNeedsRegular;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return std::string("it is a device") + kNeedsRegular;
+  if (S_ISSOCK(st.st_mode)) return std::string("it is a socket") + kNeedsRegular;
+  if (!S_ISREG(st.st_mode)) return std::string(kNotRegular) + kNeedsRegular;
+#endif
+  // A regular file: refused only when it is one of the files no output may touch (the virtual
+  // cart's), known by what it is on the disk.
+  return OutputRefusal(path);
+}
+
 RunLog::~RunLog() {
   if (file_ == nullptr) return;
 #ifndef _WIN32
@@ -50,18 +80,27 @@ RunLog::~RunLog() {
 }
 
 bool RunLog::Open(const std::string& path, std::string& error) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_BINARY, 0666);
+  // Looked at before it is opened: a FIFO is never opened (that would wait for a reader), and a file
+  // of the virtual cart is never appended to.
+  error = RunLogRefusal(path);
+  if (!error.empty()) return false;
+  // O_NOFOLLOW and O_NONBLOCK guard the moment between the look and the open: a link put there in
+  // between is not followed, and a FIFO does not hold the program.
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_BINARY, 0666);
   if (fd < 0) {
-    error = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    error = errno == ELOOP ? "it is a symbolic link" : errno == ENXIO ? kNotRegular : std::strerror(errno);
     return false;
   }
   struct stat info = {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || (info.st_mode & S_IFMT) != S_IFREG) {
     ::close(fd);
-    error = "not a regular file";
+    error = kNotRegular;
     return false;
   }
+#ifndef _WIN32
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#endif
   file_ = ::fdopen(fd, "a");
   if (file_ == nullptr) {
     error = std::strerror(errno);
@@ -74,7 +113,9 @@ bool RunLog::Open(const std::string& path, std::string& error) {
 
 void RunLog::Line(const std::string& text) {
   if (file_ == nullptr) return;
-  if (std::fputs(text.c_str(), file_) == EOF || std::fputc('\n', file_) == EOF || std::fflush(file_) != 0)
+  // One line of the file per line of the run, whatever a name from outside holds.
+  if (std::fputs(PrintableLine(text).c_str(), file_) == EOF || std::fputc('\n', file_) == EOF ||
+      std::fflush(file_) != 0)
     lost_ = true;
 }
 

@@ -20,6 +20,11 @@
 
 namespace brevomat::cli {
 
+// Why `path` cannot take a run log, or the empty text when it can (absent: it will be created): a
+// symbolic link, a directory, a FIFO, a device, a socket, or a file no output may touch (the
+// virtual cart's own files, by what they are on the disk). Looks only; never opens `path`.
+std::string RunLogRefusal(const std::string& path);
+
 class RunLog final : public RunListener {
  public:
   RunLog() = default;
@@ -27,8 +32,9 @@ class RunLog final : public RunListener {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  // Opens `path` for appending: created if missing, never through a symbolic link, and only a
-  // regular file. False, with the reason in `error`, when that is not possible.
+  // Opens `path` for appending: created if missing, never through a symbolic link, only a regular
+  // file, never a file RunLogRefusal refuses (which is looked at first, so a FIFO is never opened
+  // and nothing waits). False, with the reason in `error`, when that is not possible.
   bool Open(const std::string& path, std::string& error);
   // The first line: date and time, version, the command line as given (taken now), and the back end
   // that carries the port operations ("virtual cart DIR", "ioperm, direct to the I/O ports"), written

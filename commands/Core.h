@@ -4,12 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/Operation.h"
 #include "base/Window.h"
 #include "cart/CartState.h"
 #include "commands/SettingsRecord.h"
+#include "dump/Dat.h"
+#include "dump/DumpDigest.h"
 #include "image/Ips.h"
 #include "link/Link.h"
 #include "port/Port.h"
@@ -17,7 +21,7 @@
 namespace brevomat {
 
 struct Core {
-  explicit Core(Window& window) : link(port), frame(window) {}
+  explicit Core(Window& window);
   Core(const Core&) = delete;
   Core& operator=(const Core&) = delete;
 
@@ -35,11 +39,22 @@ struct Core {
   std::uint8_t SelectedSaveSize = 0;
 
   // Write Saver first keeps the save memory it is about to replace, in a new file in
-  // KeptSavesFolder, when KeepReplacedSave is set (the command line sets it; the window does not).
-  bool KeepReplacedSave = false;
+  // KeptSavesFolder (by default the user's data folder's "saves"), and writes nothing when it
+  // cannot. Only the command line's --no-keep clears KeepReplacedSave.
+  bool KeepReplacedSave = true;
   std::string KeptSavesFolder;
   std::string KeptSaveFile;   // the file the last Write Saver kept
   std::string KeepSaveError;  // why it could not keep one; nothing was written then
+
+  // Backup Game names the game it read from the DAT files in DatFolder (by default the user's data
+  // folder's "dat"), or from Dat alone when a front end has loaded one of its own.
+  std::string DatFolder;
+  const DatFile* Dat = nullptr;
+  // What the last Backup Game learned of the data it read: its checksums and used size (fed with
+  // the confirmed chunks), and the game a DAT file lists for it (empty: none).
+  std::unique_ptr<DumpDigest> Digest;
+  std::string DumpGame;
+  std::uint64_t DumpGameSize = 0;
 
   Window& window() { return frame.window(); }
 
@@ -64,6 +79,19 @@ struct Core {
   // OpenLink, then the flash chip: identified (else "Flash not found!!!") and given the time to
   // finish whatever it was doing. False when the command cannot go on.
   bool OpenFlash();
+
+  // After a write that erased and programmed only what changed: "Blocks = " and what it did with
+  // the blocks it touched. Nothing after a write of every block.
+  void LogBlockCounts();
 };
+
+// Text from outside (a name from a DAT file, a path from the environment) as one log line shows it:
+// control characters written as \n, \r, \t or \xNN, so that no name can begin a line of its own.
+std::string LoggedText(std::string_view text);
+
+// The folder Write Saver keeps replaced saves in: $XDG_DATA_HOME/brevomat/saves (by default
+// ~/.local/share/brevomat/saves), on Windows %APPDATA%\brevomat\saves. Empty when the
+// environment names no data folder.
+std::string DefaultKeptSavesFolder();
 
 }  // namespace brevomat

@@ -155,6 +155,7 @@ int WriteMultiClick(Core& core) {
     }
     if (result != kResultDone) {
       frame.SetStatus("Error!!!");
+      core.LogBlockCounts();
       frame.EndOperation();
       frame.LogElapsedTime();
       return result;
@@ -163,6 +164,7 @@ int WriteMultiClick(Core& core) {
   // The last game's "Write Cart ok" must not hide a pre-boot image that failed: without it the
   // cart starts no game.
   if (bootResult != kResultDone) frame.SetStatus("Error!!!");
+  core.LogBlockCounts();
   frame.EndOperation();
   frame.LogElapsedTime();
   return bootResult;

@@ -27,7 +27,11 @@ int KeepReplacedSave(Core& core) {
   core.KeepSaveError.clear();
   const CartState& cart = core.cart;
   if (core.KeptSavesFolder.empty()) {
+#ifdef _WIN32
+    core.KeepSaveError = "there is no folder to keep it in (APPDATA is not set)";
+#else
     core.KeepSaveError = "there is no folder to keep it in (neither XDG_DATA_HOME nor HOME is set)";
+#endif
     return kResultFailed;
   }
   std::error_code ec;
@@ -132,11 +136,17 @@ int SWriteClick(Core& core) {
     frame.LogLine("Fixed Saver Size(32K)");
   }
 
-  // Nothing is written unless the save it replaces is safe.
-  if (core.KeepReplacedSave && KeepReplacedSave(core) != kResultDone) {
-    frame.CloseCurrentFile();
-    frame.SetStatus("Error!!!");
-    return kResultFailed;
+  // Nothing is written unless the save it replaces is safe, and the log names where it is.
+  core.KeptSaveFile.clear();
+  core.KeepSaveError.clear();
+  if (core.KeepReplacedSave) {
+    if (KeepReplacedSave(core) != kResultDone) {
+      frame.LogLine("Old Save Error!!!(" + LoggedText(core.KeepSaveError) + ")");
+      frame.CloseCurrentFile();
+      frame.SetStatus("Error!!!");
+      return kResultFailed;
+    }
+    frame.LogLine("Old Save = " + LoggedText(core.KeptSaveFile));
   }
 
   frame.BeginOperation();

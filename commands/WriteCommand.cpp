@@ -55,6 +55,7 @@ int WriteClick(Core& core) {
   frame.BeginOperation();
   const int result = WriteImage(core.link, frame, cart, core.ips, cart.InputFileSize, 0, offerIps);
   if (result != kResultDone) frame.SetStatus("Error!!!");
+  core.LogBlockCounts();
   frame.EndOperation();
   frame.LogElapsedTime();
   return result;

@@ -2,6 +2,7 @@
 # Fails when a source file includes a header from a layer above its own (or from a sibling it
 # must not know). The layers, bottom up:
 #   port -> base -> link -> image -> cart -> commands -> gui | cli | win
+# dump/ (checksums, used size, DAT files) stands on base alone and serves commands/ and above.
 # compat/ (what the 32-bit Windows programs need of the runtime to start on XP) knows nothing else.
 # sim/ (the virtual hardware) knows only the port interface, and base for the one way the program
 # replaces a file (the cart's own files). Tests, benchmarks and fuzz targets may include anything.
@@ -14,12 +15,13 @@ declare -A allowed=(
   [link]="link port base"
   [image]="image base"
   [cart]="cart image link port base"
-  [commands]="commands cart image link port base"
+  [dump]="dump base"
+  [commands]="commands cart image link port base dump"
   [sim]="sim port base"
   [compat]="compat"
-  [gui]="gui commands cart image link port base sim"
-  [cli]="cli commands cart image link port base sim"
-  [win]="win commands cart image link port base sim"
+  [gui]="gui commands cart image link port base sim dump"
+  [cli]="cli commands cart image link port base sim dump"
+  [win]="win commands cart image link port base sim dump"
 )
 
 status=0

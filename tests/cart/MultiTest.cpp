@@ -27,6 +27,12 @@ Lines Cat(Lines a, const Lines& b) {
   return a;
 }
 
+// The line a write that touched only what changed ends with: the flash is dirty before every test
+// here, so every block an image touches is erased.
+std::string Erased(int blocks) {
+  return "Blocks = 0 skipped, 0 programmed, " + std::to_string(blocks) + " erased";
+}
+
 // A game image whose final 32 KB are `tail` bytes (blank when 0x00 or 0xFF), or pattern data.
 Bytes Game(std::size_t size, std::uint32_t seed, int tail = -1) {
   Bytes image = MakeImage(size, seed);
@@ -83,7 +89,7 @@ TEST_F(MultiTest, PreBootImageAndTwoGamesFillTheFlash) {
   EXPECT_EQ(Run({first, second}), kResultDone);
   EXPECT_EQ(rig->window.log, Cat(Cat(Cat({"PortMode = EPP", "MultiFileSize = 8388608"}, BootLines()),
                                      Cat(GameLines(0, k4M), GameLines(1, k4M - kChunk))),
-                                 {"Time = 0 Sec"}));
+                                 {Erased(64), "Time = 0 Sec"}));
   EXPECT_EQ(rig->window.status, "Write Cart ok");
   EXPECT_TRUE(rig->window.lastOpenDialog1Multi);
   EXPECT_FALSE(rig->window.running);
@@ -195,16 +201,19 @@ TEST_F(MultiTest, AGameThatFailsLeavesTheGamesBeforeItWrittenAndVerified) {
     Lines tail;
   };
   const Row rows[] = {
+      // Block 0 (pre-boot image and the first game's start), the rest of the first game's 1 MB;
+      // then the second game's first block.
       {"the second file vanishes while the first game is written",
        [&] {
          rig->window.onPump = [&](std::uint64_t) {
            if (rig->window.running && rig->cart.BufferPrograms() > 1024) std::filesystem::remove(names[0]);
          };
        },
-       {"File Open Error!!!"}},
+       {"File Open Error!!!", Erased(9)}},
       {"the second game's chunk 3 does not program",
        [&] { rig->cart.Faults().programErrorWord = (0x408000 + 3 * kChunk) / 2 + 7; },
-       {"FileSize = 1048576", "Game Name = GBA Tests", "Game Code = 1337", "Write Flash Error!!!(3)"}},
+       {"FileSize = 1048576", "Game Name = GBA Tests", "Game Code = 1337", "Write Flash Error!!!(3)",
+        Erased(11)}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -239,7 +248,7 @@ TEST_F(MultiTest, AFailedPreBootImageStillLetsTheGamesBeWrittenButEndsInError) {
             Cat(Cat({"PortMode = EPP", "MultiFileSize = 2097152", "FileName = " + boot, "FileSize = 32768",
                      "no AGB data present!", "Header fixed", "Write Flash Error!!!(0)"},
                     GameLines(1, k1M)),
-                Cat(GameLines(0, k1M), {"Time = 0 Sec"})));
+                Cat(GameLines(0, k1M), {Erased(18), "Time = 0 Sec"})));
   EXPECT_EQ(rig->window.status, "Error!!!");
   EXPECT_EQ(Flash(0x8000, k1M), game);
   EXPECT_EQ(Flash(0x408000, k1M), Game(k1M, 2));
@@ -254,7 +263,7 @@ TEST_F(MultiTest, StopDuringThePreBootImageStopsTheFirstGameBeforeItsFirstChunk)
   EXPECT_EQ(Run({Game(k1M, 1), Game(k1M, 2)}), kResultCancelled);
   EXPECT_EQ(rig->window.log, Cat(Cat({"PortMode = EPP", "MultiFileSize = 2097152"}, BootLines()),
                                  {"Stop process !!!", "FileName = " + names[1], "FileSize = 1048576",
-                                  "Stop process !!!", "Time = 0 Sec"}));
+                                  "Stop process !!!", Erased(1), "Time = 0 Sec"}));
   EXPECT_EQ(rig->window.openDialog3Shown, 1);  // for the game, never for the pre-boot image
   EXPECT_EQ(rig->cart.BufferPrograms(), 1024u);
   EXPECT_EQ(rig->window.status, "Error!!!");
@@ -271,7 +280,7 @@ TEST_F(MultiTest, EachGameGetsItsOwnPatchDialogAndWriteFlashSelectsOneFileAgain)
   EXPECT_EQ(rig->window.log, Cat(Cat({"PortMode = EPP", "MultiFileSize = 131072"}, BootLines()),
                                  Cat({"FileName = " + names[1], "FileSize = 65536", "IpsFileName = " + patch,
                                       "-->Ips Applied<--", "Game Name = GBA Tests", "Game Code = 1337"},
-                                     Cat(GameLines(0, 2 * kChunk), {"Time = 0 Sec"}))));
+                                     Cat(GameLines(0, 2 * kChunk), {Erased(2), "Time = 0 Sec"}))));
   Bytes patched = second;
   patched[0x9000] = 0xAB;
   patched[0x9001] = 0xCD;

@@ -10,6 +10,7 @@
 
 #include "CartRig.h"
 #include "commands/Commands.h"
+#include "dump/DumpDigest.h"
 #include "sim/RomCart.h"
 
 namespace brevomat {
@@ -47,6 +48,19 @@ Bytes CartBytes(const Bytes& memory, std::size_t total, bool flash) {
       out[i] = i < memory.size() ? memory[i] : static_cast<std::uint8_t>(i % 2 ? i >> 9 : i >> 1);
   }
   return out;
+}
+
+// The lines a successful read-out of `data` ends with before its time: the checksums and, when the
+// game ends early, the used size (their values are DumpNameTest's to check).
+Lines DumpLines(const Bytes& data) {
+  DumpDigest digest;
+  for (std::size_t at = 0; at < data.size(); at += kChunk) digest.ChunkConfirmed(data.data() + at, kChunk);
+  Digests whole;
+  EXPECT_TRUE(digest.Whole(whole));
+  Lines lines = {"CRC32 = " + Crc32Text(whole.crc32), "SHA-1 = " + HexText(whole.sha1),
+                 "MD5 = " + HexText(whole.md5), "SHA-256 = " + HexText(whole.sha256)};
+  if (digest.Used().size != 0) lines.push_back("Used Size = " + std::to_string(digest.Used().size));
+  return lines;
 }
 
 class ReadTest : public ::testing::Test {
@@ -92,16 +106,19 @@ TEST_F(ReadTest, SizeIsProposedByTheChipOrTheProbeAndTheFileHoldsTheCart) {
     rig->window.radioSpeed = row.speed;
     rig->window.form2 = {row.chosen};
     ASSERT_EQ(ReadClick(rig->core), kResultDone);
-    EXPECT_EQ(rig->window.log,
-              Log("PortMode = EPP|FileName = @|Game Name = GBA Tests|Game Code = 1337|Cart Size = " +
-                      std::string(names[row.chosen]) + "|Time = 0 Sec",
-                  path));
+    const std::size_t total = (std::size_t{32} << row.chosen) * kChunk;
+    const Bytes read = row.chip ? CartBytes(rig->cart.Flash(), total, true) : CartBytes(rom, total, false);
+    Lines log = Log("PortMode = EPP|FileName = @|Game Name = GBA Tests|Game Code = 1337|Cart Size = " +
+                        std::string(names[row.chosen]),
+                    path);
+    const Lines dump = DumpLines(read);
+    log.insert(log.end(), dump.begin(), dump.end());
+    log.push_back("Time = 0 Sec");
+    EXPECT_EQ(rig->window.log, log);
     EXPECT_EQ(rig->window.form2Preselect, row.proposed);
     EXPECT_EQ(rig->window.statusHistory, (Lines{"", "Reading...", "Read Flash ok"}));
     EXPECT_EQ(rig->window.progress, 100);
-    const std::size_t total = (std::size_t{32} << row.chosen) * kChunk;
-    EXPECT_TRUE(ReadBytes(path) ==
-                (row.chip ? CartBytes(rig->cart.Flash(), total, true) : CartBytes(rom, total, false)));
+    EXPECT_TRUE(ReadBytes(path) == read);
     EXPECT_EQ(rig->core.frame.CurrentFile, nullptr);
     EXPECT_EQ(rig->adapter.counters().violations, 0u);
   }

@@ -123,6 +123,8 @@ class SaveTest : public ::testing::Test {
       if (rig->window.running && rig->window.progressHistory.size() == i + 2) rig->core.frame.StopClick();
     };
   }
+  // Write Saver's line naming the copy of the save it replaced, which it keeps before it writes.
+  std::string OldSave() const { return "Old Save = " + rig->core.KeptSaveFile; }
   void ExpectClosedFrame() {
     EXPECT_EQ(rig->core.frame.CurrentFile, nullptr);
     EXPECT_FALSE(rig->window.running);
@@ -171,7 +173,7 @@ TEST_F(SaveTest, EveryBankAndSizeMovesItsOwnUnits) {
       const bool capped = units < fileUnits;  // only "32K" with a 64 KB file
       Lines log = {"", "PortMode = EPP", "FileName = " + in, "FileSize = " + std::to_string(file.size())};
       if (capped) log.push_back("Fixed Saver Size(32K)");
-      log.push_back("Time = 0 Sec");
+      log.insert(log.end(), {OldSave(), "Time = 0 Sec"});
       EXPECT_EQ(rig->window.log, log);
       EXPECT_EQ(rig->window.statusHistory, (Lines{"", "Writing... ", "Write Save Data ok"}));
       const Bytes written(file.begin(),
@@ -333,7 +335,7 @@ TEST_F(SaveTest, StopDuringTheSecondOfFourUnitsLetsItFinishAndStartsNoOther) {
   StopBeforeUnitMoves(0);
   const Bytes file = MakeImage(2 * kUnit, 7);
   EXPECT_EQ(Restore(2, 1, file), kResultCancelled);
-  EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + in, "FileSize = 65536",
+  EXPECT_EQ(rig->window.log, (Lines{"PortMode = EPP", "FileName = " + in, "FileSize = 65536", OldSave(),
                                     "Stop process !!!", "Time = 0 Sec"}));
   EXPECT_EQ(Save(), Over(before, 4, Units(file, 0, 1)));
   ExpectClosedFrame();
@@ -359,7 +361,7 @@ TEST_F(SaveTest, WriteSaverFileThatVanishesOrShrinksAfterItsSizeWasChecked) {
         fs::resize_file(in, change == Change::Empty ? 0 : kUnit + 100);
     };
     const int result = Restore(1, 1, file);
-    Lines log = {"PortMode = EPP", "FileName = " + in, "FileSize = 65536"};
+    Lines log = {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", OldSave()};
     if (change == Change::Vanish) {
       // The file was opened before its size was checked; the open file still holds the data.
       EXPECT_EQ(result, kResultDone);
@@ -380,31 +382,33 @@ TEST_F(SaveTest, WriteSaverKeepsTheSaveItReplacesOrWritesNothing) {
   enum class Keep { Kept, FolderIsAFile, ReadsDiffer };
   for (const Keep keep : {Keep::Kept, Keep::FolderIsAFile, Keep::ReadsDiffer}) {
     SCOPED_TRACE(static_cast<int>(keep));
-    Make();
+    Make();  // keeping is what Write Saver does unless told otherwise
     const fs::path folder = rig->dir / "kept";
     if (keep == Keep::FolderIsAFile) testing::WriteBytes(folder, {1});
     // The first read of the keep's second unit (after the probe's 3 passes and unit 2's 2).
     FlakySaveBus bus(rig->cart, (3 + 2 + 1) * kUnit + 7);
     if (keep == Keep::ReadsDiffer) rig->adapter.SetBus(bus);
-    rig->core.KeepReplacedSave = true;
     rig->core.KeptSavesFolder = folder.string();
     const Bytes file = MakeImage(2 * kUnit, 9);
     const int result = Restore(1, 1, file);  // "Bank 2", "64K": units 2 and 3
     Lines log = {"PortMode = EPP", "FileName = " + in, "FileSize = 65536"};
     if (keep == Keep::Kept) {
       EXPECT_EQ(result, kResultDone);
-      log.push_back("Time = 0 Sec");
       const std::string kept = rig->core.KeptSaveFile;
+      log.insert(log.end(), {"Old Save = " + kept, "Time = 0 Sec"});
       EXPECT_EQ(fs::path(kept).parent_path(), folder);
       EXPECT_TRUE(kept.ends_with("_bank2_64K.sav")) << kept;
       EXPECT_EQ(testing::ReadBytes(kept), Units(before, 2, 2));
       EXPECT_EQ(Save(), Over(before, 2, file));
     } else {
       EXPECT_EQ(result, kResultFailed);
-      if (keep == Keep::ReadsDiffer) log.push_back("Read Save Data Error!!!");
+      log.push_back("Old Save Error!!!(" + rig->core.KeepSaveError + ")");
       EXPECT_EQ(rig->window.status, "Error!!!");
       EXPECT_EQ(rig->core.KeptSaveFile, "");
-      EXPECT_NE(rig->core.KeepSaveError, "");
+      EXPECT_TRUE(rig->core.KeepSaveError.starts_with(keep == Keep::ReadsDiffer
+                                                          ? "the two reads of save unit 3 differed"
+                                                          : "cannot create the folder " + folder.string()))
+          << rig->core.KeepSaveError;
       EXPECT_EQ(Save(), before) << "written without the old save kept";
       if (keep == Keep::ReadsDiffer) {
         EXPECT_TRUE(fs::is_empty(folder)) << "a half kept save or its temporary file is left";

@@ -34,10 +34,15 @@ bool AllBytes(const Bytes& b, std::uint8_t v) {
   return std::all_of(b.begin(), b.end(), [v](std::uint8_t x) { return x == v; });
 }
 
+// Write Flash as the system made it: every block the image touches erased and programmed (the
+// command line's --every-block). The default write of only what changed is ChangedWriteTest's.
 class WriteTest : public ::testing::Test {
  protected:
   std::unique_ptr<CartRig> rig;
-  void Make(const CartRigOptions& o = {}) { rig = std::make_unique<CartRig>(o); }
+  void Make(const CartRigOptions& o = {}) {
+    rig = std::make_unique<CartRig>(o);
+    rig->core.cart.Changed.Enabled = false;
+  }
   void SetUp() override { Make(); }
 
   std::string path;

@@ -2,8 +2,10 @@
 // with a message, every good one ends up in the record the console answers from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cli/CliOptions.h"
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 
 namespace brevomat::cli {
 namespace {
@@ -26,6 +28,7 @@ TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
   EXPECT_EQ(o.answers, Answers::Yes);
   EXPECT_FALSE(o.onlyChanged);
   EXPECT_TRUE(Parse({"write", "game.gba", "--only-changed"}).options.onlyChanged);
+  EXPECT_TRUE(Parse({"multi", "--boot", "b.bin", "g.gba", "--every-block"}).options.everyBlock);
 }
 
 // The Windows build has no XML library: there --dat is a usage error of its own.
@@ -82,8 +85,10 @@ TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
       {"--virtual", "", "info"},    // empty directory
       {"--yes=1", "erase"},         // a flag takes no value
       {"info", "--device"},         // device without a name
-      // --only-changed belongs to write and multi
+      // --only-changed and --every-block belong to write and multi, and exclude each other
       {"--only-changed", "verify", "a.gba"},
+      {"--every-block", "backup", "a.gba"},
+      {"write", "a.gba", "--every-block", "--only-changed"},
       // a device and a virtual cart at once
       {"--device=/dev/parport0", "--virtual=cart", "info"},
   };
@@ -122,6 +127,30 @@ TEST(CliOptions, HelpAndVersionWinOverTheRest) {
   EXPECT_TRUE(Parse({"--version"}).options.version);
   EXPECT_NE(VersionText().find("Tarvex Brevomat 1.2nt"), std::string::npos);
   EXPECT_NE(UsageText().find("write IMAGE [--ips PATCH]"), std::string::npos);
+}
+
+// A command's option misspelt in the table would silently become an option of every command.
+TEST(CliOptions, EveryOptionACommandListsIsAnOptionAndBelongsOnlyWhereListed) {
+  for (const CommandSpec& command : CommandTable()) {
+    std::string_view list = command.options;
+    while (!list.empty()) {
+      const std::string_view name = list.substr(0, list.find(' '));
+      list.remove_prefix(std::min(list.size(), name.size() + 1));
+      const auto options = OptionTable();
+      const auto spec = std::find_if(options.begin(), options.end(),
+                                     [name](const OptionSpec& o) { return o.name == name; });
+      ASSERT_NE(spec, options.end()) << command.name << " lists " << name;
+      const std::string word = std::string(name) + (spec->value == ValueKind::None ? "" : "=1");
+      for (const CommandSpec& other : CommandTable()) {
+        if (other.options.find(name) != std::string_view::npos) continue;
+        std::vector<std::string_view> args = {other.name, word};
+        if (!other.argument.empty()) args.push_back("x");
+        const ParseResult r = ParseCliOptions(args);
+        EXPECT_NE(r.error.find(std::string(name) + " belongs to "), std::string::npos)
+            << other.name << " " << name << ": " << r.error;
+      }
+    }
+  }
 }
 
 TEST(CliOptions, DoubleDashEndsTheOptions) {

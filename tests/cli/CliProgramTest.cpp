@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,7 @@ struct RunOptions {
   std::function<void(pid_t, const std::string&)> onOut = {};  // sees standard output as it grows
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
+  bool startWithoutStdout = false;                            // started with descriptor 1 closed
   std::string cwd = {};                                       // working directory, if not the test's
   rlim_t fileSizeLimit = 0;                                   // RLIMIT_FSIZE of the program, 0 = none
 };
@@ -62,7 +65,10 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (opt.startWithoutStdout)
+    posix_spawn_file_actions_addclose(&actions, 1);
+  else
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
@@ -314,7 +320,7 @@ TEST_F(CliProgram, EraseUnansweredOrDeclinedTouchesNothing) {
   Outcome r = RunCli(Args({"erase"}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "Erase Flash Cancel"});
-  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");  // a failure never ends on an empty status
   EXPECT_NE(r.errText.find("Do You want to Erase Flash Data?"), std::string::npos);
   r = RunCli(Args({"erase", "--no"}));
   EXPECT_EQ(r.exit, 1);
@@ -346,7 +352,7 @@ TEST_F(CliProgram, EraseFailuresAreReported) {
   r = RunCli(Args({"--yes", "erase"}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"No Adaptor Found!"});
-  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");  // a failure never ends on an empty status
 }
 
 TEST_F(CliProgram, CtrlCStopsAnEraseAtItsNextPoll) {
@@ -445,7 +451,7 @@ TEST_F(CliProgram, WriteProgramsAndVerifiesOnBothChips) {
     EXPECT_EQ(r.exit, 0) << conf;
     EXPECT_FALSE(fs::exists(root / "config.sav"));
     ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 65536", "Game Name = GBA Tests",
-                  "Game Code = 1337", "Time = # Sec"});
+                  "Game Code = 1337", "Blocks = 0 skipped, 0 programmed, 1 erased", "Time = # Sec"});
     EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
     const auto flash = Flash();
     ASSERT_EQ(flash.size(), size);
@@ -463,13 +469,13 @@ TEST_F(CliProgram, WriteOfTheGenuineSmallImageNeedsYes) {
   Outcome r = RunCli(Args({"write", hello}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + hello, "FileSize = 1300", "File Size Error!!!"});
-  EXPECT_EQ(r.LastErr(), "status: ");
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");  // a failure never ends on an empty status
   EXPECT_TRUE(AllEqual(Flash(), 0, k4M, 0x00));
 
   r = RunCli(Args({"--yes", "write", hello}));
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + hello, "FileSize = 1300", "File Size Error!!!",
-                "Header fixed", "Time = # Sec"});
+                "Header fixed", "Blocks = 0 skipped, 0 programmed, 1 erased", "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
   EXPECT_NE(r.errText.find("File Size Error: Do You want to Continue? Yes"), std::string::npos);
   EXPECT_NE(r.errText.find("Fix Header: Do You want to fix header problem? Yes"), std::string::npos);
@@ -503,7 +509,8 @@ TEST_F(CliProgram, WriteFaultsNameTheChunk) {
   Outcome r = RunCli(Args({"write", path}));
   EXPECT_EQ(r.exit, 1);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "Game Name = GBA Tests",
-                "Game Code = 1337", "Write Flash Error!!!(1)", "Time = # Sec"});
+                "Game Code = 1337", "Write Flash Error!!!(1)", "Blocks = 0 skipped, 0 programmed, 1 erased",
+                "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + kChunk, Flash().begin()));
 
@@ -524,7 +531,8 @@ TEST_F(CliProgram, WriteWithIpsPatchesTheImageOnItsWay) {
   Outcome r = RunCli(Args({"write", path, "--ips", patch}));
   EXPECT_EQ(r.exit, 0);
   ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 131072", "IpsFileName = " + patch,
-                "-->Ips Applied<--", "Game Name = GBA Tests", "Game Code = 1337", "Time = # Sec"});
+                "-->Ips Applied<--", "Game Name = GBA Tests", "Game Code = 1337",
+                "Blocks = 0 skipped, 1 programmed, 0 erased", "Time = # Sec"});
   auto expected = image;
   std::copy_n("ABCD", 4, expected.begin() + 0x10001);
   auto flash = Flash();
@@ -573,7 +581,8 @@ TEST_F(CliProgram, MultiWritesThePreBootImageAndTwoGamesBehindIt) {
   // a may go last only without its blank final 32 KB, and does: b goes first.
   ExpectLog(r, {"PortMode = EPP", "MultiFileSize = 4259840", "FileName = " + boot, "FileSize = 32768",
                 game[0], game[1], "FileName = " + b, "FileSize = 65536", game[0], game[1], "FileName = " + a,
-                "FileSize = 4161536", game[0], game[1], "Time = # Sec"});
+                "FileSize = 4161536", game[0], game[1], "Blocks = 0 skipped, 0 programmed, 33 erased",
+                "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Cart ok");
   const auto flash = Flash();
   ASSERT_EQ(flash.size(), k8M);
@@ -677,7 +686,9 @@ TEST_F(CliProgram, MultiGameThatFailsHalfwayKeepsTheGameBeforeIt) {
   const Outcome r = RunCli(Args({"multi", "--boot", boot, a, b}));
   EXPECT_EQ(r.exit, 1);
   ASSERT_FALSE(r.out.empty());
-  EXPECT_EQ(r.out[r.out.size() - 2], "Write Flash Error!!!(2)");
+  ASSERT_GE(r.out.size(), 3u);
+  EXPECT_EQ(r.out[r.out.size() - 3], "Write Flash Error!!!(2)");
+  EXPECT_EQ(r.out[r.out.size() - 2], "Blocks = 0 skipped, 3 programmed, 0 erased");
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   const auto flash = Flash();
   EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin() + 0x8000));
@@ -688,14 +699,35 @@ TEST_F(CliProgram, WriteOnlyChangedCountsItsBlocksOnStandardError) {
   MakeCart("cart = flash-4m");
   FillFlash(k4M, 0x00);
   const std::string path = File("game.gba", MakeImage(2 * kBlock, 7));
-  // Onto a cart holding something else, then the same image again; the log is a plain write's.
-  for (const std::string counts : {"blocks: 0 skipped, 0 programmed without erase, 2 erased",
-                                   "blocks: 2 skipped, 0 programmed without erase, 0 erased"}) {
-    const Outcome r = RunCli(Args({"write", path, "--only-changed"}));
+  // Onto a cart holding something else, then the same image again (--only-changed is what a write
+  // does anyway), then every block as the original system wrote: no block counts then.
+  struct Row {
+    const char* option;
+    std::string counts;  // standard error's line; empty: none
+    std::string blocks;  // the log's line
+  } const rows[] = {
+      {nullptr, "blocks: 0 skipped, 0 programmed without erase, 2 erased",
+       "Blocks = 0 skipped, 0 programmed, 2 erased"},
+      {"--only-changed", "blocks: 2 skipped, 0 programmed without erase, 0 erased",
+       "Blocks = 2 skipped, 0 programmed, 0 erased"},
+      {"--every-block", "", ""},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = Args({"write", path});
+    if (row.option != nullptr) args.push_back(row.option);
+    const Outcome r = RunCli(args);
     EXPECT_EQ(r.exit, 0) << r.errText;
-    ExpectLog(r, {"PortMode = EPP", "FileName = " + path, "FileSize = 262144", "Game Name = GBA Tests",
-                  "Game Code = 1337", "Time = # Sec"});
-    EXPECT_NE(std::find(r.err.begin(), r.err.end(), counts), r.err.end()) << r.errText;
+    std::vector<std::string> log = {"PortMode = EPP", "FileName = " + path, "FileSize = 262144",
+                                    "Game Name = GBA Tests", "Game Code = 1337"};
+    if (!row.blocks.empty()) log.push_back(row.blocks);
+    log.push_back("Time = # Sec");
+    ExpectLog(r, log);
+    const bool counted = std::any_of(r.err.begin(), r.err.end(),
+                                     [](const std::string& line) { return line.starts_with("blocks: "); });
+    EXPECT_EQ(counted, !row.counts.empty()) << r.errText;
+    if (!row.counts.empty()) {
+      EXPECT_NE(std::find(r.err.begin(), r.err.end(), row.counts), r.err.end()) << r.errText;
+    }
   }
 }
 
@@ -716,10 +748,14 @@ TEST_F(CliProgram, BackupWritesTheWholeCartAndItsChecksums) {
   const std::string dump = (root / "dump.gba").string();
   Outcome r = RunCli(Args({"backup", dump}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
-                "Cart Size = 8M", "Time = # Sec"});
-  // The checksums of this file as Python's zlib.crc32 and hashlib give them. The game (a header and
-  // zeros) fills the whole read-out: no "used:" line.
+  // The checksums of this file as Python's zlib.crc32 and hashlib give them, in the log as in the
+  // window and on standard error. The game (a header and zeros) fills the whole read-out: no used
+  // size.
+  ExpectLog(r,
+            {"PortMode = EPP", "FileName = " + dump, "Game Name = GBA Tests", "Game Code = 1337",
+             "Cart Size = 8M", "CRC32 = 16155406", "SHA-1 = db5b62936085ff7460eef481b68cfc8985aa1bdd",
+             "MD5 = 0f5f5abdc0d226e608693424dd6024a4",
+             "SHA-256 = c8f41fd2a9b8d3512d03802dfae316dd14c86748deffcb2d945b70fb60fa6ce6", "Time = # Sec"});
   ASSERT_EQ(r.err.size(), 7u) << r.errText;
   EXPECT_EQ(r.err[0], "Select Cart size: 8M (proposed)");
   EXPECT_EQ(r.err[1], "crc32: 16155406");
@@ -869,7 +905,7 @@ TEST_F(CliProgram, AFailedBackupLeavesTheEarlierFileAndKeepsWhatWasRead) {
     }
     EXPECT_EQ(r.exit, 1);
     ExpectLog(r, log);
-    EXPECT_EQ(r.LastErr(), log.size() > 1 ? "status: Error!!!" : "status: ");
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
     const auto bytes = ReadBytes(file);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "an earlier backup");
     const int leavesPart = row.leavesPart == 2 ? (fs::exists(file + ".part") ? 1 : 0) : row.leavesPart;
@@ -1037,12 +1073,13 @@ TEST_F(CliProgram, BackupSaveAndWriteSaveByBankAndSize) {
   const std::string in = File("restore.sav", file);
   r = RunCli(Args({"write-save", in, "--bank", "3", "--size", "128K"}));
   EXPECT_EQ(r.exit, 0);
-  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Write Save Data ok");
-  // The two units it overwrote are kept, and standard error says where.
+  // The two units it overwrote are kept, and the log and standard error say where.
   const fs::path kept = root / "data" / "brevomat" / "saves";
   ASSERT_EQ(std::distance(fs::directory_iterator(kept), fs::directory_iterator()), 1);
   const fs::path keptFile = fs::directory_iterator(kept)->path();
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Old Save = " + keptFile.string(),
+                "Time = # Sec"});
   EXPECT_TRUE(keptFile.filename().string().ends_with("_bank3_64K.sav")) << keptFile;
   EXPECT_EQ(ReadBytes(keptFile), SaveUnits(save, 4, 2));
   EXPECT_NE(r.errText.find("the save memory it replaces is kept in " + keptFile.string()), std::string::npos)
@@ -1074,33 +1111,27 @@ TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
     std::string conf;
     std::vector<std::string> args;
     std::vector<std::string> log;
-    std::string status;
   };
   const std::vector<Row> rows = {
-      {"adapter = none", {"backup-save", out}, {"No Adaptor Found!"}, ""},
-      {"save = none", {"write-save", in}, {"PortMode = EPP", "No Save Data found!!!"}, ""},
+      {"adapter = none", {"backup-save", out}, {"No Adaptor Found!"}},
+      {"save = none", {"write-save", in}, {"PortMode = EPP", "No Save Data found!!!"}},
       {"",
        {"backup-save", out, "--bank", "4", "--size", "128K"},
-       {"PortMode = EPP", "Bank Select or Size Select Error!!!"},
-       ""},
+       {"PortMode = EPP", "Bank Select or Size Select Error!!!"}},
       {"",
        {"write-save", in, "--bank", "2", "--size", "256K"},
-       {"PortMode = EPP", "Bank Select or Size Select Error!!!"},
-       ""},
-      {"", {"write-save", missing}, {"PortMode = EPP", "FileName = " + missing, "File Open Error!!!"}, ""},
+       {"PortMode = EPP", "Bank Select or Size Select Error!!!"}},
+      {"", {"write-save", missing}, {"PortMode = EPP", "FileName = " + missing, "File Open Error!!!"}},
       {"",
        {"backup-save", nowhere},
-       {"PortMode = EPP", "FileName = " + nowhere, "File Open Error!!!", "Time = 0 Sec"},
-       "Error!!!"},
+       {"PortMode = EPP", "FileName = " + nowhere, "File Open Error!!!", "Time = 0 Sec"}},
       {"",
        {"write-save", odd},
-       {"PortMode = EPP", "FileName = " + odd, "FileSize = 40000", "File Size Error!!!"},
-       ""},
+       {"PortMode = EPP", "FileName = " + odd, "FileSize = 40000", "File Size Error!!!"}},
       {"",
        {"write-save", big, "--size", "256K"},
-       {"PortMode = EPP", "FileName = " + big, "FileSize = 131072", "File Size Error!!!"},
-       ""},
-      {"", {"backup-save", "/dev/full"}, {}, "Error!!!"},  // a device: refused before the cart is read
+       {"PortMode = EPP", "FileName = " + big, "FileSize = 131072", "File Size Error!!!"}},
+      {"", {"backup-save", "/dev/full"}, {}},  // a device: refused before the cart is read
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args.front() + " " + row.args[1] + " on " + row.conf);
@@ -1112,7 +1143,7 @@ TEST_F(CliProgram, SaveCommandsThatFailExitOneAndLeaveTheSaveMemoryAlone) {
     const Outcome r = RunCli(args);
     EXPECT_EQ(r.exit, 1);
     ExpectLog(r, row.log);
-    EXPECT_EQ(r.LastErr(), "status: " + row.status);
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
     EXPECT_FALSE(fs::exists(out));
     if (row.conf != "save = none") {
       EXPECT_EQ(ReadBytes(cart / "save.bin"), save);
@@ -1130,7 +1161,10 @@ TEST_F(CliProgram, AStuckSaveByteFailsTheSecondUnitAndTheUnitsAfterItStayUntouch
   const std::string in = File("restore.sav", file);
   const Outcome r = RunCli(Args({"write-save", in, "--bank", "2", "--size", "64K"}));
   EXPECT_EQ(r.exit, 1);
-  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536", "Write Save Data Error!!!(1)",
+  const fs::path kept = root / "data" / "brevomat" / "saves";
+  ASSERT_EQ(std::distance(fs::directory_iterator(kept), fs::directory_iterator()), 1);
+  ExpectLog(r, {"PortMode = EPP", "FileName = " + in, "FileSize = 65536",
+                "Old Save = " + fs::directory_iterator(kept)->path().string(), "Write Save Data Error!!!(1)",
                 "Time = # Sec"});
   EXPECT_EQ(r.LastErr(), "status: Error!!!");
   const auto after = ReadBytes(cart / "save.bin");
@@ -1192,6 +1226,80 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
   const Outcome r = RunCli(Args({"write", "game.gba", "--ips", (root / "nope.ips").string()}));
   EXPECT_EQ(r.exit, 1);
   EXPECT_FALSE(fs::exists(cart));
+}
+
+// However a --json run ends, standard output is JSON lines and the last is its one result, whose
+// exit is the program's. Words that only look like --json (after "--", or --log's file) are not it.
+TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
+  MakeCart("cart = flash-8m", false);  // an erase long enough to be stopped
+  FillFlash(k8M, 0x00);
+  const std::string fifo = (root / "fifo.log").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Row {
+    std::vector<std::string> args;
+    int exit;
+    bool json;
+    std::string status;
+  };
+  const std::vector<Row> rows = {
+      {{"--json", "frobnicate"}, 2, true, "Error!!!"},
+      {{"--json=1", "info"}, 2, true, "Error!!!"},
+      {{"--bogus", "info", "--json"}, 2, true, "Error!!!"},
+      {{"info", "extra", "--json"}, 2, true, "Error!!!"},
+      {{"--json", "--help"}, 0, true, ""},
+      {{"--json", "--version"}, 0, true, ""},
+      {{"--json", "-h", "info"}, 0, true, ""},
+      {{"--json", "--log", fifo, "info"}, 1, true, "Error!!!"},              // refused, never waiting
+      {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!"},  // Ctrl-C
+      {{"--", "--json"}, 2, false, ""},
+      {{"--log", "--json", "bogus"}, 2, false, ""},
+  };
+  for (const Row& row : rows) {
+    std::string what;
+    for (const std::string& arg : row.args) what += arg + " ";
+    bool sent = false;
+    const Outcome r = RunCli(row.args, {.onOut = [&sent](pid_t pid, const std::string& out) {
+                               if (!sent && out.find("\"event\":\"progress\"") != std::string::npos) {
+                                 kill(pid, SIGINT);
+                                 sent = true;
+                               }
+                             }});
+    EXPECT_EQ(r.exit, row.exit) << what << r.errText;
+    if (!row.json) {
+      EXPECT_TRUE(r.out.empty()) << what;
+      continue;
+    }
+    ASSERT_FALSE(r.out.empty()) << what;
+    for (std::size_t i = 0; i < r.out.size(); ++i) {
+      const nlohmann::json event = nlohmann::json::parse(r.out[i], nullptr, false);
+      ASSERT_TRUE(event.is_object()) << what << r.out[i];
+      const bool last = i + 1 == r.out.size();
+      EXPECT_EQ(event.value("event", "") == "result", last) << what << r.out[i];
+      if (!last) continue;
+      EXPECT_EQ(event["exit"], r.exit) << what;
+      EXPECT_EQ(event["status"], row.status) << what;
+    }
+  }
+}
+
+TEST_F(CliProgram, AClosedStandardOutputFailsTheRunAlsoWithARunLog) {
+  MakeCart("cart = flash-4m");
+  const fs::path log = root / "run.log";
+  const Outcome r = RunCli(Args({"--log", log.string(), "info"}), {.startWithoutStdout = true});
+  EXPECT_EQ(r.exit, 1) << r.errText;
+  EXPECT_NE(r.errText.find("the command succeeded (Cart Info Ok), but its log could not be written to "
+                           "standard output"),
+            std::string::npos)
+      << r.errText;
+  EXPECT_EQ(r.LastErr(), "status: Error!!!");
+  // The run log holds its own lines only: none of the plain log slipped in between them.
+  std::ifstream in(log);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 5u);
+  for (std::size_t i = 1; i + 4 < lines.size(); ++i) EXPECT_TRUE(lines[i].starts_with("[")) << lines[i];
+  EXPECT_EQ(lines[lines.size() - 3], "status: Error!!!");
+  EXPECT_EQ(lines[lines.size() - 2], "exit: 1");
 }
 
 TEST_F(CliProgram, HelpVersionAndBadCartDirectories) {
@@ -1276,6 +1384,9 @@ TEST_F(CliProgram, ANamedDeviceThatDoesNotOpenIsNamedWithItsFix) {
       << r.errText;
   EXPECT_NE(r.errText.find("sudo modprobe ppdev"), std::string::npos) << r.errText;
   EXPECT_EQ(r.errText.find("CAP_SYS_RAWIO"), std::string::npos) << "direct port access was not asked for";
+  // The advice is the program's own text: its lines stand apart, not escaped into one.
+  EXPECT_NE(r.errText.find("\nor try it on a virtual cart with --virtual DIR\n"), std::string::npos)
+      << r.errText;
 }
 
 }  // namespace

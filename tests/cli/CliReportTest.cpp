@@ -142,9 +142,10 @@ class CliReport : public ::testing::Test {
 
 TEST_F(CliReport, ProgressLineOnATerminalMovesWithThroughputAndTimeLeft) {
   // The cart keeps real time: a 256 KB write and its verify take about 1.3 s, time for a few redraws.
+  // Every block both times, so that the second write does as much as the first.
   Conf("timing = fast\npace = realtime");
   const std::string image = File("game.gba", MakeImage(0x40000));
-  const CliRun r = RunCli(Args({"--yes", "write", image}), 60);
+  const CliRun r = RunCli(Args({"--yes", "write", image, "--every-block"}), 60);
   EXPECT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.Status(), "Write Cart ok");
   // Every redraw starts at the line's beginning and stays within the terminal's width less one.
@@ -166,7 +167,7 @@ TEST_F(CliReport, ProgressLineOnATerminalMovesWithThroughputAndTimeLeft) {
   EXPECT_EQ(r.out.find('%'), std::string::npos) << "no progress on standard output";
   // Real time changes the wall time, not the hardware time the model reports.
   Conf("timing = fast");
-  const CliRun fast = RunCli(Args({"--yes", "write", image}));
+  const CliRun fast = RunCli(Args({"--yes", "write", image, "--every-block"}));
   EXPECT_EQ(fast.err.find('%'), std::string::npos) << "no progress line when standard error is no terminal";
   EXPECT_DOUBLE_EQ(fast.Modelled(), r.Modelled());
 }
@@ -221,7 +222,7 @@ TEST_F(CliReport, EveryJsonLineParsesAndTheResultCarriesTheFigures) {
       if (!last) continue;
       EXPECT_EQ(event["exit"], row.exit) << what;
       EXPECT_EQ(event["cart_changed"], row.cartChanged) << what;
-      EXPECT_EQ(event["status"], row.exit == 2 ? "" : r.Status()) << what;
+      EXPECT_EQ(event["status"], row.exit == 2 ? "Error!!!" : r.Status()) << what;
       for (const std::string& figure : row.figures)
         EXPECT_TRUE(event.contains(figure)) << what << ": " << figure;
       // The reasons standard error gives, for a script to read.
@@ -262,7 +263,11 @@ TEST_F(CliReport, RunLogKeepsEachRunAfterSuccessAndFailure) {
       stamp + "FileSize = 32768",
       stamp + "Game Name = GBA Tests",
       stamp + "Game Code = 1337",
+      stamp + "Blocks = 0 skipped, 1 programmed, 0 erased",
       stamp + "Time = \\d+ Sec",
+      "blocks_skipped: 0",
+      "blocks_programmed_without_erase: 1",
+      "blocks_erased: 0",
       R"(modelled_seconds: \d+\.\d{3})",
       "status: Write Cart ok",
       "exit: 0",

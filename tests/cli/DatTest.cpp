@@ -1,5 +1,5 @@
 // DAT files as No-Intro publishes them, read by the XML parser of each platform (pugixml, and
-// XmlLite on Windows): the games they list, and the reasons a file is refused.
+// XmlLite on Windows): the games they list, and the reasons a file is refused, the same on both.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <fstream>
 #include <string>
 
-#include "cli/Dat.h"
+#include "dump/Dat.h"
 
-namespace brevomat::cli {
+namespace brevomat {
 namespace {
 
 Digests Rom(std::uint64_t size, std::uint32_t crc32, std::uint8_t sha1First) {
@@ -77,5 +77,68 @@ TEST(DatTest, ListedGamesAreFoundAndUnusableFilesRefusedWithTheirLine) {
   std::filesystem::remove(path);
 }
 
+// What one platform's parser would let through and the other refuses is refused on both; a ROM
+// listed twice names the game listed first.
+TEST(DatTest, BothReadersKeepTheSameRulesAndTheFirstListedGameWins) {
+  const std::string rom = "<rom size=\"1048576\" crc=\"0a0b0c0d\"/>";
+  struct Row {
+    std::string text;
+    std::string error;  // what follows the name; empty: loads, and the ROM names "First"
+  } const rows[] = {
+      {"<datafile>\n<game name=\"First\">" + rom + "</game>\n<game name=\"Second\">" + rom +
+           "</game>\n</datafile>",
+       ""},
+      {"<datafile>\n<game name=\"First\">" + rom + "</game>\n<game>\n" + rom + "</game></datafile>",
+       " is not a usable DAT file: the <game> at line 3 has no name"},
+      {"<datafile>\n<game name=\"\">" + rom + "</game></datafile>",
+       " is not a usable DAT file: the <game> at line 2 has no name"},
+      {"<datafile><game name=\"First\">" + rom + "</game></datafile>\n<datafile/>", " is not a DAT file: "},
+      {"<datafile><game name=\"First\">" + rom + "</game></datafile>\ntext", " is not a DAT file: "},
+      {"<datafile><game name=\"Fir&#0;st\">" + rom + "</game></datafile>", " is not a DAT file: "},
+      {"<datafile><game name=\"Fir\x01st\">" + rom + "</game></datafile>", " is not a DAT file: "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    DatFile dat;
+    std::string error;
+    const bool loaded = dat.Parse(row.text, "list.dat", error);
+    EXPECT_EQ(loaded, row.error.empty()) << error;
+    if (!loaded) {
+      EXPECT_EQ(error.substr(0, 8 + row.error.size()), "list.dat" + row.error);
+      continue;
+    }
+    const std::string* found = dat.Find(Rom(1048576, 0x0A0B0C0D, 0));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(*found, "First");
+  }
+}
+
+// A file over the limit is refused by its size before it is read (a sparse file here), and a
+// loading asked to stop ends without a list.
+TEST(DatTest, AFileTooLargeIsRefusedUnreadAndLoadingStopsWhenAsked) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("brevomat-big-" +
+                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".dat");
+  std::ofstream(path, std::ios::binary) << "<datafile>";
+  std::filesystem::resize_file(path, kMaxDatBytes + 1);
+  DatFile dat;
+  std::string error;
+  EXPECT_FALSE(dat.Load(path.string(), error));
+  EXPECT_EQ(error, "cannot read the DAT file " + path.string() +
+                       ": it is 268435457 bytes, more than a DAT file may have (268435456 bytes)");
+  std::filesystem::remove(path);
+
+  std::string text = "<datafile>\n";
+  for (int i = 0; i < 5000; ++i)
+    text += "<game name=\"g" + std::to_string(i) + "\"><rom size=\"1\" crc=\"00000000\"/></game>\n";
+  text += "</datafile>\n";
+  int asked = 0;
+  EXPECT_FALSE(dat.Parse(text, "big.dat", error, [&asked] { return ++asked == 1; }));
+  EXPECT_TRUE(dat.Stopped());
+  EXPECT_EQ(dat.RomCount(), 0u);
+  EXPECT_TRUE(dat.Parse(text, "big.dat", error, [] { return false; })) << error;
+  EXPECT_EQ(dat.RomCount(), 5000u);
+}
+
 }  // namespace
-}  // namespace brevomat::cli
+}  // namespace brevomat

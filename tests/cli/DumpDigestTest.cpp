@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "TestImages.h"
-#include "cli/DumpDigest.h"
 #include "cli/DumpReport.h"
+#include "dump/DumpDigest.h"
 
 namespace brevomat::cli {
 namespace {

@@ -91,8 +91,18 @@ class InTempDirectory : public ::testing::Test {
     ASSERT_TRUE(dir_.isValid());
     previous_ = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+    // Kept saves and DAT files come from the user's data folder: here one inside the test's own.
+    hadData_ = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    previousData_ = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dir_.filePath(QStringLiteral("data")).toLocal8Bit());
   }
-  void TearDown() override { QDir::setCurrent(previous_); }
+  void TearDown() override {
+    QDir::setCurrent(previous_);
+    if (hadData_)
+      qputenv("XDG_DATA_HOME", previousData_);
+    else
+      qunsetenv("XDG_DATA_HOME");
+  }
 
   QString Path(const QString& name) const { return dir_.filePath(name); }
   std::string ConfigPath() const { return dir_.filePath(QStringLiteral("config.sav")).toStdString(); }
@@ -103,6 +113,8 @@ class InTempDirectory : public ::testing::Test {
 
   QTemporaryDir dir_;
   QString previous_;
+  QByteArray previousData_;
+  bool hadData_ = false;
   RecordingBackend port;
   ScriptedDialogs dialogs;
 };

@@ -35,11 +35,13 @@ TEST_F(VirtualWindowTest, WriteFlashThenEraseFlash) {
   dialogs.fileAnswers = {QStringList{QString::fromStdString(game)}};
   QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
   QStringList log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
-  ASSERT_EQ(log.size(), 7) << log.join('|').toStdString();
-  EXPECT_EQ(log.mid(0, 6),
+  // The fresh cart is erased: the window's write only programs the one block.
+  ASSERT_EQ(log.size(), 8) << log.join('|').toStdString();
+  EXPECT_EQ(log.mid(0, 7),
             QStringList({"Use DLPortIO", "PortMode = EPP", "FileName = " + QString::fromStdString(game),
-                         "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337"}));
-  EXPECT_TRUE(EndsWithSeconds(log[6])) << log[6].toStdString();
+                         "FileSize = 65536", "Game Name = GBA Tests", "Game Code = 1337",
+                         "Blocks = 0 skipped, 1 programmed, 0 erased"}));
+  EXPECT_TRUE(EndsWithSeconds(log[7])) << log[7].toStdString();
   EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Write Cart ok");
   EXPECT_EQ(Ctl<QProgressBar>(*form, "ProgressBar1")->value(), 100);
   EXPECT_TRUE(Ctl<QPushButton>(*form, "Exit")->isEnabled());
@@ -53,9 +55,9 @@ TEST_F(VirtualWindowTest, WriteFlashThenEraseFlash) {
   EXPECT_EQ(dialogs.questions[0].text, "Do You want to Erase Flash Data?");
   EXPECT_EQ(dialogs.questions[0].caption, "Erase Flash");
   log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
-  ASSERT_GE(log.size(), 11);
-  EXPECT_EQ(log[7], "");
-  EXPECT_EQ(log[8], "PortMode = EPP");
+  ASSERT_GE(log.size(), 12);
+  EXPECT_EQ(log[8], "");
+  EXPECT_EQ(log[9], "PortMode = EPP");
   EXPECT_EQ(log[log.size() - 2], "Cart Erase Ok");
   EXPECT_TRUE(EndsWithSeconds(log.last()));
   EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "Cart Erase Ok");
@@ -168,12 +170,16 @@ TEST_F(VirtualWindowTest, WriteSaverThenBackupSaver) {
   EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
   EXPECT_EQ(dialogs.fileDialogs[1].name, "SaveDialog1");
   const QStringList log = Ctl<gui::LogMemo>(*form, "Memo1")->Lines();
-  ASSERT_EQ(log.size(), 10) << log.join('|').toStdString();
+  ASSERT_EQ(log.size(), 11) << log.join('|').toStdString();
   EXPECT_EQ(log.mid(0, 4), QStringList({"Use DLPortIO", "PortMode = EPP",
                                         "FileName = " + QString::fromStdString(in), "FileSize = 65536"}));
-  EXPECT_EQ(log.mid(5, 4), QStringList({"", "PortMode = EPP", "FileName = " + QString::fromStdString(out),
+  // The save it replaced is kept in the user's data folder (the test's own here), and named.
+  const QString kept = Path(QStringLiteral("data/brevomat/saves/"));
+  EXPECT_TRUE(log[4].startsWith("Old Save = " + kept) && log[4].endsWith("_bank2_64K.sav"))
+      << log[4].toStdString();
+  EXPECT_EQ(log.mid(6, 4), QStringList({"", "PortMode = EPP", "FileName = " + QString::fromStdString(out),
                                         "Backup Saver 64K Ok"}));
-  EXPECT_TRUE(EndsWithSeconds(log[4]) && EndsWithSeconds(log[9])) << log.join('|').toStdString();
+  EXPECT_TRUE(EndsWithSeconds(log[5]) && EndsWithSeconds(log[10])) << log.join('|').toStdString();
   EXPECT_EQ(Ctl<QLabel>(*form, "Status")->text(), "");
   EXPECT_TRUE(Ctl<QPushButton>(*form, "SRead")->isEnabled());
   EXPECT_FALSE(Ctl<QPushButton>(*form, "Stop")->isEnabled());

@@ -40,6 +40,9 @@ class CartRig {
     dir = std::filesystem::temp_directory_path() /
           ("brevomat-rig-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
     std::filesystem::create_directories(dir);
+    // The user's own data folder is no test's business: kept saves and DAT files live here.
+    core.KeptSavesFolder = (dir / "kept-saves").string();
+    core.DatFolder = (dir / "dat").string();
   }
   ~CartRig() {
     // Every command a test runs must also keep to the link's protocol.

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace brevomat::cli {
+namespace brevomat {
 
 struct Digests {
   std::uint64_t size = 0;  // bytes the digests cover
@@ -50,4 +50,4 @@ class Checksums {
   std::uint32_t crc_ = 0;
 };
 
-}  // namespace brevomat::cli
+}  // namespace brevomat

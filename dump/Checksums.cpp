@@ -1,4 +1,4 @@
-#include "cli/Checksums.h"
+#include "dump/Checksums.h"
 
 #include <zlib.h>
 
@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-namespace brevomat::cli {
+namespace brevomat {
 
 std::string HexText(const std::uint8_t* bytes, std::size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -157,4 +157,4 @@ bool Checksums::Peek(Digests& out) {
   return state_->md5.Peek(out.md5) && state_->sha1.Peek(out.sha1) && state_->sha256.Peek(out.sha256);
 }
 
-}  // namespace brevomat::cli
+}  // namespace brevomat

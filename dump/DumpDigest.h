@@ -8,9 +8,9 @@
 #include <cstdint>
 
 #include "base/Operation.h"
-#include "cli/Checksums.h"
+#include "dump/Checksums.h"
 
-namespace brevomat::cli {
+namespace brevomat {
 
 inline constexpr std::uint64_t kSmallestGame = 0x40000;  // 256 KB: the smallest used size and prefix
 
@@ -64,4 +64,4 @@ class DumpDigest final : public ConfirmedChunkListener {
   bool ok_ = true;
 };
 
-}  // namespace brevomat::cli
+}  // namespace brevomat

@@ -1,10 +1,10 @@
-#include "cli/DumpDigest.h"
+#include "dump/DumpDigest.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 
-namespace brevomat::cli {
+namespace brevomat {
 
 namespace {
 
@@ -57,4 +57,4 @@ UsedSize DumpDigest::Used() const {
   return {};
 }
 
-}  // namespace brevomat::cli
+}  // namespace brevomat
