@@ -3,10 +3,10 @@
 #include <zlib.h>
 
 #ifdef _WIN32
-// On Windows the system's own cryptography (CNG) computes the hashes.
+// On Windows the system's own cryptography (CryptoAPI) computes the hashes.
 #include <windows.h>
 // windows.h first
-#include <bcrypt.h>
+#include <wincrypt.h>
 #else
 #include <openssl/evp.h>
 #endif
@@ -36,42 +36,60 @@ namespace {
 
 #ifdef _WIN32
 
-// One CNG hash. Peek finishes a duplicate, so the original goes on.
+// One CryptoAPI hash. The provider type PROV_RSA_AES gives MD5, SHA-1 and SHA-256 on every
+// Windows from XP SP3 on (CNG, which has them too, came only with Vista). Peek finishes a
+// duplicate, so the original goes on.
 class Hash {
  public:
-  explicit Hash(LPCWSTR algorithm) {
-    if (BCryptOpenAlgorithmProvider(&algorithm_, algorithm, nullptr, 0) == 0)
-      ok_ = BCryptCreateHash(algorithm_, &hash_, nullptr, 0, nullptr, 0, 0) == 0;
+  explicit Hash(ALG_ID algorithm) {
+    // The type's default provider; XP SP3 names its AES provider differently from later Windows,
+    // which matters only where the type has no default set.
+    if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
+        !CryptAcquireContextW(&provider_, nullptr,
+                              L"Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)",
+                              PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+      provider_ = 0;
+      return;
+    }
+    ok_ = CryptCreateHash(provider_, algorithm, 0, 0, &hash_) != FALSE;
   }
   ~Hash() {
-    if (hash_ != nullptr) BCryptDestroyHash(hash_);
-    if (algorithm_ != nullptr) BCryptCloseAlgorithmProvider(algorithm_, 0);
+    if (hash_ != 0) CryptDestroyHash(hash_);
+    if (provider_ != 0) CryptReleaseContext(provider_, 0);
   }
   Hash(const Hash&) = delete;
   Hash& operator=(const Hash&) = delete;
   bool Ok() const { return ok_; }
   void Update(const std::uint8_t* data, std::size_t size) {
-    ok_ = ok_ && BCryptHashData(hash_, const_cast<PUCHAR>(data), static_cast<ULONG>(size), 0) == 0;
+    // CryptHashData takes at most 4 GB at a time.
+    while (ok_ && size > 0) {
+      const DWORD part = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      ok_ = CryptHashData(hash_, data, part, 0) != FALSE;
+      data += part;
+      size -= part;
+    }
   }
   template <std::size_t N>
   bool Peek(std::array<std::uint8_t, N>& sum) {
-    BCRYPT_HASH_HANDLE copy = nullptr;
-    if (!ok_ || BCryptDuplicateHash(hash_, &copy, nullptr, 0, 0) != 0) return false;
-    const bool done = BCryptFinishHash(copy, sum.data(), static_cast<ULONG>(N), 0) == 0;
-    BCryptDestroyHash(copy);
+    HCRYPTHASH copy = 0;
+    if (!ok_ || !CryptDuplicateHash(hash_, nullptr, 0, &copy)) return false;
+    DWORD length = static_cast<DWORD>(N);
+    const bool done = CryptGetHashParam(copy, HP_HASHVAL, sum.data(), &length, 0) != FALSE && length == N;
+    CryptDestroyHash(copy);
     return done;
   }
 
  private:
-  BCRYPT_ALG_HANDLE algorithm_ = nullptr;
-  BCRYPT_HASH_HANDLE hash_ = nullptr;
+  HCRYPTPROV provider_ = 0;
+  HCRYPTHASH hash_ = 0;
   bool ok_ = false;
 };
 
 struct Algorithms {
-  Hash md5{BCRYPT_MD5_ALGORITHM};
-  Hash sha1{BCRYPT_SHA1_ALGORITHM};
-  Hash sha256{BCRYPT_SHA256_ALGORITHM};
+  Hash md5{CALG_MD5};
+  Hash sha1{CALG_SHA1};
+  Hash sha256{CALG_SHA_256};
 };
 
 #else

@@ -1,5 +1,5 @@
 // The checksums a user compares a dump with: CRC-32 (zlib), MD5, SHA-1 and SHA-256 (OpenSSL's
-// libcrypto; on Windows the system's own cryptography, CNG), taken from the data as it arrives.
+// libcrypto; on Windows the system's own cryptography, CryptoAPI), taken from the data as it arrives.
 #pragma once
 
 #include <array>

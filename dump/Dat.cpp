@@ -19,7 +19,7 @@
 // clang-format off: windows.h first
 #include <windows.h>
 // clang-format on
-#include <shlwapi.h>
+#include <objidl.h>
 #include <xmllite.h>
 #else
 #include <pugixml.hpp>
@@ -76,6 +76,55 @@ constexpr std::size_t kStopEvery = 4096;
 bool ParseDat(const std::string& text, const std::string& path, std::vector<DatEntry>& entries,
               const DatFile::StopCheck& stop, bool& stopped, std::string& error);
 
+// What one XML reader refuses and another lets through (pugixml; the XmlLite of some Windows
+// versions, and Wine's), refused by both readers so that a DAT file means the same everywhere: a
+// character XML does not allow (a control character other than tab, line feed and carriage return,
+// as a byte or as a character reference such as "&#0;", which would also cut a name short), outside
+// comments, CDATA and processing instructions for the references. The line of the first one, 0 when
+// there is none.
+std::size_t FirstForbiddenCharacter(const std::string& text) {
+  auto forbidden = [](unsigned long c) {
+    return (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
+           c == 0xFFFF || c > 0x10FFFF;
+  };
+  std::string_view rest(text);
+  std::size_t line = 1;
+  std::string_view closing;  // the end of the comment, CDATA or instruction we are in
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (c == '\n') ++line;
+    if (forbidden(static_cast<unsigned char>(c))) return line;
+    if (!closing.empty()) {
+      if (rest.substr(i).starts_with(closing)) {
+        i += closing.size() - 1;
+        closing = {};
+      }
+      continue;
+    }
+    const std::string_view here = rest.substr(i);
+    if (here.starts_with("<!--")) {
+      closing = "-->";
+      i += 3;
+    } else if (here.starts_with("<![CDATA[")) {
+      closing = "]]>";
+      i += 8;
+    } else if (here.starts_with("<?")) {
+      closing = "?>";
+      i += 1;
+    } else if (here.starts_with("&#")) {
+      const bool hex = here.size() > 2 && here[2] == 'x';
+      const std::size_t first = hex ? 3 : 2;
+      const std::size_t semicolon = here.substr(0, first + 9).find(';', first);  // a few digits at most
+      unsigned long value = 0;
+      if (semicolon == std::string_view::npos || semicolon == first || semicolon - first > 8) continue;
+      const auto [end, ec] =
+          std::from_chars(here.data() + first, here.data() + semicolon, value, hex ? 16 : 10);
+      if (ec == std::errc() && end == here.data() + semicolon && forbidden(value)) return line;
+    }
+  }
+  return 0;
+}
+
 #if defined(_WIN32)
 
 // Windows reads XML with its own XmlLite (xmllite.dll, in every Windows since Vista and in XP
@@ -92,6 +141,21 @@ CreateXmlReaderFunction XmlLiteReaderFactory() {
     if (library == nullptr) return nullptr;
     return reinterpret_cast<CreateXmlReaderFunction>(
         reinterpret_cast<void*>(GetProcAddress(library, "CreateXmlReader")));
+  }();
+  return factory;
+}
+
+// A read-only memory stream over the DAT's text, from shlwapi. Windows before Vista exports the
+// function by number only (12, as every later Windows still does), so it is looked up by that.
+// shlwapi.dll is one of the system's known DLLs, which are loaded from the system folder only.
+using CreateMemStreamFunction = IStream*(WINAPI*)(const BYTE*, UINT);
+
+CreateMemStreamFunction MemStreamFactory() {
+  static const CreateMemStreamFunction factory = []() -> CreateMemStreamFunction {
+    const HMODULE library = LoadLibraryW(L"shlwapi.dll");
+    if (library == nullptr) return nullptr;
+    return reinterpret_cast<CreateMemStreamFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(12))));
   }();
   return factory;
 }
@@ -138,8 +202,15 @@ bool ParseDat(const std::string& text, const std::string& path, std::vector<DatE
     error = "cannot read the DAT file " + path + ": it is larger than 4 GB";
     return false;
   }
+  if (const std::size_t line = FirstForbiddenCharacter(text); line != 0) {
+    error = path + " is not a DAT file: a character XML does not allow at line " + std::to_string(line);
+    return false;
+  }
+  const CreateMemStreamFunction createStream = MemStreamFactory();
   std::unique_ptr<IStream, ComReleaser<IStream>> stream(
-      SHCreateMemStream(reinterpret_cast<const BYTE*>(text.data()), static_cast<UINT>(text.size())));
+      createStream == nullptr
+          ? nullptr
+          : createStream(reinterpret_cast<const BYTE*>(text.data()), static_cast<UINT>(text.size())));
   IXmlReader* rawReader = nullptr;
   if (!stream || FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(&rawReader), nullptr))) {
     error = "cannot read the DAT file " + path + ": the system's XML reader could not be started";
@@ -222,54 +293,6 @@ bool ParseDat(const std::string& text, const std::string& path, std::vector<DatE
 }
 
 #else
-
-// What XmlLite refuses and pugixml lets through, refused here too, so that a DAT file means the
-// same on every platform: a character XML does not allow (a control character other than tab,
-// line feed and carriage return, as a byte or as a character reference such as "&#0;", which would
-// also cut a name short), outside comments, CDATA and processing instructions for the references.
-// The line of the first one, 0 when there is none.
-std::size_t FirstForbiddenCharacter(const std::string& text) {
-  auto forbidden = [](unsigned long c) {
-    return (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
-           c == 0xFFFF || c > 0x10FFFF;
-  };
-  std::string_view rest(text);
-  std::size_t line = 1;
-  std::string_view closing;  // the end of the comment, CDATA or instruction we are in
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    const char c = rest[i];
-    if (c == '\n') ++line;
-    if (forbidden(static_cast<unsigned char>(c))) return line;
-    if (!closing.empty()) {
-      if (rest.substr(i).starts_with(closing)) {
-        i += closing.size() - 1;
-        closing = {};
-      }
-      continue;
-    }
-    const std::string_view here = rest.substr(i);
-    if (here.starts_with("<!--")) {
-      closing = "-->";
-      i += 3;
-    } else if (here.starts_with("<![CDATA[")) {
-      closing = "]]>";
-      i += 8;
-    } else if (here.starts_with("<?")) {
-      closing = "?>";
-      i += 1;
-    } else if (here.starts_with("&#")) {
-      const bool hex = here.size() > 2 && here[2] == 'x';
-      const std::size_t first = hex ? 3 : 2;
-      const std::size_t semicolon = here.substr(0, first + 9).find(';', first);  // a few digits at most
-      unsigned long value = 0;
-      if (semicolon == std::string_view::npos || semicolon == first || semicolon - first > 8) continue;
-      const auto [end, ec] =
-          std::from_chars(here.data() + first, here.data() + semicolon, value, hex ? 16 : 10);
-      if (ec == std::errc() && end == here.data() + semicolon && forbidden(value)) return line;
-    }
-  }
-  return 0;
-}
 
 bool ParseDat(const std::string& text, const std::string& path, std::vector<DatEntry>& entries,
               const DatFile::StopCheck& stop, bool& stopped, std::string& error) {

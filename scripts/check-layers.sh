@@ -4,6 +4,7 @@
 #   port -> base -> link -> image -> cart -> commands -> form -> gui | win
 #                                                      commands -> cli
 # dump/ (checksums, used size, DAT files) stands on base alone and serves commands/ and above.
+# compat/ (what the 32-bit Windows programs need of the runtime to start on XP) knows nothing else.
 # sim/ (the virtual hardware) knows only the port interface, and base for the one way the program
 # replaces a file (the cart's own files). Tests, benchmarks and fuzz targets may include anything.
 set -euo pipefail
@@ -19,6 +20,7 @@ declare -A allowed=(
   [commands]="commands cart image link port base dump"
   [form]="form commands cart image link port base dump"
   [sim]="sim port base"
+  [compat]="compat"
   [gui]="gui form commands cart image link port base sim dump"
   [cli]="cli commands cart image link port base sim dump"
   [win]="win form commands cart image link port base sim dump"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and tests with MinGW-w64 and runs the tests under Wine, for
-# 64-bit and for 32-bit Windows; builds the zip and the installer of each and tries the 64-bit
-# installer as a user would.
+# 64-bit and for 32-bit Windows; builds the zip and the installer of each, checks what every
+# packaged program imports against the oldest Windows its package claims (7 for 64 bits, XP SP3
+# for 32 bits), and tries the installers as a user would.
 #
 # Installs the toolchains, Wine (with its 32-bit part from Debian's i386 architecture), Wine's
 # fonts, NSIS, the JSON library, Xvfb, zlib for MinGW and GoogleTest's sources with apt-get when they are missing (as
@@ -9,11 +10,16 @@
 # BREVOMAT_WINDOWS_OPTIONS (default: everything but the Qt window and the benchmarks: the core, the
 # virtual cart, the Win32 window programs, brevomat-cli.exe and their tests; -DBREVOMAT_PORT_ONLY=ON
 # builds only the port library and its tests). Every test that the build registers with ctest runs,
-# through Wine. The 32-bit build (BUILD_DIR_32, default BUILD_DIR + "-i686") builds the programs and
-# the window's tests only; BREVOMAT_WINDOWS_32=OFF leaves it out. BUILD_DIR is the 64-bit build
-# directory (default build-windows). Wine gets a fresh private prefix inside it each run; the tests
+# through Wine, in both builds: the 32-bit one (BUILD_DIR_32, default BUILD_DIR + "-i686") is the
+# same suite built as 32-bit code, run in a 32-bit Wine prefix as on 32-bit Windows.
+# BREVOMAT_WINDOWS_32=OFF leaves it out. BUILD_DIR is the 64-bit build directory (default
+# build-windows). Wine gets a fresh private prefix inside each build directory each run; the tests
 # run without a display (Wine's null display driver), the installed program and the picture of
 # the window (BUILD_DIR/window.png) on an Xvfb display.
+#
+# Nothing here waits without a limit: every Wine start, every test and every program shown has
+# its time, a program is asked to end the way Windows asks (WM_CLOSE to its window), and one that
+# has not ended within its time is a failure, with what it and Wine said.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-windows}
@@ -54,8 +60,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # Wine runs 32-bit programs (the 32-bit build's tests, and NSIS's own helpers) only with wine32,
 # which comes from the i386 architecture. A mirror whose i386 index lags behind its amd64 one can
-# make it uninstallable for a while: then the 32-bit build is still made, but not run.
+# make it uninstallable for a while: then the 32-bit build is still made and its imports checked,
+# but it is not run, and the last lines say so.
 wine32=no
+note32=""
 if [ "$with32" = ON ]; then
   if [ ! -x /usr/lib/wine/wine ]; then
     echo "=== installing wine32 (i386) ==="
@@ -72,123 +80,218 @@ if [ "$with32" = ON ]; then
       if [ "$added" = yes ]; then $sudo dpkg --remove-architecture i386 && $sudo apt-get update -qq || true; fi
     fi
   fi
-  [ -x /usr/lib/wine/wine ] && wine32=yes
+  # Installed is not enough: a kernel without IA-32 emulation (ia32_emulation=off, some virtual
+  # machines and sandboxes) runs no 32-bit x86 program, Wine's 32-bit loader included.
+  if [ ! -x /usr/lib/wine/wine ]; then
+    note32="wine32 could not be installed on this machine"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    note32="this machine runs no 32-bit x86 program (its kernel has no IA-32 emulation), so wine32 cannot start"
+  else
+    wine32=yes
+  fi
+  [ -z "$note32" ] || note32="$note32: the 32-bit suite and the 32-bit installer were built, and their imports checked, but NOT run"
+fi
+# Debian's `wine` starts Wine's 32-bit loader whenever wine32 is installed, also for 64-bit
+# programs: where that loader cannot run, every Wine command goes through the 64-bit one instead,
+# by a `wine` of our own put first on the PATH.
+if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  mkdir -p "$build/wine-bin"
+  printf '%s\n' '#!/bin/sh' '# Wine with its 64-bit loader (this machine runs no 32-bit x86 program).' \
+    'WINELOADER=/usr/lib/wine/wine64; export WINELOADER' 'exec /usr/lib/wine/wine64 "$@"' >"$build/wine-bin/wine"
+  chmod +x "$build/wine-bin/wine"
+  PATH="$(cd "$build/wine-bin" && pwd):$PATH"
+  export PATH
 fi
 
-# The Wine prefix is made before the build: its first start takes a while, and test discovery
-# must not meet a cold Wine.
-echo "=== Wine prefix ==="
-mkdir -p "$build"
-WINEPREFIX="$(cd "$build" && pwd)/wineprefix"
-export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all
+# Time limits, in seconds: a Wine prefix's first start, one test, a whole ctest run, the installer,
+# a program's window to appear, and a program asked to close to end.
+limit_prefix=300
+limit_test=600
+limit_suite=2400
+limit_install=300
+limit_window=60
+limit_close=30
+
+# One private Wine prefix per build: 64-bit Windows for the 64-bit build, 32-bit Windows (as the
+# PCs with a printer port run) for the 32-bit one. `prefix 64|32` selects one for what follows.
+export WINEDEBUG=-all
 # No offer to install Wine's Mono and Gecko.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-wineserver --kill 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-trap 'wineserver --kill 2>/dev/null || true' EXIT
-# Set up the prefix and wait until Wine has finished with it: until then its service manager
-# keeps the service database locked, and starting a driver fails.
-wineboot --init
-wineserver --wait
-# The face the window was drawn in, "MS Sans Serif", and the title-bar symbols: Wine's own fonts,
-# which this Wine does not look for outside the prefix.
-cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+mkdir -p "$build"
+prefix64="$(cd "$build" && pwd)/wineprefix"
+prefix32=""
+if [ "$wine32" = yes ]; then
+  mkdir -p "$build32"
+  prefix32="$(cd "$build32" && pwd)/wineprefix"
+fi
+prefix() {
+  if [ "$1" = 64 ]; then
+    export WINEPREFIX=$prefix64 WINEARCH=win64
+  else
+    export WINEPREFIX=$prefix32 WINEARCH=win32
+  fi
+}
+stop_wine() {
+  local p
+  for p in "$prefix64" "$prefix32"; do
+    [ -n "$p" ] && [ -d "$p" ] && WINEPREFIX=$p timeout 30 wineserver --kill 2>/dev/null || true
+  done
+}
+trap stop_wine EXIT
+# Wine's server for the selected prefix, waited for up to its limit: until it has finished with
+# the prefix, its service manager keeps the service database locked.
+wine_settle() {
+  timeout "$limit_prefix" wineserver --wait || {
+    echo "Wine did not settle within $limit_prefix s (prefix $WINEPREFIX)"
+    exit 1
+  }
+}
 # Tests make windows without a display; the X display is for the installed program (below).
 graphics() {
   if [ "$1" = null ]; then
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+    timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
   else
-    wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 || true
+    timeout 60 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 || true
   fi
   # Windows draw their own Windows-style frame and title bar, as on Windows.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
-  wineserver --wait
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
+  wine_settle
 }
-graphics null
+# The prefix is made before the build: its first start takes a while, and test discovery must not
+# meet a cold Wine.
+make_prefix() {
+  prefix "$1"
+  echo "=== Wine prefix ($WINEARCH) ==="
+  timeout 30 wineserver --kill 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  timeout "$limit_prefix" wine wineboot --init || {
+    echo "Wine's first start in $WINEPREFIX did not end within $limit_prefix s"
+    exit 1
+  }
+  wine_settle
+  # The face the window was drawn in, "MS Sans Serif", and the title-bar symbols: Wine's own
+  # fonts, which this Wine does not look for outside the prefix.
+  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+  graphics null
+}
+make_prefix 64
+[ "$wine32" = yes ] && make_prefix 32
 
 configure() {
   local dir=$1 toolchain=$2
   shift 2
   # shellcheck disable=SC2086 # the options are a list of words
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" "$@"
+    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" -DBREVOMAT_WINE="$(command -v wine)" "$@"
 }
 echo "=== 64-bit cross-build into $build ($options) ==="
 # shellcheck disable=SC2086
 configure "$build" cmake/mingw-w64.cmake $options
 cmake --build "$build" -j2
 if [ "$with32" = ON ]; then
-  echo "=== 32-bit cross-build into $build32 (the programs and the window's tests) ==="
-  configure "$build32" cmake/mingw-w64-i686.cmake -DBREVOMAT_GUI=OFF -DBREVOMAT_BENCH=OFF -DBREVOMAT_TEST_AREAS=win
+  echo "=== 32-bit cross-build into $build32 ($options) ==="
+  # The whole suite, as in the 64-bit build (an older build directory may remember fewer areas).
+  # shellcheck disable=SC2086
+  configure "$build32" cmake/mingw-w64-i686.cmake -UBREVOMAT_TEST_AREAS $options
   cmake --build "$build32" -j2
 fi
+built=$(date +%s)
 
-# One Wine server for all the tests, already running: test discovery starts every test program
-# once under a time limit, and a Wine that has to start its server and services first can miss it.
-wineserver --persistent
-wine cmd /c exit
-echo "=== tests under Wine (64-bit) ==="
-ctest --test-dir "$build" --output-on-failure -j2
+# Runs a build's whole suite in its prefix, each test and the whole run within their limits. One
+# Wine server for all the tests, already running: test discovery starts every test program once
+# under a time limit, and a Wine that has to start its server and services first can miss it.
+run_suite() {
+  local bits=$1 dir=$2 status=0
+  prefix "$bits"
+  echo "=== tests under Wine ($bits-bit) ==="
+  timeout 30 wineserver --persistent
+  timeout 120 wine cmd /c exit || true
+  timeout -k 30 "$limit_suite" ctest --test-dir "$dir" --output-on-failure -j2 --timeout "$limit_test" || status=$?
+  timeout 30 wineserver --kill 2>/dev/null || true
+  if [ "$status" = 124 ] || [ "$status" = 137 ]; then
+    echo "the $bits-bit suite did not end within $limit_suite s"
+  fi
+  return "$status"
+}
+run_suite 64 "$build"
+tested64=$(date +%s)
 if [ "$wine32" = yes ]; then
-  echo "=== tests under Wine (32-bit) ==="
-  ctest --test-dir "$build32" --output-on-failure -j2
-elif [ "$with32" = ON ]; then
-  echo "(32-bit tests not run: no wine32)"
+  run_suite 32 "$build32"
 fi
+tested32=$(date +%s)
+echo "(times: build $((built - started)) s, 64-bit tests $((tested64 - built)) s, 32-bit tests $((tested32 - tested64)) s)"
 
 if [ ! -f "$build/win/brevomat-virtual.exe" ] || [ ! -f "$build/CPackConfig.cmake" ]; then
   echo "(no window programs in this build: no packages, installer or picture)"
+  [ -z "$note32" ] || echo "$note32"
   echo "Windows tests done in $(($(date +%s) - started)) s"
   exit 0
 fi
 echo "=== packages ==="
-(cd "$build" && cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win64.*)
-if [ "$with32" = ON ]; then (cd "$build32" && cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*); fi
-# Wine finds the cross-compiler's own DLLs (zlib1.dll and the like) where a Windows PC has none, so
-# the tests above cannot tell: every DLL a packaged program imports must be part of Windows 7 or
-# come with the package.
-windows_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll comdlg32.dll advapi32.dll msvcrt.dll "
-windows_dlls+="bcrypt.dll shlwapi.dll ole32.dll shell32.dll "
+(cd "$build" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win64.*)
+if [ "$with32" = ON ]; then (cd "$build32" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*); fi
+
+echo "=== what the packaged programs import ==="
+# Wine finds what a real Windows lacks (the cross-compiler's zlib1.dll, the functions of a newer
+# Windows than the package claims), so the tests above cannot tell: every import of every
+# packaged program must be in Windows from the oldest version its package claims on.
 imports_ok=yes
 for zip in "$build"/Brevomat-*-win64.zip "$build32"/Brevomat-*-win32.zip; do
   [ -f "$zip" ] || continue
+  case "$zip" in *-win32.zip) oldest=xpsp3 ;; *) oldest=7 ;; esac
   unpacked=$(mktemp -d)
   unzip -q "$zip" -d "$unpacked"
-  for exe in "$unpacked"/*/*.exe; do
-    for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}'); do
-      case "$windows_dlls" in *" $(echo "$dll" | tr '[:upper:]' '[:lower:]') "*) continue ;; esac
-      [ -f "$(dirname "$exe")/$dll" ] && continue
-      echo "$(basename "$zip"): $(basename "$exe") needs $dll, which neither Windows nor the package has"
-      imports_ok=no
-    done
-  done
+  echo "$(basename "$zip"):"
+  bash scripts/check-imports.sh "$oldest" "$unpacked"/*/*.exe || imports_ok=no
   rm -rf "$unpacked"
 done
 [ "$imports_ok" = yes ] || exit 1
-echo "every DLL the packaged programs import is part of Windows"
 
-echo "=== the installer, and the installed demo on an X display ==="
-wineserver --kill
+# Installs a build's installer silently into C:\Brevomat of its prefix and checks what it put there.
+try_installer() {
+  local bits=$1 dir=$2 installer f
+  prefix "$bits"
+  installer=$(ls "$dir"/Brevomat-*-win"$bits".exe)
+  timeout -k 10 "$limit_install" wine "$installer" /S '/D=C:\Brevomat' || {
+    echo "the $bits-bit installer failed or did not end within $limit_install s"
+    exit 1
+  }
+  wine_settle
+  for f in brevomat.exe brevomat-virtual.exe brevomat-cli.exe Uninstall.exe LICENSE.txt; do
+    [ -f "$WINEPREFIX/drive_c/Brevomat/$f" ] || {
+      echo "the $bits-bit installer did not install $f"
+      exit 1
+    }
+  done
+  menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$title"
+  for f in "$title.lnk" "Brevomat on a virtual cart.lnk"; do
+    [ -f "$menu/$f" ] || {
+      echo "the $bits-bit installer made no Start-menu entry $f"
+      exit 1
+    }
+  done
+  echo "the $bits-bit installer installed the programs and their Start-menu entries"
+}
+echo "=== the installers ==="
+if [ "$wine32" = yes ]; then try_installer 32 "$build32"; fi
+
+echo "=== the 64-bit installer, and the installed demo on an X display ==="
+prefix 64
+timeout 30 wineserver --kill 2>/dev/null || true
 graphics x11
-installer=$(ls "$build"/Brevomat-*-win64.exe)
-wine "$installer" /S '/D=C:\Brevomat'
-wineserver --wait
-for f in brevomat.exe brevomat-virtual.exe brevomat-cli.exe Uninstall.exe; do
-  [ -f "$WINEPREFIX/drive_c/Brevomat/$f" ] || { echo "the installer did not install $f"; exit 1; }
-done
-menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$title"
-for f in "$title.lnk" "Brevomat on a virtual cart.lnk"; do
-  [ -f "$menu/$f" ] || { echo "no Start-menu entry $f"; exit 1; }
-done
+try_installer 64 "$build"
+closer="$(cd "$build" && pwd)/tests/win/close_window.exe"
 # Shows a Windows program on a fresh Xvfb display and waits up to a minute for its window: the
-# program is started in FOLDER, and its output and Wine's errors go to LOG. Ends 0 once the window
-# is there and the program, asked to close as the Task Manager asks, has ended with status 0;
-# 2 when the program ended before any window appeared; 1 otherwise.
+# program is started in FOLDER, and its output and Wine's errors go to LOG. Once the window is
+# there, asks it to close as Windows does (WM_CLOSE to the window titled WINDOW, posted by
+# close_window.exe) and gives it limit_close seconds to end. Ends 0 when the program ended by
+# itself with status 0; 2 when it ended before any window appeared; 1 otherwise, also when it had
+# to be ended from outside (which never counts as a clean exit).
 show_and_close() {
   local folder=$1 program=$2 window=$3 log
   log="$(cd "$(dirname "$4")" && pwd)/$(basename "$4")"
-  xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+  timeout -k 10 $((limit_window + limit_close + 60)) xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
     cd "$1" || exit 1
     WINEDEBUG=err+all wine "$2" >"$4" 2>&1 &
     pid=$!
@@ -200,15 +303,33 @@ show_and_close() {
         exit 2
       fi
       i=$((i + 1))
-      if [ $i -gt 600 ]; then echo "the window \"$3\" did not appear within a minute"; kill $pid; exit 1; fi
+      if [ $i -gt $(($6 * 10)) ]; then
+        printf "the window \"%s\" did not appear within %s s\n" "$3" "$6"
+        kill -9 $pid
+        exit 1
+      fi
       sleep 0.1
     done
     xwininfo -name "$3" | grep -E "Width|Height"
-    wine taskkill /im "${2##*\\}" >/dev/null
+    if ! timeout 30 wine "$5" "$3" >>"$4" 2>&1; then
+      printf "the window \"%s\" could not be asked to close\n" "$3"
+      kill -9 $pid
+      exit 1
+    fi
+    i=0
+    while kill -0 $pid 2>/dev/null; do
+      i=$((i + 1))
+      if [ $i -gt $(($7 * 10)) ]; then
+        printf "%s did not end within %s s of being asked to close; ended from outside\n" "$2" "$7"
+        kill -9 $pid
+        exit 1
+      fi
+      sleep 0.1
+    done
     wait $pid
     status=$?
     [ $status -eq 0 ] || { printf "%s ended with status %s\n" "$2" $status; exit 1; }
-  ' sh "$folder" "$program" "$window" "$log"
+  ' sh "$folder" "$program" "$window" "$log" "$closer" "$limit_window" "$limit_close"
 }
 # Whether Wine can show a window on Xvfb at all is a matter of the machine: Wine's own Notepad
 # tells. Where it cannot, the installed demo and the picture are not tried, and the reason is shown.
@@ -218,12 +339,13 @@ if ! show_and_close "$WINEPREFIX/drive_c" 'C:\windows\notepad.exe' "Untitled - N
   echo "(Wine shows no window on an Xvfb display on this machine: the installed demo and the"
   echo " picture of the window are not tried. Wine said:)"
   tail -n 20 "$x_log" || true
-  wineserver --kill 2>/dev/null || true
+  stop_wine
+  [ -z "$note32" ] || echo "$note32"
   echo "Windows tests done in $(($(date +%s) - started)) s"
   exit 0
 fi
 # Started in an empty folder, the installed demo shows its window and makes its cart and its
-# settings file there; asked to close, it ends with status 0.
+# settings file there; asked to close, it ends by itself with status 0.
 demo=$(mktemp -d "$WINEPREFIX/drive_c/users/demo.XXXXXX")
 if ! show_and_close "$demo" 'C:\Brevomat\brevomat-virtual.exe' "$title" "$build/demo.log"; then
   echo "--- what the program and Wine said:"
@@ -235,5 +357,10 @@ fi
 echo "the installed brevomat-virtual.exe showed its window and closed"
 
 echo "=== a picture of the window after a write: $build/window.png ==="
-xvfb-run -a -s "-screen 0 1024x768x24" wine "$build/tests/win/win_screenshot.exe" "$build/window.png"
+timeout -k 10 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$build/tests/win/win_screenshot.exe" "$build/window.png" || {
+  echo "the picture of the window was not taken within 300 s"
+  exit 1
+}
+stop_wine
+[ -z "$note32" ] || echo "$note32"
 echo "Windows tests done in $(($(date +%s) - started)) s"

@@ -44,6 +44,24 @@ std::string CurrentDirectory() {
   return length > 0 && length < sizeof directory ? std::string(directory, length) : std::string();
 }
 
+// Names the reason a logoff or shutdown waits, where Windows shows one (Vista on). Looked up at
+// run time: Windows XP has no such function, and there answering WM_QUERYENDSESSION with FALSE is
+// all it takes.
+void SetShutdownBlockReason(HWND window, bool blocked) {
+  using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+  using Destroy = BOOL(WINAPI*)(HWND);
+  const HMODULE user32 = GetModuleHandleA("user32.dll");
+  if (user32 == nullptr) return;
+  if (blocked) {
+    if (const auto create = reinterpret_cast<Create>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate"))))
+      create(window, L"A command is running on the cartridge.");
+  } else if (const auto destroy = reinterpret_cast<Destroy>(
+                 reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")))) {
+    destroy(window);
+  }
+}
+
 std::string ExecutablePath() {
   char path[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -231,10 +249,7 @@ void TForm1::HideControl(const ControlSpec& control) { ShowWindow(Find(control).
 
 void TForm1::RunningChanged(bool running) {
   // While a command works on the cart, a logoff or shutdown asks the user first, with the reason.
-  if (running && !operationRunning_)
-    ShutdownBlockReasonCreate(window_, L"A command is running on the cartridge.");
-  else if (!running && operationRunning_)
-    ShutdownBlockReasonDestroy(window_);
+  if (running != operationRunning_) SetShutdownBlockReason(window_, running);
   operationRunning_ = running;
 }
 
@@ -341,6 +356,19 @@ LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPA
   return 0;
 }
 
+void TForm1::EndSession() {
+  // The session ends all the same (the user forced it, or nothing held it up): the program is
+  // ended once the window has answered, without unwinding. The running command is told to stop,
+  // an unfinished backup's temporary file goes, the program does what it would have done at its
+  // end, and the port driver is closed, so that a driver service this program installed or
+  // started is stopped and removed again rather than left behind as if it had been there before.
+  presenter_.core().frame.StopFlag = true;
+  RemoveTemporaryOutputsNow();
+  if (SessionEnding) SessionEnding();
+  presenter_.core().port.Detach();
+  presenter_.driver().CloseDriver();
+}
+
 LRESULT TForm1::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
@@ -362,14 +390,7 @@ LRESULT TForm1::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       // leaves a cart that does not start.
       return operationRunning_ ? FALSE : TRUE;
     case WM_ENDSESSION:
-      if (wParam != FALSE) {
-        // The session ends all the same (the user forced it): the program is ended once this
-        // returns, without unwinding. The running command is told to stop, an unfinished backup's
-        // temporary file goes, and the program does what it would have done at its end.
-        presenter_.core().frame.StopFlag = true;
-        RemoveTemporaryOutputsNow();
-        if (SessionEnding) SessionEnding();
-      }
+      if (wParam != FALSE) EndSession();
       return 0;
     case WM_CLOSE:
       // A command on the stack below us is asked to stop; the window closes once it has unwound.

@@ -89,6 +89,8 @@ class TForm1 final : private FormView {
 
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Windows ends the session (WM_ENDSESSION with TRUE): the last work before the process goes.
+  void EndSession();
   void Clicked(int id);
 
   void BuildLayout();

@@ -14,6 +14,10 @@ foreach(program brevomat brevomat-virtual brevomat-cli)
   endif()
 endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.txt DESTINATION .)
+# The licence, GPL 3 or later: beside the programs, and a page of the installer to read before
+# installing.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(architecture win64)
@@ -34,16 +38,32 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/win/brevomat.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/win/brevomat.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME brevomat.exe)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# WinVer.nsh tells the Windows the installer runs on (below).
 if(architecture STREQUAL win64)
   # A 64-bit installer for the 64-bit programs: it installs into the 64-bit Program Files.
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode\n  !include WinVer.nsh")
+else()
+  # The 32-bit installer runs on Windows XP as well (NSIS's own installer is a 32-bit program that
+  # asks for nothing newer).
+  set(CPACK_NSIS_DEFINES "!include WinVer.nsh")
 endif()
 # The Start-menu entries, each starting its program in the user's Documents folder (the shortcut's
 # working folder is $OUTDIR when it is made; the shell expands the variable when it starts it).
+# Windows XP has no %USERPROFILE%\Documents: its Documents folder has a name of the system's
+# language ("My Documents", "Eigene Dateien"), so there the entries start in the Documents folder
+# of the user who installs.
 set(CPACK_NSIS_CREATE_ICONS_EXTRA "
   Push $OUTDIR
-  StrCpy $OUTDIR '%USERPROFILE%\\\\Documents'
+  \\\${If} \\\${AtLeastWinVista}
+    StrCpy $OUTDIR '%USERPROFILE%\\\\Documents'
+  \\\${Else}
+    SetShellVarContext current
+    StrCpy $OUTDIR $DOCUMENTS
+    \\\${If} $SV_ALLUSERS == 'AllUsers'
+      SetShellVarContext all
+    \\\${EndIf}
+  \\\${EndIf}
   CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\Tarvex Brevomat 1.2nt.lnk' '$INSTDIR\\\\brevomat.exe'
   CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\Brevomat on a virtual cart.lnk' '$INSTDIR\\\\brevomat-virtual.exe'
   Pop $OUTDIR

@@ -29,7 +29,7 @@ std::string ProgramDir() {
 const std::string kDir = ProgramDir();
 const std::string kComplete = kDir + "\\dlportio";      // DLPortIO.dll with all twelve entry points
 const std::string kIncomplete = kDir + "\\incomplete";  // DLPortIO.dll without the last one
-const std::string kFallbackDir = kDir + "\\fallback";   // only the 64-bit fallback library
+const std::string kFallbackDir = kDir + "\\fallback";   // only the fallback library
 const std::string kDriverDir = kDir + "\\driver";       // DLPortIO.SYS
 const std::string kMadeDir = kDir + "\\made";           // files this test makes
 
@@ -92,16 +92,17 @@ void MakeLibraryFiles() {
   namespace fs = std::filesystem;
   fs::create_directories(kMadeDir + "\\notadll");
   std::ofstream(kMadeDir + "\\notadll\\DLPortIO.dll") << "This is a text file, not a program library.\n";
-  // The complete library, marked as one for 32-bit x86: the loader refuses a DLL of another
-  // processor architecture.
+  // The complete library, marked as one for the other x86 (x64 in a 32-bit test, 32-bit x86 in a
+  // 64-bit one): the loader refuses a DLL of another processor architecture.
   std::ifstream in(kComplete + "\\DLPortIO.dll", std::ios::binary);
   std::vector<char> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   ASSERT_GT(image.size(), 0x40u);
   std::uint32_t pe = 0;
   std::memcpy(&pe, &image[0x3C], sizeof pe);
   ASSERT_LT(pe + 6, image.size());
-  image[pe + 4] = 0x4C;  // IMAGE_FILE_MACHINE_I386
-  image[pe + 5] = 0x01;
+  const std::uint16_t other = sizeof(void*) == 4 ? 0x8664 : 0x014C;  // IMAGE_FILE_MACHINE_AMD64 : _I386
+  image[pe + 4] = static_cast<char>(other & 0xFF);
+  image[pe + 5] = static_cast<char>(other >> 8);
   fs::create_directories(kMadeDir + "\\otherarch");
   std::ofstream(kMadeDir + "\\otherarch\\DLPortIO.dll", std::ios::binary).write(image.data(), image.size());
 }

@@ -11,9 +11,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "port/FakeWindows.h"
+#include "port/PortDriver.h"
 #include "sim/CartDirectory.h"
 #include "support/TestImages.h"
 #include "win/DialogProvider.h"
@@ -271,6 +274,64 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
     form.presenter().ProcessMessages();
     EXPECT_EQ(form.Handle(), nullptr);
     EXPECT_EQ(quits, std::vector<int>{0});
+  }
+}
+
+// The port driver component on the model of a Windows machine, as the window's driver.
+class ModelPortDriver final : public PortDriver {
+ public:
+  explicit ModelPortDriver(win::WinApi& windows) : DLPortIO(windows) {}
+  void SetDriverPath(const std::string& directory) override { DLPortIO.DriverPath = directory; }
+  void OpenDriver() override { DLPortIO.OpenDriver(); }
+  bool ActiveHW() const override { return DLPortIO.ActiveHW(); }
+  std::string Advice() const override { return DLPortIO.LastError(); }
+  void CloseDriver() override { DLPortIO.CloseDriver(); }
+  PortBackend& Backend() override { return DLPortIO.Backend(); }
+
+  win::TDLPortIO DLPortIO;
+};
+
+// A logoff or shutdown ends the program without unwinding: the window closes the driver on its
+// way out, so the DLPortIO service is left as the program found it.
+TEST_F(WindowTest, SessionEndLeavesTheDriverServiceAsFound) {
+  char path[MAX_PATH];
+  const std::string driverFile =
+      winui::ProgramFolder(std::string(path, GetModuleFileNameA(nullptr, path, MAX_PATH))) + "\\DLPortIO.SYS";
+  const win::testing::FakeService runningBefore = {
+      win::kServiceDisplayName, "C:\\WINDOWS\\system32\\DRIVERS\\DLPortIO.SYS",
+      win::kServiceGroup,       win::kServiceKernelDriver,
+      win::kServiceDemandStart, win::kServiceErrorNormal,
+      win::kServiceRunning};
+  struct Row {
+    std::string name;
+    std::optional<win::testing::FakeService> before, whileOpen;
+  };
+  const std::vector<Row> rows = {
+      {"installed and started by the program: stopped and removed", std::nullopt,
+       win::testing::FakeService{win::kServiceDisplayName, driverFile, win::kServiceGroup,
+                                 win::kServiceKernelDriver, win::kServiceDemandStart,
+                                 win::kServiceErrorNormal, win::kServiceRunning}},
+      {"found installed and running: left so", runningBefore, runningBefore},
+  };
+  auto service = [](const win::testing::FakeWindows& windows) -> std::optional<win::testing::FakeService> {
+    const auto it = windows.services.find(win::kServiceName);
+    if (it == windows.services.end()) return std::nullopt;
+    return it->second;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    win::testing::FakeWindows windows;
+    windows.libraryFiles[win::kLibraryName] = {win::testing::AllExports()};
+    windows.driverFiles[driverFile] = 0;
+    if (row.before) windows.services[win::kServiceName] = *row.before;
+    TForm1 form(std::make_unique<ModelPortDriver>(windows), &dialogs);
+    ASSERT_TRUE(form.driver().ActiveHW());
+    EXPECT_EQ(service(windows), row.whileOpen);
+    SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, 0);
+    SendMessageA(form.Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(form.driver().ActiveHW());
+    EXPECT_EQ(service(windows), row.before);
+    EXPECT_EQ(windows.OpenHandles('S') + windows.OpenHandles('M') + windows.OpenHandles('L'), 0u);
   }
 }
 

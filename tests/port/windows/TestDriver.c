@@ -4,9 +4,10 @@
  * the toolchain's driver headers are written for C. */
 #include <ddk/wdm.h>
 
-static void Unload(PDRIVER_OBJECT driver) { (void)driver; }
+static VOID NTAPI Unload(PDRIVER_OBJECT driver) { (void)driver; }
 
-NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+/* The kernel calls both through __stdcall on 32-bit x86 (NTAPI). */
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   (void)registryPath;
   driver->DriverUnload = Unload;
   return STATUS_SUCCESS;
