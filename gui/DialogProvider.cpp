@@ -20,12 +20,18 @@ bool DialogProvider::AskYesNo(QWidget* parent, const QString& text, const QStrin
 QString QtFilter(const char* filter) {
   QStringList lines;
   for (const FilterEntry& entry : FilterEntries(filter)) {
+    QStringList written;
     QStringList patterns;
-    for (const std::string& pattern : entry.patterns) patterns << QString::fromStdString(pattern);
+    // Windows' "*.*" matches every file, one without a dot in its name too; Qt's matches only names
+    // with a dot, which would hide such files on Linux. The pattern that means "every file" there is "*".
+    for (const std::string& pattern : entry.patterns) {
+      written << QString::fromStdString(pattern);
+      patterns << (pattern == "*.*" ? QStringLiteral("*") : written.back());
+    }
     // Qt reads the patterns from the parentheses that end the line, separated by blanks. A name
     // that ends in its own patterns ("GBA Files (*.gba;*.bin)") keeps them there, in Qt's form.
     QString name = QString::fromStdString(entry.name);
-    const QString listed = QLatin1Char('(') + patterns.join(QLatin1Char(';')) + QLatin1Char(')');
+    const QString listed = QLatin1Char('(') + written.join(QLatin1Char(';')) + QLatin1Char(')');
     if (name.endsWith(listed))
       name.chop(listed.size());
     else

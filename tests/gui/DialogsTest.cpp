@@ -101,12 +101,13 @@ TEST(Form3Test, ButtonsReachTheRulesAndTheSelectionIsKeptBetweenShowings) {
   EXPECT_EQ(closed.Selected, (SaveChoice{1, 3}));
 }
 
-// The file dialogs get the system's filters in Qt's form, with the same names and patterns.
+// The file dialogs get the system's filters in Qt's form, with the same names and patterns; "*.*",
+// which on Windows matches every file, becomes Qt's "*".
 TEST(FileDialogFilterTest, TheSystemsFiltersInQtsForm) {
   const std::pair<const char*, const char*> cases[] = {
-      {kGameFilter, "GBA Files (*.gba *.bin *.dat *.sav);;All Files (*.*)"},
-      {kPreBootFilter, "GBA Files (*.gba *.bin *.dat);;All Files (*.*)"},
-      {kIpsFilter, "IPS File(*.ips);;all files(*.*)"},
+      {kGameFilter, "GBA Files (*.gba *.bin *.dat *.sav);;All Files (*)"},
+      {kPreBootFilter, "GBA Files (*.gba *.bin *.dat);;All Files (*)"},
+      {kIpsFilter, "IPS File(*.ips);;all files(*)"},
       {"Saves|*.sav;*.SAV", "Saves (*.sav *.SAV)"},
   };
   for (const auto& [filter, qt] : cases) EXPECT_EQ(gui::QtFilter(filter), QString::fromLatin1(qt)) << filter;
@@ -122,7 +123,7 @@ TEST(FileDialogFilterTest, EachDialogIsMadeAsItsUseAsks) {
     QFileDialog::FileMode mode;
     QStringList filters;
   };
-  const QStringList games{"GBA Files (*.gba *.bin *.dat *.sav)", "All Files (*.*)"};
+  const QStringList games{"GBA Files (*.gba *.bin *.dat *.sav)", "All Files (*)"};
   const Case cases[] = {
       {kOpenDialog1, true, QFileDialog::AcceptOpen, QFileDialog::ExistingFiles, games},
       {kOpenDialog1, false, QFileDialog::AcceptOpen, QFileDialog::ExistingFile, games},
@@ -131,12 +132,12 @@ TEST(FileDialogFilterTest, EachDialogIsMadeAsItsUseAsks) {
        false,
        QFileDialog::AcceptOpen,
        QFileDialog::ExistingFile,
-       {"GBA Files (*.gba *.bin *.dat)", "All Files (*.*)"}},
+       {"GBA Files (*.gba *.bin *.dat)", "All Files (*)"}},
       {kOpenDialog3,
        false,
        QFileDialog::AcceptOpen,
        QFileDialog::ExistingFile,
-       {"IPS File(*.ips)", "all files(*.*)"}},
+       {"IPS File(*.ips)", "all files(*)"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dialog.name);
