@@ -240,7 +240,7 @@ void TakeImage(CliOptions& o, const std::vector<std::string>& a) { o.image = a.f
 void TakeOutput(CliOptions& o, const std::vector<std::string>& a) { o.output = a.front(); }
 void TakeGames(CliOptions& o, const std::vector<std::string>& a) { o.games = a; }
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"info", Command::Info, "", "", "", "", "info",
      "detect the adapter, identify the flash, read and check the header", nullptr, nullptr, Info, nullptr},
     {"erase", Command::Erase, "", "", "", "", "erase", "erase the whole flash", nullptr, nullptr, Erase,
@@ -289,11 +289,11 @@ const CommandSpec kCommands[] = {
 
 }  // namespace
 
-std::span<const CommandSpec> CommandTable() { return kCommands; }
+std::span<const CommandEntry> CommandTable() { return kCommands; }
 
-const CommandSpec* FindCommand(Command command) {
-  for (const CommandSpec& spec : kCommands)
-    if (spec.command == command) return &spec;
+const CommandEntry* FindCommand(Command command) {
+  for (const CommandEntry& entry : kCommands)
+    if (entry.command == command) return &entry;
   return nullptr;
 }
 
@@ -305,12 +305,12 @@ void SelectPort(Core& core, const CliOptions& options) {
 }
 
 int RunCommand(Core& core, const CliOptions& options) {
-  const CommandSpec* spec = FindCommand(options.command);
-  if (spec == nullptr) return kResultFailed;
+  const CommandEntry* entry = FindCommand(options.command);
+  if (entry == nullptr) return kResultFailed;
   RunFigures figures;
   CommandRun run(options, figures);
   run.core = &core;
-  return spec->run(run);
+  return entry->run(run);
 }
 
 }  // namespace brevomat::cli

@@ -170,7 +170,7 @@ using V = ValueKind;
 
 // Every option of the program. A command's own options are listed again in its entry of the
 // command table, which says where they belong.
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"--port", "", V::Words, "lpt1, lpt2 or lpt3", "lpt1 lpt2 lpt3", "--port lpt1|lpt2|lpt3",
      "printer port (default lpt1)", false, true, ApplyPort},
     {"--speed", "", V::Words, "4, 3, 2 or 1", "4 3 2 1", "--speed 4|3|2|1",
@@ -222,8 +222,8 @@ const OptionSpec kOptions[] = {
 const std::pair<std::string_view, std::string_view> kExclusive[] = {
     {"--base", "--port"}, {"--device", "--virtual"}, {"--yes", "--no"}, {"--only-changed", "--every-block"}};
 
-const OptionSpec* FindOption(std::string_view word) {
-  for (const OptionSpec& option : kOptions)
+const OptionEntry* FindOption(std::string_view word) {
+  for (const OptionEntry& option : kOptions)
     if (word == option.name || (!option.shortName.empty() && word == option.shortName)) return &option;
   return nullptr;
 }
@@ -240,7 +240,7 @@ bool Lists(std::string_view list, std::string_view word) {
 }
 
 bool IsGlobal(std::string_view name) {
-  for (const CommandSpec& command : CommandTable())
+  for (const CommandEntry& command : CommandTable())
     if (Lists(command.options, name)) return false;
   return true;
 }
@@ -248,7 +248,7 @@ bool IsGlobal(std::string_view name) {
 // "the write and verify commands", from the table.
 std::string OwnersOf(std::string_view name) {
   std::vector<std::string_view> owners;
-  for (const CommandSpec& command : CommandTable())
+  for (const CommandEntry& command : CommandTable())
     if (Lists(command.options, name)) owners.push_back(command.name);
   std::string text = "the ";
   for (std::size_t i = 0; i < owners.size(); ++i)
@@ -258,51 +258,52 @@ std::string OwnersOf(std::string_view name) {
 
 // An option as it stood on the line, its value read.
 struct GivenOption {
-  const OptionSpec* spec;
+  const OptionEntry* entry;
   std::string_view word;  // as written: "--port", "-h"
   std::string_view value;
 };
 
 // Looks up the command and takes its arguments. Empty text, or the error.
 std::string TakeCommand(const std::vector<std::string_view>& positional, CliOptions& o,
-                        const CommandSpec*& spec) {
+                        const CommandEntry*& entry) {
   if (positional.empty()) return "no command given";
   const std::string_view name = positional.front();
-  spec = nullptr;
-  for (const CommandSpec& command : CommandTable())
-    if (command.name == name) spec = &command;
-  if (spec == nullptr) return "unknown command " + Quoted(name);
-  o.command = spec->command;
+  entry = nullptr;
+  for (const CommandEntry& command : CommandTable())
+    if (command.name == name) entry = &command;
+  if (entry == nullptr) return "unknown command " + Quoted(name);
+  o.command = entry->command;
   const std::vector<std::string> arguments(positional.begin() + 1, positional.end());
-  const bool many = spec->argument.ends_with("...");
-  const std::size_t most = spec->argument.empty() ? 0 : many ? arguments.size() : 1;
-  if (!spec->argument.empty() && (arguments.empty() || arguments.front().empty()))
-    return std::string(name) + " needs " + std::string(spec->missing);
+  const bool many = entry->argument.ends_with("...");
+  const std::size_t most = entry->argument.empty() ? 0 : many ? arguments.size() : 1;
+  if (!entry->argument.empty() && (arguments.empty() || arguments.front().empty()))
+    return std::string(name) + " needs " + std::string(entry->missing);
   if (arguments.size() > most)
     return "unexpected argument " + Quoted(arguments[most]) + " after " + std::string(name);
-  if (spec->take != nullptr) spec->take(o, arguments);
+  if (entry->take != nullptr) entry->take(o, arguments);
   return {};
 }
 
 // Applies the options in the order given, each where it belongs. Empty text, or the error.
-std::string ApplyOptions(const std::vector<GivenOption>& given, const CommandSpec& command, CliOptions& o) {
+std::string ApplyOptions(const std::vector<GivenOption>& given, const CommandEntry& command, CliOptions& o) {
   for (const GivenOption& g : given) {
-    const std::string_view name = g.spec->name;
+    const std::string_view name = g.entry->name;
     if (!IsGlobal(name) && !Lists(command.options, name))
       return std::string(name) + " belongs to " + OwnersOf(name);
     // A flag hears its own name, so that one routine can serve two (--yes, --no).
-    if (const std::string why = g.spec->apply(o, g.spec->value == ValueKind::None ? name : g.value);
+    if (const std::string why = g.entry->apply(o, g.entry->value == ValueKind::None ? name : g.value);
         !why.empty())
       return "bad " + std::string(name) + " " + Quoted(g.value) + ": " + why;
   }
   for (const auto& [a, b] : kExclusive) {
     const auto has = [&given](std::string_view n) {
-      return std::any_of(given.begin(), given.end(), [n](const GivenOption& g) { return g.spec->name == n; });
+      return std::any_of(given.begin(), given.end(),
+                         [n](const GivenOption& g) { return g.entry->name == n; });
     };
     if (has(a) && has(b)) return std::string(a) + " and " + std::string(b) + " exclude each other";
   }
   if (!command.required.empty() && std::none_of(given.begin(), given.end(), [&command](const GivenOption& g) {
-        return g.spec->name == command.required;
+        return g.entry->name == command.required;
       }))
     return std::string(command.name) + " needs " + std::string(command.required) + " (" +
            std::string(FindOption(command.required)->needs) + ")";
@@ -323,7 +324,7 @@ std::string UsageLines(std::string_view left, std::string_view help) {
 
 }  // namespace
 
-std::span<const OptionSpec> OptionTable() { return kOptions; }
+std::span<const OptionEntry> OptionTable() { return kOptions; }
 
 ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
   ParseResult r;
@@ -348,29 +349,29 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
       continue;
     }
     const OptionWord w = SplitOption(arg);
-    const OptionSpec* spec = FindOption(w.name);
-    if (spec == nullptr) {
+    const OptionEntry* entry = FindOption(w.name);
+    if (entry == nullptr) {
       fail("unknown option " + Quoted(arg));
       continue;
     }
-    GivenOption g{spec, w.name, {}};
-    if (spec->value == ValueKind::None) {
+    GivenOption g{entry, w.name, {}};
+    if (entry->value == ValueKind::None) {
       if (w.value) fail("option " + std::string(w.name) + " takes no value");
     } else if (w.value) {
       g.value = *w.value;
     } else if (i + 1 < args.size()) {
       g.value = args[++i];
     }
-    if (!spec->available)
-      fail(std::string(spec->name) + " is not available in this build: it has no XML library");
-    else if (spec->value != ValueKind::None && g.value.empty())
-      fail(std::string(spec->name) + " needs " + std::string(spec->needs));
+    if (!entry->available)
+      fail(std::string(entry->name) + " is not available in this build: it has no XML library");
+    else if (entry->value != ValueKind::None && g.value.empty())
+      fail(std::string(entry->name) + " needs " + std::string(entry->needs));
     given.push_back(g);
     // How the run ends is known even when the line is bad.
-    if (spec->name == "--json") o.json = true;
-    if (spec->name == "--help") o.help = true;
-    if (spec->name == "--version") o.version = true;
-    if (spec->name == "--completion-words") o.completionWords = true;
+    if (entry->name == "--json") o.json = true;
+    if (entry->name == "--help") o.help = true;
+    if (entry->name == "--version") o.version = true;
+    if (entry->name == "--completion-words") o.completionWords = true;
   }
 
   // Help, version and the completion's words answer at once, whatever else the line holds.
@@ -379,7 +380,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     return r;
   }
   if (!r.ok()) return r;
-  const CommandSpec* command = nullptr;
+  const CommandEntry* command = nullptr;
   r.error = TakeCommand(positional, o, command);
   if (r.ok()) r.error = ApplyOptions(given, *command, o);
   return r;
@@ -387,10 +388,10 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
 
 std::string UsageText() {
   std::string text = "Usage: brevomat-cli [options] COMMAND [arguments]\n";
-  for (const OptionSpec& option : kOptions)
+  for (const OptionEntry& option : kOptions)
     if (!option.hidden && !option.usage.empty()) text += UsageLines(option.usage, option.help);
   text += "Commands:\n";
-  for (const CommandSpec& command : CommandTable()) text += UsageLines(command.usage, command.help);
+  for (const CommandEntry& command : CommandTable()) text += UsageLines(command.usage, command.help);
   return text +
          "The log goes to standard output; standard error ends with the line \"status: \" and the final\n"
          "status; after a backup the crc32, sha1, md5 and sha256 of what was read come before it, then\n"
@@ -403,8 +404,8 @@ std::string UsageText() {
 std::string CompletionWords() {
   static const char* const kKinds[] = {"", "words", "file", "directory", "device", "text"};
   std::string text;
-  for (const CommandSpec& command : CommandTable()) text += "command " + std::string(command.name) + "\n";
-  for (const OptionSpec& option : kOptions) {
+  for (const CommandEntry& command : CommandTable()) text += "command " + std::string(command.name) + "\n";
+  for (const OptionEntry& option : kOptions) {
     if (option.hidden || !option.available) continue;
     for (const std::string_view name : {option.shortName, option.name}) {
       if (name.empty()) continue;

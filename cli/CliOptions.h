@@ -64,7 +64,7 @@ enum class ValueKind { None, Words, File, Directory, Device, Text };
 
 // One option: its names, the value it takes, how it reads that value into the record, and its
 // lines of --help.
-struct OptionSpec {
+struct OptionEntry {
   std::string_view name;       // "--port"
   std::string_view shortName;  // "-h", or empty
   ValueKind value = ValueKind::None;
@@ -83,7 +83,7 @@ struct CommandRun;
 
 // One command: its name and arguments, the options that belong to it, its --help lines, what it
 // checks before the cart is touched, the window command it runs and what it reports afterwards.
-struct CommandSpec {
+struct CommandEntry {
   std::string_view name;  // "write"
   Command command = Command::None;
   std::string_view argument;  // "IMAGE"; "GAME..." for one or more; empty: none
@@ -105,9 +105,9 @@ struct CommandSpec {
 };
 
 // The tables the parser, --help and the bash completion are made from.
-std::span<const OptionSpec> OptionTable();
-std::span<const CommandSpec> CommandTable();
-const CommandSpec* FindCommand(Command command);
+std::span<const OptionEntry> OptionTable();
+std::span<const CommandEntry> CommandTable();
+const CommandEntry* FindCommand(Command command);
 
 // Parses the arguments after the program name. Options may stand before or after the command.
 // Any error (unknown command or option, a missing or extra argument, a bad value, --yes together

@@ -72,7 +72,7 @@ class Program {
   char** argv_;
   ParseResult parsed_;
   const CliOptions& options_ = parsed_.options;
-  const CommandSpec* command_ = nullptr;
+  const CommandEntry* command_ = nullptr;
   RunFigures figures_;
   JsonEvents json_{stdout};
   RunLog runLog_;

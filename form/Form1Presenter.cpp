@@ -39,7 +39,7 @@ void Form1Presenter::Setup() {
   // port library, or (unsaid) none.
   if (const std::string inUse = driver_->BackEndInUse(); !inUse.empty())
     core_.frame.LogLine("Port access: " + inUse);
-  for (const ControlSpec& control : kForm1.controls)
+  for (const ControlEntry& control : kForm1.controls)
     if (control.group == ControlGroup::Hidden) view_.HideControl(control);
   core_.FirstCommand = true;
   settings_.SetDefaults();
@@ -138,7 +138,7 @@ void Form1Presenter::ExitClick() {
 }
 
 void Form1Presenter::SetRunning(bool running) {
-  for (const ControlSpec& control : kForm1.controls) {
+  for (const ControlEntry& control : kForm1.controls) {
     if (control.group == ControlGroup::Command || control.group == ControlGroup::Hidden)
       view_.SetControlEnabled(control, !running);
     else if (control.group == ControlGroup::Stop)
@@ -152,7 +152,7 @@ void Form1Presenter::ProcessMessages() {
   commands_.KeepStopping();
 }
 
-bool Form1Presenter::RunFileDialog(const FileDialogSpec& dialog, bool multiSelect, std::string& current,
+bool Form1Presenter::RunFileDialog(const FileDialogEntry& dialog, bool multiSelect, std::string& current,
                                    std::vector<std::string>& chosen) {
   chosen = view_.RunFileDialog(dialog, multiSelect, current);
   if (chosen.empty()) return false;

@@ -39,12 +39,12 @@ class FormView {
   virtual void SetTimeText(std::string_view text) = 0;
   virtual void SetProgressPosition(int percent) = 0;
 
-  virtual void SetControlEnabled(const ControlSpec& control, bool enabled) = 0;
-  virtual void HideControl(const ControlSpec& control) = 0;
+  virtual void SetControlEnabled(const ControlEntry& control, bool enabled) = 0;
+  virtual void HideControl(const ControlEntry& control) = 0;
   // After the controls have changed to the running (or idle) state.
   virtual void RunningChanged(bool running) { (void)running; }
-  virtual int ItemIndex(const ControlSpec& group) const = 0;
-  virtual void SetItemIndex(const ControlSpec& group, int index) = 0;
+  virtual int ItemIndex(const ControlEntry& group) const = 0;
+  virtual void SetItemIndex(const ControlEntry& group, int index) = 0;
 
   // The outer size in design pixels, frame included, as it is when the window is neither
   // minimised nor maximised; PlaceWindow gives it that size in the desktop's centre.
@@ -62,7 +62,7 @@ class FormView {
   virtual bool AskYesNo(std::string_view text, std::string_view caption, bool overWindow) = 0;
   // A file dialog opened on `currentFile`: the names chosen in the order the dialog lists them
   // (bytes as the file system takes them), none when cancelled.
-  virtual std::vector<std::string> RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+  virtual std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                                  const std::string& currentFile) = 0;
   // Form2 with `preselectItem` selected, and Form3, shown modally; their buttons tell `rules`.
   virtual void RunForm2(int preselectItem, Form2Rules& rules) = 0;
@@ -165,7 +165,7 @@ class Form1Presenter final : public Window {
     commands_.Run(std::forward<Handler>(handler), [this] { view_.CloseLater(); });
   }
   // A file dialog that remembers its current name: the first name chosen becomes it.
-  bool RunFileDialog(const FileDialogSpec& dialog, bool multiSelect, std::string& current,
+  bool RunFileDialog(const FileDialogEntry& dialog, bool multiSelect, std::string& current,
                      std::vector<std::string>& chosen);
 
   FormView& view_;

@@ -4,14 +4,14 @@
 
 namespace brevomat {
 
-const ControlSpec* FindControl(const FormSpec& form, std::string_view name) {
-  for (const ControlSpec& control : form.controls)
+const ControlEntry* FindControl(const FormEntry& form, std::string_view name) {
+  for (const ControlEntry& control : form.controls)
     if (name == control.name) return &control;
   return nullptr;
 }
 
-const ControlSpec& ControlOf(const FormSpec& form, std::string_view name) {
-  const ControlSpec* control = FindControl(form, name);
+const ControlEntry& ControlOf(const FormEntry& form, std::string_view name) {
+  const ControlEntry* control = FindControl(form, name);
   if (control == nullptr) throw std::logic_error(std::string(form.name) + " has no " + std::string(name));
   return *control;
 }

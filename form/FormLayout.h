@@ -26,7 +26,7 @@ struct DesignRect {
   int left, top, width, height;
 };
 
-struct ControlSpec {
+struct ControlEntry {
   const char* name;
   ControlKind kind;
   const char* caption;
@@ -37,11 +37,11 @@ struct ControlSpec {
   ControlGroup group;
 };
 
-struct FormSpec {
+struct FormEntry {
   const char* name;     // "Form1", "Form2", "Form3"
   const char* caption;  // the title bar's text
   int width, height;    // outer design size, frame included
-  std::span<const ControlSpec> controls;
+  std::span<const ControlEntry> controls;
 };
 
 inline constexpr const char* kPortSelItems[] = {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"};
@@ -56,7 +56,7 @@ using K = ControlKind;
 using G = ControlGroup;
 inline constexpr std::span<const char* const> kNoItems{};
 
-inline constexpr ControlSpec kForm1Controls[] = {
+inline constexpr ControlEntry kForm1Controls[] = {
     {"Port_sel", K::RadioGroup, "Printer Port No.", "", kPortSelItems, 0, {10, 7, 91, 106}, G::Command},
     {"RadioSpeed", K::RadioGroup, "Speed", "", kRadioSpeedItems, 0, {107, 7, 47, 106}, G::Command},
     {"Write", K::Button, "Write Flash", "Write To Cart", kNoItems, -1, {163, 8, 74, 26}, G::Command},
@@ -122,7 +122,7 @@ inline constexpr ControlSpec kForm1Controls[] = {
     {"ProgressBar1", K::ProgressBar, "", "", kNoItems, -1, {16, 368, 337, 18}, G::Display},
 };
 
-inline constexpr ControlSpec kForm2Controls[] = {
+inline constexpr ControlEntry kForm2Controls[] = {
     {"SelectCartSize",
      K::RadioGroup,
      "SelectCartSize",
@@ -135,7 +135,7 @@ inline constexpr ControlSpec kForm2Controls[] = {
     {"CANCEL", K::Button, "CANCEL", "", kNoItems, -1, {104, 184, 75, 25}, G::Command},
 };
 
-inline constexpr ControlSpec kForm3Controls[] = {
+inline constexpr ControlEntry kForm3Controls[] = {
     {"RadioBankSel", K::RadioGroup, "Bank Select", "", kRadioBankSelItems, 0, {16, 16, 97, 105}, G::Command},
     {"RadioSizeSel", K::RadioGroup, "Size Select", "", kRadioSizeSelItems, 0, {128, 16, 89, 105}, G::Command},
     {"OK", K::Button, "OK", "", kNoItems, -1, {32, 136, 75, 25}, G::Command},
@@ -143,18 +143,18 @@ inline constexpr ControlSpec kForm3Controls[] = {
 };
 }  // namespace layout
 
-inline constexpr FormSpec kForm1{"Form1", "Tarvex Brevomat 1.2nt", 418, 418, layout::kForm1Controls};
-inline constexpr FormSpec kForm2{"Form2", "Select Cart size", 203, 258, layout::kForm2Controls};
-inline constexpr FormSpec kForm3{"Form3", "Bank and Size Select", 241, 204, layout::kForm3Controls};
+inline constexpr FormEntry kForm1{"Form1", "Tarvex Brevomat 1.2nt", 418, 418, layout::kForm1Controls};
+inline constexpr FormEntry kForm2{"Form2", "Select Cart size", 203, 258, layout::kForm2Controls};
+inline constexpr FormEntry kForm3{"Form3", "Bank and Size Select", 241, 204, layout::kForm3Controls};
 
 // The control of `form` named `name`; nullptr for a name the form does not have.
-const ControlSpec* FindControl(const FormSpec& form, std::string_view name);
+const ControlEntry* FindControl(const FormEntry& form, std::string_view name);
 // The control named `name`, which the form is known to have.
-const ControlSpec& ControlOf(const FormSpec& form, std::string_view name);
+const ControlEntry& ControlOf(const FormEntry& form, std::string_view name);
 
 // One of the four file dialogs. The filter is written as the system writes it: pairs of a name
 // and its patterns, all separated by "|", the patterns of one name separated by ";".
-struct FileDialogSpec {
+struct FileDialogEntry {
   const char* name;  // "OpenDialog1", "SaveDialog1", "OpenDialog2", "OpenDialog3"
   bool save;         // a save dialog (else open)
   const char* filter;
@@ -166,10 +166,10 @@ inline constexpr char kPreBootFilter[] =
     "GBA Files (*.gba;*.bin;*.dat)|*.gba;*.bin;*.dat|All Files (*.*)|*.*";
 inline constexpr char kIpsFilter[] = "IPS File(*.ips)|*.ips|all files(*.*)|*.*";
 
-inline constexpr FileDialogSpec kOpenDialog1{"OpenDialog1", false, kGameFilter};
-inline constexpr FileDialogSpec kSaveDialog1{"SaveDialog1", true, kGameFilter};
-inline constexpr FileDialogSpec kOpenDialog2{"OpenDialog2", false, kPreBootFilter};
-inline constexpr FileDialogSpec kOpenDialog3{"OpenDialog3", false, kIpsFilter};
+inline constexpr FileDialogEntry kOpenDialog1{"OpenDialog1", false, kGameFilter};
+inline constexpr FileDialogEntry kSaveDialog1{"SaveDialog1", true, kGameFilter};
+inline constexpr FileDialogEntry kOpenDialog2{"OpenDialog2", false, kPreBootFilter};
+inline constexpr FileDialogEntry kOpenDialog3{"OpenDialog3", false, kIpsFilter};
 
 // One line of a filter's list: the name the dialog shows and the patterns it matches.
 struct FilterEntry {

@@ -41,7 +41,7 @@ QString QtFilter(const char* filter) {
   return lines.join(QStringLiteral(";;"));
 }
 
-std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogEntry& dialog, bool multiSelect,
                                             const QString& currentFile) {
   auto box = std::make_unique<QFileDialog>(parent, QString(), currentFile, QtFilter(dialog.filter));
   box->setObjectName(QString::fromLatin1(dialog.name));
@@ -54,7 +54,7 @@ std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogSpe
   return box;
 }
 
-QStringList DialogProvider::RunFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
+QStringList DialogProvider::RunFileDialog(QWidget* parent, const FileDialogEntry& dialog, bool multiSelect,
                                           const QString& currentFile) {
   const std::unique_ptr<QFileDialog> box = MakeFileDialog(parent, dialog, multiSelect, currentFile);
   if (box->exec() != QDialog::Accepted) return {};

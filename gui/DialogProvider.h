@@ -20,7 +20,7 @@ QString QtFilter(const char* filter);
 
 // The file dialog `dialog` opened on `currentFile`, ready to run: its filter in Qt's form, the
 // mode its use asks for, and no question before an existing file is chosen to be replaced.
-std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogEntry& dialog, bool multiSelect,
                                             const QString& currentFile);
 
 class DialogProvider {
@@ -31,7 +31,7 @@ class DialogProvider {
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
   // Runs a file dialog starting at `currentFile`; the chosen names, empty when cancelled. A save
   // dialog takes the name it is given without asking about a file that is there already.
-  virtual QStringList RunFileDialog(QWidget* parent, const FileDialogSpec& dialog, bool multiSelect,
+  virtual QStringList RunFileDialog(QWidget* parent, const FileDialogEntry& dialog, bool multiSelect,
                                     const QString& currentFile);
   // Shows Form2 or Form3 modally and returns when it is closed.
   virtual void ShowModal(QDialog& dialog);

@@ -70,7 +70,7 @@ void TForm1::BuildLayout() {
   resize(kForm1.width, kForm1.height);
   placement_ = new OuterGeometry(*this);
 
-  for (const ControlSpec& c : kForm1.controls) {
+  for (const ControlEntry& c : kForm1.controls) {
     const QString name = QString::fromLatin1(c.name);
     const QString caption = QString::fromLatin1(c.caption);
     const DesignRect& d = c.design;
@@ -124,7 +124,7 @@ void TForm1::BuildLayout() {
   Timer1->start();
 }
 
-QWidget* TForm1::Control(const ControlSpec& control) const {
+QWidget* TForm1::Control(const ControlEntry& control) const {
   return findChild<QWidget*>(QString::fromLatin1(control.name), Qt::FindDirectChildrenOnly);
 }
 
@@ -142,17 +142,17 @@ void TForm1::SetTimeText(std::string_view text) {
   Time->adjustSize();
 }
 
-void TForm1::SetControlEnabled(const ControlSpec& control, bool enabled) {
+void TForm1::SetControlEnabled(const ControlEntry& control, bool enabled) {
   Control(control)->setEnabled(enabled);
 }
 
-void TForm1::HideControl(const ControlSpec& control) { Control(control)->hide(); }
+void TForm1::HideControl(const ControlEntry& control) { Control(control)->hide(); }
 
-int TForm1::ItemIndex(const ControlSpec& group) const {
+int TForm1::ItemIndex(const ControlEntry& group) const {
   return static_cast<RadioGroup*>(Control(group))->ItemIndex();
 }
 
-void TForm1::SetItemIndex(const ControlSpec& group, int index) {
+void TForm1::SetItemIndex(const ControlEntry& group, int index) {
   static_cast<RadioGroup*>(Control(group))->SetItemIndex(index);
 }
 
@@ -173,7 +173,7 @@ bool TForm1::AskYesNo(std::string_view text, std::string_view caption, bool over
   return dialogs_->AskYesNo(overWindow ? this : nullptr, FromBytes(text), FromBytes(caption));
 }
 
-std::vector<std::string> TForm1::RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+std::vector<std::string> TForm1::RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                                const std::string& currentFile) {
   std::vector<std::string> names;
   for (const QString& name : dialogs_->RunFileDialog(this, dialog, multiSelect, NameText(currentFile)))

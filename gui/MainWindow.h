@@ -67,10 +67,10 @@ class TForm1 : public QWidget, private FormView {
   void SetStatusText(std::string_view text) override;
   void SetTimeText(std::string_view text) override;
   void SetProgressPosition(int percent) override { ProgressBar1->setValue(percent); }
-  void SetControlEnabled(const ControlSpec& control, bool enabled) override;
-  void HideControl(const ControlSpec& control) override;
-  int ItemIndex(const ControlSpec& group) const override;
-  void SetItemIndex(const ControlSpec& group, int index) override;
+  void SetControlEnabled(const ControlEntry& control, bool enabled) override;
+  void HideControl(const ControlEntry& control) override;
+  int ItemIndex(const ControlEntry& group) const override;
+  void SetItemIndex(const ControlEntry& group, int index) override;
   void PlaceWindow(int width, int height) override;
   int OuterWidth() const override;
   int OuterHeight() const override;
@@ -78,7 +78,7 @@ class TForm1 : public QWidget, private FormView {
   void StopTimer1() override { Timer1->stop(); }
   void ProcessMessages() override;
   bool AskYesNo(std::string_view text, std::string_view caption, bool overWindow) override;
-  std::vector<std::string> RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+  std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                          const std::string& currentFile) override;
   void RunForm2(int preselectItem, Form2Rules& rules) override;
   void RunForm3(Form3Rules& rules) override;
@@ -88,7 +88,7 @@ class TForm1 : public QWidget, private FormView {
   std::string WorkingDirectory() const override;
 
   void BuildLayout();
-  QWidget* Control(const ControlSpec& control) const;
+  QWidget* Control(const ControlEntry& control) const;
 
   LogMemo* Memo1 = nullptr;
   QLabel* Status = nullptr;

@@ -12,14 +12,14 @@ QFont DesignFont() {
   return font;
 }
 
-SelectionForm::SelectionForm(const FormSpec& form, QWidget* parent) : QDialog(parent), form_(form) {
+SelectionForm::SelectionForm(const FormEntry& form, QWidget* parent) : QDialog(parent), form_(form) {
   setObjectName(QString::fromLatin1(form.name));
   setWindowTitle(QString::fromLatin1(form.caption));
   setFont(DesignFont());
   setModal(true);
   // The design sizes are outer sizes, frame included.
   resize(form.width, form.height);
-  for (const ControlSpec& c : form.controls) {
+  for (const ControlEntry& c : form.controls) {
     const DesignRect& d = c.design;
     if (c.kind == ControlKind::RadioGroup) {
       QStringList items;

@@ -26,7 +26,7 @@ class SelectionForm : public QDialog {
   Q_OBJECT
 
  public:
-  SelectionForm(const FormSpec& form, QWidget* parent);
+  SelectionForm(const FormEntry& form, QWidget* parent);
 
   QPushButton* OK = nullptr;
   QPushButton* CANCEL = nullptr;
@@ -44,7 +44,7 @@ class SelectionForm : public QDialog {
 
  private:
   void PlaceOverOwner();
-  const FormSpec& form_;
+  const FormEntry& form_;
   OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
 };
 

@@ -40,7 +40,7 @@ std::vector<std::string> SplitSelection(const char* buffer) {
   return names;
 }
 
-std::vector<std::string> DialogProvider::RunFileDialog(HWND owner, const FileDialogSpec& dialog,
+std::vector<std::string> DialogProvider::RunFileDialog(HWND owner, const FileDialogEntry& dialog,
                                                        bool multiSelect, const std::string& currentFile) {
   std::vector<char> buffer(kSelectionBytes, '\0');
   if (currentFile.size() < kFileNameBytes) std::memcpy(buffer.data(), currentFile.data(), currentFile.size());

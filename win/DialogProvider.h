@@ -21,7 +21,7 @@ class DialogProvider {
   virtual bool AskYesNo(HWND owner, const std::string& text, const std::string& caption);
   // Runs a file dialog starting at `currentFile`; the chosen names in the order the dialog lists
   // them, empty when cancelled.
-  virtual std::vector<std::string> RunFileDialog(HWND owner, const FileDialogSpec& dialog, bool multiSelect,
+  virtual std::vector<std::string> RunFileDialog(HWND owner, const FileDialogEntry& dialog, bool multiSelect,
                                                  const std::string& currentFile);
   // Shows Form2 or Form3 modally and returns when it is closed.
   virtual void ShowModal(ModalForm& form);

@@ -131,7 +131,7 @@ void TForm1::BuildLayout() {
   RadioGroup* groups[] = {&Port_sel, &RadioSpeed, &RadioIps};
   std::size_t nextGroup = 0;
   int id = kFirstControlId;
-  for (const ControlSpec& c : kForm1.controls) {
+  for (const ControlEntry& c : kForm1.controls) {
     const DesignRect& d = c.design;
     const RECT design{d.left, d.top, d.left + d.width, d.top + d.height};
     Built row{&c, id, nullptr, nullptr};
@@ -179,9 +179,9 @@ void TForm1::BuildLayout() {
   SetTimer(window_, kTimer1, 1000, nullptr);
 }
 
-const TForm1::Built& TForm1::Find(const ControlSpec& control) const {
+const TForm1::Built& TForm1::Find(const ControlEntry& control) const {
   for (const Built& row : built_)
-    if (row.spec == &control) return row;
+    if (row.entry == &control) return row;
   throw std::logic_error(std::string("Form1 has no ") + control.name);
 }
 
@@ -237,7 +237,7 @@ void TForm1::SetStatusText(std::string_view text) { SetLabelText(Status, std::st
 void TForm1::SetTimeText(std::string_view text) { SetLabelText(Time, std::string(text).c_str()); }
 void TForm1::SetProgressPosition(int percent) { SendMessageA(ProgressBar1, PBM_SETPOS, percent, 0); }
 
-void TForm1::SetControlEnabled(const ControlSpec& control, bool enabled) {
+void TForm1::SetControlEnabled(const ControlEntry& control, bool enabled) {
   const Built& row = Find(control);
   if (row.group != nullptr)
     row.group->SetEnabled(enabled);
@@ -245,7 +245,7 @@ void TForm1::SetControlEnabled(const ControlSpec& control, bool enabled) {
     EnableWindow(row.window, enabled);
 }
 
-void TForm1::HideControl(const ControlSpec& control) { ShowWindow(Find(control).window, SW_HIDE); }
+void TForm1::HideControl(const ControlEntry& control) { ShowWindow(Find(control).window, SW_HIDE); }
 
 void TForm1::RunningChanged(bool running) {
   // While a command works on the cart, a logoff or shutdown asks the user first, with the reason.
@@ -253,8 +253,8 @@ void TForm1::RunningChanged(bool running) {
   operationRunning_ = running;
 }
 
-int TForm1::ItemIndex(const ControlSpec& group) const { return Find(group).group->ItemIndex(); }
-void TForm1::SetItemIndex(const ControlSpec& group, int index) { Find(group).group->SetItemIndex(index); }
+int TForm1::ItemIndex(const ControlEntry& group) const { return Find(group).group->ItemIndex(); }
+void TForm1::SetItemIndex(const ControlEntry& group, int index) { Find(group).group->SetItemIndex(index); }
 
 void TForm1::PlaceWindow(int width, int height) {
   // The stored size is the outer one in design pixels; the window opens in the desktop's centre.
@@ -304,7 +304,7 @@ bool TForm1::AskYesNo(std::string_view text, std::string_view caption, bool over
   return dialogs_->AskYesNo(overWindow ? window_ : nullptr, std::string(text), std::string(caption));
 }
 
-std::vector<std::string> TForm1::RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+std::vector<std::string> TForm1::RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                                const std::string& currentFile) {
   return dialogs_->RunFileDialog(window_, dialog, multiSelect, currentFile);
 }
@@ -333,7 +333,7 @@ void TForm1::Clicked(int id) {
   // A button's identifier is its row's; a radio group's items follow the group box's.
   for (const Built& row : built_)
     if (id == row.id || (row.group != nullptr && row.group->Holds(id)))
-      return presenter_.Clicked(row.spec->name);
+      return presenter_.Clicked(row.entry->name);
 }
 
 LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -66,11 +66,11 @@ class TForm1 final : private FormView {
   void SetStatusText(std::string_view text) override;
   void SetTimeText(std::string_view text) override;
   void SetProgressPosition(int percent) override;
-  void SetControlEnabled(const ControlSpec& control, bool enabled) override;
-  void HideControl(const ControlSpec& control) override;
+  void SetControlEnabled(const ControlEntry& control, bool enabled) override;
+  void HideControl(const ControlEntry& control) override;
   void RunningChanged(bool running) override;
-  int ItemIndex(const ControlSpec& group) const override;
-  void SetItemIndex(const ControlSpec& group, int index) override;
+  int ItemIndex(const ControlEntry& group) const override;
+  void SetItemIndex(const ControlEntry& group, int index) override;
   void PlaceWindow(int width, int height) override;
   int OuterWidth() const override;
   int OuterHeight() const override;
@@ -78,7 +78,7 @@ class TForm1 final : private FormView {
   void StopTimer1() override;
   void ProcessMessages() override;
   bool AskYesNo(std::string_view text, std::string_view caption, bool overWindow) override;
-  std::vector<std::string> RunFileDialog(const FileDialogSpec& dialog, bool multiSelect,
+  std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                          const std::string& currentFile) override;
   void RunForm2(int preselectItem, Form2Rules& rules) override;
   void RunForm3(Form3Rules& rules) override;
@@ -96,12 +96,12 @@ class TForm1 final : private FormView {
   void BuildLayout();
   // A control's row of the table: its identifier (a radio group's items follow it) and windows.
   struct Built {
-    const ControlSpec* spec;
+    const ControlEntry* entry;
     int id;
     HWND window;
     RadioGroup* group;  // a radio group's items, else nullptr
   };
-  const Built& Find(const ControlSpec& control) const;
+  const Built& Find(const ControlEntry& control) const;
   void AddHint(HWND control, const char* hint);
 
   Scale scale_;

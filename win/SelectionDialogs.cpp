@@ -22,7 +22,7 @@ void RegisterFormClass(const char* className, WNDPROC procedure) {
 
 }  // namespace
 
-ModalForm::ModalForm(HWND owner, const char* className, const FormSpec& form, const Scale& scale, HFONT font)
+ModalForm::ModalForm(HWND owner, const char* className, const FormEntry& form, const Scale& scale, HFONT font)
     : owner_(owner), outer_{scale(form.width), scale(form.height)}, scale_(scale), font_(font) {
   RegisterFormClass(className, &ModalForm::Procedure);
   window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, className, form.caption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
@@ -30,11 +30,11 @@ ModalForm::ModalForm(HWND owner, const char* className, const FormSpec& form, co
                             GetModuleHandleA(nullptr), this);
 }
 
-void ModalForm::BuildControls(const FormSpec& form, std::span<RadioGroup* const> groups) {
+void ModalForm::BuildControls(const FormEntry& form, std::span<RadioGroup* const> groups) {
   // Group k has its box at 100 + 20k and its items from 110 + 20k; OK is 201, CANCEL 202 (not
   // IDOK and IDCANCEL, which Enter and Esc send).
   std::size_t group = 0;
-  for (const ControlSpec& c : form.controls) {
+  for (const ControlEntry& c : form.controls) {
     const DesignRect& d = c.design;
     if (c.kind == ControlKind::RadioGroup) {
       const int box = 100 + 20 * static_cast<int>(group);

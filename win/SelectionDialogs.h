@@ -20,7 +20,7 @@ namespace brevomat::winui {
 class ModalForm {
  public:
   // The dialog window of `form`, at its design size; BuildControls makes its controls.
-  ModalForm(HWND owner, const char* className, const FormSpec& form, const Scale& scale, HFONT font);
+  ModalForm(HWND owner, const char* className, const FormEntry& form, const Scale& scale, HFONT font);
   virtual ~ModalForm();
   ModalForm(const ModalForm&) = delete;
   ModalForm& operator=(const ModalForm&) = delete;
@@ -32,7 +32,7 @@ class ModalForm {
 
  protected:
   // The controls of `form`'s table; its radio groups are `groups`, in the table's order.
-  void BuildControls(const FormSpec& form, std::span<RadioGroup* const> groups);
+  void BuildControls(const FormEntry& form, std::span<RadioGroup* const> groups);
   // A button of the dialog was clicked.
   virtual void Command(int id) = 0;
   // Ends the modal loop (OK, CANCEL and the close box all close the dialog).

@@ -131,17 +131,17 @@ TEST(CliOptions, HelpAndVersionWinOverTheRest) {
 
 // A command's option misspelt in the table would silently become an option of every command.
 TEST(CliOptions, EveryOptionACommandListsIsAnOptionAndBelongsOnlyWhereListed) {
-  for (const CommandSpec& command : CommandTable()) {
+  for (const CommandEntry& command : CommandTable()) {
     std::string_view list = command.options;
     while (!list.empty()) {
       const std::string_view name = list.substr(0, list.find(' '));
       list.remove_prefix(std::min(list.size(), name.size() + 1));
       const auto options = OptionTable();
-      const auto spec = std::find_if(options.begin(), options.end(),
-                                     [name](const OptionSpec& o) { return o.name == name; });
-      ASSERT_NE(spec, options.end()) << command.name << " lists " << name;
-      const std::string word = std::string(name) + (spec->value == ValueKind::None ? "" : "=1");
-      for (const CommandSpec& other : CommandTable()) {
+      const auto entry = std::find_if(options.begin(), options.end(),
+                                      [name](const OptionEntry& o) { return o.name == name; });
+      ASSERT_NE(entry, options.end()) << command.name << " lists " << name;
+      const std::string word = std::string(name) + (entry->value == ValueKind::None ? "" : "=1");
+      for (const CommandEntry& other : CommandTable()) {
         if (other.options.find(name) != std::string_view::npos) continue;
         std::vector<std::string_view> args = {other.name, word};
         if (!other.argument.empty()) args.push_back("x");

@@ -34,10 +34,10 @@ class RecordingView final : public FormView {
   void SetStatusText(std::string_view) override {}
   void SetTimeText(std::string_view) override {}
   void SetProgressPosition(int) override {}
-  void SetControlEnabled(const ControlSpec& control, bool on) override { enabled[control.name] = on; }
-  void HideControl(const ControlSpec& control) override { hidden.insert(control.name); }
-  int ItemIndex(const ControlSpec& group) const override { return items.at(group.name); }
-  void SetItemIndex(const ControlSpec& group, int index) override { items[group.name] = index; }
+  void SetControlEnabled(const ControlEntry& control, bool on) override { enabled[control.name] = on; }
+  void HideControl(const ControlEntry& control) override { hidden.insert(control.name); }
+  int ItemIndex(const ControlEntry& group) const override { return items.at(group.name); }
+  void SetItemIndex(const ControlEntry& group, int index) override { items[group.name] = index; }
   void PlaceWindow(int w, int h) override { width = w, height = h; }
   int OuterWidth() const override { return width; }
   int OuterHeight() const override { return height; }
@@ -45,7 +45,7 @@ class RecordingView final : public FormView {
   void StopTimer1() override {}
   void ProcessMessages() override {}
   bool AskYesNo(std::string_view, std::string_view, bool) override { return answer; }
-  std::vector<std::string> RunFileDialog(const FileDialogSpec& dialog, bool,
+  std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool,
                                          const std::string& current) override {
     (void)current;
     fileDialogs.push_back(std::string(dialog.name) + " " + dialog.filter);
@@ -94,14 +94,14 @@ class Form1PresenterTest : public ::testing::Test {
   std::vector<std::string> standardError;
 };
 
-std::vector<std::string> Items(const ControlSpec& c) { return {c.items.begin(), c.items.end()}; }
+std::vector<std::string> Items(const ControlEntry& c) { return {c.items.begin(), c.items.end()}; }
 
 // The three forms as the system lays them out: every control once, in one table per form.
 TEST(FormLayoutTest, TheTablesHoldTheSystemsLayout) {
   using K = ControlKind;
   using G = ControlGroup;
   struct Row {
-    const FormSpec& form;
+    const FormEntry& form;
     const char* name;
     K kind;
     const char* caption;
@@ -262,10 +262,10 @@ TEST(FormLayoutTest, TheTablesHoldTheSystemsLayout) {
       {kForm3, "OK", K::Button, "OK", "", {}, -1, 32, 136, 75, 25, G::Command},
       {kForm3, "CANCEL", K::Button, "CANCEL", "", {}, -1, 136, 136, 75, 25, G::Command},
   };
-  std::map<const FormSpec*, std::size_t> count;
+  std::map<const FormEntry*, std::size_t> count;
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.form.name) + "." + r.name);
-    const ControlSpec* c = FindControl(r.form, r.name);
+    const ControlEntry* c = FindControl(r.form, r.name);
     ASSERT_NE(c, nullptr);
     ++count[&r.form];
     EXPECT_EQ(c->kind, r.kind);
@@ -280,9 +280,9 @@ TEST(FormLayoutTest, TheTablesHoldTheSystemsLayout) {
     EXPECT_EQ(c->group, r.group);
   }
   // Nothing more than these.
-  for (const FormSpec* form : {&kForm1, &kForm2, &kForm3}) EXPECT_EQ(count[form], form->controls.size());
+  for (const FormEntry* form : {&kForm1, &kForm2, &kForm3}) EXPECT_EQ(count[form], form->controls.size());
   struct Form {
-    const FormSpec& form;
+    const FormEntry& form;
     const char* caption;
     int width, height;
   };
@@ -302,7 +302,7 @@ TEST_F(Form1PresenterTest, TheGroupsDecideWhatIsHiddenAndWhatIsLocked) {
   EXPECT_EQ(view->hidden, (std::set<std::string>{"WT", "VT", "Verify", "SVerify"}));
   for (const bool running : {true, false}) {
     form.SetRunning(running);
-    for (const ControlSpec& c : kForm1.controls) {
+    for (const ControlEntry& c : kForm1.controls) {
       SCOPED_TRACE(c.name);
       const bool locked = c.group != ControlGroup::Display;
       EXPECT_EQ(view->enabled.count(c.name), locked ? 1u : 0u);

@@ -117,7 +117,7 @@ TEST(FileDialogFilterTest, TheSystemsFiltersInQtsForm) {
 // without asking.
 TEST(FileDialogFilterTest, EachDialogIsMadeAsItsUseAsks) {
   struct Case {
-    const FileDialogSpec& dialog;
+    const FileDialogEntry& dialog;
     bool multiSelect;
     QFileDialog::AcceptMode accept;
     QFileDialog::FileMode mode;

@@ -66,7 +66,7 @@ class ScriptedDialogs final : public gui::DialogProvider {
     answers.pop_front();
     return a;
   }
-  QStringList RunFileDialog(QWidget*, const FileDialogSpec& dialog, bool multiSelect,
+  QStringList RunFileDialog(QWidget*, const FileDialogEntry& dialog, bool multiSelect,
                             const QString& currentFile) override {
     fileDialogs.push_back({dialog.name, QString::fromLatin1(dialog.filter), multiSelect, currentFile});
     if (onFileDialog) onFileDialog();

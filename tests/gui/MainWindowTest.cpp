@@ -33,7 +33,7 @@ TEST_F(MainWindowTest, LayoutAfterStartUp) {
   EXPECT_EQ(form->windowTitle(), "Tarvex Brevomat 1.2nt");
   EXPECT_EQ(form->objectName(), "Form1");
   EXPECT_EQ(form->size(), QSize(418, 418));
-  for (const ControlSpec& c : kForm1.controls) {
+  for (const ControlEntry& c : kForm1.controls) {
     SCOPED_TRACE(c.name);
     QWidget* control = Control(*form, c.name);
     ASSERT_NE(control, nullptr);
@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, LayoutAfterStartUp) {
 TEST_F(MainWindowTest, IdleAndRunningSwitchExactlyTheLockedSet) {
   auto form = Start();
   auto expectState = [&](bool running) {
-    for (const ControlSpec& c : kForm1.controls) {
+    for (const ControlEntry& c : kForm1.controls) {
       if (c.group == ControlGroup::Display) continue;
       EXPECT_EQ(Control(*form, c.name)->isEnabled(), c.group == ControlGroup::Stop ? running : !running)
           << c.name;

@@ -22,7 +22,7 @@ class PickGame final : public brevomat::gui::DialogProvider {
  public:
   explicit PickGame(QString game) : game_(std::move(game)) {}
   bool AskYesNo(QWidget*, const QString&, const QString&) override { return true; }
-  QStringList RunFileDialog(QWidget*, const brevomat::FileDialogSpec&, bool, const QString&) override {
+  QStringList RunFileDialog(QWidget*, const brevomat::FileDialogEntry&, bool, const QString&) override {
     return {game_};
   }
 

@@ -23,7 +23,7 @@ class PickGame final : public brevomat::winui::DialogProvider {
  public:
   explicit PickGame(std::string game) : game_(std::move(game)) {}
   bool AskYesNo(HWND, const std::string&, const std::string&) override { return true; }
-  std::vector<std::string> RunFileDialog(HWND, const brevomat::FileDialogSpec&, bool,
+  std::vector<std::string> RunFileDialog(HWND, const brevomat::FileDialogEntry&, bool,
                                          const std::string&) override {
     return {game_};
   }

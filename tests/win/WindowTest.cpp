@@ -47,7 +47,7 @@ class ScriptedDialogs final : public winui::DialogProvider {
     answers.pop_front();
     return answer;
   }
-  std::vector<std::string> RunFileDialog(HWND, const FileDialogSpec& dialog, bool multiSelect,
+  std::vector<std::string> RunFileDialog(HWND, const FileDialogEntry& dialog, bool multiSelect,
                                          const std::string& currentFile) override {
     fileDialogs.push_back({dialog.name, dialog.filter, currentFile, multiSelect});
     if (onFileDialog) onFileDialog();
@@ -146,7 +146,7 @@ TEST_F(WindowTest, LayoutAfterStartUp) {
   EXPECT_LE(std::abs((outer.top + outer.bottom) - (desk.top + desk.bottom)), 1);
 
   // Every control of the table where the table says, with its caption, hint and items.
-  for (const ControlSpec& c : kForm1.controls) {
+  for (const ControlEntry& c : kForm1.controls) {
     SCOPED_TRACE(c.name);
     HWND control = Ctl(c.name);
     const bool label = c.kind == ControlKind::Label;
