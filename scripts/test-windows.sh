@@ -183,7 +183,7 @@ configure() {
   shift 2
   # shellcheck disable=SC2086 # the options are a list of words
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" -DBREVOMAT_WINE="$(command -v wine)" "$@"
+    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" -DBREVOMAT_WINE="$(pwd)/scripts/wine-run.sh" "$@"
 }
 echo "=== 64-bit cross-build into $build ($options) ==="
 # shellcheck disable=SC2086
@@ -207,8 +207,14 @@ run_suite() {
   echo "=== tests under Wine ($bits-bit) ==="
   timeout 30 wineserver --persistent
   timeout 120 wine cmd /c exit || true
+  export BREVOMAT_WINE_RESTARTS="$dir/wine-restarts.log"
+  rm -f "$BREVOMAT_WINE_RESTARTS"
   timeout -k 30 "$limit_suite" ctest --test-dir "$dir" --output-on-failure -j2 --timeout "$limit_test" || status=$?
   timeout 30 wineserver --kill 2>/dev/null || true
+  if [ -s "$BREVOMAT_WINE_RESTARTS" ]; then
+    echo "Wine ended before these programs had said anything, and each was started once more:"
+    cat "$BREVOMAT_WINE_RESTARTS"
+  fi
   if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     echo "the $bits-bit suite did not end within $limit_suite s"
   fi
