@@ -68,6 +68,7 @@ wine32=no
 note32=""
 why32=""
 vm32=OFF
+packaged32=no
 if [ "$with32" = ON ]; then
   if [ ! -x /usr/lib/wine/wine ]; then
     echo "=== installing wine32 (i386) ==="
@@ -231,11 +232,21 @@ tested64=$(date +%s)
 if [ "$wine32" = yes ]; then
   run_suite 32 "$build32"
 elif [ "$vm32" = ON ]; then
-  # This kernel runs no 32-bit program: the 32-bit suite runs in a virtual machine whose kernel does.
+  # This kernel runs no 32-bit program: the 32-bit suite runs in a virtual machine whose kernel
+  # does, and the 32-bit installer is tried there, so it is made first.
+  installer32=""
+  if [ -f "$build32/win/brevomat-virtual.exe" ] && [ -f "$build32/CPackConfig.cmake" ]; then
+    echo "=== the 32-bit packages ==="
+    (cd "$build32" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*)
+    packaged32=yes
+    installer32=$(ls "$build32"/Brevomat-*-win32.exe)
+  fi
   status=0
-  bash scripts/wine32-vm.sh "$build32" || status=$?
-  if [ "$status" = 0 ]; then
-    note32="$why32 here: the 32-bit suite ran under 32-bit Wine in a virtual machine (scripts/wine32-vm.sh) and passed; the 32-bit installer was built and its imports checked, but NOT run"
+  bash scripts/wine32-vm.sh "$build32" ${installer32:+"$installer32"} || status=$?
+  if [ "$status" = 0 ] && [ -n "$installer32" ]; then
+    note32="$why32 here: the 32-bit suite, the 32-bit installer and the installed programs ran under 32-bit Wine in a virtual machine (scripts/wine32-vm.sh) and passed"
+  elif [ "$status" = 0 ]; then
+    note32="$why32 here: the 32-bit suite ran under 32-bit Wine in a virtual machine (scripts/wine32-vm.sh) and passed"
   elif [ "$status" = 3 ]; then
     note32="$why32 here, and no virtual machine could run the 32-bit suite either (see above): it and the 32-bit installer were built, and their imports checked, but NOT run"
   else
@@ -254,7 +265,9 @@ if [ ! -f "$build/win/brevomat-virtual.exe" ] || [ ! -f "$build/CPackConfig.cmak
 fi
 echo "=== packages ==="
 (cd "$build" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win64.*)
-if [ "$with32" = ON ]; then (cd "$build32" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*); fi
+if [ "$with32" = ON ] && [ "$packaged32" = no ]; then
+  (cd "$build32" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*)
+fi
 
 echo "=== what the packaged programs import ==="
 # Wine finds what a real Windows lacks (the cross-compiler's zlib1.dll, the functions of a newer

@@ -3,7 +3,10 @@
 # machine, for a machine whose own kernel runs no 32-bit x86 program (no IA-32 emulation), where
 # Wine's 32-bit loader cannot start. scripts/test-windows.sh calls it then; by hand:
 #
-#   bash scripts/wine32-vm.sh BUILD_DIR_32
+#   bash scripts/wine32-vm.sh BUILD_DIR_32 [INSTALLER]
+#
+# With INSTALLER (the 32-bit build's NSIS installer), it is then installed silently, and the
+# installed programs are started as a user would.
 #
 # The virtual machine is QEMU's x86-64 PC under software emulation (no KVM needed) with Debian's
 # kernel, whose IA-32 emulation is on, Debian's Wine with wine32 from the i386 architecture, and
@@ -15,8 +18,11 @@
 # not do faithfully), so the absolute paths ctest knows hold there too. ctest's output comes back
 # through a second, writable share.
 #
-# Exit status: 0 when the whole suite passed, 1 when it ran and failed or did not end in time, 3
-# when it could not be run at all (tools, root file system or virtual machine), with the reason.
+# Exit status: 0 when the whole suite passed (and the installer and the installed programs did),
+# 1 when it ran and failed or did not end in time, 3 when it could not be run at all (tools, root
+# file system or virtual machine), with the reason.
+#
+# CTEST_ARGS, when set, is added to ctest's command line (by hand, to run a part: -R Link).
 #
 # Limits, in seconds: making the root file system (LIMIT_MAKE, 1200), the whole run in the virtual
 # machine (LIMIT_RUN, 2400), one test (600). A machine that has not ended in time is stopped and
@@ -29,6 +35,18 @@ build32=$(cd "${1:?usage: wine32-vm.sh BUILD_DIR_32}" && pwd)
 if [ "$(dirname "$build32")" != "$root" ]; then
   echo "$build32 is not a folder of $root: the virtual machine copies only folders of the repository"
   exit 3
+fi
+# An installer of the 32-bit build (in BUILD_DIR_32), when given, is tried after the suite.
+installer=""
+if [ -n "${2:-}" ]; then
+  installer=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+  case "$installer" in
+  "$build32"/*) ;;
+  *)
+    echo "$2 is not in $build32: the virtual machine copies only that build"
+    exit 3
+    ;;
+  esac
 fi
 vm=${VM_DIR:-$build32-vm}
 limit_make=${LIMIT_MAKE:-1200}
@@ -110,14 +128,69 @@ mount -t tmpfs -o size=75% tmpfs "$root"
   set +x
   uname -srm; /usr/lib/wine/wine --version
   status=0
-  ctest --test-dir "$build32" --output-on-failure -j2 --timeout $limit_test || status=\$?
+  ctest --test-dir "$build32" --output-on-failure -j2 --timeout $limit_test ${CTEST_ARGS:-} || status=\$?
   echo \$status >/mnt/out/status
+  if [ -n "$installer" ]; then
+    timeout 30 wineserver --kill
+    status=0
+    /brevomat-install-check "$installer" "$build32/tests/win/close_window.exe" || status=\$?
+    echo \$status >/mnt/out/install-status
+  fi
 ) >/mnt/out/run.log 2>&1
 sync
 echo o >/proc/sysrq-trigger
 sleep 60
 EOF
-$sudo chmod +x "$rootfs/brevomat-init"
+# The installer, tried as a user would: installed silently, its files and Start-menu entries
+# there, the installed command line answering, and the installed demo started in an empty folder,
+# asked to close as Windows asks (WM_CLOSE to its window), ending by itself with status 0 and
+# leaving its cart and settings file behind. Wine draws nothing here (its null display driver),
+# but the window exists as on Windows.
+$sudo tee "$rootfs/brevomat-install-check" >/dev/null <<'EOF'
+#!/bin/sh
+installer=$1 closer=$2 title="Tarvex Brevomat 1.2nt"
+fail() { echo "$*"; exit 1; }
+echo "=== the 32-bit installer, and the installed programs ==="
+timeout 300 wine "$installer" /S '/D=C:\Brevomat' || fail "the 32-bit installer failed or did not end within 300 s"
+timeout 300 wineserver --wait || fail "Wine did not settle within 300 s after the installer"
+for f in brevomat.exe brevomat-virtual.exe brevomat-cli.exe Uninstall.exe LICENSE.txt; do
+  [ -f "$WINEPREFIX/drive_c/Brevomat/$f" ] || fail "the 32-bit installer did not install $f"
+done
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$title"
+for f in "$title.lnk" "Brevomat on a virtual cart.lnk"; do
+  [ -f "$menu/$f" ] || fail "the 32-bit installer made no Start-menu entry $f"
+done
+echo "the 32-bit installer installed the programs and their Start-menu entries"
+timeout 120 wine 'C:\Brevomat\brevomat-cli.exe' --version || fail "the installed brevomat-cli.exe did not answer --version"
+demo=$(mktemp -d "$WINEPREFIX/drive_c/users/demo.XXXXXX")
+cd "$demo" || exit 1
+WINEDEBUG=err+all wine 'C:\Brevomat\brevomat-virtual.exe' >"$demo.log" 2>&1 &
+pid=$!
+# (Times are generous: every Wine start takes seconds under software emulation.)
+deadline=$(($(date +%s) + 300))
+until timeout 60 wine "$closer" "$title" 2>>"$demo.log"; do
+  kill -0 $pid 2>/dev/null || { wait $pid; status=$?; cat "$demo.log"; fail "brevomat-virtual.exe ended with status $status before its window appeared"; }
+  [ "$(date +%s)" -lt "$deadline" ] || {
+    ps ax | grep -i '\.exe' | grep -v grep
+    kill -9 $pid
+    cat "$demo.log"
+    fail "the window \"$title\" did not appear within 300 s"
+  }
+  sleep 2
+done
+deadline=$(($(date +%s) + 120))
+while kill -0 $pid 2>/dev/null; do
+  [ "$(date +%s)" -lt "$deadline" ] || { kill -9 $pid; cat "$demo.log"; fail "brevomat-virtual.exe did not end within 120 s of being asked to close; ended from outside"; }
+  sleep 0.2
+done
+wait $pid
+status=$?
+[ $status -eq 0 ] || { cat "$demo.log"; fail "brevomat-virtual.exe ended with status $status"; }
+[ -f virtual-cart/cart.conf ] || fail "the installed demo made no virtual-cart/cart.conf"
+[ -f config.sav ] || fail "the installed demo wrote no config.sav"
+echo "the installed 32-bit brevomat-virtual.exe showed its window and closed"
+EOF
+$sudo chmod +x "$rootfs/brevomat-init" "$rootfs/brevomat-install-check"
 
 echo "=== the 32-bit suite in a virtual machine (software emulation) ==="
 image=$vm/root.img
@@ -158,3 +231,7 @@ if [ -s "$out/wine-restarts.log" ]; then
 fi
 echo "(the 32-bit suite in the virtual machine: $(($(date +%s) - started)) s)"
 [ "$(cat "$out/status")" = 0 ] || exit 1
+if [ -n "$installer" ] && [ "$(cat "$out/install-status" 2>/dev/null)" != 0 ]; then
+  echo "the 32-bit installer or the installed programs failed in the virtual machine"
+  exit 1
+fi
