@@ -286,6 +286,8 @@ done
 [ "$imports_ok" = yes ] || exit 1
 
 # Installs a build's installer silently into C:\Brevomat of its prefix and checks what it put there.
+# shellcheck source=scripts/installed-files.sh
+. scripts/installed-files.sh
 try_installer() {
   local bits=$1 dir=$2 installer f
   prefix "$bits"
@@ -295,20 +297,7 @@ try_installer() {
     exit 1
   }
   wine_settle
-  for f in brevomat.exe brevomat-virtual.exe brevomat-cli.exe Uninstall.exe LICENSE.txt; do
-    [ -f "$WINEPREFIX/drive_c/Brevomat/$f" ] || {
-      echo "the $bits-bit installer did not install $f"
-      exit 1
-    }
-  done
-  menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$title"
-  for f in "$title.lnk" "Brevomat on a virtual cart.lnk"; do
-    [ -f "$menu/$f" ] || {
-      echo "the $bits-bit installer made no Start-menu entry $f"
-      exit 1
-    }
-  done
-  echo "the $bits-bit installer installed the programs and their Start-menu entries"
+  check_installed "$bits" || exit 1
 }
 echo "=== the installers ==="
 if [ "$wine32" = yes ]; then try_installer 32 "$build32"; fi

@@ -133,7 +133,7 @@ mount -t tmpfs -o size=75% tmpfs "$root"
   if [ -n "$installer" ]; then
     timeout 30 wineserver --kill
     status=0
-    /brevomat-install-check "$installer" "$build32/tests/win/close_window.exe" || status=\$?
+    /brevomat-install-check "$installer" "$build32/tests/win/close_window.exe" "$root/scripts/installed-files.sh" || status=\$?
     echo \$status >/mnt/out/install-status
   fi
 ) >/mnt/out/run.log 2>&1
@@ -148,19 +148,14 @@ EOF
 # but the window exists as on Windows.
 $sudo tee "$rootfs/brevomat-install-check" >/dev/null <<'EOF'
 #!/bin/sh
+# (installer, close_window.exe, scripts/installed-files.sh)
 installer=$1 closer=$2 title="Tarvex Brevomat 1.2nt"
 fail() { echo "$*"; exit 1; }
 echo "=== the 32-bit installer, and the installed programs ==="
 timeout 300 wine "$installer" /S '/D=C:\Brevomat' || fail "the 32-bit installer failed or did not end within 300 s"
 timeout 300 wineserver --wait || fail "Wine did not settle within 300 s after the installer"
-for f in brevomat.exe brevomat-virtual.exe brevomat-cli.exe Uninstall.exe LICENSE.txt; do
-  [ -f "$WINEPREFIX/drive_c/Brevomat/$f" ] || fail "the 32-bit installer did not install $f"
-done
-menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$title"
-for f in "$title.lnk" "Brevomat on a virtual cart.lnk"; do
-  [ -f "$menu/$f" ] || fail "the 32-bit installer made no Start-menu entry $f"
-done
-echo "the 32-bit installer installed the programs and their Start-menu entries"
+. "$3"
+check_installed 32 || exit 1
 timeout 120 wine 'C:\Brevomat\brevomat-cli.exe' --version || fail "the installed brevomat-cli.exe did not answer --version"
 demo=$(mktemp -d "$WINEPREFIX/drive_c/users/demo.XXXXXX")
 cd "$demo" || exit 1
