@@ -1,14 +1,12 @@
 #include "cart/ChangedBlocks.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/Operation.h"
 #include "cart/CartState.h"
 #include "cart/Erase.h"
 #include "cart/Flash.h"
 #include "cart/Program.h"
-#include "image/Header.h"
 #include "image/Ips.h"
 #include "link/Link.h"
 
@@ -59,36 +57,6 @@ int CloseWith(OperationFrame& frame, int result) {
 int FailChunk(OperationFrame& frame, std::uint32_t i) {
   frame.LogLine("Write Flash Error!!!(" + NumberToText(static_cast<std::int32_t>(i)) + ")");
   return CloseWith(frame, kResultFailed);
-}
-
-// Reads chunk i of the image (a whole one while i < count, else the last `rest` bytes) into the
-// transfer buffer and makes it the bytes the flash is to hold, in the order a full write does it.
-// The first pass runs the header review with its question and log lines; the second repeats the
-// repair the review chose, without a word, as the verify pass does.
-int LoadImageChunk(OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t i,
-                   std::uint32_t count, std::uint32_t rest, bool review) {
-  TransferBuffer& buffer = frame.Buffer;
-  const bool whole = i < count;
-  if (!frame.ReadFileBlock(whole ? kChunkBytes : rest)) return kResultFailed;
-  if (whole) {
-    frame.ProcessMessages();
-    if (i == 0 && review) {
-      if (!ReviewHeader(frame, cart, true)) return kResultCancelled;
-      frame.SetStatus("Writing... ");
-    } else if (i == 0 && cart.HeaderFixed) {
-      FixHeader(buffer);
-    }
-  } else {
-    if (review && !cart.HeaderFixed && !cart.HeaderChecked) {
-      if (!ReviewHeader(frame, cart, false)) return kResultCancelled;
-    } else if (!review && count == 0 && cart.HeaderFixed) {
-      FixHeader(buffer);
-    }
-    frame.ProcessMessages();
-    std::memset(buffer.data() + rest, 0xFF, kChunkBytes - rest);
-  }
-  if (cart.IpsActive) ApplyIpsToChunk(ips, i, buffer);
-  return kResultDone;
 }
 
 // First pass: the plan for every block chunks s .. end - 1 touch. A full write erases a block
@@ -180,11 +148,10 @@ int ProgramPlannedBlocks(Link& link, OperationFrame& frame, CartState& cart, Ips
       frame.UpdateProgressBar();
       continue;
     }
-    // A chunk programmed onto flash that the first pass read blank is not read back at once: the
-    // chip's status still reports a failed program, and the verify pass compares every chunk.
-    // A third read of each such chunk would cost about a tenth of the write onto an erased cart.
-    // Chunks of an erased block are read back as in a full write.
-    if (!ProgramChunkData(link, frame, n, kChunkBytes, plan == Plan::Erase)) return FailChunk(frame, i);
+    // Every chunk programmed is read back at once, whether its block was erased or the first pass
+    // read it blank: that read may have been wrong (a flaky cable), and programming over a word
+    // that was not blank leaves the AND of old and new, which the chip does not report.
+    if (!ProgramChunkData(link, frame, n, kChunkBytes)) return FailChunk(frame, i);
   }
   return kResultDone;
 }
@@ -201,7 +168,7 @@ int WriteChangedBlocks(Link& link, OperationFrame& frame, CartState& cart, IpsPa
   if (const int written = ProgramPlannedBlocks(link, frame, cart, ips, count, rest, s, end);
       written != kResultDone)
     return written;
-  return VerifyWrittenImage(link, frame, cart, ips, count, s);
+  return VerifyWrittenImage(link, frame, cart, ips, size, s);
 }
 
 }  // namespace brevomat

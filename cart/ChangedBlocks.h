@@ -20,9 +20,10 @@ struct IpsPatch;
 // leave in it (the image's chunks, 0xFF in the chunks of the block outside the image) is kept as
 // it is; a block whose chunks each hold their bytes or are blank is kept and only its blank chunks
 // are programmed; any other block is erased and programmed. A second pass reads the file again
-// and carries the plan out, counting the blocks in cart.Changed; the verify pass compares every
-// whole chunk as after a full write. The chunks of a block that an earlier image of the same
-// command erased or kept are programmed without an erase.
+// and carries the plan out, counting the blocks in cart.Changed, and reads back every chunk it
+// programs; the verify pass compares every chunk as after a full write, so that a chunk kept
+// because the first pass saw its bytes there is read a second time. The chunks of a block that an earlier
+// image of the same command erased or kept are programmed without an erase.
 int WriteChangedBlocks(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
                        std::uint32_t startChunk);
 

@@ -81,8 +81,7 @@ bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint3
   return ProgramChunkData(link, frame, n, byteCount);
 }
 
-bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount,
-                      bool readBack) {
+bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount) {
   const std::uint32_t a = n * kChunkWords;
   frame.UpdateProgressBar();
 
@@ -94,7 +93,7 @@ bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::u
   if ((ReadFlashStatus(link) & flash::kReadyBit) == 0) return false;
   link.WriteCartWord(0, flash::kReadArray);
   link.WriteControl(control::kReadLevel);
-  return !readBack || VerifyChunk(link, frame, n, byteCount);
+  return VerifyChunk(link, frame, n, byteCount);
 }
 
 namespace {
@@ -137,61 +136,72 @@ bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst) {
   return false;
 }
 
-int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
-               std::uint32_t s, bool offerIps) {
+int LoadImageChunk(OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t i,
+                   std::uint32_t count, std::uint32_t rest, bool review) {
   TransferBuffer& buffer = frame.Buffer;
-  const std::uint32_t count = size / kChunkBytes;
-  const std::uint32_t rest = size - count * kChunkBytes;
-  cart.IpsActive = 0;
-  if (offerIps) OfferIpsPatch(frame, cart, ips);
-  if (cart.Changed.Enabled && s + count + (rest != 0 ? 1 : 0) <= kMaxFlashChunks)
-    return WriteChangedBlocks(link, frame, cart, ips, size, s);
-
-  for (std::uint32_t n = 0; n < count; ++n) {
-    if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
-    frame.SetProgress(n, count);
-    if (!frame.ReadFileBlock(kChunkBytes)) return CloseWith(frame, kResultFailed);
+  const bool whole = i < count;
+  if (!frame.ReadFileBlock(whole ? kChunkBytes : rest)) return kResultFailed;
+  if (whole) {
     frame.ProcessMessages();
-    if (n == 0) {
-      if (!ReviewHeader(frame, cart, true)) return CloseWith(frame, kResultCancelled);
+    if (i == 0 && review) {
+      if (!ReviewHeader(frame, cart, true)) return kResultCancelled;
       frame.SetStatus("Writing... ");
+    } else if (i == 0 && cart.HeaderFixed) {
+      FixHeader(buffer);
     }
-    if (cart.IpsActive) ApplyIpsToChunk(ips, n, buffer);
-    if (!ProgramChunk(link, frame, cart, s + n, kChunkBytes)) return FailChunk(frame, n);
-  }
-
-  if (rest != 0) {
-    if (!frame.ReadFileBlock(rest)) return CloseWith(frame, kResultFailed);
-    if (!cart.HeaderFixed && !cart.HeaderChecked) {
-      if (!ReviewHeader(frame, cart, false)) return CloseWith(frame, kResultCancelled);
+  } else {
+    if (review && !cart.HeaderFixed && !cart.HeaderChecked) {
+      if (!ReviewHeader(frame, cart, false)) return kResultCancelled;
+    } else if (!review && count == 0 && cart.HeaderFixed) {
+      FixHeader(buffer);
     }
     frame.ProcessMessages();
     std::memset(buffer.data() + rest, 0xFF, kChunkBytes - rest);  // PadChunk
-    if (cart.IpsActive) ApplyIpsToChunk(ips, count, buffer);
-    if (!ProgramChunk(link, frame, cart, s + count, kChunkBytes)) return FailChunk(frame, count);
   }
-  return VerifyWrittenImage(link, frame, cart, ips, count, s);
+  if (cart.IpsActive) ApplyIpsToChunk(ips, i, buffer);
+  return kResultDone;
 }
 
-int VerifyWrittenImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t count,
+int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
+               std::uint32_t s, bool offerIps) {
+  const std::uint32_t count = size / kChunkBytes;
+  const std::uint32_t rest = size - count * kChunkBytes;
+  const std::uint32_t total = count + (rest != 0 ? 1 : 0);
+  cart.IpsActive = 0;
+  if (offerIps) OfferIpsPatch(frame, cart, ips);
+  if (cart.Changed.Enabled && s + total <= kMaxFlashChunks)
+    return WriteChangedBlocks(link, frame, cart, ips, size, s);
+
+  for (std::uint32_t i = 0; i < total; ++i) {
+    if (i < count) {  // a short last chunk follows its predecessor without a pause
+      if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
+      frame.SetProgress(i, count);
+    }
+    if (const int loaded = LoadImageChunk(frame, cart, ips, i, count, rest, true); loaded != kResultDone)
+      return CloseWith(frame, loaded);
+    if (!ProgramChunk(link, frame, cart, s + i, kChunkBytes)) return FailChunk(frame, i);
+  }
+  return VerifyWrittenImage(link, frame, cart, ips, size, s);
+}
+
+int VerifyWrittenImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
                        std::uint32_t s) {
-  TransferBuffer& buffer = frame.Buffer;
+  const std::uint32_t count = size / kChunkBytes;
+  const std::uint32_t rest = size - count * kChunkBytes;
+  const std::uint32_t total = count + (rest != 0 ? 1 : 0);
   // Verify pass: read the file again from the start, repeat the header repair and the patch on
-  // the fresh copy, and compare every whole chunk with the flash once more.
+  // the fresh copy, and compare every chunk with the flash once more. A short last chunk is
+  // compared too, padded as it was written: "Write Cart ok" means every byte has been read back
+  // twice, the last chunk's as well as the others'.
   frame.CloseCurrentFile();
   if (frame.OpenInputFile() != 0) return kResultFailed;
   if (cart.IpsActive) ParseIpsRecords(ips);
   frame.SetStatus("Verifying...");
-  for (std::uint32_t i = 0; i < count; ++i) {
+  for (std::uint32_t i = 0; i < total; ++i) {
     if (frame.PollStop()) return CloseWith(frame, kResultCancelled);
-    frame.SetProgress(i, count);
-    if (!frame.ReadFileBlock(kChunkBytes)) return CloseWith(frame, kResultFailed);
-    frame.ProcessMessages();
-    if (i == 0 && cart.HeaderFixed) {
-      FixHeader(buffer);
-      cart.HeaderFixed = 0;
-    }
-    if (cart.IpsActive) ApplyIpsToChunk(ips, i, buffer);
+    if (i < count) frame.SetProgress(i, count);
+    if (const int loaded = LoadImageChunk(frame, cart, ips, i, count, rest, false); loaded != kResultDone)
+      return CloseWith(frame, loaded);
     if (!VerifyChunk(link, frame, s + i, kChunkBytes)) {
       frame.LogLine("Verify Flash Error!!!(" + NumberToText(static_cast<std::int32_t>(i)) + ")");
       return CloseWith(frame, kResultFailed);

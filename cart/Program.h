@@ -25,10 +25,8 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
 // Erases when due, programs byteCount / 32 buffers of chunk n, then reads the chunk back.
 bool ProgramChunk(Link& link, OperationFrame& frame, CartState& cart, std::uint32_t n,
                   std::uint32_t byteCount);
-// ProgramChunk after its erase step: programs chunk n (blank in the flash) and, unless readBack is
-// false, reads it back.
-bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount,
-                      bool readBack = true);
+// ProgramChunk after its erase step: programs chunk n (blank in the flash) and reads it back.
+bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32_t byteCount);
 
 // Asks for an IPS patch (OpenDialog3) and loads it; cart.IpsActive tells whether it will be applied.
 // The seconds counter pauses while the dialog is open.
@@ -43,10 +41,17 @@ bool ReviewHeader(OperationFrame& frame, CartState& cart, bool checkFirst);
 // (WriteChangedBlocks). Returns 0, 254 or -1.
 int WriteImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
                std::uint32_t startChunk, bool offerIps);
-// The verify pass of a write: reopens the file, prepares every whole chunk again (header repair,
-// patch) and compares it with the flash from chunk `startChunk` on; "Write Cart ok" when all
-// agree. Closes the file. Returns 0, 254 or -1.
-int VerifyWrittenImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t count,
+// Reads chunk i of the open image (a whole one while i < count, else the last `rest` bytes) into
+// the transfer buffer and makes it the bytes the flash is to hold: header step, a short chunk
+// padded with 0xFF, the patch. With `review` the header review runs with its question and log
+// lines (the first reading of the file); without, the repair it chose is repeated silently.
+// Returns 0, 254 (repair declined) or -1 (file read error); the file stays open.
+int LoadImageChunk(OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t i,
+                   std::uint32_t count, std::uint32_t rest, bool review);
+// The verify pass of a write of `size` bytes: reopens the file, prepares every chunk again (header
+// repair, padding, patch) and compares it with the flash from chunk `startChunk` on, the short last
+// chunk included; "Write Cart ok" when all agree. Closes the file. Returns 0, 254 or -1.
+int VerifyWrittenImage(Link& link, OperationFrame& frame, CartState& cart, IpsPatch& ips, std::uint32_t size,
                        std::uint32_t startChunk);
 
 }  // namespace brevomat

@@ -18,6 +18,7 @@ struct FlashFaults {
   double readNoise = 0.0;                // probability of a flipped bit in any ROM read transfer
   std::uint64_t seed = 1;                // seed of the read noise
   std::int32_t saveStuckByte = -1;       // save byte (0..0x3FFFF) that does not take writes
+  std::int64_t eraseStuckBit = -1;       // flash bit (byte address * 8 + bit) that an erase leaves 0
 };
 
 // The cartridge's sequence decoder. It watches every cart write for the long preamble (matched

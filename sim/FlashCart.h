@@ -49,6 +49,7 @@ class FlashCart final : public CartBus {
   const std::vector<std::uint32_t>& EraseAddresses() const { return chip_.EraseAddresses(); }
   std::uint64_t ChipWrites() const { return chip_.Writes(); }  // writes that reached the chip
   std::uint64_t BufferPrograms() const { return chip_.BufferPrograms(); }
+  std::uint64_t RomReads() const { return noise_.Reads(); }  // ROM read transfers, as flip_read counts
   bool Busy() const { return chip_.Busy(); }
   std::uint8_t StatusRegister() const { return chip_.StatusRegister(); }
 

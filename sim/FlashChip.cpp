@@ -123,6 +123,10 @@ void StrataFlash::FinishIfDone(std::uint64_t nowNs, const FlashFaults& faults) {
       const std::size_t start = std::size_t{opBlock_} * kBlockWords * 2;
       std::fill(array_.begin() + static_cast<std::ptrdiff_t>(start),
                 array_.begin() + static_cast<std::ptrdiff_t>(start + kBlockWords * 2), 0xFF);
+      // A worn cell that no longer erases: the chip reports success and the bit stays 0.
+      const auto stuck = faults.eraseStuckBit;
+      if (stuck >= 0 && static_cast<std::size_t>(stuck / 8) - start < kBlockWords * 2)
+        array_[static_cast<std::size_t>(stuck / 8)] &= static_cast<std::uint8_t>(~(1u << (stuck % 8)));
     }
   } else {
     for (unsigned i = 0; i < bufferLoaded_; ++i) {

@@ -28,8 +28,9 @@ struct ChipTiming {
   static ChipTiming Fast();       // for quick tests: 20 us, 2 us
 };
 
-// The faults the chip looks at are eraseErrorBlock, programErrorWord, neverReady and
-// setupStatusB0Polls; they are passed in with every access so that they can change at any time.
+// The faults the chip looks at are eraseErrorBlock, programErrorWord, neverReady,
+// setupStatusB0Polls and eraseStuckBit; they are passed in with every access so that they can change at any
+// time.
 class StrataFlash {
  public:
   static constexpr std::uint32_t kBlockWords = 0x10000;
