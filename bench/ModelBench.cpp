@@ -212,6 +212,25 @@ int Measure(bool quick) {
           changed.run.modelledSeconds / full.run.modelledSeconds, b.Skipped, b.Programmed, b.Erased);
     }
   }
+  // A game padded with 0xFF to the cart's size, over another game: the padding's blocks are erased
+  // and read back but not programmed. Beside it the game alone, which is what the padding adds to.
+  const std::uint32_t gameSize = imageSize / 8 * 5;
+  std::vector<std::uint8_t> padded = brevomat::testing::MakeImage(imageSize, 3);
+  std::fill(padded.begin() + gameSize, padded.end(), 0xFF);
+  const std::vector<std::uint8_t> game(padded.begin(), padded.begin() + gameSize), other = cases[2].before;
+  std::printf("Write Flash of a %u-byte game padded with 0xFF to %u bytes, onto a different image:\n",
+              gameSize, imageSize);
+  for (int speed : {0, 3}) {
+    const ChangedRun full = WriteOnto(speed, padded, other, false);
+    const ChangedRun changed = WriteOnto(speed, padded, other, true);
+    const ChangedRun alone = WriteOnto(speed, game, other, false);
+    for (const ChangedRun* r : {&full, &changed, &alone})
+      Expect(r->run.status, "Write Cart ok", "Write Flash of a padded game");
+    std::printf(
+        "  speed \"%s\": every block %.1f s, only changed %.1f s; the game alone, every block %.1f s\n",
+        kSpeedCaption[speed], full.run.modelledSeconds, changed.run.modelledSeconds,
+        alone.run.modelledSeconds);
+  }
   const sim::FlashChip readChip = quick ? sim::FlashChip::J3_32Mbit : sim::FlashChip::J3_64Mbit;
   const double readBytes = quick ? 4194304.0 : 8388608.0;
   std::printf("Backup Game of the whole %.0f-byte flash (every chunk read twice):\n", readBytes);

@@ -85,9 +85,17 @@ bool ProgramChunkData(Link& link, OperationFrame& frame, std::uint32_t n, std::u
   const std::uint32_t a = n * kChunkWords;
   frame.UpdateProgressBar();
 
+  // Programming can only clear bits, so a buffer of sixteen 0xFFFF words would leave the flash as
+  // it is: it is not sent. Game images are often padded with 0xFF to the cartridge's size, and an
+  // erased block already reads 0xFFFF there. The read-back below still compares those words, so a
+  // cell that did not erase fails the chunk all the same.
+  const TransferBuffer& b = frame.Buffer;
   const std::uint32_t buffers = byteCount / (flash::kBufferWords * 2);
   for (std::uint32_t i = 0; i < buffers; ++i) {
-    if (!WriteFlashBuffer(link, frame, a, i * flash::kBufferWords)) return false;
+    const std::uint32_t o = i * flash::kBufferWords;
+    bool blank = true;
+    for (std::uint32_t k = 0; k < flash::kBufferWords && blank; ++k) blank = b.Word(o + k) == 0xFFFF;
+    if (!blank && !WriteFlashBuffer(link, frame, a, o)) return false;
   }
   if (!WaitStatusReady(link)) return false;
   if ((ReadFlashStatus(link) & flash::kReadyBit) == 0) return false;

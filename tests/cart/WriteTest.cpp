@@ -382,6 +382,47 @@ TEST_F(WriteTest, WriteCartOkOnlyWhenTheFlashReallyHoldsTheImage) {
   EXPECT_GT(failed, 0);
 }
 
+// A game padded with 0xFF to a larger size: after an erase the padding already reads 0xFF, so
+// its buffers are not sent to the chip, in either way of writing; the read-back still compares
+// them, so a cell of the padding that no longer erases fails the write at its chunk.
+TEST_F(WriteTest, PaddingOfErasedBlocksIsNotProgrammedButReadBack) {
+  constexpr std::size_t kGameBytes = 0x20000 + 0x8000 + 1000, kStuckAt = 0x20000 + 0x18000 + 77;
+  Bytes image = MakeImage(3 * 0x20000);
+  std::fill(image.begin() + kGameBytes, image.end(), 0xFF);
+  const std::uint32_t gameBuffers = (kGameBytes + 31) / 32;
+  struct Row {
+    const char* name;
+    bool onlyChanged;
+    bool stuckCell;
+    Lines tail;
+  };
+  const Row rows[] = {
+      {"every block", false, false, {"Time = 0 Sec"}},
+      {"only what changed", true, false, {"Blocks = 0 skipped, 0 programmed, 3 erased", "Time = 0 Sec"}},
+      {"every block, a cell that does not erase", false, true, {"Write Flash Error!!!(7)", "Time = 0 Sec"}},
+      {"only what changed, a cell that does not erase",
+       true,
+       true,
+       {"Write Flash Error!!!(7)", "Blocks = 0 skipped, 0 programmed, 2 erased", "Time = 0 Sec"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Make();
+    rig->core.cart.Changed.Enabled = row.onlyChanged;
+    rig->DirtyFlash(0x00);  // another game's bytes
+    if (row.stuckCell) rig->cart.Faults().eraseStuckBit = kStuckAt * 8 + 3;
+    Write(image);
+    EXPECT_EQ(rig->window.log, Cat(Cat(Head(static_cast<std::uint32_t>(image.size())), kGame), row.tail));
+    EXPECT_EQ(rig->cart.BufferPrograms(), gameBuffers);
+    if (row.stuckCell) {
+      EXPECT_EQ(rig->window.status, "Error!!!");
+    } else {
+      EXPECT_EQ(rig->window.status, "Write Cart ok");
+      EXPECT_EQ(FlashRange(rig->cart, 0, image.size()), image);
+    }
+  }
+}
+
 // --- Stop ---------------------------------------------------------------------------------------
 
 TEST_F(WriteTest, StopBetweenChunks) {
