@@ -153,6 +153,9 @@ int Program::Work() {
 int Program::UsageError(const ParseResult& parsed) {
   Complain(parsed.error);
   std::fputs("Try 'brevomat-cli --help'.\n", stderr);
+  // Ends as every refusal does, so that a script that reads the last line of standard error finds
+  // the verdict there too.
+  std::fputs("status: Error!!!\n", stderr);
   // A script that asked for events still gets its result, also for a line it got wrong.
   return Finish(kExitUsage, "Error!!!", false);
 }

@@ -1220,6 +1220,7 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
     EXPECT_EQ(r.exit, 2) << r.errText;
     EXPECT_TRUE(r.out.empty());
     EXPECT_TRUE(r.errText.starts_with("brevomat-cli: ")) << r.errText;
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
     EXPECT_FALSE(fs::exists(cart)) << "the virtual cart was created for a bad command line";
   }
   // A patch that cannot be read is caught before the cart is opened.
