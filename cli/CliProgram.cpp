@@ -192,8 +192,10 @@ int Program::Finish(int exit, const std::string& status, bool cartChanged) {
 
 std::string Program::OpenRunLog() {
   if (options_.runLog.empty()) return {};
-  std::string why;
-  if (!runLog_.Open(options_.runLog, why))
+  // Not one of the command's own files: the finished output would replace the log, or the log would
+  // be appended to what the command reads.
+  std::string why = RunLogClash(options_.runLog, options_);
+  if (!why.empty() || !runLog_.Open(options_.runLog, why))
     return "cannot append to the run log " + options_.runLog + ": " + why;
   std::vector<std::string> commandLine(argv_, argv_ + argc_);
   runLog_.Begin(commandLine);

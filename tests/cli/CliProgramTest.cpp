@@ -1303,6 +1303,38 @@ TEST_F(CliProgram, AClosedStandardOutputFailsTheRunAlsoWithARunLog) {
   EXPECT_EQ(lines[lines.size() - 2], "exit: 1");
 }
 
+// The run log is never one of the command's own files, however it is spelled: the finished backup
+// would be renamed over it, or it would be appended to the save the command writes. Refused before
+// the cart is touched, every file as it was.
+TEST_F(CliProgram, ARunLogThatIsOneOfTheCommandsFilesIsRefused) {
+  const std::string o = File("o.gba", {1, 2, 3}), save = File("n.sav", MakeImage(kChunk, 9));
+  fs::create_hard_link(save, root / "same.sav");
+  const std::string patch = File("p.ips", PatchFile().Record(0x100, "ab").End());
+  const std::vector<std::vector<std::string>> rows = {
+      {o, "backup", o},
+      {o + ".part", "backup", o},
+      {(root / "." / "o.sav").string(), "backup-save", (root / "o.sav").string()},
+      {save, "write-save", save},
+      {(root / "same.sav").string(), "write-save", save},
+      {(root / ".." / root.filename() / "p.ips").string(), "write", save, "--ips", patch},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.front() + " " + row[1]);
+    std::vector<std::string> args = Args({"--log", row.front()});
+    args.insert(args.end(), row.begin() + 1, row.end());
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.errText.find("cannot append to the run log " + row.front() + ": it is the same file as "),
+              std::string::npos)
+        << r.errText;
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
+    EXPECT_FALSE(fs::exists(cart));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4);
+    EXPECT_EQ(ReadBytes(o), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(ReadBytes(save), MakeImage(kChunk, 9));
+  }
+}
+
 TEST_F(CliProgram, HelpVersionAndBadCartDirectories) {
   Outcome r = RunCli({"--help"});
   EXPECT_EQ(r.exit, 0);
