@@ -55,8 +55,10 @@ struct RunOptions {
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
   bool startWithoutStdout = false;                            // started with descriptor 1 closed
-  std::string cwd = {};                                       // working directory, if not the test's
-  rlim_t fileSizeLimit = 0;                                   // RLIMIT_FSIZE of the program, 0 = none
+  std::string stderrFile = {};      // standard error goes to this file (/dev/full), or "" for the pipe
+  bool startWithoutStderr = false;  // started with descriptor 2 closed
+  std::string cwd = {};             // working directory, if not the test's
+  rlim_t fileSizeLimit = 0;         // RLIMIT_FSIZE of the program, 0 = none
 };
 
 Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {}) {
@@ -69,7 +71,12 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
     posix_spawn_file_actions_addclose(&actions, 1);
   else
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (opt.startWithoutStderr)
+    posix_spawn_file_actions_addclose(&actions, 2);
+  else if (!opt.stderrFile.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, opt.stderrFile.c_str(), O_WRONLY, 0);
+  else
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
 
@@ -1332,6 +1339,27 @@ TEST_F(CliProgram, ARunLogThatIsOneOfTheCommandsFilesIsRefused) {
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4);
     EXPECT_EQ(ReadBytes(o), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(ReadBytes(save), MakeImage(kChunk, 9));
+  }
+}
+
+// Standard error closed or full loses the status line and what the commands report there (where a
+// kept save went): the run fails as with a lost standard output.
+TEST_F(CliProgram, ALostStandardErrorFailsEveryCommand) {
+  MakeCart("cart = flash-4m");
+  const std::string save = File("n.sav", MakeImage(kChunk, 11));
+  for (const RunOptions& lost :
+       {RunOptions{.startWithoutStderr = true}, RunOptions{.stderrFile = "/dev/full"}}) {
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"info"}, {"--yes", "write-save", save}}) {
+      SCOPED_TRACE(command.back() + (lost.startWithoutStderr ? " 2>&-" : " 2>/dev/full"));
+      std::vector<std::string> args = Args({"--json"});
+      args.insert(args.end(), command.begin(), command.end());
+      const Outcome r = RunCli(args, lost);
+      EXPECT_EQ(r.exit, 1);
+      ASSERT_FALSE(r.out.empty());
+      EXPECT_TRUE(r.out.back().starts_with(R"({"event":"result","exit":1,"status":"Error!!!")"))
+          << r.out.back();
+    }
   }
 }
 
