@@ -121,8 +121,9 @@ int Program::Work() {
   command_ = FindCommand(options_.command);
 
   // Ctrl-C must find its handler from the first file opened on: a slow disk could otherwise keep
-  // the program from ever listening.
-  InstallInterruptHandler();
+  // the program from ever listening. Under --json a first kill stops the command as Ctrl-C does, so
+  // that the result still follows.
+  InstallInterruptHandler(options_.json);
   // The cart's own files are known before any file is opened, so that neither the run log nor a
   // backup can be one of them.
   if (options_.useVirtual) ProtectCartFiles(options_.virtualDir);

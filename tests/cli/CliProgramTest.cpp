@@ -1248,6 +1248,7 @@ TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
     int exit;
     bool json;
     std::string status;
+    int signal = SIGINT;  // sent once the command shows its progress
   };
   const std::vector<Row> rows = {
       {{"--json", "frobnicate"}, 2, true, "Error!!!"},
@@ -1259,6 +1260,8 @@ TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
       {{"--json", "-h", "info"}, 0, true, ""},
       {{"--json", "--log", fifo, "info"}, 1, true, "Error!!!"},              // refused, never waiting
       {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!"},  // Ctrl-C
+      {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!", SIGTERM},  // stops as Ctrl-C
+      {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!", SIGHUP},
       {{"--", "--json"}, 2, false, ""},
       {{"--log", "--json", "bogus"}, 2, false, ""},
   };
@@ -1266,9 +1269,9 @@ TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
     std::string what;
     for (const std::string& arg : row.args) what += arg + " ";
     bool sent = false;
-    const Outcome r = RunCli(row.args, {.onOut = [&sent](pid_t pid, const std::string& out) {
+    const Outcome r = RunCli(row.args, {.onOut = [&sent, &row](pid_t pid, const std::string& out) {
                                if (!sent && out.find("\"event\":\"progress\"") != std::string::npos) {
-                                 kill(pid, SIGINT);
+                                 kill(pid, row.signal);
                                  sent = true;
                                }
                              }});
