@@ -19,6 +19,13 @@ bool IsC1At(std::string_view text, std::size_t i) {
   return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
          static_cast<unsigned char>(text[i + 1]) >= 0x80 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
 }
+// U+2028 LINE SEPARATOR and U+2029 PARAGRAPH SEPARATOR in UTF-8: 0xE2 0x80 0xA8 / 0xA9. Not
+// controls, but editors, log viewers and JavaScript end a line at them.
+bool IsLineSeparatorAt(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xE2 && i + 2 < text.size() &&
+         static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+         (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9);
+}
 
 }  // namespace
 
@@ -33,6 +40,9 @@ std::string PrintableLine(std::string_view text) {
       line += "\\u00";
       line += kHex[code >> 4];
       line += kHex[code & 15];
+    } else if (IsLineSeparatorAt(text, i)) {
+      line += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
     } else if (!IsC0(c)) {
       line += static_cast<char>(c);
     } else if (c == '\n') {

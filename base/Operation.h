@@ -30,9 +30,10 @@ inline constexpr int kResultFailed = -1;
 std::string NumberToText(std::int32_t value);
 
 // The text as one line of its own: control characters (a newline, an escape sequence's ESC, the
-// C1 controls a terminal also obeys) become visible escapes such as \n and \x1b, so that a name
-// from outside (a file name, a cart's header, a DAT's game name) can neither start a line of its
-// own nor steer the terminal. Everything else, a backslash and non-ASCII text included, is kept.
+// C1 controls a terminal also obeys, NEL among them) and the Unicode line and paragraph separators
+// become visible escapes such as \n, \x1b, \u0085 and \u2028, so that a name from outside (a file
+// name, a cart's header, a DAT's game name) can neither start a line of its own nor steer the
+// terminal. Everything else, a backslash and non-ASCII text included, is kept.
 std::string PrintableLine(std::string_view text);
 
 // Copies `name` into a 260-byte NUL-terminated field. A name that does not fit is not stored (the

@@ -37,7 +37,10 @@ void OccupyClosedStandardStreams() {
 #ifndef _WIN32
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int null = ::open("/dev/null", O_RDONLY);
+    int null = ::open("/dev/null", O_RDONLY);
+    // Without a null device (a bare chroot) the root folder takes the place: it cannot be written
+    // either, and the descriptor is taken before any file of the user's could be given it.
+    if (null < 0) null = ::open("/", O_RDONLY);
     if (null >= 0 && null != fd) {
       ::dup2(null, fd);
       ::close(null);
@@ -67,6 +70,7 @@ class Program {
   bool RunTheCommand();
   bool Report(bool ok);
   bool CloseBackEnd(bool ok);
+  bool CheckStandardError(bool ok);
 
   int argc_;
   char** argv_;
@@ -117,8 +121,9 @@ int Program::Work() {
   command_ = FindCommand(options_.command);
 
   // Ctrl-C must find its handler from the first file opened on: a slow disk could otherwise keep
-  // the program from ever listening.
-  InstallInterruptHandler();
+  // the program from ever listening. Under --json a first kill stops the command as Ctrl-C does, so
+  // that the result still follows.
+  InstallInterruptHandler(options_.json);
   // The cart's own files are known before any file is opened, so that neither the run log nor a
   // backup can be one of them.
   if (options_.useVirtual) ProtectCartFiles(options_.virtualDir);
@@ -141,11 +146,16 @@ int Program::Work() {
   bool ok = RunTheCommand();
   ok = Report(ok);
   ok = CloseBackEnd(ok);
+  ok = CheckStandardError(ok);
   // The status line is the verdict a script reads last: a cart that kept its old files did not
   // receive what the command's own status says, and a failure never ends on an empty status.
-  const std::string status = FinalStatus(saved_ ? console_->Status() : "Error!!!", ok);
+  std::string status = FinalStatus(saved_ ? console_->Status() : "Error!!!", ok);
   Say("status: " + status);
-  std::fflush(stderr);
+  // The status line may be the first line standard error could not take.
+  if (ok && !CheckStandardError(ok)) {
+    ok = false;
+    status = FinalStatus(status, ok);
+  }
   // A virtual cart that could not be saved kept its old files.
   return Finish(ok ? kExitOk : kExitFailed, status, core_->link.CartWritten && saved_);
 }
@@ -153,6 +163,9 @@ int Program::Work() {
 int Program::UsageError(const ParseResult& parsed) {
   Complain(parsed.error);
   std::fputs("Try 'brevomat-cli --help'.\n", stderr);
+  // Ends as every refusal does, so that a script that reads the last line of standard error finds
+  // the verdict there too.
+  std::fputs("status: Error!!!\n", stderr);
   // A script that asked for events still gets its result, also for a line it got wrong.
   return Finish(kExitUsage, "Error!!!", false);
 }
@@ -189,8 +202,10 @@ int Program::Finish(int exit, const std::string& status, bool cartChanged) {
 
 std::string Program::OpenRunLog() {
   if (options_.runLog.empty()) return {};
-  std::string why;
-  if (!runLog_.Open(options_.runLog, why))
+  // Not one of the command's own files: the finished output would replace the log, or the log would
+  // be appended to what the command reads.
+  std::string why = RunLogClash(options_.runLog, options_);
+  if (!why.empty() || !runLog_.Open(options_.runLog, why))
     return "cannot append to the run log " + options_.runLog + ": " + why;
   std::vector<std::string> commandLine(argv_, argv_ + argc_);
   runLog_.Begin(commandLine);
@@ -267,6 +282,17 @@ bool Program::Report(bool ok) {
     ok = false;
   }
   return ok;
+}
+
+// Standard error closed or full: the status line, a backup's checksums, where a kept save went
+// were lost with it, so the run fails as it does when standard output is lost. The reason said
+// there may reach nobody; the --json result carries it, the run log the failed status.
+bool Program::CheckStandardError(bool ok) {
+  if (std::fflush(stderr) == 0 && std::ferror(stderr) == 0) return ok;
+  const std::string status = console_->Status().empty() ? "" : " (" + console_->Status() + ")";
+  Complain(ok ? "the command succeeded" + status + ", but what it said could not be written to standard error"
+              : "what the command said could not be written to standard error");
+  return false;
 }
 
 bool Program::CloseBackEnd(bool ok) {

@@ -16,12 +16,15 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupt = 0;
 volatile std::sig_atomic_t g_pressed = 0;
+volatile std::sig_atomic_t g_endingSignalsStop = 0;
 
-// The first Ctrl-C asks the command to stop at its next poll. A second one, a terminal that hangs
-// up or a kill ends the program at once, as it would without a handler, but without leaving the
-// temporary file of an unfinished output in the user's folder.
+// The first Ctrl-C asks the command to stop at its next poll; so does a first SIGTERM or SIGHUP
+// when the run owes its reader a result (--json), which the program writes once the stopped command
+// has returned. Any other signal of these, and any second one, ends the program at once, as it
+// would without a handler, but without leaving the temporary file of an unfinished output in the
+// user's folder.
 extern "C" void OnInterrupt(int sig) {
-  if (sig == SIGINT && g_pressed == 0) {
+  if (g_pressed == 0 && (sig == SIGINT || g_endingSignalsStop != 0)) {
     g_pressed = 1;
     g_interrupt = 1;
 #ifdef _WIN32
@@ -40,7 +43,8 @@ extern "C" void OnInterrupt(int sig) {
 
 #ifdef _WIN32
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(bool endingSignalsStop) {
+  g_endingSignalsStop = endingSignalsStop ? 1 : 0;
   // The C runtime turns Ctrl-C on the console into SIGINT; there are no broken pipes or file-size
   // signals to keep away.
   std::signal(SIGINT, OnInterrupt);
@@ -48,7 +52,8 @@ void InstallInterruptHandler() {
 
 #else
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(bool endingSignalsStop) {
+  g_endingSignalsStop = endingSignalsStop ? 1 : 0;
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

@@ -24,8 +24,9 @@ namespace brevomat::cli {
 
 // Ctrl-C: the first press only asks the running command to stop at its next poll; a second press
 // (or SIGTERM, SIGHUP) ends a program that no longer polls, removing the temporary file of an
-// unfinished output first. Also ignores SIGPIPE and SIGXFSZ.
-void InstallInterruptHandler();
+// unfinished output first. With `endingSignalsStop` (--json, whose reader is owed a result) a first
+// SIGTERM or SIGHUP is a first press too. Also ignores SIGPIPE and SIGXFSZ.
+void InstallInterruptHandler(bool endingSignalsStop = false);
 bool InterruptPending();
 void ClearInterrupt();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "base/FileAccess.h"
 #include "cli/RunEvents.h"
@@ -23,6 +24,50 @@ bool OutputUsable(const CliOptions& options) {
   if (why.empty()) return true;
   Complain("cannot write to " + options.output + ": " + why + "; nothing was read");
   return false;
+}
+
+namespace {
+
+// The name as an absolute path with its links, "." and ".." resolved as far as it exists.
+std::filesystem::path Normal(const std::string& name) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(name, ec);
+  if (ec) return std::filesystem::path(name).lexically_normal();
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+  return ec ? path.lexically_normal() : resolved;
+}
+
+// A file not created yet is known by its name; one that exists by what it is on the disk (device
+// and inode; on Windows the volume and file index).
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec) && !ec) return true;
+  return Normal(a) == Normal(b);
+}
+
+}  // namespace
+
+std::string RunLogClash(const std::string& log, const CliOptions& options) {
+  struct CommandFile {
+    std::string name;
+    const char* what;
+  };
+  std::vector<CommandFile> files = {
+      {options.image, options.command == Command::WriteSave ? "the save file the command reads"
+                                                            : "the image the command reads"},
+      {options.ipsPatch, "the IPS patch the command reads"},
+      {options.bootFile, "the pre-boot image the command reads"},
+      {options.datFile, "the DAT file the command reads"},
+      {options.output, "the file the command writes"},
+  };
+  // A read-out that does not complete is kept beside its file, replacing what was there.
+  if (!options.output.empty())
+    files.push_back({options.output + ".part", "where the command keeps an unfinished output"});
+  for (const std::string& game : options.games) files.push_back({game, "a game image the command reads"});
+  for (const CommandFile& file : files)
+    if (!file.name.empty() && SameFile(log, file.name))
+      return "it is the same file as " + file.name + ", " + file.what;
+  return {};
 }
 
 void SetUpKeptSaves(Core& core, const CliOptions& options) {

@@ -19,6 +19,11 @@ void ProtectCartFiles(const std::string& dir);
 // A backup's file that cannot hold it (a directory, FIFO, device, a file of the cart) is refused
 // before the cart is opened, with the reason. False then.
 bool OutputUsable(const CliOptions& options);
+// Why the run log `log` cannot be kept in that file, or the empty text: it is one of the command's
+// own files, which the run would spoil (a backup renamed over the log, the log appended to the save
+// a write-save puts on the cart). Compared as the same path once made absolute and normal, and as
+// the same file on the disk (another spelling, a hard link). Looks only.
+std::string RunLogClash(const std::string& log, const CliOptions& options);
 // write-save keeps the save it replaces in the user's data folder, as the window does, unless
 // --no-keep.
 void SetUpKeptSaves(Core& core, const CliOptions& options);

@@ -26,8 +26,37 @@ ordered_json ResultEvent(const RunResult& result) {
   return event;
 }
 
+// The library writes U+2028, U+2029 and the C1 controls (NEL among them) as they are, which JSON
+// allows; but a reader that splits lines on them (a log viewer, JavaScript before ES2019) would see
+// a line end inside a string. They become \u escapes. The dump is valid UTF-8 (bytes that were not
+// are U+FFFD by then) with nothing but ASCII outside its strings, so these byte sequences are
+// always those characters inside a string.
+std::string EscapeLineBreakers(const std::string& dumped) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(dumped.size());
+  for (std::size_t i = 0; i < dumped.size(); ++i) {
+    const auto c = static_cast<unsigned char>(dumped[i]);
+    const auto next = i + 1 < dumped.size() ? static_cast<unsigned char>(dumped[i + 1]) : 0;
+    const auto third = i + 2 < dumped.size() ? static_cast<unsigned char>(dumped[i + 2]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      text += "\\u00";
+      text += kHex[next >> 4];
+      text += kHex[next & 15];
+      i += 1;
+    } else if (c == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9)) {
+      text += third == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text;
+}
+
 bool WriteLine(std::FILE* out, const ordered_json& event) {
-  const std::string line = event.dump(-1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+  const std::string line =
+      EscapeLineBreakers(event.dump(-1, ' ', false, ordered_json::error_handler_t::replace)) + "\n";
   return std::fwrite(line.data(), 1, line.size(), out) == line.size() && std::fflush(out) == 0;
 }
 

@@ -5,7 +5,8 @@
 //   {"event":"question","caption":...,"text":...,"answer":...}
 //   {"event":"result","exit":N,"status":...,"cart_changed":B, and the command's figures}
 // Text that is not valid UTF-8 (a file name in another encoding) is passed on with U+FFFD in place
-// of the bytes that are not, so that every line parses.
+// of the bytes that are not, so that every line parses; U+2028, U+2029 and the C1 controls (NEL)
+// are written as \u escapes, so that no reader sees a line end inside a string.
 #pragma once
 
 #include <cstdio>

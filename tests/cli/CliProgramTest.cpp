@@ -55,8 +55,10 @@ struct RunOptions {
   std::vector<std::string> wrapper = {};                      // a program that starts brevomat-cli in turn
   bool closeStdout = false;                                   // nobody reads the log
   bool startWithoutStdout = false;                            // started with descriptor 1 closed
-  std::string cwd = {};                                       // working directory, if not the test's
-  rlim_t fileSizeLimit = 0;                                   // RLIMIT_FSIZE of the program, 0 = none
+  std::string stderrFile = {};      // standard error goes to this file (/dev/full), or "" for the pipe
+  bool startWithoutStderr = false;  // started with descriptor 2 closed
+  std::string cwd = {};             // working directory, if not the test's
+  rlim_t fileSizeLimit = 0;         // RLIMIT_FSIZE of the program, 0 = none
 };
 
 Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {}) {
@@ -69,7 +71,12 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
     posix_spawn_file_actions_addclose(&actions, 1);
   else
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (opt.startWithoutStderr)
+    posix_spawn_file_actions_addclose(&actions, 2);
+  else if (!opt.stderrFile.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, opt.stderrFile.c_str(), O_WRONLY, 0);
+  else
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
 
@@ -1220,6 +1227,7 @@ TEST_F(CliProgram, UsageErrorsExitTwoAndTouchNothing) {
     EXPECT_EQ(r.exit, 2) << r.errText;
     EXPECT_TRUE(r.out.empty());
     EXPECT_TRUE(r.errText.starts_with("brevomat-cli: ")) << r.errText;
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
     EXPECT_FALSE(fs::exists(cart)) << "the virtual cart was created for a bad command line";
   }
   // A patch that cannot be read is caught before the cart is opened.
@@ -1240,6 +1248,7 @@ TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
     int exit;
     bool json;
     std::string status;
+    int signal = SIGINT;  // sent once the command shows its progress
   };
   const std::vector<Row> rows = {
       {{"--json", "frobnicate"}, 2, true, "Error!!!"},
@@ -1251,6 +1260,8 @@ TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
       {{"--json", "-h", "info"}, 0, true, ""},
       {{"--json", "--log", fifo, "info"}, 1, true, "Error!!!"},              // refused, never waiting
       {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!"},  // Ctrl-C
+      {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!", SIGTERM},  // stops as Ctrl-C
+      {Args({"--json", "--yes", "erase"}), 1, true, "Cart Erase Error!!!", SIGHUP},
       {{"--", "--json"}, 2, false, ""},
       {{"--log", "--json", "bogus"}, 2, false, ""},
   };
@@ -1258,9 +1269,9 @@ TEST_F(CliProgram, EveryJsonRunEndsWithItsOneResult) {
     std::string what;
     for (const std::string& arg : row.args) what += arg + " ";
     bool sent = false;
-    const Outcome r = RunCli(row.args, {.onOut = [&sent](pid_t pid, const std::string& out) {
+    const Outcome r = RunCli(row.args, {.onOut = [&sent, &row](pid_t pid, const std::string& out) {
                                if (!sent && out.find("\"event\":\"progress\"") != std::string::npos) {
-                                 kill(pid, SIGINT);
+                                 kill(pid, row.signal);
                                  sent = true;
                                }
                              }});
@@ -1300,6 +1311,59 @@ TEST_F(CliProgram, AClosedStandardOutputFailsTheRunAlsoWithARunLog) {
   for (std::size_t i = 1; i + 4 < lines.size(); ++i) EXPECT_TRUE(lines[i].starts_with("[")) << lines[i];
   EXPECT_EQ(lines[lines.size() - 3], "status: Error!!!");
   EXPECT_EQ(lines[lines.size() - 2], "exit: 1");
+}
+
+// The run log is never one of the command's own files, however it is spelled: the finished backup
+// would be renamed over it, or it would be appended to the save the command writes. Refused before
+// the cart is touched, every file as it was.
+TEST_F(CliProgram, ARunLogThatIsOneOfTheCommandsFilesIsRefused) {
+  const std::string o = File("o.gba", {1, 2, 3}), save = File("n.sav", MakeImage(kChunk, 9));
+  fs::create_hard_link(save, root / "same.sav");
+  const std::string patch = File("p.ips", PatchFile().Record(0x100, "ab").End());
+  const std::vector<std::vector<std::string>> rows = {
+      {o, "backup", o},
+      {o + ".part", "backup", o},
+      {(root / "." / "o.sav").string(), "backup-save", (root / "o.sav").string()},
+      {save, "write-save", save},
+      {(root / "same.sav").string(), "write-save", save},
+      {(root / ".." / root.filename() / "p.ips").string(), "write", save, "--ips", patch},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.front() + " " + row[1]);
+    std::vector<std::string> args = Args({"--log", row.front()});
+    args.insert(args.end(), row.begin() + 1, row.end());
+    const Outcome r = RunCli(args);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.errText.find("cannot append to the run log " + row.front() + ": it is the same file as "),
+              std::string::npos)
+        << r.errText;
+    EXPECT_EQ(r.LastErr(), "status: Error!!!");
+    EXPECT_FALSE(fs::exists(cart));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4);
+    EXPECT_EQ(ReadBytes(o), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(ReadBytes(save), MakeImage(kChunk, 9));
+  }
+}
+
+// Standard error closed or full loses the status line and what the commands report there (where a
+// kept save went): the run fails as with a lost standard output.
+TEST_F(CliProgram, ALostStandardErrorFailsEveryCommand) {
+  MakeCart("cart = flash-4m");
+  const std::string save = File("n.sav", MakeImage(kChunk, 11));
+  for (const RunOptions& lost :
+       {RunOptions{.startWithoutStderr = true}, RunOptions{.stderrFile = "/dev/full"}}) {
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"info"}, {"--yes", "write-save", save}}) {
+      SCOPED_TRACE(command.back() + (lost.startWithoutStderr ? " 2>&-" : " 2>/dev/full"));
+      std::vector<std::string> args = Args({"--json"});
+      args.insert(args.end(), command.begin(), command.end());
+      const Outcome r = RunCli(args, lost);
+      EXPECT_EQ(r.exit, 1);
+      ASSERT_FALSE(r.out.empty());
+      EXPECT_TRUE(r.out.back().starts_with(R"({"event":"result","exit":1,"status":"Error!!!")"))
+          << r.out.back();
+    }
+  }
 }
 
 TEST_F(CliProgram, HelpVersionAndBadCartDirectories) {

@@ -1,5 +1,6 @@
 // The run log's file: what --log refuses before anything is touched, and that every line written
-// there (and into the window's log) is one line, whatever a name from outside holds.
+// there (and into the window's log, and as a JSON event) is one line, whatever a name from outside
+// holds.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -9,15 +10,19 @@
 #endif
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "FakeWindow.h"
 #include "base/FileAccess.h"
 #include "base/Operation.h"
+#include "cli/JsonEvents.h"
 #include "cli/RunLog.h"
 
 namespace brevomat::cli {
@@ -98,18 +103,26 @@ TEST_F(RunLogFile, NamesFromOutsideNeverForgeALine) {
        "31m",
        "C1 CSI \\u009b31m"},
       {std::string("NUL \0 cut", 9), "NUL \\x00 cut"},
+      {"dat: A\xe2\x80\xa8status: ok\xe2\x80\xa9"
+       "B\xc2\x85"
+       "C",
+       "dat: A\\u2028status: ok\\u2029B\\u0085C"},
       {"kept: C:\\games\\\xc3\xa9t\xc3\xa9.gba", "kept: C:\\games\\\xc3\xa9t\xc3\xa9.gba"},
   };
   const fs::path path = dir / "run.log";
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> events(std::tmpfile(), std::fclose);
+  ASSERT_TRUE(events);
   {
     testing::FakeWindow window;
     OperationFrame frame(window);
     RunLog log;
+    JsonEvents json(events.get());
     std::string error;
     ASSERT_TRUE(log.Open(path.string(), error)) << error;
     for (const auto& [text, shown] : rows) {
       frame.LogLine(text);
       log.OnQuestion(text, "", "Yes");
+      json.OnQuestion(text, "", "Yes");
     }
     ASSERT_EQ(window.log.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(window.log[i], rows[i].second) << i;
@@ -119,6 +132,17 @@ TEST_F(RunLogFile, NamesFromOutsideNeverForgeALine) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const std::string& line = lines[i + 1];
     EXPECT_EQ(line.substr(line.find("] ? ") + 4), rows[i].second + " Yes") << i;
+  }
+  // JSON escapes them its own way: the text comes back whole, and no byte a reader might split a
+  // line at stands raw in the line.
+  std::rewind(events.get());
+  char buffer[512];
+  for (const auto& [text, shown] : rows) {
+    ASSERT_NE(std::fgets(buffer, sizeof buffer, events.get()), nullptr);
+    const std::string line = buffer;
+    EXPECT_EQ(nlohmann::json::parse(line)["caption"], text) << line;
+    for (const char* raw : {"\xe2\x80\xa8", "\xe2\x80\xa9", "\xc2\x85", "\xc2\x9b"})
+      EXPECT_EQ(line.find(raw), std::string::npos) << line;
   }
 }
 
