@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildPipes.h"
 #include "IpsPatchFile.h"
 #include "TestImages.h"
 
@@ -109,32 +110,12 @@ Outcome RunCli(const std::vector<std::string>& args, const RunOptions& opt = {})
   }
 
   std::string out, err;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  int open = 2;
-  if (opt.closeStdout) {
-    close(outPipe[0]);
-    fds[0].fd = -1;
-    open = 1;
-  }
-  char buf[4096];
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-        continue;
-      }
-      (i == 0 ? out : err).append(buf, static_cast<std::size_t>(n));
-      if (i == 1 && opt.onErr) opt.onErr(pid, err);
-      if (i == 0 && opt.onOut) opt.onOut(pid, out);
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  if (opt.closeStdout) close(outPipe[0]);
+  testing::DrainChild(pid, opt.closeStdout ? -1 : outPipe[0], errPipe[0], out, err, [&](int which) {
+    if (which == 1 && opt.onErr) opt.onErr(pid, err);
+    if (which == 0 && opt.onOut) opt.onOut(pid, out);
+  });
+  const int status = testing::WaitChild(pid);
   r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.out = Lines(out);
   r.err = Lines(err);

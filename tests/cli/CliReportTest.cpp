@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildPipes.h"
 #include "TestImages.h"
 
 extern char** environ;
@@ -92,24 +93,13 @@ CliRun RunCli(const std::vector<std::string>& args, int columns = 0) {
   close(errWrite);
   CliRun r;
   EXPECT_EQ(spawned, 0);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errRead, POLLIN, 0}};
-  char buf[4096];
-  for (int open = spawned == 0 ? 2 : 0; open > 0;) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {  // a pseudo-terminal ends with EIO once the program has closed it
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-        continue;
-      }
-      (i == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
-    }
+  if (spawned == 0) {
+    testing::DrainChild(pid, outPipe[0], errRead, r.out, r.err);
+  } else {
+    close(outPipe[0]);
+    close(errRead);
   }
-  int status = 0;
-  if (spawned == 0) waitpid(pid, &status, 0);
+  const int status = spawned == 0 ? testing::WaitChild(pid) : 0;
   r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
 }

@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "SimRig.h"
+#ifndef _WIN32
+#include "ChildPipes.h"
+#endif
 #include "base/FileAccess.h"
 #include "link/ControlSequences.h"
 #include "sim/CartDirectory.h"
@@ -441,8 +444,7 @@ TEST_F(CartDirectory, ASecondProgramWaitsForTheCartThenIsRefused) {
     const bool opened = VirtualCart::Open(dir, why) != nullptr;
     ::_exit(!opened && why.find("in use by another program") != std::string::npos ? 0 : 1);
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  const int status = brevomat::testing::WaitChild(child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 #endif
   first.reset();
