@@ -1,5 +1,7 @@
 // Output files that are written whole or not at all, and the checks that keep a backup out of
 // places that cannot hold one.
+#include "base/AtomicOutputFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <string>
 
+#include "base/AtomicOutputFile.h"
+
 #ifdef _WIN32
 #include <sys/stat.h>
 #else

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 
 namespace brevomat {

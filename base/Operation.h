@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "base/TransferBuffer.h"
 #include "base/Window.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/AtomicOutputFile.h"
 #include "base/Operation.h"
 #include "cart/CartState.h"
 #include "link/ControlSequences.h"

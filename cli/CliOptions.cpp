@@ -154,7 +154,6 @@ std::string ApplySize(CliOptions& o, std::string_view v) {
   const auto index = SaveSizeIndex(v);
   if (!index) return "use 32K, 64K, 128K or 256K";
   o.saveSize = *index;
-  o.saveAreaGiven = true;
   return {};
 }
 
@@ -162,7 +161,6 @@ std::string ApplyBank(CliOptions& o, std::string_view v) {
   const auto index = SaveBankIndex(v);
   if (!index) return "use 1, 2, 3 or 4";
   o.saveBank = *index;
-  o.saveAreaGiven = true;
   return {};
 }
 
@@ -213,7 +211,7 @@ const OptionEntry kOptions[] = {
     {"--size", "", V::Words, "a size", "8M 16M 32M 64M 128M 256M 32K 64K 128K 256K", "", "", false, true,
      ApplySize},
     {"--trim", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::trim>},
-    {"--dat", "", V::File, "a DAT file", "", "", "", false, kDatAvailable, StoreText<&CliOptions::datFile>},
+    {"--dat", "", V::File, "a DAT file", "", "", "", false, true, StoreText<&CliOptions::datFile>},
     {"--bank", "", V::Words, "1, 2, 3 or 4", "1 2 3 4", "", "", false, true, ApplyBank},
     {"--no-keep", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::noKeep>},
 };

@@ -43,10 +43,9 @@ struct CliOptions {
   bool everyBlock = false;         // write, multi --every-block: erase and program every block
 
   // The save commands.
-  int saveBank = 0;            // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)
-  int saveSize = 0;            // --size 32K..256K: Form3's RadioSizeSel item 0..3 ("32K" by default)
-  bool saveAreaGiven = false;  // --bank or --size was on the command line
-  bool noKeep = false;         // write-save --no-keep: do not keep the save it replaces
+  int saveBank = 0;     // --bank 1..4: Form3's RadioBankSel item 0..3 ("Bank 1" by default)
+  int saveSize = 0;     // --size 32K..256K: Form3's RadioSizeSel item 0..3 ("32K" by default)
+  bool noKeep = false;  // write-save --no-keep: do not keep the save it replaces
 
   // What backup does with the data it read.
   bool trim = false;    // --trim: keep only the part the game uses in the file

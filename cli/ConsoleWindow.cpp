@@ -7,6 +7,7 @@
 #include <cctype>
 #include <csignal>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "cart/ReadOut.h"
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "cli/RunEvents.h"
 #include "commands/Core.h"

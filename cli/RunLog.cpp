@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "base/Operation.h"
 

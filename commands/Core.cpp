@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/AtomicOutputFile.h"
 #include "cart/Flash.h"
 #include "dump/DatFolder.h"
 #include "link/Detection.h"
@@ -11,29 +12,6 @@ namespace brevomat {
 std::string DefaultKeptSavesFolder() {
   const std::string data = UserDataFolder();
   return data.empty() ? std::string() : (std::filesystem::path(data) / "saves").string();
-}
-
-std::string LoggedText(std::string_view text) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      shown += c;
-    } else if (c == '\n') {
-      shown += "\\n";
-    } else if (c == '\r') {
-      shown += "\\r";
-    } else if (c == '\t') {
-      shown += "\\t";
-    } else {
-      static constexpr char kDigits[] = "0123456789abcdef";
-      shown += "\\x";
-      shown += kDigits[byte >> 4];
-      shown += kDigits[byte & 0x0F];
-    }
-  }
-  return shown;
 }
 
 Core::Core(Window& window)

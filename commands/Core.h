@@ -87,10 +87,6 @@ struct Core {
   void LogBlockCounts();
 };
 
-// Text from outside (a name from a DAT file, a path from the environment) as one log line shows it:
-// control characters written as \n, \r, \t or \xNN, so that no name can begin a line of its own.
-std::string LoggedText(std::string_view text);
-
 // The folder Write Saver keeps replaced saves in: $XDG_DATA_HOME/brevomat/saves (by default
 // ~/.local/share/brevomat/saves), on Windows %APPDATA%\brevomat\saves. Empty when the
 // environment names no data folder.

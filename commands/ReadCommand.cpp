@@ -42,14 +42,14 @@ void LogDumpData(Core& core) {
   } else {
     const DatFolderResult found = LookUpInDatFolder(
         core.DatFolder, digest, whole,
-        [&frame](const std::string& why) { frame.LogLine("DAT Error!!!(" + LoggedText(why) + ")"); }, stop);
+        [&frame](const std::string& why) { frame.LogLine("DAT Error!!!(" + why + ")"); }, stop);
     if (found.found) {
       core.DumpGame = found.game;
       core.DumpGameSize = found.size;
     }
   }
   if (core.DumpGame.empty()) return;
-  std::string line = "Game = " + LoggedText(core.DumpGame);
+  std::string line = "Game = " + core.DumpGame;
   if (core.DumpGameSize != whole.size) line += " (first " + std::to_string(core.DumpGameSize) + " bytes)";
   frame.LogLine(line);
 }

@@ -144,12 +144,12 @@ int SWriteClick(Core& core) {
   core.KeepSaveError.clear();
   if (core.KeepReplacedSave) {
     if (KeepReplacedSave(core) != kResultDone) {
-      frame.LogLine("Old Save Error!!!(" + LoggedText(core.KeepSaveError) + ")");
+      frame.LogLine("Old Save Error!!!(" + core.KeepSaveError + ")");
       frame.CloseCurrentFile();
       frame.SetStatus("Error!!!");
       return kResultFailed;
     }
-    frame.LogLine("Old Save = " + LoggedText(core.KeptSaveFile));
+    frame.LogLine("Old Save = " + core.KeptSaveFile);
   }
 
   frame.BeginOperation();

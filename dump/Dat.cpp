@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <tuple>
-
-#ifdef BREVOMAT_DAT
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -24,15 +22,12 @@
 #else
 #include <pugixml.hpp>
 #endif
-#endif
 
 namespace brevomat {
 
 namespace {
 
 auto Key(std::uint64_t size, std::uint32_t crc32) { return std::make_tuple(size, crc32); }
-
-#ifdef BREVOMAT_DAT
 
 bool HexDigits(std::string_view text, std::uint8_t* out, std::size_t bytes) {
   if (text.size() != 2 * bytes) return false;
@@ -355,7 +350,6 @@ bool ParseDat(const std::string& text, const std::string& path, std::vector<DatE
 }
 
 #endif
-#endif  // BREVOMAT_DAT
 
 }  // namespace
 
@@ -363,11 +357,6 @@ bool DatFile::Load(const std::string& path, std::string& error, const StopCheck&
   games_.clear();
   roms_.clear();
   stopped_ = false;
-#ifndef BREVOMAT_DAT
-  (void)stop;
-  error = "cannot read the DAT file " + path + ": DAT files are not available in this build";
-  return false;
-#else
   // Read whole and parsed from memory, so that the parser's offset can be turned into a line.
   std::string text;
   {
@@ -406,7 +395,6 @@ bool DatFile::Load(const std::string& path, std::string& error, const StopCheck&
     }
   }
   return Parse(text, path, error, stop);
-#endif
 }
 
 bool DatFile::Parse(const std::string& text, const std::string& path, std::string& error,
@@ -414,12 +402,6 @@ bool DatFile::Parse(const std::string& text, const std::string& path, std::strin
   games_.clear();
   roms_.clear();
   stopped_ = false;
-#ifndef BREVOMAT_DAT
-  (void)text;
-  (void)stop;
-  error = "cannot read the DAT file " + path + ": DAT files are not available in this build";
-  return false;
-#else
   if (text.size() > kMaxDatBytes) {
     error = "cannot read the DAT file " + path + ": it is " + std::to_string(text.size()) +
             " bytes, more than a DAT file may have (" + std::to_string(kMaxDatBytes) + " bytes)";
@@ -483,7 +465,6 @@ bool DatFile::Parse(const std::string& text, const std::string& path, std::strin
   std::stable_sort(roms_.begin(), roms_.end(),
                    [](const Rom& a, const Rom& b) { return Key(a.size, a.crc32) < Key(b.size, b.crc32); });
   return true;
-#endif
 }
 
 const std::string* DatFile::Find(const Digests& digests) const {

@@ -15,12 +15,6 @@
 
 namespace brevomat {
 
-#ifdef BREVOMAT_DAT
-inline constexpr bool kDatAvailable = true;
-#else
-inline constexpr bool kDatAvailable = false;
-#endif
-
 // The largest DAT file read. The largest lists published are a few tens of megabytes; a file far
 // beyond that is no list of games, and reading it whole would only exhaust the memory.
 inline constexpr std::uint64_t kMaxDatBytes = std::uint64_t{256} << 20;  // 256 MB

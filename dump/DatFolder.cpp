@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 
 namespace brevomat {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "gui/MainWindow.h"
 

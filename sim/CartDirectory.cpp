@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 
 #ifdef _WIN32

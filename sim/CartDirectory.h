@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AtomicOutputFile.h"
 #include "port/Port.h"
 #include "sim/CartBus.h"
 #include "sim/CartConf.h"

@@ -7,6 +7,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 
 namespace brevomat::winui {

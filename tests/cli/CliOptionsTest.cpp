@@ -31,16 +31,11 @@ TEST(CliOptions, GlobalOptionsBeforeOrAfterTheCommand) {
   EXPECT_TRUE(Parse({"multi", "--boot", "b.bin", "g.gba", "--every-block"}).options.everyBlock);
 }
 
-// The Windows build has no XML library: there --dat is a usage error of its own.
-TEST(CliOptions, DatOnlyWhereTheBuildCanReadIt) {
+TEST(CliOptions, DatWithTrim) {
   const ParseResult r = Parse({"backup", "dump.gba", "--trim", "--dat", "games.dat"});
-  if (kDatAvailable) {
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_TRUE(r.options.trim);
-    EXPECT_EQ(r.options.datFile, "games.dat");
-  } else {
-    EXPECT_EQ(r.error, "--dat is not available in this build: it has no XML library");
-  }
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_TRUE(r.options.trim);
+  EXPECT_EQ(r.options.datFile, "games.dat");
 }
 
 TEST(CliOptions, DefaultsAreLpt1SpeedFourAndAskingTheUser) {

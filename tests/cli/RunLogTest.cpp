@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "FakeWindow.h"
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "base/Operation.h"
 #include "cli/JsonEvents.h"

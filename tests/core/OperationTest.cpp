@@ -22,6 +22,7 @@
 
 #include "FakeWindow.h"
 #include "TestImages.h"
+#include "base/AtomicOutputFile.h"
 #include "commands/Core.h"
 
 namespace brevomat {

@@ -18,6 +18,7 @@
 #ifndef _WIN32
 #include "ChildPipes.h"
 #endif
+#include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "link/ControlSequences.h"
 #include "sim/CartDirectory.h"
