@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the build scripts, from the repository's root: sets `compiler_launcher` to the CMake
 # options that compile through ccache, when ccache is installed and BREVOMAT_CCACHE is not OFF.
 #
@@ -8,6 +9,7 @@
 # under the repository's root are hashed relative to it and the working directory is not hashed,
 # so that a clone in another folder (CI clones into a fresh /tmp folder each run) still hits the
 # cache; a definition that names an absolute path (the test data folder) still misses, as it must.
+# shellcheck disable=SC2034 # used by the scripts that source this one
 compiler_launcher=(-DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER=)
 if [ "${BREVOMAT_CCACHE:-ON}" != OFF ] && command -v ccache >/dev/null; then
   if [ -z "${CCACHE_DIR:-}" ]; then
@@ -22,6 +24,7 @@ if [ "${BREVOMAT_CCACHE:-ON}" != OFF ] && command -v ccache >/dev/null; then
     CCACHE_NOHASHDIR=1
     CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-6G}
     export CCACHE_DIR CCACHE_BASEDIR CCACHE_NOHASHDIR CCACHE_MAXSIZE
+    # shellcheck disable=SC2034 # used by the scripts that source this one
     compiler_launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   else
     echo "(ccache's folder $CCACHE_DIR cannot be made: building without ccache)"

@@ -179,6 +179,7 @@ console() {
 }
 if [ "$status" = 124 ] || [ "$status" = 137 ]; then
   echo "the virtual machine did not end within $limit_run s"
+  [ ! -f "$out/ctest.log" ] || { echo "--- the end of what ctest said:"; tail -n 20 "$out/ctest.log"; }
   console
   exit 1
 fi
