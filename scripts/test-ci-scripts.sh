@@ -243,6 +243,40 @@ check "a failed installer fails" 1 "the 32-bit installer or the installed progra
 check "the suite without the installer passes" 0 "and passed" \
   FAKE_VM=noinstall VM_DIR="$work/vm" LIMIT_RUN=3 bash scripts/wine32-vm.sh "$build32"
 
+echo "--- scripts/windows-32.sh: the 32-bit suite runs, or the Windows script fails"
+# test_32bit_suite with what test-windows.sh would have found: WINE32 (yes: wine32 runs here), VM32
+# (ON: the virtual machine runs the suite; OFF: asked not to; empty: wine32 not installable), WITH32,
+# and a fake run_suite whose 32-bit suite ran the tests of RUN32_LOG. The 64-bit suite ran 220.
+mkdir -p "$work/build64"
+cp "$work/220.log" "$work/build64/ctest.log"
+verdict() {
+  set -euo pipefail
+  build=$work/build64 restarts="0 in the 64-bit suite" note32="" packaged32=no
+  why32="this machine runs no 32-bit x86 program" wine32=${WINE32:-no} with32=${WITH32:-ON} vm32=${VM32-ON}
+  run_suite() { cp "${RUN32_LOG:-$work/220.log}" "$2/ctest.log"; }
+  . scripts/suite-summary.sh
+  . scripts/windows-32.sh
+  test_32bit_suite
+  echo "the Windows script goes on; note: ${note32:-none}; restarts: $restarts"
+}
+export -f verdict
+rm -f "$build32/Brevomat-1.2-win32.exe"
+check "a 32-bit suite that passed in the virtual machine passes" 0 "in a virtual machine (this kernel runs no 32-bit program): 220 tests passed" \
+  FAKE_VM=pass VM_DIR="$work/vm" LIMIT_RUN=3 verdict
+check "... and its restarts are counted" 0 "restarts: 0 in the 64-bit suite, 0 in the 32-bit suite (virtual machine)" \
+  FAKE_VM=pass VM_DIR="$work/vm" LIMIT_RUN=3 verdict
+check "a virtual machine that could not be made fails the Windows script" 1 "the 32-bit suite did NOT run" \
+  FAKE_MIRROR=down VM_DIR="$work/vm-down" LIMIT_MAKE=10 verdict
+check "a virtual machine that died after it booted fails the Windows script" 1 "failed in the virtual machine" \
+  FAKE_VM=dies VM_DIR="$work/vm" LIMIT_RUN=3 verdict
+check "a wine32 that could not be installed fails the Windows script" 1 "the 32-bit suite did NOT run" VM32= verdict
+check "a 32-bit suite of fewer tests on this machine fails the Windows script" 1 "ran 219 tests, the 64-bit one 220" \
+  WINE32=yes RUN32_LOG="$work/219.log" verdict
+check "BREVOMAT_WINDOWS_32=OFF leaves it out, and says so" 0 "note: 32-bit Windows suite: left out (BREVOMAT_WINDOWS_32=OFF)" \
+  WITH32=OFF verdict
+check "BREVOMAT_WINDOWS_32_VM=OFF leaves it out, and says so" 0 "NOT run (this machine runs no 32-bit x86 program, and BREVOMAT_WINDOWS_32_VM=OFF)" \
+  VM32=OFF verdict
+
 if [ ${#failures[@]} -gt 0 ]; then
   echo "${#failures[@]} checks of the CI scripts failed:"
   printf '  %s\n' "${failures[@]}"
