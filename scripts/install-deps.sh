@@ -10,5 +10,5 @@ $SUDO apt-get update -qq || echo "apt-get update failed for some index; going on
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format \
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libssl-dev libpugixml-dev nlohmann-json3-dev \
-  help2man lintian \
+  help2man lintian ccache \
   qt6-base-dev libgl1-mesa-dev xvfb xauth x11-utils openbox >/dev/null

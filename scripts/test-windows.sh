@@ -63,11 +63,13 @@ fi
 # Wine runs 32-bit programs (the 32-bit build's tests, and NSIS's own helpers) only with wine32,
 # which comes from the i386 architecture. A mirror whose i386 index lags behind its amd64 one can
 # make it uninstallable for a while: then the 32-bit build is still made and its imports checked,
-# but it is not run, and the last lines say so.
+# but the run fails, since its 32-bit suite did not run (BREVOMAT_WINDOWS_32=OFF leaves the 32-bit
+# build out on purpose; BREVOMAT_WINDOWS_32_VM=OFF the virtual machine, see below).
 wine32=no
-note32=""
 why32=""
-vm32=OFF
+note32=""
+restarts=""
+vm32=""
 packaged32=no
 if [ "$with32" = ON ]; then
   if [ ! -x /usr/lib/wine/wine ]; then
@@ -79,7 +81,7 @@ if [ "$with32" = ON ]; then
     fi
     $sudo apt-get update -qq || true
     if ! $sudo apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null; then
-      echo "wine32 could not be installed: the 32-bit tests are built but not run"
+      echo "wine32 could not be installed"
       # Leave the machine as it was: an i386 index that cannot be fetched would fail every later
       # apt-get update.
       if [ "$added" = yes ]; then $sudo dpkg --remove-architecture i386 && $sudo apt-get update -qq || true; fi
@@ -96,7 +98,7 @@ if [ "$with32" = ON ]; then
     wine32=yes
   fi
   why32=$note32
-  [ -z "$note32" ] || note32="$note32: the 32-bit suite and the 32-bit installer were built, and their imports checked, but NOT run"
+  note32=""
 fi
 # Debian's `wine` starts Wine's 32-bit loader whenever wine32 is installed, also for 64-bit
 # programs: where that loader cannot run, every Wine command goes through the 64-bit one instead,
@@ -109,6 +111,21 @@ if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 &
   PATH="$(cd "$build/wine-bin" && pwd):$PATH"
   export PATH
 fi
+
+# shellcheck source=scripts/suite-summary.sh
+. scripts/suite-summary.sh
+# The last lines: which suites ran where (or were left out, and why), the Wine restarts, the
+# time; the run passed.
+mkdir -p "$build"
+what_ran="$(cd "$build" && pwd)/what-ran.txt"
+: >"$what_ran"
+BREVOMAT_SUMMARY=${BREVOMAT_SUMMARY:+$BREVOMAT_SUMMARY:}$what_ran
+finish() {
+  echo "--- what ran where"
+  cat "$what_ran"
+  echo "Windows tests done in $(($(date +%s) - started)) s; Wine restarts: ${restarts:-none counted} (at most ${BREVOMAT_WINE_RESTARTS_MAX:-3} a run, one a program)"
+  exit 0
+}
 
 # Time limits, in seconds: a Wine prefix's first start, one test, a whole ctest run, the installer,
 # a program's window to appear, and a program asked to close to end.
@@ -185,12 +202,16 @@ make_prefix() {
 make_prefix 64
 [ "$wine32" = yes ] && make_prefix 32
 
+# Both builds compile through ccache when it is there (its cache outside the repository, optional).
+# shellcheck source=scripts/ccache.sh
+. scripts/ccache.sh
 configure() {
   local dir=$1 toolchain=$2
   shift 2
   # shellcheck disable=SC2086 # the options are a list of words
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" -DBREVOMAT_WINE="$(pwd)/scripts/wine-run.sh" "$@"
+    -DBREVOMAT_WERROR=ON -DBREVOMAT_GTEST_SOURCE="$gtest_source" -DBREVOMAT_WINE="$(pwd)/scripts/wine-run.sh" \
+    "${compiler_launcher[@]}" "$@"
 }
 echo "=== 64-bit cross-build into $build ($options) ==="
 # shellcheck disable=SC2086
@@ -216,52 +237,30 @@ run_suite() {
   timeout 120 wine cmd /c exit || true
   export BREVOMAT_WINE_RESTARTS="$dir/wine-restarts.log"
   rm -f "$BREVOMAT_WINE_RESTARTS"
-  timeout -k 30 "$limit_suite" ctest --test-dir "$dir" --output-on-failure -j2 --timeout "$limit_test" || status=$?
+  timeout -k 30 "$limit_suite" ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2 --timeout "$limit_test" \
+    | tee "$dir/ctest.log" || status=$?
   timeout 30 wineserver --kill 2>/dev/null || true
-  if [ -s "$BREVOMAT_WINE_RESTARTS" ]; then
-    echo "Wine ended before these programs had said anything, and each was started once more:"
-    cat "$BREVOMAT_WINE_RESTARTS"
-  fi
   if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     echo "the $bits-bit suite did not end within $limit_suite s"
   fi
-  return "$status"
+  restarts_line=$(sh scripts/wine-restarts.sh "$BREVOMAT_WINE_RESTARTS" "$bits-bit suite") || status=1
+  echo "$restarts_line"
+  restarts="$restarts${restarts:+, }$(echo "$restarts_line" | sed -n '1s/.*: \([0-9]*\) Wine restarts.*/\1/p') in the $bits-bit suite"
+  [ "$status" = 0 ] || return "$status"
+  suite_passed "$bits-bit Windows suite under $bits-bit Wine on this machine" "$dir/ctest.log"
 }
 run_suite 64 "$build"
 tested64=$(date +%s)
-if [ "$wine32" = yes ]; then
-  run_suite 32 "$build32"
-elif [ "$vm32" = ON ]; then
-  # This kernel runs no 32-bit program: the 32-bit suite runs in a virtual machine whose kernel
-  # does, and the 32-bit installer is tried there, so it is made first.
-  installer32=""
-  if [ -f "$build32/win/brevomat-virtual.exe" ] && [ -f "$build32/CPackConfig.cmake" ]; then
-    echo "=== the 32-bit packages ==="
-    (cd "$build32" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win32.*)
-    packaged32=yes
-    installer32=$(ls "$build32"/Brevomat-*-win32.exe)
-  fi
-  status=0
-  bash scripts/wine32-vm.sh "$build32" ${installer32:+"$installer32"} || status=$?
-  if [ "$status" = 0 ] && [ -n "$installer32" ]; then
-    note32="$why32 here: the 32-bit suite, the 32-bit installer and the installed programs ran under 32-bit Wine in a virtual machine (scripts/wine32-vm.sh) and passed"
-  elif [ "$status" = 0 ]; then
-    note32="$why32 here: the 32-bit suite ran under 32-bit Wine in a virtual machine (scripts/wine32-vm.sh) and passed"
-  elif [ "$status" = 3 ]; then
-    note32="$why32 here, and no virtual machine could run the 32-bit suite either (see above): it and the 32-bit installer were built, and their imports checked, but NOT run"
-  else
-    echo "the 32-bit suite failed in the virtual machine"
-    exit 1
-  fi
-fi
+# shellcheck source=scripts/windows-32.sh
+. scripts/windows-32.sh
+test_32bit_suite
+[ -z "$note32" ] || suite_note "$note32"
 tested32=$(date +%s)
 echo "(times: build $((built - started)) s, 64-bit tests $((tested64 - built)) s, 32-bit tests $((tested32 - tested64)) s)"
 
 if [ ! -f "$build/win/brevomat-virtual.exe" ] || [ ! -f "$build/CPackConfig.cmake" ]; then
   echo "(no window programs in this build: no packages, installer or picture)"
-  [ -z "$note32" ] || echo "$note32"
-  echo "Windows tests done in $(($(date +%s) - started)) s"
-  exit 0
+  finish
 fi
 echo "=== packages ==="
 (cd "$build" && timeout 600 cpack -G "ZIP;NSIS" >/dev/null && ls Brevomat-*-win64.*)
@@ -308,79 +307,23 @@ timeout 30 wineserver --kill 2>/dev/null || true
 graphics x11
 try_installer 64 "$build"
 closer="$(cd "$build" && pwd)/tests/win/close_window.exe"
-# Shows a Windows program on a fresh Xvfb display and waits up to a minute for its window: the
-# program is started in FOLDER, and its output and Wine's errors go to LOG. Once the window is
-# there, asks it to close as Windows does (WM_CLOSE to the window titled WINDOW, posted by
-# close_window.exe) and gives it limit_close seconds to end. Ends 0 when the program ended by
-# itself with status 0; 2 when it ended before any window appeared; 1 otherwise, also when it had
-# to be ended from outside (which never counts as a clean exit).
-show_and_close() {
-  local folder=$1 program=$2 window=$3 log
-  log="$(cd "$(dirname "$4")" && pwd)/$(basename "$4")"
-  timeout -k 10 $((limit_window + limit_close + 60)) xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-    cd "$1" || exit 1
-    WINEDEBUG=err+all wine "$2" >"$4" 2>&1 &
-    pid=$!
-    i=0
-    until xwininfo -name "$3" >/dev/null 2>&1; do
-      if ! kill -0 $pid 2>/dev/null; then
-        wait $pid
-        printf "%s ended with status %s before its window \"%s\" appeared\n" "$2" $? "$3"
-        exit 2
-      fi
-      i=$((i + 1))
-      if [ $i -gt $(($6 * 10)) ]; then
-        printf "the window \"%s\" did not appear within %s s\n" "$3" "$6"
-        kill -9 $pid
-        exit 1
-      fi
-      sleep 0.1
-    done
-    xwininfo -name "$3" | grep -E "Width|Height"
-    if ! timeout 30 wine "$5" "$3" >>"$4" 2>&1; then
-      printf "the window \"%s\" could not be asked to close\n" "$3"
-      kill -9 $pid
-      exit 1
-    fi
-    i=0
-    while kill -0 $pid 2>/dev/null; do
-      i=$((i + 1))
-      if [ $i -gt $(($7 * 10)) ]; then
-        printf "%s did not end within %s s of being asked to close; ended from outside\n" "$2" "$7"
-        kill -9 $pid
-        exit 1
-      fi
-      sleep 0.1
-    done
-    wait $pid
-    status=$?
-    [ $status -eq 0 ] || { printf "%s ended with status %s\n" "$2" $status; exit 1; }
-  ' sh "$folder" "$program" "$window" "$log" "$closer" "$limit_window" "$limit_close"
-}
+on_xvfb=(xvfb-run -a -s "-screen 0 1024x768x24")
 # Whether Wine can show a window on Xvfb at all is a matter of the machine: Wine's own Notepad
 # tells. Where it cannot, the installed demo and the picture are not tried, and the reason is shown.
 x_log="$build/wine-x.log"
-if ! show_and_close "$WINEPREFIX/drive_c" 'C:\windows\notepad.exe' "Untitled - Notepad" "$x_log" >"$build/wine-x.out"; then
+if ! timeout -k 10 $((limit_window + limit_close + 120)) "${on_xvfb[@]}" sh scripts/show-and-close.sh \
+  "$WINEPREFIX/drive_c" 'C:\windows\notepad.exe' "Untitled - Notepad" "$x_log" "$closer" "$limit_window" \
+  "$limit_close" >"$build/wine-x.out"; then
   cat "$build/wine-x.out"
   echo "(Wine shows no window on an Xvfb display on this machine: the installed demo and the"
   echo " picture of the window are not tried. Wine said:)"
   tail -n 20 "$x_log" || true
   stop_wine
-  [ -z "$note32" ] || echo "$note32"
-  echo "Windows tests done in $(($(date +%s) - started)) s"
-  exit 0
+  finish
 fi
 # Started in an empty folder, the installed demo shows its window and makes its cart and its
 # settings file there; asked to close, it ends by itself with status 0.
-demo=$(mktemp -d "$WINEPREFIX/drive_c/users/demo.XXXXXX")
-if ! show_and_close "$demo" 'C:\Brevomat\brevomat-virtual.exe' "$title" "$build/demo.log"; then
-  echo "--- what the program and Wine said:"
-  tail -n 40 "$build/demo.log" || true
-  exit 1
-fi
-[ -f "$demo/virtual-cart/cart.conf" ] || { echo "virtual-cart\\ not made"; exit 1; }
-[ -f "$demo/config.sav" ] || { echo "config.sav not made"; exit 1; }
-echo "the installed brevomat-virtual.exe showed its window and closed"
+check_installed_demo 64 "$closer" "$limit_window" "$limit_close" "${on_xvfb[@]}" || exit 1
 
 echo "=== a picture of the window after a write: $build/window.png ==="
 timeout -k 10 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$build/tests/win/win_screenshot.exe" "$build/window.png" || {
@@ -388,5 +331,4 @@ timeout -k 10 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$build/tests/win/
   exit 1
 }
 stop_wine
-[ -z "$note32" ] || echo "$note32"
-echo "Windows tests done in $(($(date +%s) - started)) s"
+finish

@@ -10,23 +10,28 @@
 #
 # The virtual machine is QEMU's x86-64 PC under software emulation (no KVM needed) with Debian's
 # kernel, whose IA-32 emulation is on, Debian's Wine with wine32 from the i386 architecture, and
-# the cross-toolchain's objdump for the import checks. Its root file system is made once with
-# debootstrap (as root, from this machine's Debian mirror) and kept in VM_DIR (default
-# BUILD_DIR_32-vm); every run starts from a fresh disk made from it. The
-# repository is shared read-only over 9p and copied, with the build, to a file system in the
-# machine's memory at the same path (Wine maps the programs into memory, which a 9p mount does
-# not do faithfully), so the absolute paths ctest knows hold there too. ctest's output comes back
-# through a second, writable share.
+# the cross-toolchain's objdump for the import checks. Its disk image is made once with
+# debootstrap (as root, from this machine's Debian mirror) and kept outside the repository, in
+# VM_DIR (default /var/cache/brevomat/vm for root, ~/.cache/brevomat/vm for anyone else; where
+# that cannot be made, BUILD_DIR_32-vm/image), and made anew when what goes into it changes. Every
+# run starts from that image and writes nothing into it (QEMU's snapshot mode). What the machine
+# runs is in the repository: its first process scripts/wine32-vm-boot.sh (in the image) runs
+# scripts/wine32-vm-guest.sh from the repository, shared read-only over 9p; the suite's output
+# comes back through a second, writable share, BUILD_DIR_32-vm/out.
 #
 # Exit status: 0 when the whole suite passed (and the installer and the installed programs did),
-# 1 when it ran and failed or did not end in time, 3 when it could not be run at all (tools, root
-# file system or virtual machine), with the reason.
+# with ctest's output in BUILD_DIR_32/ctest.log and Wine's second starts in
+# BUILD_DIR_32/wine-restarts.log; 3 when it could not be run because the machine could not be made
+# (arguments, tools, mirror, disk image), before it was started, with the reason; 1 for anything
+# that went wrong once the machine was started: the suite failed, or did not end in time, or the
+# machine died before the suite had ended (out of memory, a kernel panic, a suite cut short), or
+# Wine had to start programs once more too often (scripts/wine-restarts.sh).
 #
 # CTEST_ARGS, when set, is added to ctest's command line (by hand, to run a part: -R Link).
 #
-# Limits, in seconds: making the root file system (LIMIT_MAKE, 1200), the whole run in the virtual
-# machine (LIMIT_RUN, 2400), one test (600). A machine that has not ended in time is stopped and
-# the run fails with what it printed.
+# Limits, in seconds: making the image (LIMIT_MAKE, 1200; waiting for another run that is making
+# it as well, as long), the whole run in the virtual machine (LIMIT_RUN, 2400), one test (600). A
+# machine that has not ended in time is stopped and the run fails with what it printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -48,12 +53,24 @@ if [ -n "${2:-}" ]; then
     ;;
   esac
 fi
-vm=${VM_DIR:-$build32-vm}
 limit_make=${LIMIT_MAKE:-1200}
 limit_run=${LIMIT_RUN:-2400}
 limit_test=600
-mkdir -p "$vm"
+run=$build32-vm
+if [ -n "${VM_DIR:-}" ]; then
+  vm=$VM_DIR
+elif [ "$(id -u)" = 0 ]; then
+  vm=/var/cache/brevomat/vm
+else
+  vm=${XDG_CACHE_HOME:-$HOME/.cache}/brevomat/vm
+fi
+if ! mkdir -p "$vm" 2>/dev/null || [ ! -w "$vm" ]; then
+  echo "(the image's folder $vm cannot be made: the image is made into $run/image, for this build only)"
+  vm=$run/image
+  mkdir -p "$vm"
+fi
 vm=$(cd "$vm" && pwd)
+mkdir -p "$run"
 
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo=sudo; fi
@@ -72,17 +89,26 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 PATH=$PATH:/usr/sbin:/sbin
 
-# The root file system: Debian as on this machine, with its kernel, ctest and Wine (both halves).
-rootfs=$vm/rootfs
-if [ ! -f "$rootfs/.brevomat-ready" ]; then
-  echo "=== the virtual machine's root file system, into $rootfs ==="
+# The disk image: Debian as on this machine, with its kernel, ctest and Wine (both halves), and the
+# first process. What goes into it is its recipe; an image of another recipe is made anew. One
+# run at a time makes it (a lock in VM_DIR), and a run that finds it made uses it as it is.
+# (Debian's mirror can move on between two runs: a kept image keeps the versions it was made with.)
+suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+packages=linux-image-amd64,initramfs-tools,cmake,wine,wine64,fonts-wine,procps,kmod,binutils-mingw-w64-i686,binutils-mingw-w64-x86-64
+recipe="$suite $packages wine32:i386 $(sha256sum <scripts/wine32-vm-boot.sh | cut -d' ' -f1)"
+exec 9>"$vm/lock"
+flock -w "$limit_make" 9 || {
+  echo "another run kept the image's folder $vm locked for $limit_make s"
+  exit 3
+}
+if [ "$(cat "$vm/recipe" 2>/dev/null)" != "$recipe" ] || [ ! -f "$vm/root.img" ]; then
+  rootfs=$vm/rootfs
+  echo "=== the virtual machine's disk image, into $vm ==="
+  $sudo rm -rf "$rootfs" "$vm/recipe" "$vm/root.img" "$vm/vmlinuz" "$vm/initrd.img"
   mirror=$(sed -n 's/^URIs: *\(http[^ ]*debian\/*\)$/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
   [ -n "$mirror" ] || mirror=$(sed -n 's/^deb \[*[^]]*\]* *\(http[^ ]*\) .*main.*/\1/p' /etc/apt/sources.list 2>/dev/null | head -n 1)
   [ -n "$mirror" ] || mirror=http://deb.debian.org/debian
-  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  $sudo rm -rf "$rootfs"
-  timeout "$limit_make" $sudo debootstrap --variant=minbase \
-    --include=linux-image-amd64,initramfs-tools,cmake,wine,wine64,fonts-wine,procps,kmod,binutils-mingw-w64-i686,binutils-mingw-w64-x86-64 \
+  timeout "$limit_make" $sudo debootstrap --variant=minbase --include="$packages" \
     "$suite" "$rootfs" "$mirror" >"$vm/debootstrap.log" 2>&1 || {
     echo "debootstrap failed or did not end within $limit_make s:"
     tail -n 20 "$vm/debootstrap.log"
@@ -99,134 +125,90 @@ if [ ! -f "$rootfs/.brevomat-ready" ]; then
     exit 3
   }
   $sudo rm -f "$rootfs/etc/resolv.conf"
-  $sudo touch "$rootfs/.brevomat-ready"
-fi
-
-# What the machine runs as its first process: the shares, the copy, Wine's prefix, the suite.
-# shellcheck disable=SC2016 # expanded inside the virtual machine
-$sudo tee "$rootfs/brevomat-init" >/dev/null <<EOF
-#!/bin/sh
-PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin; export PATH
-mount -t proc proc /proc; mount -t devtmpfs dev /dev 2>/dev/null
-mkdir -p /dev/pts /dev/shm; mount -t devpts devpts /dev/pts; mount -t tmpfs tmpfs /dev/shm; mount -t tmpfs tmpfs /tmp
-modprobe 9pnet_virtio; modprobe 9p
-mkdir -p /mnt/repo /mnt/out "$root"
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,ro repo /mnt/repo
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out /mnt/out
-mount -t tmpfs -o size=75% tmpfs "$root"
-(
-  set -x
-  cd /mnt/repo && cp -a scripts tests dist "$root/" && mkdir -p "$root/$(basename "$build32")" &&
-    cp -a "$(basename "$build32")/." "$root/$(basename "$build32")/"
-  export HOME=/root WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=/root/wineprefix WINEARCH=win32
-  timeout 900 wine wineboot --init; timeout 600 wineserver --wait
-  cp -r /usr/share/wine/fonts/. "\$WINEPREFIX/drive_c/windows/Fonts/"
-  timeout 120 wine reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f
-  timeout 600 wineserver --wait
-  timeout 30 wineserver --persistent; timeout 300 wine cmd /c exit
-  export BREVOMAT_WINE_RESTARTS=/mnt/out/wine-restarts.log
-  set +x
-  uname -srm; /usr/lib/wine/wine --version
-  status=0
-  ctest --test-dir "$build32" --output-on-failure -j2 --timeout $limit_test ${CTEST_ARGS:-} || status=\$?
-  echo \$status >/mnt/out/status
-  if [ -n "$installer" ]; then
-    timeout 30 wineserver --kill
-    status=0
-    /brevomat-install-check "$installer" "$build32/tests/win/close_window.exe" "$root/scripts/installed-files.sh" || status=\$?
-    echo \$status >/mnt/out/install-status
-  fi
-) >/mnt/out/run.log 2>&1
-sync
-echo o >/proc/sysrq-trigger
-sleep 60
-EOF
-# The installer, tried as a user would: installed silently, its files and Start-menu entries
-# there, the installed command line answering, and the installed demo started in an empty folder,
-# asked to close as Windows asks (WM_CLOSE to its window), ending by itself with status 0 and
-# leaving its cart and settings file behind. Wine draws nothing here (its null display driver),
-# but the window exists as on Windows.
-$sudo tee "$rootfs/brevomat-install-check" >/dev/null <<'EOF'
-#!/bin/sh
-# (installer, close_window.exe, scripts/installed-files.sh)
-installer=$1 closer=$2 title="Tarvex Brevomat 1.2nt"
-fail() { echo "$*"; exit 1; }
-echo "=== the 32-bit installer, and the installed programs ==="
-timeout 300 wine "$installer" /S '/D=C:\Brevomat' || fail "the 32-bit installer failed or did not end within 300 s"
-timeout 300 wineserver --wait || fail "Wine did not settle within 300 s after the installer"
-. "$3"
-check_installed 32 || exit 1
-timeout 120 wine 'C:\Brevomat\brevomat-cli.exe' --version || fail "the installed brevomat-cli.exe did not answer --version"
-demo=$(mktemp -d "$WINEPREFIX/drive_c/users/demo.XXXXXX")
-cd "$demo" || exit 1
-WINEDEBUG=err+all wine 'C:\Brevomat\brevomat-virtual.exe' >"$demo.log" 2>&1 &
-pid=$!
-# (Times are generous: every Wine start takes seconds under software emulation.)
-deadline=$(($(date +%s) + 300))
-until timeout 60 wine "$closer" "$title" 2>>"$demo.log"; do
-  kill -0 $pid 2>/dev/null || { wait $pid; status=$?; cat "$demo.log"; fail "brevomat-virtual.exe ended with status $status before its window appeared"; }
-  [ "$(date +%s)" -lt "$deadline" ] || {
-    ps ax | grep -i '\.exe' | grep -v grep
-    kill -9 $pid
-    cat "$demo.log"
-    fail "the window \"$title\" did not appear within 300 s"
+  $sudo install -m 755 scripts/wine32-vm-boot.sh "$rootfs/brevomat-init"
+  kernel=$(ls "$rootfs"/boot/vmlinuz-* | sort -V | tail -n 1)
+  initrd=$(ls "$rootfs"/boot/initrd.img-* | sort -V | tail -n 1)
+  $sudo cp "$kernel" "$vm/vmlinuz"
+  $sudo cp "$initrd" "$vm/initrd.img"
+  $sudo mkfs.ext4 -q -F -d "$rootfs" "$vm/root.img.new" 4G || {
+    echo "the virtual machine's disk could not be made"
+    exit 3
   }
-  sleep 2
-done
-deadline=$(($(date +%s) + 120))
-while kill -0 $pid 2>/dev/null; do
-  [ "$(date +%s)" -lt "$deadline" ] || { kill -9 $pid; cat "$demo.log"; fail "brevomat-virtual.exe did not end within 120 s of being asked to close; ended from outside"; }
-  sleep 0.2
-done
-wait $pid
-status=$?
-[ $status -eq 0 ] || { cat "$demo.log"; fail "brevomat-virtual.exe ended with status $status"; }
-[ -f virtual-cart/cart.conf ] || fail "the installed demo made no virtual-cart/cart.conf"
-[ -f config.sav ] || fail "the installed demo wrote no config.sav"
-echo "the installed 32-bit brevomat-virtual.exe showed its window and closed"
-EOF
-$sudo chmod +x "$rootfs/brevomat-init" "$rootfs/brevomat-install-check"
-
-echo "=== the 32-bit suite in a virtual machine (software emulation) ==="
-image=$vm/root.img
-out=$vm/out
-rm -rf "$out" "$image"
-mkdir -p "$out"
-$sudo mkfs.ext4 -q -F -d "$rootfs" "$image" 4G || {
-  echo "the virtual machine's disk could not be made"
+  $sudo mv "$vm/root.img.new" "$vm/root.img"
+  $sudo rm -rf "$rootfs"
+  echo "$recipe" | $sudo tee "$vm/recipe" >/dev/null
+fi
+# While the machine runs, the lock is shared: other runs may use the image too, but one that would
+# make it anew waits until they have ended.
+flock -s -w "$limit_make" 9 || {
+  echo "the image's folder $vm could not be locked for a run within $limit_make s"
   exit 3
 }
-kernel=$(ls "$rootfs"/boot/vmlinuz-* | sort -V | tail -n 1)
-initrd=$(ls "$rootfs"/boot/initrd.img-* | sort -V | tail -n 1)
+
+echo "=== the 32-bit suite in a virtual machine (software emulation) ==="
+out=$run/out
+rm -rf "$out" "$build32/ctest.log" "$build32/wine-restarts.log"
+mkdir -p "$out"
+# What the machine runs is told in a file of the writable share, each value quoted for sh.
+quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
+{
+  echo "root=$(quote "$root")"
+  echo "build32=$(quote "$build32")"
+  echo "installer=$(quote "$installer")"
+  echo "limit_test=$(quote "$limit_test")"
+  echo "ctest_args=$(quote "${CTEST_ARGS:-}")"
+} >"$out/settings"
 started=$(date +%s)
 status=0
 accel=(-accel tcg,thread=multi)
 if [ -w /dev/kvm ]; then accel=(-accel kvm "${accel[@]}"); fi
 timeout -k 30 "$limit_run" qemu-system-x86_64 "${accel[@]}" -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt \
   -smp "$(nproc)" -m 4G -nographic -no-reboot \
-  -kernel "$kernel" -initrd "$initrd" -append "root=/dev/vda rw console=ttyS0 init=/brevomat-init quiet" \
-  -drive "file=$image,format=raw,if=virtio" \
+  -kernel "$vm/vmlinuz" -initrd "$vm/initrd.img" -append "root=/dev/vda rw console=ttyS0 init=/brevomat-init quiet" \
+  -drive "file=$vm/root.img,format=raw,if=virtio,snapshot=on" \
   -virtfs "local,path=$root,mount_tag=repo,security_model=none,readonly=on,id=repo" \
-  -virtfs "local,path=$out,mount_tag=out,security_model=none,id=out" >"$vm/console.log" 2>&1 || status=$?
-rm -f "$image"
+  -virtfs "local,path=$out,mount_tag=out,security_model=none,id=out" >"$run/console.log" 2>&1 || status=$?
+echo "(the virtual machine ran $(($(date +%s) - started)) s)"
 cat "$out/run.log" 2>/dev/null || true
+[ ! -f "$out/ctest.log" ] || cp "$out/ctest.log" "$build32/ctest.log"
+[ ! -f "$out/wine-restarts.log" ] || cp "$out/wine-restarts.log" "$build32/wine-restarts.log"
+# From here on every failure is the run's: the machine was started.
+console() {
+  echo "--- the end of the machine's console:"
+  tail -n 30 "$run/console.log"
+}
 if [ "$status" = 124 ] || [ "$status" = 137 ]; then
-  echo "the virtual machine did not end within $limit_run s; its console said:"
-  tail -n 30 "$vm/console.log"
+  echo "the virtual machine did not end within $limit_run s"
+  [ ! -f "$out/ctest.log" ] || { echo "--- the end of what ctest said:"; tail -n 20 "$out/ctest.log"; }
+  console
+  exit 1
+fi
+if [ ! -f "$out/booted" ]; then
+  echo "the virtual machine ended (status $status) before its first process ran"
+  console
   exit 1
 fi
 if [ ! -f "$out/status" ]; then
-  echo "the virtual machine ended (status $status) before the suite did; its console said:"
-  tail -n 30 "$vm/console.log"
-  exit 3
-fi
-if [ -s "$out/wine-restarts.log" ]; then
-  echo "Wine ended before these programs had said anything, and each was started once more:"
-  cat "$out/wine-restarts.log"
-fi
-echo "(the 32-bit suite in the virtual machine: $(($(date +%s) - started)) s)"
-[ "$(cat "$out/status")" = 0 ] || exit 1
-if [ -n "$installer" ] && [ "$(cat "$out/install-status" 2>/dev/null)" != 0 ]; then
-  echo "the 32-bit installer or the installed programs failed in the virtual machine"
+  echo "the virtual machine ended (status $status) before the suite did: the 32-bit suite did not run to its end"
+  [ ! -f "$out/ctest.log" ] || { echo "--- the end of what ctest said:"; tail -n 20 "$out/ctest.log"; }
+  console
   exit 1
 fi
+failed=no
+sh scripts/wine-restarts.sh "$build32/wine-restarts.log" "32-bit suite (virtual machine)" || failed=yes
+if [ "$(cat "$out/status")" != 0 ]; then
+  echo "the 32-bit suite failed in the virtual machine (ctest's status $(cat "$out/status"))"
+  failed=yes
+fi
+# shellcheck source=scripts/suite-summary.sh
+. scripts/suite-summary.sh
+if [ -z "$(suite_count "$out/ctest.log")" ]; then
+  echo "ctest ended in the virtual machine without saying how many tests ran: the suite did not run to its end"
+  failed=yes
+fi
+if [ -n "$installer" ] && [ "$(cat "$out/install-status" 2>/dev/null)" != 0 ]; then
+  echo "the 32-bit installer or the installed programs failed in the virtual machine"
+  failed=yes
+fi
+[ "$failed" = no ] || exit 1
+echo "the 32-bit suite ran $(suite_count "$out/ctest.log") tests in the virtual machine and passed"
