@@ -3,6 +3,9 @@
 // the kind, and the fastest speed that works, and leaves the cart as it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "CableFaultTable.h"
 #include "CartRig.h"
 #include "commands/Commands.h"
@@ -82,6 +85,32 @@ TEST(CableFaultTest, DoctorNamesTheLineAndTheFastestSpeedAndChangesNothing) {
     EXPECT_EQ(rig->window.status, report.Passed() ? "Doctor Ok" : "Error!!!");
     EXPECT_TRUE(rig->cart.Flash() == flash) << "the doctor changed the flash";
     EXPECT_TRUE(rig->cart.Save() == save) << "the doctor changed the save memory";
+  }
+}
+
+// Through the kernel's device the ECR cannot be read; the kernel's own view of the port takes its
+// place: a port the kernel drives without EPP is the port check's fault.
+TEST(CableFaultTest, DoctorReadsTheKernelsModesOfTheDevicesPort) {
+  const struct {
+    const char* modes;
+    CheckResult result;
+  } rows[] = {{"PCSPP,TRISTATE,COMPAT,EPP,ECP", CheckResult::Ok}, {"PCSPP,TRISTATE", CheckResult::Fault}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.modes);
+    auto rig = Rig({});
+    const std::filesystem::path proc = rig->dir / "kernel/proc/sys/dev/parport/parport0";
+    std::filesystem::create_directories(proc);
+    std::ofstream(proc / "base-addr") << "888\t1912\n";
+    std::ofstream(proc / "modes") << row.modes << "\n";
+    DoctorSetup setup;
+    setup.portAccess = "/dev/parport0 at 0x378 (ppdev)";
+    setup.kernelRoot = (rig->dir / "kernel").string();
+    const DoctorReport report = RunDoctor(rig->core, setup);
+    ASSERT_GE(report.checks.size(), 2u);
+    EXPECT_EQ(report.checks[1].name, "port");
+    EXPECT_EQ(report.checks[1].result, row.result);
+    EXPECT_NE(report.checks[1].detail.find(std::string("kernel parport0: ") + row.modes), std::string::npos)
+        << report.checks[1].detail;
   }
 }
 
