@@ -248,13 +248,7 @@ bool BackupSaveReport(CommandRun& run, bool ok) {
 
 bool WriteDoctorReportFile(const std::string& name, const DoctorReport& report) {
   std::string text;
-  for (const DoctorCheck& check : report.checks) text += DoctorLine(check) + "\n";
-  std::size_t failed = 0;
-  for (const DoctorCheck& check : report.checks) failed += check.result == CheckResult::Fault ? 1 : 0;
-  text += report.Passed()
-              ? std::string("verdict: all is well\n")
-              : "verdict: " + std::to_string(failed) + (failed == 1 ? " check" : " checks") + " failed\n";
-  for (const std::string& advice : report.advice) text += "advice: " + advice + "\n";
+  for (const std::string& line : DoctorReportLines(report)) text += line + "\n";
   AtomicOutputFile file;
   if (!file.Create(name)) {
     Complain("cannot write the report to " + name + ": " + file.Error());

@@ -321,16 +321,23 @@ DoctorReport RunDoctor(Core& core, const DoctorSetup& setup) {
     CheckCart(core, d, r);
     r.checks.push_back(speed);
   }
-  for (const DoctorCheck& c : r.checks) frame.LogLine(DoctorLine(c));
-  const bool passed = r.Passed();
-  int failed = 0;
-  for (const DoctorCheck& c : r.checks) failed += c.result == CheckResult::Fault ? 1 : 0;
-  frame.LogLine(passed ? std::string("verdict: all is well")
-                       : "verdict: " + std::to_string(failed) + (failed == 1 ? " check" : " checks") +
-                             " failed");
-  for (const std::string& a : r.advice) frame.LogLine("advice: " + a);
-  frame.SetStatus(passed ? "Doctor Ok" : "Error!!!");
+  for (const std::string& line : DoctorReportLines(r)) frame.LogLine(line);
+  frame.SetStatus(r.Passed() ? "Doctor Ok" : "Error!!!");
   return r;
+}
+
+std::vector<std::string> DoctorReportLines(const DoctorReport& report) {
+  std::vector<std::string> lines;
+  int failed = 0;
+  for (const DoctorCheck& c : report.checks) {
+    lines.push_back(DoctorLine(c));
+    failed += c.result == CheckResult::Fault ? 1 : 0;
+  }
+  lines.push_back(report.Passed() ? std::string("verdict: all is well")
+                                  : "verdict: " + std::to_string(failed) +
+                                        (failed == 1 ? " check" : " checks") + " failed");
+  for (const std::string& a : report.advice) lines.push_back("advice: " + a);
+  return lines;
 }
 
 }  // namespace brevomat

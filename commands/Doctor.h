@@ -49,6 +49,8 @@ struct DoctorReport {
 
 // "NAME: ok - detail".
 std::string DoctorLine(const DoctorCheck& check);
+// The whole report as the log shows it: a line per check, the verdict, a line per advice.
+std::vector<std::string> DoctorReportLines(const DoctorReport& report);
 // The Speed group's caption of an item index: "4", "3", "2", "1".
 const char* SpeedCaption(int speedIndex);
 
