@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/FileAccess.h"
 #include "cart/ReadOut.h"
 #include "cli/ConsoleWindow.h"
 #include "cli/DumpReport.h"
@@ -71,6 +72,17 @@ bool BackupInputsUsable(CommandRun& run) {
   return OutputUsable(run.options);
 }
 
+// The report is written whole through the one file-replacing routine, never into a file the run
+// log or the virtual cart keeps.
+bool DoctorInputsUsable(CommandRun& run) {
+  const std::string& name = run.options.reportFile;
+  if (name.empty()) return true;
+  const std::string why = OutputRefusal(name);
+  if (why.empty()) return true;
+  Complain("cannot write the report to " + name + ": " + why + "; nothing was checked");
+  return false;
+}
+
 // --- the commands ---------------------------------------------------------------------------------
 
 int Info(CommandRun& run) { return CartInfoCommand(*run.core); }
@@ -115,6 +127,11 @@ int Probe(CommandRun& run) {
       *run.core,
       run.cart != nullptr ? sim::TimingOf(run.cart->Config().timing) : sim::ChipTiming::Datasheet(),
       run.figures);
+}
+
+int Doctor(CommandRun& run) {
+  run.doctorReport = RunDoctor(*run.core, run.doctorSetup);
+  return run.doctorReport.Passed() ? kResultDone : kResultFailed;
 }
 
 // --- what they report besides the log ------------------------------------------------------------
@@ -229,6 +246,46 @@ bool BackupSaveReport(CommandRun& run, bool ok) {
   return ok;
 }
 
+bool WriteDoctorReportFile(const std::string& name, const DoctorReport& report) {
+  std::string text;
+  for (const std::string& line : DoctorReportLines(report)) text += line + "\n";
+  AtomicOutputFile file;
+  if (!file.Create(name)) {
+    Complain("cannot write the report to " + name + ": " + file.Error());
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.Stream()) == text.size();
+  if (!written || !file.Commit()) {
+    Complain("cannot write the report to " + name + ": " + std::strerror(errno));
+    file.Discard();
+    return false;
+  }
+  return true;
+}
+
+bool DoctorReportOut(CommandRun& run, bool ok) {
+  const DoctorReport& report = run.doctorReport;
+  FigureList checks{{}, {}, true};
+  for (const DoctorCheck& check : report.checks) {
+    std::string result = CheckResultText(check.result);
+    if (check.result == CheckResult::Fault) result = "fault";
+    checks.records.push_back({{"name", check.name}, {"result", result}, {"detail", check.detail}});
+  }
+  FigureList faults{{}, {}, true};
+  for (const LineFault& fault : report.faults) {
+    std::vector<FigureField> record = {
+        {"line", fault.line}, {"pin", std::int64_t{fault.pin}}, {"kind", fault.kind}};
+    if (!fault.with.empty()) record.push_back({"with", fault.with});
+    faults.records.push_back(std::move(record));
+  }
+  run.figures.Set("checks", checks);
+  run.figures.Set("faults", faults);
+  run.figures.Set("advice", FigureList{report.advice, {}, false});
+  if (report.fastestSpeed >= 0) run.figures.Set("speed", std::string(SpeedCaption(report.fastestSpeed)));
+  if (!run.options.reportFile.empty() && !WriteDoctorReportFile(run.options.reportFile, report)) ok = false;
+  return ok;
+}
+
 bool WriteSaveReport(CommandRun& run, bool ok) {
   ReportKeptSave(*run.core);
   return ok;
@@ -285,6 +342,12 @@ const CommandEntry kCommands[] = {
      "answers and estimate each command's duration at each speed\n"
      "(nothing on the cart changes)",
      nullptr, nullptr, Probe, nullptr},
+    {"doctor", Command::Doctor, "", "", "--report", "", "doctor [--report FILE]",
+     "find out why the adapter does not answer: port access, the port's\n"
+     "mode, detection, every wire of the cable, the cart and the speeds\n"
+     "that work, one line each with advice; --report puts the report in\n"
+     "FILE as well (nothing is written to the flash or save memory)",
+     nullptr, DoctorInputsUsable, Doctor, DoctorReportOut},
 };
 
 }  // namespace

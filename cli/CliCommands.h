@@ -7,6 +7,7 @@
 #include "cli/CliOptions.h"
 #include "cli/DumpReport.h"
 #include "cli/RunEvents.h"
+#include "commands/Doctor.h"
 #include "dump/Dat.h"
 #include "dump/DumpDigest.h"
 
@@ -30,6 +31,8 @@ struct CommandRun {
   DatVerdict datVerdict;             // which DAT a backup consulted, and what it found
   // The data a verify reads, digested chunk by chunk as it is confirmed (a backup digests its own).
   std::unique_ptr<DumpDigest> digest = std::make_unique<DumpDigest>();
+  DoctorSetup doctorSetup;    // doctor: how the port is reached, set when the back end is opened
+  DoctorReport doctorReport;  // doctor: what it found
 };
 
 // The five port addresses: from --base, otherwise from --port as the window derives them.

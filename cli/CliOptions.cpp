@@ -214,6 +214,7 @@ const OptionEntry kOptions[] = {
     {"--dat", "", V::File, "a DAT file", "", "", "", false, true, StoreText<&CliOptions::datFile>},
     {"--bank", "", V::Words, "1, 2, 3 or 4", "1 2 3 4", "", "", false, true, ApplyBank},
     {"--no-keep", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::noKeep>},
+    {"--report", "", V::File, "a file", "", "", "", false, true, StoreText<&CliOptions::reportFile>},
 };
 
 // Options that cannot stand together.

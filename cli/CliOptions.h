@@ -10,7 +10,7 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write, Multi, Backup, Verify, BackupSave, WriteSave, Probe };
+enum class Command { None, Info, Erase, Write, Multi, Backup, Verify, BackupSave, WriteSave, Probe, Doctor };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
@@ -50,6 +50,8 @@ struct CliOptions {
   // What backup does with the data it read.
   bool trim = false;    // --trim: keep only the part the game uses in the file
   std::string datFile;  // --dat: the DAT file to name the game from
+
+  std::string reportFile;  // doctor --report FILE: the report into FILE as well
 };
 
 struct ParseResult {

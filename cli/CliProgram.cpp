@@ -233,18 +233,30 @@ bool Program::OpenBackEnd() {
       core_->port.Attach(&cart_->Port());
     }
     runLog_.BackEnd("virtual cart " + options_.virtualDir + (paced_ ? " (pace realtime)" : ""));
+    run_->doctorSetup.portAccess = "virtual cart " + options_.virtualDir;
+    run_->doctorSetup.ecrReachable = true;
   } else {
     driver_ = std::make_unique<DirectPortDriver>();
     driver_->ProgramName = argc_ > 0 ? argv_[0] : "brevomat-cli";
     driver_->CardBase = static_cast<std::uint16_t>(options_.cardBase);
     driver_->ForcedDevice = options_.device;
     driver_->OpenDriver();
+    // The doctor reports a port it cannot reach as its first check, with the same advice.
+    if (!driver_->ActiveHW() && options_.command == Command::Doctor) {
+      run_->doctorSetup.portOpen = false;
+      run_->doctorSetup.portAccess = driver_->Advice() + "\nor try it on a virtual cart with --virtual DIR";
+      SelectPort(*core_, options_);
+      return true;
+    }
     if (!driver_->ActiveHW()) {
       // The advice is several lines of the program's own: what was tried and what would help.
       ComplainLines(driver_->Advice() + "\nor try it on a virtual cart with --virtual DIR");
       return false;
     }
     Say("port access: " + driver_->BackEndInUse());
+    run_->doctorSetup.portAccess = driver_->BackEndInUse();
+    run_->doctorSetup.ecrReachable = driver_->ReachesEcr();
+    if (driver_->UsesDevice()) run_->doctorSetup.kernelRoot = driver_->KernelRoot;
     runLog_.BackEnd(driver_->BackEndInUse());
     core_->port.Attach(&driver_->Backend());
   }

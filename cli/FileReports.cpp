@@ -60,6 +60,7 @@ std::string RunLogClash(const std::string& log, const CliOptions& options) {
       {options.bootFile, "the pre-boot image the command reads"},
       {options.datFile, "the DAT file the command reads"},
       {options.output, "the file the command writes"},
+      {options.reportFile, "the report the command writes"},
   };
   // A read-out that does not complete is kept beside its file, replacing what was there.
   if (!options.output.empty())

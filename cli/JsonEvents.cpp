@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <type_traits>
 
 namespace brevomat::cli {
 
@@ -10,6 +11,21 @@ namespace {
 using nlohmann::ordered_json;
 
 ordered_json Event(const char* name) { return ordered_json{{"event", name}}; }
+
+ordered_json ListJson(const FigureList& list) {
+  ordered_json array = ordered_json::array();
+  if (!list.ofRecords) {
+    for (const std::string& text : list.texts) array.push_back(text);
+    return array;
+  }
+  for (const auto& record : list.records) {
+    ordered_json object = ordered_json::object();
+    for (const auto& [key, value] : record)
+      std::visit([&object, &key](const auto& v) { object[key] = v; }, value);
+    array.push_back(object);
+  }
+  return array;
+}
 
 ordered_json ResultEvent(const RunResult& result) {
   ordered_json event = Event("result");
@@ -20,7 +36,14 @@ ordered_json ResultEvent(const RunResult& result) {
   if (result.figures != nullptr) {
     for (const auto& figure : result.figures->Items()) {
       const std::string& name = figure.first;
-      std::visit([&event, &name](const auto& v) { event[name] = v; }, figure.second);
+      std::visit(
+          [&event, &name](const auto& v) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(v)>, FigureList>)
+              event[name] = ListJson(v);
+            else
+              event[name] = v;
+          },
+          figure.second);
     }
   }
   return event;

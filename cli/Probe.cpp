@@ -171,7 +171,7 @@ double EstimateSeconds(ProbedCommand command, int speedIndex, bool epp, const si
                        const AccessCosts& costs) {
   sim::FlashCart cart(sim::FlashChip::J3_64Mbit, timing, sim::SaveMemory::Sram);
   sim::VirtualAdapter adapter(
-      sim::AdapterConfig{static_cast<std::uint16_t>(kLpt1Base), sim::AdapterAnswers::Both, 0}, cart);
+      sim::AdapterConfig{static_cast<std::uint16_t>(kLpt1Base), sim::AdapterAnswers::Both, 0, {}}, cart);
   CostedModelPort port(adapter, costs);
   PortIo io(&port);
   Link link(io);

@@ -37,6 +37,18 @@ std::string FigureText(const FigureValue& value) {
       return text;
     }
     std::string operator()(bool b) const { return b ? "yes" : "no"; }
+    std::string operator()(const FigureList& list) const {
+      std::string text;
+      for (const std::string& t : list.texts) text += (text.empty() ? "" : "; ") + t;
+      for (const auto& record : list.records) {
+        std::string fields;
+        for (const auto& [key, value] : record)
+          fields += (fields.empty() ? "" : " ") + key + "=" +
+                    (value.index() == 0 ? std::get<0>(value) : std::to_string(std::get<1>(value)));
+        text += (text.empty() ? "" : "; ") + fields;
+      }
+      return text;
+    }
   };
   return std::visit(Text{}, value);
 }

@@ -12,9 +12,18 @@
 
 namespace brevomat::cli {
 
+// A list in a result: texts (the doctor's advice), or records of named texts and numbers (its
+// checks, the lines it found at fault).
+using FigureField = std::pair<std::string, std::variant<std::string, std::int64_t>>;
+struct FigureList {
+  std::vector<std::string> texts;
+  std::vector<std::vector<FigureField>> records;
+  bool ofRecords = false;
+};
+
 // A figure's value: text (a checksum), a whole number (a byte count), a number with a fraction
-// (seconds) or yes/no.
-using FigureValue = std::variant<std::string, std::int64_t, double, bool>;
+// (seconds), yes/no, or a list.
+using FigureValue = std::variant<std::string, std::int64_t, double, bool, FigureList>;
 
 // The figures a command leaves for its result ("crc32", "sha1", "modelled_seconds" ...), in the
 // order they were first set. Names are lower case with underscores, so that a script finds them

@@ -87,6 +87,14 @@ std::string DirectPortDriver::BackEndInUse() const {
   return Devices.InUse();
 }
 
+bool DirectPortDriver::ReachesEcr() const {
+#ifdef _WIN32
+  return DLPortIO.ActiveHW() && CardBase == 0;
+#else
+  return false;
+#endif
+}
+
 std::string DirectPortDriver::Advice() const {
   if (ActiveHW()) return {};
   if (!ForcedDevice.empty()) return Devices.Advice();

@@ -38,6 +38,12 @@ class DirectPortDriver final : public PortDriver {
   void CloseDriver() override;
   PortBackend& Backend() override;
   std::string BackEndInUse() const override;
+  // The port operations go through the kernel's parallel-port device.
+  bool UsesDevice() const { return !DLPortIO.ActiveHW() && Devices.Active(); }
+  // A printer port's extended control register (base+0x402) can be read: the Windows drivers reach
+  // every I/O address; ioperm opens only the eight registers (and nothing above 0x3FF), the device
+  // nothing beyond them. A card's port (CardBase) keeps its ECR elsewhere, so it is never read.
+  bool ReachesEcr() const;
 
   TDLPortIO DLPortIO;
   // /dev/parportN, opened when direct port access is refused (or ForcedDevice is set).

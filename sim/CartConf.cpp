@@ -79,14 +79,85 @@ enum Key : int {
   kReadNoise,
   kSeed,
   kSaveStuckByte,
+  kStuckLine,
+  kShort,
+  kPort,
   kKeyCount
 };
 
-constexpr const char* kKeyNames[kKeyCount] = {
-    "cart",        "save",           "adapter",           "base",
-    "timing",      "pace",           "erase_error_block", "program_error_word",
-    "never_ready", "setup_b0_polls", "flip_read",         "read_noise",
-    "seed",        "save_stuck_byte"};
+constexpr const char* kKeyNames[kKeyCount] = {"cart",
+                                              "save",
+                                              "adapter",
+                                              "base",
+                                              "timing",
+                                              "pace",
+                                              "erase_error_block",
+                                              "program_error_word",
+                                              "never_ready",
+                                              "setup_b0_polls",
+                                              "flip_read",
+                                              "read_noise",
+                                              "seed",
+                                              "save_stuck_byte",
+                                              "stuck_line",
+                                              "short",
+                                              "port"};
+
+// The lines of the 25-pin connector a fault can hold, by name: which register bit shows them.
+struct LineName {
+  const char* name;
+  enum Group : std::uint8_t { Data, Status, Control } group;
+  std::uint8_t bit;
+};
+constexpr LineName kLines[] = {
+    {"d0", LineName::Data, 0},       {"d1", LineName::Data, 1},         {"d2", LineName::Data, 2},
+    {"d3", LineName::Data, 3},       {"d4", LineName::Data, 4},         {"d5", LineName::Data, 5},
+    {"d6", LineName::Data, 6},       {"d7", LineName::Data, 7},         {"error", LineName::Status, 3},
+    {"select", LineName::Status, 4}, {"paperend", LineName::Status, 5}, {"ack", LineName::Status, 6},
+    {"busy", LineName::Status, 7},   {"strobe", LineName::Control, 0},  {"autofd", LineName::Control, 1},
+    {"init", LineName::Control, 2},  {"selectin", LineName::Control, 3}};
+
+const LineName* FindLine(std::string_view name) {
+  for (const LineName& line : kLines)
+    if (name == line.name) return &line;
+  return nullptr;
+}
+
+// "d3:low, ack:high" into the masks; false when an entry does not read.
+bool ParseStuckLines(std::string_view value, CableFaults& cable) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    const std::string_view entry = Trim(value.substr(0, comma));
+    value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    const std::size_t colon = entry.find(':');
+    if (colon == std::string_view::npos) return false;
+    const LineName* line = FindLine(Trim(entry.substr(0, colon)));
+    const std::string_view level = Trim(entry.substr(colon + 1));
+    if (line == nullptr || (level != "low" && level != "high")) return false;
+    std::uint8_t* masks[3][2] = {{&cable.dataLow, &cable.dataHigh},
+                                 {&cable.statusLow, &cable.statusHigh},
+                                 {&cable.controlLow, &cable.controlHigh}};
+    std::uint8_t* mask = masks[line->group][level == "high" ? 1 : 0];
+    const auto bit = static_cast<std::uint8_t>(1u << line->bit);
+    if (((*masks[line->group][0] | *masks[line->group][1]) & bit) != 0) return false;  // named twice
+    *mask = static_cast<std::uint8_t>(*mask | bit);
+    if (value.empty() && comma != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+bool ParseShort(std::string_view value, CableFaults& cable) {
+  const std::size_t comma = value.find(',');
+  if (comma == std::string_view::npos) return false;
+  const LineName* a = FindLine(Trim(value.substr(0, comma)));
+  const LineName* b = FindLine(Trim(value.substr(comma + 1)));
+  if (a == nullptr || b == nullptr || a->group != LineName::Data || b->group != LineName::Data || a == b)
+    return false;
+  cable.shorted = static_cast<std::uint8_t>((1u << a->bit) | (1u << b->bit));
+  return true;
+}
+
+constexpr const char* kPortNames[] = {"epp", "spp", "ecp-epp", "ecp-spp", "ecp-ps2", "ecp-fifo", "ecp-ecp"};
 
 std::string LineMessage(std::size_t line, const std::string& what) {
   return "cart.conf line " + std::to_string(line) + ": " + what;
@@ -237,6 +308,23 @@ bool ParseCartConf(std::string_view text, CartConfig& out, std::string& error) {
         if (!ParseUnsigned(value, SaveRam::kBytes - 1, n)) return bad("a save address 0 to 0x3ffff");
         c.faults.saveStuckByte = static_cast<std::int32_t>(n);
         break;
+      case kStuckLine:
+        if (value.empty() || !ParseStuckLines(value, c.cable))
+          return bad(
+              "LINE:low or LINE:high, apart by commas; LINE D0..D7, ERROR, SELECT, PAPEREND, ACK, "
+              "BUSY, STROBE, AUTOFD, INIT or SELECTIN");
+        break;
+      case kShort:
+        if (!ParseShort(value, c.cable)) return bad("two data lines, e.g. D4,D5");
+        break;
+      case kPort: {
+        int kind = -1;
+        for (int k = 0; k < 7; ++k)
+          if (value == kPortNames[k]) kind = k;
+        if (kind < 0) return bad("epp, spp, ecp-epp, ecp-spp, ecp-ps2, ecp-fifo or ecp-ecp");
+        c.cable.port = static_cast<PortKind>(kind);
+        break;
+      }
       default:
         break;
     }
@@ -303,6 +391,28 @@ std::string FormatCartConf(const CartConfig& c) {
     std::snprintf(buf, sizeof buf, "0x%x", static_cast<unsigned>(f.saveStuckByte));
     s += std::string("save_stuck_byte = ") + buf + "\n";
   }
+  const CableFaults& cable = c.cable;
+  std::string stuck;
+  for (const LineName& line : kLines) {
+    const std::uint8_t* masks[3][2] = {{&cable.dataLow, &cable.dataHigh},
+                                       {&cable.statusLow, &cable.statusHigh},
+                                       {&cable.controlLow, &cable.controlHigh}};
+    for (int high = 0; high < 2; ++high) {
+      if ((*masks[line.group][high] & (1u << line.bit)) == 0) continue;
+      std::string name = line.name;
+      for (char& ch : name) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+      stuck += (stuck.empty() ? "" : ", ") + name + (high ? ":high" : ":low");
+    }
+  }
+  if (!stuck.empty()) s += "stuck_line = " + stuck + "\n";
+  if (cable.shorted != 0) {
+    std::string pair;
+    for (int bit = 0; bit < 8; ++bit)
+      if ((cable.shorted >> bit) & 1) pair += (pair.empty() ? "D" : ",D") + std::to_string(bit);
+    s += "short = " + pair + "\n";
+  }
+  if (cable.port != PortKind::Epp)
+    s += std::string("port = ") + kPortNames[static_cast<int>(cable.port)] + "\n";
   return s;
 }
 

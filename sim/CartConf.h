@@ -8,6 +8,11 @@
 //   pace    = fast | realtime                   (default fast; see sim/WallClockPort.h)
 //   faults: erase_error_block = K, program_error_word = 0xADDR, never_ready = yes|no,
 //   setup_b0_polls = N, flip_read = N, read_noise = P (0..1), seed = N, save_stuck_byte = 0xADDR
+//   cable and port faults (sim/VirtualAdapter.h):
+//   stuck_line = LINE:low|high [, LINE:low|high ...]   LINE one of D0..D7, ERROR, SELECT, PAPEREND,
+//                                                      ACK, BUSY, STROBE, AUTOFD, INIT, SELECTIN
+//   short      = Dn,Dm                                 two data lines shorted together
+//   port       = epp | spp | ecp-epp | ecp-spp | ecp-ps2 | ecp-fifo | ecp-ecp   (default epp)
 // Parsing is pure: text in, settings out, nothing read or written. Reading the file is the cart
 // directory's business (sim/CartDirectory.h).
 #pragma once
@@ -37,6 +42,7 @@ struct CartConfig {
   TimingProfile timing = TimingProfile::Datasheet;
   Pace pace = Pace::Fast;
   FlashFaults faults;
+  CableFaults cable;
 };
 
 ChipTiming TimingOf(TimingProfile profile);

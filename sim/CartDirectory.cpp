@@ -347,7 +347,7 @@ std::unique_ptr<VirtualCart> VirtualCart::Open(const fs::path& dir, std::string&
     bus = vc->flash_.get();
   }
   vc->savedSave_ = std::move(save);
-  vc->adapter_ = std::make_unique<VirtualAdapter>(AdapterConfig{c.base, c.adapter, 1000}, *bus);
+  vc->adapter_ = std::make_unique<VirtualAdapter>(AdapterConfig{c.base, c.adapter, 1000, c.cable}, *bus);
 
   if (fresh) {
     const std::string text = FormatCartConf(c);

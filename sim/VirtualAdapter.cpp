@@ -64,11 +64,32 @@ const char* ProtocolRuleName(ProtocolRule rule) {
 
 VirtualAdapter::VirtualAdapter(const AdapterConfig& config, CartBus& bus) : config_(config), bus_(&bus) {}
 
+// The ECR's mode field (bits 7..5) for each kind of port that has one.
+static std::uint8_t EcrValue(PortKind kind) {
+  switch (kind) {
+    case PortKind::EcpSpp:
+      return 0x00 | 0x05;
+    case PortKind::EcpPs2:
+      return 0x20 | 0x05;
+    case PortKind::EcpFifo:
+      return 0x40 | 0x05;
+    case PortKind::EcpEcp:
+      return 0x60 | 0x05;
+    case PortKind::EcpEpp:
+      return 0x80 | 0x05;
+    case PortKind::Epp:
+    case PortKind::SppOnly:
+      break;
+  }
+  return 0xFF;  // no ECR: nothing answers at base+0x402
+}
+
 std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
   ++counters_.byteReads;
   nowNs_ += config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
-  if (offset >= kPortSpan) return 0xFF;  // another port: nothing answers
+  if (offset == kEcrOffset) return EcrValue(config_.cable.port);  // writes to it are ignored
+  if (offset >= kPortSpan) return 0xFF;                           // another port: nothing answers
   Begin(AccessKind::ByteRead, port, 0);
   return ReadOffset(offset);
 }
@@ -133,26 +154,65 @@ void VirtualAdapter::Violation(ProtocolRule rule) {
   firstViolation_ = text;
 }
 
+std::uint8_t VirtualAdapter::DataLines(std::uint8_t driven) const {
+  const CableFaults& f = config_.cable;
+  if (f.shorted != 0 && (driven & f.shorted) != f.shorted)
+    driven = static_cast<std::uint8_t>(driven & ~f.shorted);
+  return static_cast<std::uint8_t>((driven & ~f.dataLow) | f.dataHigh);
+}
+
+// STROBE, AUTOFD and SELECTIN (bits 0, 1, 3) are inverted at the connector: a pin held low reads as
+// a set bit. INIT (bit 2) is not.
+std::uint8_t VirtualAdapter::SeenControl(std::uint8_t written) const {
+  const CableFaults& f = config_.cable;
+  const auto mask = static_cast<std::uint8_t>((f.controlLow | f.controlHigh) & 0x0F);
+  const auto ones = static_cast<std::uint8_t>((f.controlLow & 0x0B) | (f.controlHigh & 0x04));
+  return static_cast<std::uint8_t>((written & ~mask) | ones);
+}
+
+// ERROR, SELECT, PAPEREND and ACK (bits 3..6) read as their pins; BUSY (bit 7) is inverted.
+std::uint8_t VirtualAdapter::StatusLines(std::uint8_t driven) const {
+  const CableFaults& f = config_.cable;
+  const auto mask = static_cast<std::uint8_t>((f.statusLow | f.statusHigh) & 0xF8);
+  const auto ones = static_cast<std::uint8_t>((f.statusHigh & 0x78) | (f.statusLow & 0x80));
+  return static_cast<std::uint8_t>((driven & ~mask) | ones);
+}
+
+// The EPP port runs its cycles on the control wires: STROBE low marks a write, high a read;
+// SELECTIN strobes an address, AUTOFD data. A strobe wire that cannot move strobes nothing, a
+// STROBE wire stuck at one level turns every cycle of the other direction into its own, and INIT
+// held high keeps the adapter released. The port then times out and reads the floating bus.
+bool VirtualAdapter::EppCycleReaches(bool write, bool address) const {
+  const CableFaults& f = config_.cable;
+  const std::uint8_t stuck = f.controlLow | f.controlHigh;
+  if ((f.controlHigh & 0x04) != 0) return false;
+  if (write ? (f.controlHigh & 0x01) != 0 : (f.controlLow & 0x01) != 0) return false;
+  return (stuck & (address ? 0x08 : 0x02)) == 0;
+}
+
 std::uint8_t VirtualAdapter::ReadOffset(unsigned offset) {
   switch (offset) {
     case 0:
-      return data_;  // a standard port reads back its data latch
+      return DataLines(data_);  // a standard port reads back the levels on its data pins
     case kStatusOffset:
       // Rule: the status lines carry data only during a nibble read (control 2 or 6). Reading them
       // at any other time means the PC skipped the handshake and would see a stale nibble.
       if (control_ != kNibbleLow && control_ != kNibbleHigh) Violation(ProtocolRule::StatusOutsideNibbleRead);
-      return status_;
+      return StatusLines(status_);
     case kControlOffset:
-      return control_;
+      // A standard port reads its control outputs back from the pins, so a line held at one level
+      // shows there (the upper bits are the port's own).
+      return static_cast<std::uint8_t>((control_ & 0xF0) | (seenControl_ & 0x0F));
     case kEppAddressOffset:
-      return AnswersEpp() ? selected_ : 0xFF;
+      if (!PortHasEpp() || !AnswersEpp() || !EppCycleReaches(false, true)) return 0xFF;
+      return DataLines(selected_);
     default:
       // Rule: an EPP data read must run at the read level (control 0). With STROBE held low
       // (bit 0 set, the write level) the port and the adapter both drive the data lines; with INIT
       // high (released) or in the middle of a nibble read the adapter is not set up for EPP.
       if (control_ != kReadLevel) Violation(ProtocolRule::EppReadLevel);
-      if (!AnswersEpp()) return 0xFF;
-      return DataRead();
+      if (!PortHasEpp() || !AnswersEpp() || !EppCycleReaches(false, false)) return 0xFF;
+      return DataLines(DataRead());
   }
 }
 
@@ -170,11 +230,11 @@ void VirtualAdapter::WriteOffset(unsigned offset, std::uint8_t value) {
       // Rule: EPP address and data writes run at the write level (control 1), as the link sets it
       // before every write; any other level means a read or an SPP cycle is still open.
       if (control_ != kWriteLevel) Violation(ProtocolRule::EppAddressWriteLevel);
-      if (AnswersEpp()) AddressCycle(value);
+      if (PortHasEpp() && AnswersEpp() && EppCycleReaches(true, true)) AddressCycle(DataLines(value));
       return;
     default:
       if (control_ != kWriteLevel) Violation(ProtocolRule::EppDataWriteLevel);  // as above
-      if (AnswersEpp()) DataWrite(value);
+      if (PortHasEpp() && AnswersEpp() && EppCycleReaches(true, false)) DataWrite(DataLines(value));
       return;
   }
 }
@@ -182,52 +242,53 @@ void VirtualAdapter::WriteOffset(unsigned offset, std::uint8_t value) {
 void VirtualAdapter::WriteControl(std::uint8_t value) {
   const std::uint8_t previous = control_;
   control_ = value;
+  // The rules judge what the PC wrote; what the adapter then does depends on what reaches its
+  // pins, which a faulty cable changes.
   // Rule: the link drives only the seven levels 0, 1, 2, 3, 4, 6 and 9. Anything else (reverse
   // direction, interrupt enable, two strobes at once) is a protocol error and strobes nothing.
   if (!KnownControlValue(value)) {
     Violation(ProtocolRule::UnknownControlValue);
+  } else if (value != previous) {
+    // Rule: a nibble read runs 0 -> 2 -> 6 -> 0 without interruption; leaving it early loses the
+    // byte that the adapter has already taken from the cart.
+    if ((previous == kNibbleLow && value != kNibbleHigh) || (previous == kNibbleHigh && value != kReadLevel))
+      Violation(ProtocolRule::NibbleReadInterrupted);
+    // Rule: an SPP strobe is valid only from the write level, with the data register already set
+    // up while STROBE was low; from any other level the adapter sees a glitch. A nibble read starts
+    // from the read level, and its high half follows the low half.
+    if ((value == kAddressStrobe || value == kDataStrobe) && previous != kWriteLevel)
+      Violation(ProtocolRule::StrobeNotFromWriteLevel);
+    if (value == kNibbleLow && previous != kReadLevel) Violation(ProtocolRule::NibbleNotFromReadLevel);
+    if (value == kNibbleHigh && previous != kNibbleLow) Violation(ProtocolRule::HighNibbleFirst);
+  }
+  const std::uint8_t seenBefore = seenControl_;
+  seenControl_ = SeenControl(value);
+  AdapterControl(seenBefore, seenControl_);
+}
+
+// The adapter acts on the edges of the control lines as its pins see them.
+void VirtualAdapter::AdapterControl(std::uint8_t previous, std::uint8_t value) {
+  if (!KnownControlValue(value)) {
     status_ = kStatusIdle;
     return;
   }
-  if (value == previous) return;  // the adapter acts on edges; rewriting a level is no edge
-
-  // Rule: a nibble read runs 0 -> 2 -> 6 -> 0 without interruption; leaving it early loses the
-  // byte that the adapter has already taken from the cart.
-  if ((previous == kNibbleLow && value != kNibbleHigh) || (previous == kNibbleHigh && value != kReadLevel))
-    Violation(ProtocolRule::NibbleReadInterrupted);
-
+  if (value == previous) return;  // rewriting a level is no edge
   switch (value) {
     case kAddressStrobe:
     case kDataStrobe:
-      // Rule: an SPP strobe is valid only from the write level, with the data register already
-      // set up while STROBE was low; from any other level the adapter sees a glitch.
-      if (previous != kWriteLevel) {
-        Violation(ProtocolRule::StrobeNotFromWriteLevel);
-        return;
-      }
-      if (!AnswersSpp()) return;
+      if (previous != kWriteLevel || !AnswersSpp()) return;
       if (value == kAddressStrobe)
-        AddressCycle(data_);
+        AddressCycle(DataLines(data_));
       else
-        DataWrite(data_);
+        DataWrite(DataLines(data_));
       return;
     case kNibbleLow:
-      // Rule: a nibble read starts from the read level.
-      if (previous != kReadLevel) {
-        Violation(ProtocolRule::NibbleNotFromReadLevel);
-        return;
-      }
-      if (!AnswersSpp()) return;
+      if (previous != kReadLevel || !AnswersSpp()) return;
       nibbleByte_ = DataRead();
       status_ = static_cast<std::uint8_t>(kStatusJunk | ((nibbleByte_ & 0x0F) << 3));
       return;
     case kNibbleHigh:
-      // Rule: the high half follows the low half.
-      if (previous != kNibbleLow) {
-        Violation(ProtocolRule::HighNibbleFirst);
-        return;
-      }
-      if (!AnswersSpp()) return;
+      if (previous != kNibbleLow || !AnswersSpp()) return;
       status_ = static_cast<std::uint8_t>(kStatusJunk | ((nibbleByte_ >> 4) << 3));
       return;
     default:

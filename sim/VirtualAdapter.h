@@ -25,11 +25,41 @@ namespace brevomat::sim {
 // Which link modes the adapter answers in. None models an empty port.
 enum class AdapterAnswers : std::uint8_t { Both, SppOnly, EppOnly, None };
 
+// What kind of printer port the adapter hangs on. An EPP port has the EPP registers at base+3 ..
+// base+7; an SPP port has nothing there. A port that can do ECP has an extended control register
+// (ECR) at base+0x402 whose bits 7..5 choose the mode the BIOS set; only the EPP mode (100) makes
+// base+3 .. base+7 EPP registers, every other mode leaves the port without EPP.
+enum class PortKind : std::uint8_t { Epp, SppOnly, EcpEpp, EcpSpp, EcpPs2, EcpFifo, EcpEcp };
+
+// Faults of the cable and the port, at the pins of the 25-pin connector. A data line stuck at a
+// level corrupts what the PC writes and what it reads on D0-D7; two shorted data lines both carry
+// the AND of what is driven on them (a low driver wins over a high one). A status line stuck at a
+// level shows that level in every status read. A control line stuck at a level is seen by the
+// adapter at that level whatever the PC writes, in SPP cycles and in the cycles the EPP port runs
+// on the same wires (STROBE is the EPP write line, AUTOFD its data strobe, SELECTIN its address
+// strobe; INIT high holds the adapter released).
+struct CableFaults {
+  std::uint8_t dataLow = 0, dataHigh = 0;        // D0..D7 as bits 0..7
+  std::uint8_t shorted = 0;                      // the two shorted data lines' bits, or 0
+  std::uint8_t statusLow = 0, statusHigh = 0;    // pins of status bits 3..7 (ERROR .. BUSY)
+  std::uint8_t controlLow = 0, controlHigh = 0;  // pins of control bits 0..3 (STROBE .. SELECTIN)
+  PortKind port = PortKind::Epp;
+  bool any() const {
+    return (dataLow | dataHigh | shorted | statusLow | statusHigh | controlLow | controlHigh) != 0 ||
+           port != PortKind::Epp;
+  }
+};
+
 struct AdapterConfig {
   std::uint16_t base = 0x378;
   AdapterAnswers answers = AdapterAnswers::Both;
   std::uint64_t nsPerByteAccess = 1000;  // one byte cycle on the cable; a 16-bit access is two
+  CableFaults cable;
 };
+
+// The offset of the ECR from the port's base, and its value when read: the mode in bits 7..5,
+// both FIFOs empty (bit 0), no interrupt pending (bit 2).
+inline constexpr unsigned kEcrOffset = 0x402;
 
 // Every access this back end receives is counted and advances the clock, also those to ports of
 // another base (they take the same time on the bus); only the adapter's own ports are decoded.
@@ -115,6 +145,18 @@ class VirtualAdapter final : public brevomat::PortBackend {
     return (std::uint32_t{regs_[2]} << 16) | (std::uint32_t{regs_[1]} << 8) | regs_[0];
   }
   std::uint16_t SaveAddress() const { return static_cast<std::uint16_t>((regs_[1] << 8) | regs_[0]); }
+  // The port has working EPP registers.
+  bool PortHasEpp() const {
+    return config_.cable.port == PortKind::Epp || config_.cable.port == PortKind::EcpEpp;
+  }
+  // The lines as the other end sees them: data through stuck and shorted wires, the control
+  // register as the adapter sees its pins.
+  std::uint8_t DataLines(std::uint8_t driven) const;
+  std::uint8_t SeenControl(std::uint8_t written) const;
+  std::uint8_t StatusLines(std::uint8_t driven) const;
+  // An EPP cycle reaches the adapter only when the lines that port drives for it can move.
+  bool EppCycleReaches(bool write, bool address) const;
+  void AdapterControl(std::uint8_t previous, std::uint8_t value);
   bool AnswersSpp() const {
     return config_.answers == AdapterAnswers::Both || config_.answers == AdapterAnswers::SppOnly;
   }
@@ -130,11 +172,12 @@ class VirtualAdapter final : public brevomat::PortBackend {
   std::uint64_t nowNs_ = 0;
 
   std::uint8_t regs_[5] = {0, 0, 0, 0, 0};
-  std::uint8_t selected_ = 0;    // register number latched by the last address cycle
-  std::uint8_t data_ = 0;        // printer data register (base+0) as the PC last wrote it
-  std::uint8_t control_ = 4;     // control register; the port powers up released
-  std::uint8_t status_ = 0xFF;   // what the status lines show now
-  std::uint8_t nibbleByte_ = 0;  // byte being moved by the current nibble read
+  std::uint8_t selected_ = 0;     // register number latched by the last address cycle
+  std::uint8_t data_ = 0;         // printer data register (base+0) as the PC last wrote it
+  std::uint8_t control_ = 4;      // control register; the port powers up released
+  std::uint8_t seenControl_ = 4;  // the control lines as the adapter sees them (cable faults)
+  std::uint8_t status_ = 0xFF;    // what the status lines show now
+  std::uint8_t nibbleByte_ = 0;   // byte being moved by the current nibble read
 
   // Register 3 in ROM access mode moves a word as two byte cycles, low byte first.
   enum class WordPhase : std::uint8_t { Low, HighOfRead, HighOfWrite };

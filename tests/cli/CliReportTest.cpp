@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -315,6 +316,42 @@ TEST_F(CliReport, ProbeOnAVirtualCartGivesTheModelsFigures) {
   EXPECT_EQ(spp.exit, 0);
   EXPECT_NE(spp.out.find("Adapter answers in SPP\n"), std::string::npos);
   EXPECT_EQ(spp.out.find("EPP"), std::string::npos) << spp.out;
+}
+
+TEST_F(CliReport, DoctorReportsTheLineAsJsonAndInItsReportFile) {
+  const std::vector<std::uint8_t> flash(8 << 20, 0x5A);
+  WriteBytes(cart / "flash.bin", flash);
+  const std::string report = (root / "doctor.txt").string();
+
+  Conf("stuck_line = D3:low");
+  const CliRun faulty = RunCli(Args({"doctor", "--json", "--report", report}));
+  EXPECT_EQ(faulty.exit, 1) << faulty.err;
+  const json result = json::parse(faulty.OutLines().back());
+  ASSERT_EQ(result["faults"].size(), 1u) << result.dump();
+  EXPECT_EQ(result["faults"][0], json::parse(R"({"line": "D3", "pin": 5, "kind": "stuck-low"})"));
+  EXPECT_FALSE(result.contains("speed"));
+  ASSERT_EQ(result["checks"].size(), 6u);
+  EXPECT_EQ(result["checks"][3]["name"], "wires");
+  EXPECT_EQ(result["checks"][3]["result"], "fault");
+  EXPECT_FALSE(result["advice"].empty());
+  std::ifstream in(report);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\nwires: FAULT - D3 (pin 5) stuck low"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nverdict: "), std::string::npos) << text;
+
+  Conf("");
+  const CliRun healthy = RunCli(Args({"doctor", "--json"}));
+  EXPECT_EQ(healthy.exit, 0) << healthy.err;
+  EXPECT_EQ(json::parse(healthy.OutLines().back())["speed"], "4");
+  EXPECT_EQ(ReadBytes(cart / "flash.bin"), flash) << "the doctor changed the cart";
+
+  // The report may not replace the run log nor a file of the cart.
+  const CliRun onLog = RunCli(Args({"doctor", "--log", report, "--report", report}));
+  EXPECT_EQ(onLog.exit, 1);
+  EXPECT_NE(onLog.err.find("the same file as"), std::string::npos) << onLog.err;
+  const CliRun onCart = RunCli(Args({"doctor", "--report", (cart / "flash.bin").string()}));
+  EXPECT_EQ(onCart.exit, 1);
+  EXPECT_NE(onCart.err.find("cannot write the report to"), std::string::npos) << onCart.err;
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ TEST(Adapter, PortAccessCountsAndClockOfACartWordWrite) {
   EXPECT_EQ(cart.Word(0x123456), 0xBEEF);
 
   RamCart cart2;
-  LinkRig epp(cart2, AdapterConfig{0x378, AdapterAnswers::Both, 250});
+  LinkRig epp(cart2, AdapterConfig{0x378, AdapterAnswers::Both, 250, {}});
   epp.Use(LinkMode::EPP, 0);
   epp.adapter.ResetCounters();
   t0 = epp.adapter.NowNs();
@@ -157,7 +157,7 @@ TEST(Adapter, NibbleReadShowsJunkOutsideBits3To6) {
 
 TEST(Adapter, OtherBasesAnswerNothing) {
   RamCart cart;
-  LinkRig rig(cart, AdapterConfig{0x278});
+  LinkRig rig(cart, AdapterConfig{0x278, AdapterAnswers::Both, 1000, {}});
   // The link talks to LPT1 while the adapter sits on LPT2.
   rig.link.SetBase(0x378);
   rig.Use(LinkMode::EPP, 0);
@@ -209,7 +209,7 @@ TEST(Adapter, AnswersOnlyInTheConfiguredModes) {
                           {AdapterAnswers::None, false, false, false}};
   for (const Expect& e : cases) {
     RamCart cart;
-    LinkRig rig(cart, AdapterConfig{0x3BC, e.answers});
+    LinkRig rig(cart, AdapterConfig{0x3BC, e.answers, 1000, {}});
     EXPECT_EQ(PatternAnswers(rig, LinkMode::SPP, 0), e.spp) << int(e.answers);
     EXPECT_EQ(PatternAnswers(rig, LinkMode::EPP, 0), e.epp) << int(e.answers);
     EXPECT_EQ(PatternAnswers(rig, LinkMode::EPP, 1), e.epp) << int(e.answers);

@@ -85,6 +85,9 @@ TEST(CartConf, DefaultsKeysCommentsAndCase) {
       "setup_b0_polls = 5\n"
       "flip_read = 1000\n"
       "read_noise = 0.001\n"
+      "stuck_line = D3:low, ack:HIGH, BUSY:low, selectin:high\n"
+      "short = D4, d5\n"
+      "port = ECP-PS2\n"
       "seed = 42";
   ASSERT_TRUE(ParseCartConf(text, c, error)) << error;
   EXPECT_EQ(c.cart, CartKind::Flash4M);
@@ -100,6 +103,12 @@ TEST(CartConf, DefaultsKeysCommentsAndCase) {
   EXPECT_EQ(c.faults.flipRead, 1000u);
   EXPECT_DOUBLE_EQ(c.faults.readNoise, 0.001);
   EXPECT_EQ(c.faults.seed, 42u);
+  EXPECT_EQ(c.cable.dataLow, 0x08);
+  EXPECT_EQ(c.cable.statusHigh, 0x40);
+  EXPECT_EQ(c.cable.statusLow, 0x80);
+  EXPECT_EQ(c.cable.controlHigh, 0x08);
+  EXPECT_EQ(c.cable.shorted, 0x30);
+  EXPECT_EQ(c.cable.port, PortKind::EcpPs2);
 
   CartConfig again;
   ASSERT_TRUE(ParseCartConf(FormatCartConf(c), again, error)) << error << FormatCartConf(c);
@@ -129,6 +138,13 @@ TEST(CartConf, MalformedLinesAreRefusedWithTheirNumber) {
       {"save = none\nsave = sram\n", "cart.conf line 2: \"save\" is set again (first set on line 1)"},
       {"save_stuck_byte = 1\nsave = none\n", "cart.conf line 1: save_stuck_byte needs save memory"},
       {"cart = \x01\xff\n", "line 1: bad value \"\\x01\\xFF\""},
+      {"stuck_line = D8:low\n", "line 1: bad value \"D8:low\" for stuck_line"},
+      {"stuck_line = D3:low, D3:high\n", "line 1: bad value"},
+      {"stuck_line = D3\n", "line 1: bad value"},
+      {"stuck_line = D3:low,\n", "line 1: bad value"},
+      {"short = D4,ACK\n", "line 1: bad value \"D4,ACK\" for short (expected two data lines"},
+      {"short = D4,D4\n", "line 1: bad value"},
+      {"port = epp2\n", "line 1: bad value \"epp2\" for port"},
   };
   for (const auto& k : cases) {
     CartConfig c;

@@ -25,13 +25,14 @@ struct CartRigOptions {
   sim::SaveMemory save = sim::SaveMemory::Sram;
   sim::AdapterAnswers answers = sim::AdapterAnswers::Both;
   std::uint16_t base = 0x378;
+  sim::CableFaults cable = {};
 };
 
 class CartRig {
  public:
   explicit CartRig(const CartRigOptions& o = {})
       : cart(o.chip, o.timing, o.save),
-        adapter(sim::AdapterConfig{o.base, o.answers, 1000}, cart),
+        adapter(sim::AdapterConfig{o.base, o.answers, 1000, o.cable}, cart),
         tee(adapter, o.base),
         core(window) {
     core.port.Attach(&tee);
