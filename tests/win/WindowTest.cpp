@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "port/FakeWindows.h"
@@ -285,11 +286,12 @@ TEST_F(WindowTest, ExitOrQuitDuringACommandStopsItFirst) {
     SCOPED_TRACE(exit ? "Exit" : "quit");
     TForm1& form = Start();
     quits.clear();
-    Click("Port_sel_1");
+    Click("RadioSpeed_2");
     const std::string game = File("game.gba", MakeImage(0x40000));
     dialogs.fileAnswers = {{game}};
+    bool pressed = false;
     dialogs.onFileDialog = [&] {
-      dialogs.onFileDialog = nullptr;
+      if (std::exchange(pressed, true)) return;
       if (exit) {
         Click("Exit");
       } else {
@@ -304,11 +306,12 @@ TEST_F(WindowTest, ExitOrQuitDuringACommandStopsItFirst) {
       EXPECT_TRUE(form.presenter().core().frame.StopFlag);
     };
     Click("Write");
+    dialogs.onFileDialog = nullptr;
     const std::vector<std::string> log = form.Lines();
     EXPECT_NE(std::find(log.begin(), log.end(), "Stop process !!!"), log.end()) << Text("Memo1");
     if (exit) {
       EXPECT_EQ(quits, std::vector<int>{0});
-      EXPECT_EQ(ReadBytes(dir_ / "config.sav")[0], 1);  // PortIndex of the LPT2 chosen
+      EXPECT_EQ(ReadBytes(dir_ / "config.sav")[532], 2);  // SpeedIndex of the speed "2" chosen
     } else {
       EXPECT_TRUE(quits.empty());
       form.presenter().ProcessMessages();
