@@ -132,6 +132,7 @@ void Form1Presenter::EraseFlashClick() {
 void Form1Presenter::SVerifyClick() { brevomat::SVerifyClick(core_); }
 
 void Form1Presenter::ExitClick() {
+  if (!commands_.MayEndNow(CommandGuard::Ending::Exit)) return;
   settings_.SaveSettings(CaptureSettings());
   core_.link.ReleaseLink();
   view_.EndProgram(0);

@@ -107,7 +107,7 @@ class Form1Presenter final : public Window {
   void Timer1Timer() { core_.frame.Timer1Timer(); }
   // The close box: true when the window may close now; during a command the command is asked to
   // stop and CloseLater follows once it has unwound.
-  bool MayCloseNow() { return commands_.MayCloseNow(); }
+  bool MayCloseNow() { return commands_.MayEndNow(CommandGuard::Ending::Close); }
 
   // --- click handlers ---------------------------------------------------------------------------
   void WriteClick();
@@ -118,6 +118,8 @@ class Form1Presenter final : public Window {
   void ReadClick();
   void EraseFlashClick();
   void StopClick() { core_.frame.StopClick(); }
+  // Saves the settings, releases the link and ends the program; during a command it first stops
+  // the command, as Stop does, and does all that once the command has unwound.
   void ExitClick();
   void MemoClearClick() { view_.ClearLog(); }
   void Port_selClick() { core_.SelectPortAddresses(); }
@@ -159,10 +161,16 @@ class Form1Presenter final : public Window {
   int RadioIpsIndex() override { return view_.ItemIndex(ControlOf(kForm1, "RadioIps")); }
 
  private:
-  // Runs one command handler; a close box pressed meanwhile closes the window once it returns.
+  // Runs one command handler; a close box or Exit pressed meanwhile is carried out once it
+  // returns.
   template <typename Handler>
   void RunCommand(Handler&& handler) {
-    commands_.Run(std::forward<Handler>(handler), [this] { view_.CloseLater(); });
+    commands_.Run(std::forward<Handler>(handler), [this](CommandGuard::Ending ending) {
+      if (ending == CommandGuard::Ending::Exit)
+        ExitClick();
+      else
+        view_.CloseLater();
+    });
   }
   // A file dialog that remembers its current name: the first name chosen becomes it.
   bool RunFileDialog(const FileDialogEntry& dialog, bool multiSelect, std::string& current,

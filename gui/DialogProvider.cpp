@@ -1,7 +1,9 @@
 #include "gui/DialogProvider.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <memory>
 
@@ -9,12 +11,43 @@
 
 namespace brevomat::gui {
 
-bool DialogProvider::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
-  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
-  box.setDefaultButton(QMessageBox::Yes);
+namespace {
+
+// Qt lets Esc and the close box answer No; here they do nothing.
+class ButtonsOnly final : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) {
+      event->ignore();
+      return true;
+    }
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel))
+      return true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const QString& text, const QString& caption) {
+  // The window system titles a window whose title is empty with the program's name; a blank
+  // title is shown empty.
+  auto box =
+      std::make_unique<QMessageBox>(QMessageBox::Question, caption.isEmpty() ? QStringLiteral(" ") : caption,
+                                    text, QMessageBox::Yes | QMessageBox::No, parent);
+  box->setDefaultButton(QMessageBox::Yes);
+  box->installEventFilter(new ButtonsOnly(box.get()));
   // Without a window on the screen to stand over, the question stands in the desktop's centre.
-  if (parent == nullptr || !parent->isVisible()) (new OuterGeometry(box))->CentreOver(DesktopArea());
-  return box.exec() == QMessageBox::Yes;
+  if (parent == nullptr || !parent->isVisible()) (new OuterGeometry(*box))->CentreOver(DesktopArea());
+  return box;
+}
+
+bool DialogProvider::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+  const std::unique_ptr<QMessageBox> box = MakeQuestionBox(parent, text, caption);
+  return box->exec() == QMessageBox::Yes;
 }
 
 QString QtFilter(const char* filter) {

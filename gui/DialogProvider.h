@@ -10,6 +10,7 @@
 
 #include "form/FormLayout.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace brevomat::gui {
@@ -22,6 +23,10 @@ QString QtFilter(const char* filter);
 // mode its use asks for, and no question before an existing file is chosen to be replaced.
 std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogEntry& dialog, bool multiSelect,
                                             const QString& currentFile);
+
+// A Yes/No question ready to run, answered only by its buttons: Esc and the close box leave it
+// standing, as the system's own question box does. An empty caption stays empty.
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const QString& text, const QString& caption);
 
 class DialogProvider {
  public:

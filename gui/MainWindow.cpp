@@ -80,6 +80,8 @@ void TForm1::BuildLayout() {
         button->setObjectName(name);
         button->setToolTip(QString::fromLatin1(c.hint));
         button->setGeometry(d.left, d.top, d.width, d.height);
+        // Enter clicks the button that has the focus, as Space does.
+        button->setAutoDefault(true);
         connect(button, &QPushButton::clicked, this, [this, &c] { presenter_.Clicked(c.name); });
         break;
       }
@@ -162,10 +164,9 @@ void TForm1::PlaceWindow(int width, int height) {
   placement_->Place(QSize(width, height), DesktopArea());
 }
 
-// The outer size, frame included (before the window manager has framed the window, the size
-// asked for).
-int TForm1::OuterWidth() const { return frameGeometry().width(); }
-int TForm1::OuterHeight() const { return frameGeometry().height(); }
+// The outer size, frame included, as it is when the window is neither minimised nor maximised.
+int TForm1::OuterWidth() const { return placement_->NormalOuterSize().width(); }
+int TForm1::OuterHeight() const { return placement_->NormalOuterSize().height(); }
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

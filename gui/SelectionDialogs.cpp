@@ -17,8 +17,11 @@ SelectionForm::SelectionForm(const FormEntry& form, QWidget* parent) : QDialog(p
   setWindowTitle(QString::fromLatin1(form.caption));
   setFont(DesignFont());
   setModal(true);
+  // A title with a close box only: no resizing, minimising or maximising.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   // The design sizes are outer sizes, frame included.
-  resize(form.width, form.height);
+  setFixedSize(form.width, form.height);
   for (const ControlEntry& c : form.controls) {
     const DesignRect& d = c.design;
     if (c.kind == ControlKind::RadioGroup) {
@@ -31,7 +34,8 @@ SelectionForm::SelectionForm(const FormEntry& form, QWidget* parent) : QDialog(p
       auto* button = new QPushButton(QString::fromLatin1(c.caption), this);
       button->setObjectName(QString::fromLatin1(c.name));
       button->setGeometry(d.left, d.top, d.width, d.height);
-      button->setAutoDefault(false);
+      // Enter clicks the button that has the focus; with the focus elsewhere it does nothing.
+      button->setAutoDefault(true);
       (std::string_view(c.name) == "OK" ? OK : CANCEL) = button;
     }
   }
@@ -49,11 +53,13 @@ void SelectionForm::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-// A dialog opens in the centre of the main window (of the desktop when it has no owner).
+// A dialog opens in the centre of the main window (of the desktop when it has no owner), at its
+// own size however small the main window is.
 void SelectionForm::PlaceOverOwner() {
   const QWidget* owner = parentWidget();
   placement_->Place(QSize(form_.width, form_.height),
-                    owner != nullptr ? owner->window()->frameGeometry() : DesktopArea());
+                    owner != nullptr ? owner->window()->frameGeometry() : DesktopArea(),
+                    OuterGeometry::Sizing::Fixed);
 }
 
 TForm2::TForm2(QWidget* parent) : SelectionForm(kForm2, parent), SelectCartSize(Group("SelectCartSize")) {

@@ -27,11 +27,12 @@ QMargins OuterGeometry::Frame() const {
           outer.bottom() - inner.bottom()};
 }
 
-void OuterGeometry::Place(QSize outer, QRect area) {
-  outer_ = area.isValid() ? outer.boundedTo(area.size()) : outer;
+void OuterGeometry::Place(QSize outer, QRect area, Sizing sizing) {
+  fixed_ = sizing == Sizing::Fixed;
+  outer_ = area.isValid() && !fixed_ ? outer.boundedTo(area.size()) : outer;
   area_ = area;
   ownSize_ = false;
-  window_.resize(outer_.shrunkBy(Frame()));
+  SetInside(outer_.shrunkBy(Frame()));
   pending_ = true;
   if (!Fit()) MoveToCentre();
 }
@@ -42,6 +43,20 @@ void OuterGeometry::CentreOver(QRect area) {
   outer_ = window_.size().grownBy(Frame());
   pending_ = true;
   if (!Fit()) MoveToCentre();
+}
+
+void OuterGeometry::SetInside(QSize inside) {
+  if (fixed_)
+    window_.setFixedSize(inside);
+  else
+    window_.resize(inside);
+}
+
+QSize OuterGeometry::NormalOuterSize() const {
+  // Before the window manager has framed the window, the size asked for.
+  if (!window_.isMaximized() && !window_.isMinimized() && !window_.isFullScreen())
+    return window_.frameGeometry().size();
+  return window_.normalGeometry().size().grownBy(Frame());
 }
 
 void OuterGeometry::MoveToCentre() {
@@ -61,7 +76,7 @@ bool OuterGeometry::Fit() {
   if (ownSize_) {
     outer_ = window_.size().grownBy(frame);
   } else if (const QSize inside = outer_.shrunkBy(frame); window_.size() != inside) {
-    window_.resize(inside);
+    SetInside(inside);
   }
   MoveToCentre();
   return true;

@@ -22,14 +22,20 @@ class OuterGeometry final : public QObject {
   Q_OBJECT
 
  public:
+  // A window the user sizes fits into the room it is centred over; a dialog keeps its own size,
+  // whatever the size of the window it stands over, and cannot be resized.
+  enum class Sizing { FitsArea, Fixed };
+
   explicit OuterGeometry(QWidget& window);
 
-  // Gives the window the outer size `outer`, at most the size of `area`, and centres it over
-  // `area` (screen coordinates).
-  void Place(QSize outer, QRect area);
+  // Gives the window the outer size `outer` (with FitsArea at most the size of `area`) and
+  // centres it over `area` (screen coordinates).
+  void Place(QSize outer, QRect area, Sizing sizing = Sizing::FitsArea);
   // Keeps the window's own size and centres it, frame included, over `area`: for a window that
   // sizes itself when it is shown, such as a message box.
   void CentreOver(QRect area);
+  // The outer size the window has when it is neither minimised nor maximised.
+  QSize NormalOuterSize() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -39,12 +45,14 @@ class OuterGeometry final : public QObject {
   bool Fit();
   void MoveToCentre();
   QMargins Frame() const;
+  void SetInside(QSize inside);
 
   QWidget& window_;
   QSize outer_;
   QRect area_;
   bool pending_ = false;  // placed, and the frame not yet seen
   bool ownSize_ = false;  // centred at the size it gives itself
+  bool fixed_ = false;    // Sizing::Fixed
   // After a showing, the frame is looked for every kPollMs for up to kPolls times.
   static constexpr int kPollMs = 20;
   static constexpr int kPolls = 100;

@@ -291,8 +291,9 @@ void TForm1::ProcessMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
-      // The program is ending: leave the request for the loop that runs it.
-      PostQuitMessage(static_cast<int>(msg.wParam));
+      // The program is asked to end. A command below us is stopped first and the window closes
+      // once it has unwound; otherwise the request is left for the loop that runs the program.
+      if (presenter_.MayCloseNow()) PostQuitMessage(static_cast<int>(msg.wParam));
       break;
     }
     if (window_ != nullptr && IsDialogMessageA(window_, &msg)) continue;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -28,6 +30,8 @@ class RecordingView final : public FormView {
   std::vector<std::vector<std::string>> fileAnswers;  // taken from the front; none = cancel
   std::optional<int> quitStatus;
   bool answer = false;
+  int closesAsked = 0;
+  std::function<void()> duringFileDialog, atEndProgram;
 
   void AppendLog(std::string_view line) override { log.emplace_back(line); }
   void ClearLog() override { log.clear(); }
@@ -49,6 +53,7 @@ class RecordingView final : public FormView {
                                          const std::string& current) override {
     (void)current;
     fileDialogs.push_back(std::string(dialog.name) + " " + dialog.filter);
+    if (duringFileDialog) duringFileDialog();
     if (fileAnswers.empty()) return {};
     auto chosen = fileAnswers.front();
     fileAnswers.erase(fileAnswers.begin());
@@ -56,8 +61,11 @@ class RecordingView final : public FormView {
   }
   void RunForm2(int, Form2Rules&) override {}
   void RunForm3(Form3Rules&) override {}
-  void CloseLater() override {}
-  void EndProgram(int status) override { quitStatus = status; }
+  void CloseLater() override { ++closesAsked; }
+  void EndProgram(int status) override {
+    if (atEndProgram) atEndProgram();
+    quitStatus = status;
+  }
   std::string ProgramFolder() const override { return directory_; }
   std::string WorkingDirectory() const override { return directory_; }
 
@@ -344,6 +352,63 @@ TEST_F(Form1PresenterTest, ClicksReachTheirHandlers) {
     EXPECT_EQ(form.core().link.DataPort, c.dataPort);
     EXPECT_EQ(form.core().frame.StopFlag, c.stopFlag);
     EXPECT_EQ(view->quitStatus, c.quit);
+    TearDown();
+  }
+}
+
+// Exit pressed while a command pumps messages (here in its file dialog, before its frame opens)
+// stops the command first; the settings are saved, the link released and the program ended only
+// once the command has unwound. Exit outranks a close box pressed in the same command.
+TEST_F(Form1PresenterTest, ExitDuringACommandWaitsForItToStop) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> pressed;  // during the command's file dialog
+    int closes;                        // CloseLater asked for afterwards
+  };
+  const Case cases[] = {
+      {"Exit", {"Exit"}, 0},
+      {"close box, then Exit", {"close", "Exit"}, 0},
+      {"Exit, then close box", {"Exit", "close"}, 0},
+      {"close box alone", {"close"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    Form1Presenter& form = Start();
+    std::ofstream(directory_ / "game.gba", std::ios::binary) << std::string(32768, '\x5A');
+    view->fileAnswers = {{(directory_ / "game.gba").string()}};
+    view->duringFileDialog = [&] {
+      for (const char* press : c.pressed) {
+        if (std::string_view(press) == "close")
+          EXPECT_FALSE(form.MayCloseNow());
+        else
+          form.Clicked(press);
+      }
+      EXPECT_FALSE(view->quitStatus.has_value());
+      EXPECT_TRUE(form.core().frame.StopFlag);
+    };
+    std::optional<bool> runningAtEnd;
+    std::size_t callsAtEnd = 0;
+    view->atEndProgram = [&] {
+      runningAtEnd = form.CommandRunning();
+      callsAtEnd = port.calls.size();
+    };
+    port.calls.clear();
+    form.Clicked("Write");
+    const bool exits = c.closes == 0;
+    EXPECT_EQ(view->quitStatus, exits ? std::optional<int>(0) : std::nullopt);
+    EXPECT_EQ(runningAtEnd, exits ? std::optional<bool>(false) : std::nullopt);
+    EXPECT_EQ(view->closesAsked, c.closes);
+    // The release is the last the port was told: the command touched the cart no more after it.
+    if (exits) {
+      ASSERT_FALSE(port.calls.empty());
+      EXPECT_EQ(callsAtEnd, port.calls.size());
+      EXPECT_EQ(port.calls.back(), Wb(0x37A, 4));
+    }
+    // Nothing is left waiting to stop the next command.
+    form.core().frame.StopFlag = false;
+    form.ProcessMessages();
+    EXPECT_FALSE(form.core().frame.StopFlag);
     TearDown();
   }
 }

@@ -1,6 +1,7 @@
 // Form2 and Form3: their result variables, the three ways to close them, the kept selection.
 #include <unistd.h>
 
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -150,6 +151,61 @@ TEST(FileDialogFilterTest, EachDialogIsMadeAsItsUseAsks) {
 }
 
 class WindowDialogsTest : public InTempDirectory {};
+
+// However small the main window, each dialog opens at its own size, centred over it, and keeps
+// that size: a title with a close box only, no resizing, minimising or maximising.
+TEST_F(WindowDialogsTest, DialogsKeepTheirOwnSizeAndHaveACloseBoxOnly) {
+  auto form = Start();
+  form->show();
+  form->resize(120, 80);
+  struct Case {
+    const char* name;
+    QSize design;
+  };
+  for (const Case& c : {Case{"Form2", QSize(kForm2.width, kForm2.height)},
+                        Case{"Form3", QSize(kForm3.width, kForm3.height)}}) {
+    SCOPED_TRACE(c.name);
+    QSize shown, afterResize;
+    Qt::WindowFlags flags;
+    dialogs.onModal = [&](QDialog& d) {
+      ExecWith(d, [&] {
+        EXPECT_TRUE(WaitFor([&] { return d.frameGeometry().size() != d.size(); }));  // framed
+        shown = d.frameGeometry().size();
+        d.resize(d.size() + QSize(40, 40));
+        afterResize = d.frameGeometry().size();
+        flags = d.windowFlags();
+        d.close();
+      });
+    };
+    if (c.name == std::string_view("Form2"))
+      form->presenter().ShowForm2(0);
+    else
+      form->presenter().ShowForm3(SaveChoice{});
+    EXPECT_EQ(shown, c.design);
+    EXPECT_EQ(afterResize, c.design);
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+  }
+}
+
+// The question is answered by its buttons only: Esc and the close box leave it standing. An empty
+// caption is shown empty, not replaced by the program's name.
+TEST(QuestionBoxTest, OnlyItsButtonsAnswerAndAnEmptyCaptionStaysEmpty) {
+  for (const QMessageBox::StandardButton answer : {QMessageBox::Yes, QMessageBox::No}) {
+    const auto box =
+        gui::MakeQuestionBox(nullptr, QStringLiteral("Could not open the DriverLINX driver."), {});
+    box->show();
+    QTest::keyClick(box.get(), Qt::Key_Escape);
+    EXPECT_FALSE(box->close());
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->windowTitle().trimmed().isEmpty());
+    EXPECT_FALSE(box->windowTitle().isEmpty());  // an empty one would get the program's name
+    QTest::mouseClick(box->button(answer), Qt::LeftButton);
+    EXPECT_FALSE(box->isVisible());
+    EXPECT_EQ(box->result(), answer);
+  }
+}
 
 TEST_F(WindowDialogsTest, TheWindowShowsItsDialogsThroughTheProvider) {
   auto form = Start();

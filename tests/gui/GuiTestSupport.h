@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdlib>
@@ -35,6 +36,15 @@ T* Ctl(QObject& window, const char* name) {
 inline void ClickItem(gui::RadioGroup* group, int index) {
   QRadioButton* item = group->Item(index);
   QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(6, item->height() / 2));
+}
+
+// Lets events run until `done` holds, for at most five seconds.
+template <typename Done>
+bool WaitFor(Done done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 5000) QTest::qWait(10);
+  return done();
 }
 
 class ScriptedDialogs final : public gui::DialogProvider {

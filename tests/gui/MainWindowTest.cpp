@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTest>
+#include <QTimer>
+#include <optional>
 
 #include "GuiTestSupport.h"
 
@@ -206,6 +208,46 @@ TEST_F(MainWindowTest, CloseBoxDuringACommandStopsItAndClosesAfterwards) {
   while (form->isVisible() && clock.elapsed() < 5000) QCoreApplication::processEvents();
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(form->presenter().core().frame.CurrentFile, nullptr);
+}
+
+// Exit pressed while a command waits in its file dialog stops the command first; the program is
+// asked to end only once the command has unwound.
+TEST_F(MainWindowTest, ExitDuringACommandStopsItAndEndsAfterwards) {
+  auto form = Start();
+  form->show();
+  std::optional<bool> runningAtExit;
+  QObject::connect(form.get(), &TForm1::ExitRequested,
+                   [&](int) { runningAtExit = form->presenter().CommandRunning(); });
+  dialogs.onFileDialog = [&] {
+    QTest::mouseClick(Ctl<QPushButton>(*form, "Exit"), Qt::LeftButton);
+    EXPECT_FALSE(runningAtExit.has_value());
+    EXPECT_TRUE(form->presenter().core().frame.StopFlag);
+  };
+  QTest::mouseClick(Ctl<QPushButton>(*form, "Write"), Qt::LeftButton);
+  EXPECT_EQ(runningAtExit, false);
+}
+
+// Enter clicks the button that has the focus, in the main window and in its dialogs.
+TEST_F(MainWindowTest, EnterClicksTheFocusedButton) {
+  auto form = Start();
+  form->show();
+  auto enterOn = [&](QWidget& window, const char* button) {
+    auto* b = Ctl<QPushButton>(window, button);
+    b->setFocus();
+    QTest::keyClick(b, Qt::Key_Return);
+  };
+  std::optional<std::int32_t> size;
+  std::optional<SaveChoice> save;
+  dialogs.onModal = [&](QDialog& d) {
+    QTimer::singleShot(0, &d, [&] { enterOn(d, d.objectName() == "Form2" ? "OK" : "CANCEL"); });
+    d.exec();
+  };
+  size = form->presenter().ShowForm2(4);
+  save = form->presenter().ShowForm3(SaveChoice{1, 3});
+  enterOn(*form, "MemoClear");
+  EXPECT_EQ(size, 512);           // OK on "128M"
+  EXPECT_EQ(save, std::nullopt);  // CANCEL, not the close box, which would keep Bank 2, 256K
+  EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().isEmpty());  // Clear
 }
 
 TEST_F(MainWindowTest, AnotherCommandClickedWhileOneRunsIsIgnored) {

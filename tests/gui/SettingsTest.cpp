@@ -48,15 +48,6 @@ std::vector<std::uint8_t> StoredRecord(int port, int speed, int ips, std::int32_
   return {r.bytes.begin(), r.bytes.end()};
 }
 
-// Lets events run until `done` holds, for at most five seconds.
-template <typename Done>
-bool WaitFor(Done done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 5000) QTest::qWait(10);
-  return done();
-}
-
 class SettingsTest : public InTempDirectory {};
 
 TEST_F(SettingsTest, AConfigSavThatIsNoFileIsNeitherReadNorReplaced) {
@@ -136,6 +127,22 @@ TEST_F(SettingsTest, TheStoredSizeIsTheOuterSizeAndTheWindowOpensCentred) {
   EXPECT_TRUE(WaitFor([&] { return again->frameGeometry().size() == QSize(500, 450); }))
       << again->frameGeometry().width() << "x" << again->frameGeometry().height();
   EXPECT_EQ(again->frameGeometry().center(), gui::DesktopArea().center());
+}
+
+// Exit while the window is maximised stores the size it has when restored.
+TEST_F(SettingsTest, ExitWhileMaximisedStoresTheRestoredSize) {
+  {
+    auto form = Start();
+    form->show();
+    ASSERT_TRUE(WaitFor([&] { return form->frameGeometry().size() != form->size(); }));  // framed
+    form->resize(form->size() + QSize(500, 450) - form->frameGeometry().size());
+    form->showMaximized();
+    ASSERT_TRUE(WaitFor([&] { return form->isMaximized() && form->frameGeometry().width() != 500; }));
+    QTest::mouseClick(Ctl<QPushButton>(*form, "Exit"), Qt::LeftButton);
+  }
+  SettingsRecord r = RecordOf(ReadFile(ConfigPath()));
+  EXPECT_EQ(r.WindowWidth(), 500);
+  EXPECT_EQ(r.WindowHeight(), 450);
 }
 
 TEST_F(SettingsTest, CloseBoxLeavesTheFileAsItWas) {

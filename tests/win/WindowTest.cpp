@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "port/FakeWindows.h"
@@ -277,6 +278,49 @@ TEST_F(WindowTest, StopAndCloseBoxDuringAnOperation) {
   }
 }
 
+// Exit, or a quit posted to the thread, while a command waits in its file dialog (before its frame
+// opens): the command is stopped first, the messages keep flowing, and the program ends only once
+// the command has unwound: through Exit with the settings saved, through the quit by closing.
+TEST_F(WindowTest, ExitOrQuitDuringACommandStopsItFirst) {
+  for (const bool exit : {true, false}) {
+    SCOPED_TRACE(exit ? "Exit" : "quit");
+    TForm1& form = Start();
+    quits.clear();
+    Click("RadioSpeed_2");
+    const std::string game = File("game.gba", MakeImage(0x40000));
+    dialogs.fileAnswers = {{game}};
+    bool pressed = false;
+    dialogs.onFileDialog = [&] {
+      if (std::exchange(pressed, true)) return;
+      if (exit) {
+        Click("Exit");
+      } else {
+        PostQuitMessage(0);
+        form.presenter().ProcessMessages();
+        form.presenter().ProcessMessages();
+        MSG msg;
+        EXPECT_FALSE(
+            PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));  // not left to block each pump
+      }
+      EXPECT_TRUE(quits.empty());
+      EXPECT_TRUE(form.presenter().core().frame.StopFlag);
+    };
+    Click("Write");
+    dialogs.onFileDialog = nullptr;
+    const std::vector<std::string> log = form.Lines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Stop process !!!"), log.end()) << Text("Memo1");
+    if (exit) {
+      EXPECT_EQ(quits, std::vector<int>{0});
+      EXPECT_EQ(ReadBytes(dir_ / "config.sav")[532], 2);  // SpeedIndex of the speed "2" chosen
+    } else {
+      EXPECT_TRUE(quits.empty());
+      form.presenter().ProcessMessages();
+      EXPECT_EQ(form.Handle(), nullptr);
+      EXPECT_EQ(quits, std::vector<int>{0});
+    }
+  }
+}
+
 // The port driver component on the model of a Windows machine, as the window's driver.
 class ModelPortDriver final : public PortDriver {
  public:
@@ -385,6 +429,8 @@ TEST_F(WindowTest, SettingsWrittenAtExitAndRestoredAtTheNextStart) {
 
 TEST_F(WindowTest, Form3CancelledAndClosed) {
   TForm1& form = Start();
+  // The dialog keeps its own size however small the main window is.
+  SetWindowPos(form.Handle(), nullptr, 0, 0, 120, 80, SWP_NOMOVE | SWP_NOZORDER);
   struct Case {
     const char* how;
     UINT message;  // posted to the form before its modal loop runs
