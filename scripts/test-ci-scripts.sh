@@ -11,6 +11,8 @@
 #
 # Ends 0 when every check saw the status and the words it expects, 1 naming those that did not.
 set -euo pipefail
+# The faked suites below must not reach the summary of the CI run that checks them.
+unset BREVOMAT_SUMMARY
 cd "$(dirname "$0")/.."
 root=$(pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevomat-ci-scripts.XXXXXX")
