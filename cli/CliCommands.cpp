@@ -122,14 +122,16 @@ int BackupSave(CommandRun& run) { return SReadClick(*run.core); }
 int WriteSave(CommandRun& run) { return SWriteClick(*run.core); }
 
 // No window command: the program measures the link, with the result's figures.
-int Probe(CommandRun& run) {
-  return RunProbe(
-      *run.core,
-      run.cart != nullptr ? sim::TimingOf(run.cart->Config().timing) : sim::ChipTiming::Datasheet(),
-      run.figures);
+sim::ChipTiming ChipTimingOf(const CommandRun& run) {
+  return run.cart != nullptr ? sim::TimingOf(run.cart->Config().timing) : sim::ChipTiming::Datasheet();
 }
 
+int Probe(CommandRun& run) { return RunProbe(*run.core, ChipTimingOf(run), run.figures); }
+
 int Doctor(CommandRun& run) {
+  run.doctorSetup.speedFigures = [&run](int speedIndex, bool epp) {
+    return DoctorSpeedFigures(*run.core, ChipTimingOf(run), speedIndex, epp, run.figures);
+  };
   run.doctorReport = RunDoctor(*run.core, run.doctorSetup);
   return run.doctorReport.Passed() ? kResultDone : kResultFailed;
 }
