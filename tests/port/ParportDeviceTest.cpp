@@ -1,7 +1,7 @@
 // The parallel-port device back end against a model of the kernel's ppdev driver: what each port
 // operation becomes, where the kernel's ports are found, what the user is told when none opens,
-// adapter detection and a chunk write through it to the virtual adapter, and whole commands whose
-// runs cross in one call each, or time out halfway.
+// adapter detection and a chunk write through it to the virtual adapter, whole commands whose
+// runs cross in one call each, or time out halfway, and the doctor on a faulty cable.
 #include <gtest/gtest.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
@@ -17,10 +17,12 @@
 #include <fstream>
 #include <map>
 
+#include "CableFaultTable.h"
 #include "CartRig.h"
 #include "cart/Flash.h"
 #include "cart/Program.h"
 #include "commands/Commands.h"
+#include "commands/Doctor.h"
 #include "port/ParportDevice.h"
 #include "port/PortDriver.h"
 
@@ -607,6 +609,35 @@ TEST(ParportDevice, ARunThatTimesOutFailsTheCommand) {
             EXPECT_NE(std::find(log.begin(), log.end(), row.says), log.end());
           }
         });
+  }
+}
+
+// The doctor through the device finds what it finds through direct access: every register it
+// reads back (data, control, status, EPP address and data) crosses the kernel here too. The faults
+// of the cable, not of the port's mode: the kernel answers a port without EPP in its own way.
+TEST(ParportDevice, TheDoctorNamesACablesFaultThroughTheDevice) {
+  auto rows = testing::CableFaultRows();
+  rows.insert(rows.begin(), {"no fault", {}, {}, 0});
+  for (const auto& row : rows) {
+    if (row.cable.port != sim::PortKind::Epp) continue;
+    SCOPED_TRACE(row.name);
+    testing::CartRigOptions options;
+    options.cable = row.cable;
+    testing::CartRig rig(options);
+    const std::vector<std::uint8_t> flash = rig.cart.Flash();
+    FakePpdev kernel;
+    kernel.quiet = true;
+    kernel.nodes = {{"/dev/parport0", 0x378, &rig.adapter}};
+    ParportDeviceBackend ppdev(kernel);
+    ASSERT_TRUE(ppdev.OpenDevice("/dev/parport0"));
+    rig.core.port.Attach(&ppdev);
+    DoctorSetup setup;
+    setup.portAccess = ppdev.InUse();
+    const DoctorReport report = RunDoctor(rig.core, setup);
+    EXPECT_EQ(report.faults, row.faults);
+    EXPECT_EQ(report.fastestSpeed, row.fastest);
+    EXPECT_TRUE(rig.cart.Flash() == flash) << "the doctor changed the flash";
+    rig.core.port.Detach();
   }
 }
 
