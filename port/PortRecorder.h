@@ -125,7 +125,10 @@ class PortRecorder final : public PortBackend {
   std::uint64_t Micros() { return (inner_->ClockNs() - startNs_) / 1000; }
   // One access into the buffer: a handful of stores, and a flush when the buffer is full.
   void Access(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t us) {
-    if (fill_ + kLongestAccess > flushAt_) Flush(false);
+    if (fill_ + kLongestAccess > flushAt_) {
+      Flush(false);
+      if (!recording_) return;  // the limit was reached with this flush
+    }
     std::uint8_t* out = buffer_.get() + fill_;
     const std::uint16_t offset = static_cast<std::uint16_t>(port - base_);
     std::uint8_t tag = flags;
