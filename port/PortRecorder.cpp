@@ -66,6 +66,11 @@ std::string UtcNow() {
   return text;
 }
 
+// What `size` bytes can become at the most, compressed with a sync flush: zlib's own bound
+// (deflateBound: the size, a few bytes per 16 KB, the gzip frame) rounded up, so that it can be
+// known without asking the stream the other thread is working on.
+std::size_t WorstCase(std::size_t size) { return size + size / 1024 + 64; }
+
 }  // namespace
 
 struct PortRecorder::Deflater {
@@ -137,7 +142,9 @@ bool PortRecorder::OpenStream(std::FILE* stream, std::string& error, std::uint64
   }
   z_->ready = true;
   buffer_ = std::make_unique<std::uint8_t[]>(kBufferBytes);
-  out_ = std::make_unique<std::uint8_t[]>(deflateBound(&z_->z, kBufferBytes) + 64);
+  spare_ = std::make_unique<std::uint8_t[]>(kBufferBytes);
+  out_ = std::make_unique<std::uint8_t[]>(WorstCase(kBufferBytes));
+  compressor_ = std::thread(&PortRecorder::Compressor, this);
   return true;
 }
 
@@ -182,42 +189,85 @@ void PortRecorder::Mark(record::Mark kind, std::string_view text) {
   bytes += text;
   Put(bytes);
   Flush(false);
+  WaitWritten();
 }
 
-void PortRecorder::Fail(const std::string& why) {
-  if (writeError_.empty()) writeError_ = why;
-  recording_ = false;
-  finished_ = true;
+void PortRecorder::WaitWritten() {
+  std::unique_lock<std::mutex> lock(handOver_);
+  changed_.wait(lock, [this] { return !pending_; });
+}
+
+void PortRecorder::Compressor() {
+  for (;;) {
+    std::unique_lock<std::mutex> lock(handOver_);
+    changed_.wait(lock, [this] { return pending_ || quit_; });
+    if (!pending_) return;
+    const std::size_t size = pendingSize_;
+    const bool finish = pendingFinish_;
+    lock.unlock();
+    // spare_ is this thread's until pending_ is cleared.
+    Compress(spare_.get(), size, finish);
+    lock.lock();
+    pending_ = false;
+    changed_.notify_all();
+  }
+}
+
+void PortRecorder::Compress(const std::uint8_t* data, std::size_t size, bool finish) {
+  if (!writeError_.empty()) return;
+  z_stream& z = z_->z;
+  z.next_in = const_cast<std::uint8_t*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  const auto outSize = static_cast<uInt>(WorstCase(kBufferBytes));
+  do {
+    z.next_out = out_.get();
+    z.avail_out = outSize;
+    if (deflate(&z, finish ? Z_FINISH : Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
+      writeError_ = "zlib failed";
+      return;
+    }
+    const std::size_t bytes = outSize - z.avail_out;
+    if (bytes != 0 && std::fwrite(out_.get(), 1, bytes, file_) != bytes) {
+      writeError_ = std::strerror(errno);
+      return;
+    }
+    fileBytes_ += bytes;
+  } while (z.avail_out == 0);
+  // On the disk's way: a process that is killed now leaves this much behind.
+  if (std::fflush(file_) != 0) writeError_ = std::strerror(errno);
 }
 
 void PortRecorder::Flush(bool finish) {
   if (finished_ || file_ == nullptr) return;
-  z_stream& z = z_->z;
-  z.next_in = buffer_.get();
-  z.avail_in = static_cast<uInt>(fill_);
-  const uInt outSize = static_cast<uInt>(deflateBound(&z, kBufferBytes) + 64);
-  do {
-    z.next_out = out_.get();
-    z.avail_out = outSize;
-    if (deflate(&z, finish ? Z_FINISH : Z_SYNC_FLUSH) == Z_STREAM_ERROR) return Fail("zlib failed");
-    const std::size_t bytes = outSize - z.avail_out;
-    if (bytes != 0 && std::fwrite(out_.get(), 1, bytes, file_) != bytes) return Fail(std::strerror(errno));
-    fileBytes_ += bytes;
-  } while (z.avail_out == 0);
+  WaitWritten();
+  if (!writeError_.empty()) {
+    // The file takes no more: the record ends, the command goes on.
+    recording_ = false;
+    finished_ = true;
+    return;
+  }
+  const std::size_t handed = fill_;
+  {
+    std::lock_guard<std::mutex> lock(handOver_);
+    std::swap(buffer_, spare_);
+    pendingSize_ = handed;
+    pendingFinish_ = finish;
+    pending_ = true;
+  }
+  changed_.notify_all();
   fill_ = 0;
-  // On the disk's way: a process that is killed now leaves this much behind.
-  if (std::fflush(file_) != 0) return Fail(std::strerror(errno));
   if (finish) {
+    WaitWritten();
     finished_ = true;
     recording_ = false;
     return;
   }
-  // The next buffer is flushed early enough that even incompressible records fit in what is left
-  // (deflateBound is the worst case), with room kept for the closing mark.
-  const std::uint64_t room =
-      limitBytes_ > fileBytes_ + kReserveBytes ? limitBytes_ - fileBytes_ - kReserveBytes : 0;
+  // The next buffer is handed over early enough that even incompressible records fit in what is
+  // left once the one on its way is written, with room kept for the closing mark.
+  const std::uint64_t used = fileBytes_ + WorstCase(handed) + kReserveBytes;
+  const std::uint64_t room = limitBytes_ > used ? limitBytes_ - used : 0;
   std::size_t next = kBufferBytes;
-  while (next > 64 && deflateBound(&z, next) + 16 > room) next = next / 2;
+  while (next > 64 && WorstCase(next) > room) next = next / 2;
   if (next > 64) {
     flushAt_ = next;
     return;
@@ -241,6 +291,14 @@ bool PortRecorder::Close(std::string& error) {
   if (file_ == nullptr) return writeError_.empty();
   if (!finished_) Flush(true);
   recording_ = false;
+  if (compressor_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(handOver_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    compressor_.join();
+  }
   if (std::fclose(file_) != 0 && writeError_.empty()) writeError_ = std::strerror(errno);
   file_ = nullptr;
   error = writeError_;

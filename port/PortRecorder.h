@@ -23,16 +23,21 @@
 //
 // Records go into a fixed buffer; a full buffer (and every mark) is compressed with a sync flush
 // and handed to the file, so a run that is killed leaves a record that decodes up to the last
-// flush. The file never grows beyond its limit: when the next buffer might not fit, the record
-// ends with the mark "stopped" and the accesses go on unrecorded. Neither the limit nor a failed
-// write ever stops the command that runs; the front end reports them when the command is over.
+// flush. Compressing costs several times what noting an access does, so it runs on a thread of its
+// own while the next buffer fills: the command's thread pays for the notes only. A mark waits until
+// everything before it is in the file. The file never grows beyond its limit: when the next buffer might not
+// fit, the record ends with the mark "stopped" and the accesses go on unrecorded. Neither the limit nor a
+// failed write ever stops the command that runs; the front end reports them when the command is over.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "port/Port.h"
 
@@ -166,16 +171,23 @@ class PortRecorder final : public PortBackend {
     return p;
   }
   void Put(std::string_view bytes);
-  // Compresses the buffer and hands it to the file; `finish` ends the gzip stream.
+  // Hands the buffer to the compressing thread and goes on with the other one; `finish` ends the
+  // gzip stream and waits for it to be written.
   void Flush(bool finish);
-  void Fail(const std::string& why);
+  // Waits until the compressing thread has written what it was given: from then on fileBytes_ and
+  // writeError_ are this thread's to read.
+  void WaitWritten();
+  // The compressing thread: compresses each buffer it is handed and writes it to the file.
+  void Compressor();
+  void Compress(const std::uint8_t* data, std::size_t size, bool finish);
 
   static constexpr std::size_t kLongestAccess = 1 + 2 + 10 + 2;
   // Room kept for the mark that ends a record at its limit and the stream's end.
   static constexpr std::uint64_t kReserveBytes = 256;
 
   PortBackend* inner_ = &ClosedPortBackend::Instance();
-  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::unique_ptr<std::uint8_t[]> buffer_;  // being filled
+  std::unique_ptr<std::uint8_t[]> spare_;   // being compressed, or waiting to be filled
   std::size_t fill_ = 0;
   std::size_t flushAt_ = kBufferBytes;  // less once the limit comes near
   std::unique_ptr<std::uint8_t[]> out_;
@@ -191,6 +203,15 @@ class PortRecorder final : public PortBackend {
   bool finished_ = false;
   bool reachedLimit_ = false;
   std::string writeError_;
+
+  // The hand-over to the compressing thread.
+  std::thread compressor_;
+  std::mutex handOver_;
+  std::condition_variable changed_;
+  bool pending_ = false;         // spare_ holds `pendingSize_` bytes to compress
+  std::size_t pendingSize_ = 0;  // ... the last of the stream with `pendingFinish_`
+  bool pendingFinish_ = false;
+  bool quit_ = false;
 };
 
 }  // namespace brevomat
