@@ -114,6 +114,32 @@ class PortRecorder final : public PortBackend {
     inner_->WriteWord(port, value);
     if (recording_) Access(port, record::kWriteFlag | record::kWordFlag, value, us);
   }
+  // A run goes to the wrapped back end as a run (through the kernel's device, one call), and is
+  // noted access by access, all at the time the run began.
+  void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
+    const std::uint64_t us = Micros();
+    inner_->ReadBytes(port, bytes, count);
+    for (std::size_t i = 0; recording_ && i < count; ++i) Access(port, 0, bytes[i], us);
+  }
+  void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
+    const std::uint64_t us = Micros();
+    inner_->WriteBytes(port, bytes, count);
+    for (std::size_t i = 0; recording_ && i < count; ++i) Access(port, record::kWriteFlag, bytes[i], us);
+  }
+  void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
+    const std::uint64_t us = Micros();
+    inner_->ReadWords(port, bytes, count);
+    for (std::size_t i = 0; recording_ && i < count; ++i)
+      Access(port, record::kWordFlag, static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), us);
+  }
+  void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
+    const std::uint64_t us = Micros();
+    inner_->WriteWords(port, bytes, count);
+    for (std::size_t i = 0; recording_ && i < count; ++i)
+      Access(port, record::kWriteFlag | record::kWordFlag,
+             static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), us);
+  }
+  bool MovesRunsWhole() const override { return inner_->MovesRunsWhole(); }
   std::uint64_t ClockNs() override { return inner_->ClockNs(); }
 
   std::uint64_t Accesses() const { return accesses_; }
