@@ -23,6 +23,7 @@
 #include "FakeWindow.h"
 #include "TestImages.h"
 #include "base/AtomicOutputFile.h"
+#include "base/FileAccess.h"
 #include "commands/Core.h"
 
 namespace brevomat {
@@ -266,6 +267,25 @@ TEST_F(OperationTest, OutputsThatCannotHoldABackupAreRefusedWithTheirReason) {
   }
   EXPECT_EQ(testing::ReadBytes(cartFile).size(), 16u);
   EXPECT_EQ(OutputRefusal((dir / "new.bin").string()), "");
+}
+
+// What a path names, with a link followed or not; what cannot be looked at is absent.
+TEST_F(OperationTest, KindOfFileTellsWhatAPathNames) {
+  const std::string file = WriteFile("a.bin", 1);
+  fs::create_symlink(file, dir / "link");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const struct {
+    fs::path path;
+    bool followLinks;
+    FileKind kind;
+  } rows[] = {
+      {file, true, FileKind::Regular},        {dir, true, FileKind::Directory},
+      {dir / "none", true, FileKind::Absent}, {dir / "link", true, FileKind::Regular},
+      {dir / "link", false, FileKind::Link},  {dir / "fifo", true, FileKind::Fifo},
+      {"/dev/null", true, FileKind::Device},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(KindOfFile(row.path.string(), row.followLinks), row.kind) << row.path << row.followLinks;
 }
 
 // config.sav and a trimmed backup are replaced in one step: the file holds the old bytes or all
