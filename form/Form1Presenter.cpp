@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/AtomicOutputFile.h"
 #include "commands/Commands.h"
 
 namespace brevomat {
@@ -138,6 +139,14 @@ void Form1Presenter::ExitClick() {
   view_.EndProgram(0);
 }
 
+void Form1Presenter::EndSession(const std::function<void()>& lastWork) {
+  core_.frame.StopFlag = true;
+  RemoveTemporaryOutputsNow();
+  if (lastWork) lastWork();
+  core_.port.Detach();
+  driver_->CloseDriver();
+}
+
 void Form1Presenter::SetRunning(bool running) {
   for (const ControlEntry& control : kForm1.controls) {
     if (control.group == ControlGroup::Command || control.group == ControlGroup::Hidden)
@@ -190,15 +199,11 @@ bool Form1Presenter::ExecuteSaveDialog1(std::string& file) {
 }
 
 std::optional<std::int32_t> Form1Presenter::ShowForm2(int preselectItem) {
-  Form2Rules rules;
-  view_.RunForm2(preselectItem, rules);
-  return rules.CartSizeChunks;
+  return Form2Result(view_.RunForm2(preselectItem));
 }
 
 std::optional<SaveChoice> Form1Presenter::ShowForm3(std::optional<SaveChoice> before) {
-  Form3Rules rules(before);
-  view_.RunForm3(rules);
-  return rules.Selected;
+  return Form3Result(view_.RunForm3(), before);
 }
 
 }  // namespace brevomat

@@ -64,9 +64,10 @@ class FormView {
   // (bytes as the file system takes them), none when cancelled.
   virtual std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                                  const std::string& currentFile) = 0;
-  // Form2 with `preselectItem` selected, and Form3, shown modally; their buttons tell `rules`.
-  virtual void RunForm2(int preselectItem, Form2Rules& rules) = 0;
-  virtual void RunForm3(Form3Rules& rules) = 0;
+  // Form2 with `preselectItem` selected, and Form3, shown modally: how each was closed and what
+  // its groups showed then.
+  virtual DialogAnswer RunForm2(int preselectItem) = 0;
+  virtual DialogAnswer RunForm3() = 0;
 
   // The close box was pressed during a command that has now unwound: close from the event loop.
   virtual void CloseLater() = 0;
@@ -94,8 +95,9 @@ class Form1Presenter final : public Window {
 
   Core& core() { return core_; }
   SettingsFile& settings() { return settings_; }
-  PortDriver& driver() { return *driver_; }
   bool CommandRunning() const { return commands_.Running(); }
+  // Between the start and the end of an operation, while the controls are locked.
+  bool OperationRunning() const { return core_.frame.Running(); }
 
   // A line for a user who started the program from a terminal (why the port cannot be reached,
   // why the settings cannot be kept). Default: standard error, "brevomat: " first.
@@ -121,16 +123,18 @@ class Form1Presenter final : public Window {
   // Saves the settings, releases the link and ends the program; during a command it first stops
   // the command, as Stop does, and does all that once the command has unwound.
   void ExitClick();
+  // The session ends (logoff, shutdown) and the program with it, without unwinding: the running
+  // command is told to stop, an unfinished output's temporary file goes, `lastWork` (what the
+  // program would have done at its end) runs, and the port driver is closed, so that a driver
+  // service this program installed or started is stopped and removed again rather than left
+  // behind as if it had been there before. The settings are not saved, as with the close box.
+  void EndSession(const std::function<void()>& lastWork);
   void MemoClearClick() { view_.ClearLog(); }
   void Port_selClick() { core_.SelectPortAddresses(); }
   void VerifyClick() {}
   void SVerifyClick();
   void WTClick() {}
   void VTClick() {}
-
-  // The window's state as the settings file stores it, and the other way round.
-  WindowSettings CaptureSettings() const;
-  void ApplySettings(const WindowSettings& shown);
 
   // The current file names of the four file dialogs.
   const std::string& OpenDialog1FileName() const { return openDialog1Name_; }
@@ -172,6 +176,9 @@ class Form1Presenter final : public Window {
         view_.CloseLater();
     });
   }
+  // The window's state as the settings file stores it, and the other way round.
+  WindowSettings CaptureSettings() const;
+  void ApplySettings(const WindowSettings& shown);
   // A file dialog that remembers its current name: the first name chosen becomes it.
   bool RunFileDialog(const FileDialogEntry& dialog, bool multiSelect, std::string& current,
                      std::vector<std::string>& chosen);

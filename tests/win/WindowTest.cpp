@@ -368,12 +368,14 @@ TEST_F(WindowTest, SessionEndLeavesTheDriverServiceAsFound) {
     windows.libraryFiles[win::kLibraryName] = {win::testing::AllExports()};
     windows.driverFiles[driverFile] = 0;
     if (row.before) windows.services[win::kServiceName] = *row.before;
-    TForm1 form(std::make_unique<ModelPortDriver>(windows), &dialogs);
-    ASSERT_TRUE(form.presenter().driver().ActiveHW());
+    auto owned = std::make_unique<ModelPortDriver>(windows);
+    const ModelPortDriver& driver = *owned;
+    TForm1 form(std::move(owned), &dialogs);
+    ASSERT_TRUE(driver.ActiveHW());
     EXPECT_EQ(service(windows), row.whileOpen);
     SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, 0);
     SendMessageA(form.Handle(), WM_ENDSESSION, TRUE, 0);
-    EXPECT_FALSE(form.presenter().driver().ActiveHW());
+    EXPECT_FALSE(driver.ActiveHW());
     EXPECT_EQ(service(windows), row.before);
     EXPECT_EQ(windows.OpenHandles('S') + windows.OpenHandles('M') + windows.OpenHandles('L'), 0u);
   }
