@@ -44,8 +44,8 @@ void Form1Presenter::Setup() {
     if (control.group == ControlGroup::Hidden) view_.HideControl(control);
   core_.FirstCommand = true;
   settings_.SetDefaults();
-  SetStatusText("");
-  SetTimeText("");
+  view_.SetStatusText("");
+  view_.SetTimeText("");
   core_.frame.ElapsedSeconds = 0;
 
   settings_.StartUp(view_.WorkingDirectory(), CaptureSettings(), core_.frame);

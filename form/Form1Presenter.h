@@ -26,18 +26,12 @@
 
 namespace brevomat {
 
-// What the presenter needs of a window: its controls (found by their rows in the tables), its
-// dialogs and its message loop.
-class FormView {
+// What the presenter needs of a window: its display, which the commands draw on directly, its
+// controls (found by their rows in the tables), its dialogs and its message loop.
+class FormView : public WindowDisplay {
  public:
-  virtual ~FormView() = default;
-
-  // Memo1, the Status and Time labels, ProgressBar1.
-  virtual void AppendLog(std::string_view line) = 0;
+  // Memo1 emptied (Clear).
   virtual void ClearLog() = 0;
-  virtual void SetStatusText(std::string_view text) = 0;
-  virtual void SetTimeText(std::string_view text) = 0;
-  virtual void SetProgressPosition(int percent) = 0;
 
   virtual void SetControlEnabled(const ControlEntry& control, bool enabled) = 0;
   virtual void HideControl(const ControlEntry& control) = 0;
@@ -52,8 +46,6 @@ class FormView {
   virtual int OuterWidth() const = 0;
   virtual int OuterHeight() const = 0;
 
-  virtual void StartTimer1() = 0;
-  virtual void StopTimer1() = 0;
   // Delivers every pending message and returns without waiting.
   virtual void ProcessMessages() = 0;
 
@@ -142,13 +134,8 @@ class Form1Presenter final : public Window {
   const std::string& OpenDialog3FileName() const { return openDialog3Name_; }
 
   // --- Window -----------------------------------------------------------------------------------
-  void AppendLog(std::string_view line) override { view_.AppendLog(line); }
-  void SetStatusText(std::string_view text) override { view_.SetStatusText(text); }
-  void SetTimeText(std::string_view text) override { view_.SetTimeText(text); }
-  void SetProgressPosition(int percent) override { view_.SetProgressPosition(percent); }
+  WindowDisplay& Display() override { return view_; }
   void SetRunning(bool running) override;
-  void StartTimer1() override { view_.StartTimer1(); }
-  void StopTimer1() override { view_.StopTimer1(); }
   void ProcessMessages() override;
   bool AskYesNo(std::string_view text, std::string_view caption) override {
     return view_.AskYesNo(text, caption, true);

@@ -485,7 +485,7 @@ TEST_F(WindowTest, Form3CancelledAndClosed) {
 TEST_F(WindowTest, TheTimeLabelFitsItsText) {
   TForm1& form = Start();
   for (const char* text : {"1000 Sec", "100000 Sec", "0 Sec", ""}) {
-    form.presenter().SetTimeText(text);
+    form.presenter().Display().SetTimeText(text);
     HWND time = Ctl("Time");
     HDC dc = GetDC(time);
     SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(time, WM_GETFONT, 0, 0)));
