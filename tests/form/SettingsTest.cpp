@@ -201,6 +201,7 @@ TEST_F(SettingsTest, StoredValuesAreTakenAsFarAsTheyAreUsable) {
     EXPECT_EQ(view->width, c.width);
     EXPECT_EQ(view->height, c.height);
     EXPECT_EQ(form.core().link.DataPort, c.dataPort);
+    EXPECT_EQ(form.core().link.EppDataPort, c.dataPort + 4);
     EXPECT_EQ(ReadFile(Config()).size(), c.sizeAfterStart);
     if (c.file == longer) {
       form.ExitClick();
