@@ -99,6 +99,7 @@ void OperationFrame::EndOperation() {
 
 void OperationFrame::ClearOperationDisplay() {
   window_.Display().SetProgressPosition(0);
+  StatusText.clear();
   window_.Display().SetStatusText("");
   window_.Display().SetTimeText("");
 }

@@ -73,11 +73,15 @@ class OperationFrame {
   std::FILE* CurrentFile = nullptr;
   char ImageFileName[kFileNameBytes] = {};
   ConfirmedChunkListener* ChunkListener = nullptr;  // nobody by default: the window needs none
+  std::string StatusText;  // what the Status label shows (a record's end mark repeats it)
 
   // --- display ----------------------------------------------------------------------------------
   // Every log line, in any window, is one of the program's own: text from outside is escaped.
   void LogLine(std::string_view text) { window_.Display().AppendLog(PrintableLine(text)); }
-  void SetStatus(std::string_view text) { window_.Display().SetStatusText(text); }
+  void SetStatus(std::string_view text) {
+    StatusText.assign(text);
+    window_.Display().SetStatusText(text);
+  }
   void UpdateProgressBar() { window_.Display().SetProgressPosition(ProgressPercent); }
   // ProgressPercent := done / total * 100, truncated, computed in floating point.
   void SetProgress(std::uint32_t done, std::uint32_t total);

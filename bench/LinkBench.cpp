@@ -1,11 +1,16 @@
 // Host cost of the port layer and the link: ns per port operation into a back end that does
-// nothing, and per cart word against the virtual adapter.
+// nothing, and per cart word against the virtual adapter. Then whole commands through the kernel's
+// parallel-port device beside direct access: system calls, bus cycles and modelled time.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "CartRig.h"
 #include "FakeWindow.h"
+#include "commands/Commands.h"
 #include "commands/Core.h"
 #include "link/Link.h"
 #include "port/ParportDevice.h"
@@ -225,6 +230,158 @@ void BM_SystemCall(benchmark::State& state) {
   ::close(fds[1]);
 }
 BENCHMARK(BM_SystemCall)->Arg(0)->Arg(1)->ArgName("write");
+
+// --- whole commands through the device, beside direct access ----------------------------------
+// The kernel behind the device back end, as far as its cost on the cable goes: each register call
+// (PPWDATA, PPRSTATUS, PPWCONTROL ...) is one byte cycle on the port; each EPP read() or write()
+// is its bytes' cycles and then one read of the status register, where the kernel checks the
+// time-out bit (once per call, with the fast EPP flags the back end sets); PPSETMODE and PPCLAIM
+// touch no register. The cycles reach the virtual adapter, whose clock advances 1 us per byte
+// cycle as for direct access; the status check advances it by one cycle more, and every call by
+// `callNs` of system-call overhead.
+class KernelModel final : public ParportCalls {
+ public:
+  KernelModel(sim::VirtualAdapter& adapter, std::uint64_t callNs) : adapter_(adapter), callNs_(callNs) {}
+  std::uint64_t calls = 0, statusChecks = 0;
+
+  int Open(const std::string&) override { return 3; }
+  int Close(int) override { return 0; }
+  int Ioctl(int, unsigned long request, void* argument) override {
+    Call();
+    const std::uint16_t base = adapter_.config().base;
+    auto* byte = static_cast<std::uint8_t*>(argument);
+    switch (request) {
+      case PPSETMODE:
+        mode_ = *static_cast<int*>(argument);
+        break;
+      case PPWDATA:
+        adapter_.WriteByte(base, *byte);
+        break;
+      case PPWCONTROL:
+        adapter_.WriteByte(static_cast<std::uint16_t>(base + 2), *byte);
+        break;
+      case PPRDATA:
+        *byte = adapter_.ReadByte(base);
+        break;
+      case PPRSTATUS:
+        *byte = adapter_.ReadByte(static_cast<std::uint16_t>(base + 1));
+        break;
+      case PPRCONTROL:
+        *byte = adapter_.ReadByte(static_cast<std::uint16_t>(base + 2));
+        break;
+      default:
+        break;
+    }
+    return 0;
+  }
+  long Read(int, void* buffer, std::size_t count) override {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    const std::uint16_t port = EppPort();
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = adapter_.ReadByte(port);
+    return Transferred(count);
+  }
+  long Write(int, const void* buffer, std::size_t count) override {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const std::uint16_t port = EppPort();
+    for (std::size_t i = 0; i < count; ++i) adapter_.WriteByte(port, bytes[i]);
+    return Transferred(count);
+  }
+
+ private:
+  void Call() {
+    ++calls;
+    adapter_.AdvanceNs(callNs_);
+  }
+  std::uint16_t EppPort() const {
+    return static_cast<std::uint16_t>(adapter_.config().base + ((mode_ & IEEE1284_ADDR) ? 3 : 4));
+  }
+  // The status read after the transfer: one byte cycle, the adapter not involved (it would see a
+  // status read outside a nibble read, which it does not decode).
+  long Transferred(std::size_t count) {
+    Call();
+    ++statusChecks;
+    adapter_.AdvanceNs(adapter_.config().nsPerByteAccess);
+    return static_cast<long>(count);
+  }
+  sim::VirtualAdapter& adapter_;
+  std::uint64_t callNs_;
+  int mode_ = 0;
+};
+
+// The device as it was before runs: every transfer of a run its own read() or write().
+class OneByOne final : public PortBackend {
+ public:
+  explicit OneByOne(PortBackend& inner) : inner_(inner) {}
+  std::uint8_t ReadByte(std::uint16_t port) override { return inner_.ReadByte(port); }
+  void WriteByte(std::uint16_t port, std::uint8_t value) override { inner_.WriteByte(port, value); }
+  std::uint16_t ReadWord(std::uint16_t port) override { return inner_.ReadWord(port); }
+  void WriteWord(std::uint16_t port, std::uint16_t value) override { inner_.WriteWord(port, value); }
+  std::uint64_t ClockNs() override { return inner_.ClockNs(); }
+
+ private:
+  PortBackend& inner_;
+};
+
+// An 8 MB write (every block, as --every-block) or an 8 MB read-out (Backup Game of the whole
+// chip, every chunk read twice) on the virtual cart with the chip's datasheet times, at one speed,
+// direct or through the device. The counters: modelled seconds, system calls and bus cycles per
+// command. args: command (0 write, 1 read-out); speed item (0 = "4" .. 3 = "1"); 0 direct access,
+// 1 the device one transfer per call (as before runs), 2 the device a run per call; nanoseconds
+// of overhead per system call on the modelled clock.
+void BM_Command(benchmark::State& state) {
+  const bool read = state.range(0) == 1;
+  const int speed = static_cast<int>(state.range(1));
+  const auto side = state.range(2);
+  constexpr std::uint32_t kImage = 0x800000;
+  for (auto _ : state) {
+    brevomat::testing::CartRig rig({.timing = sim::ChipTiming::Datasheet()});
+    rig.window.recordProgress = false;
+    rig.tee.recording = false;
+    rig.window.radioSpeed = speed;
+    KernelModel kernel(rig.adapter, static_cast<std::uint64_t>(state.range(3)));
+    ParportDeviceBackend device(kernel);
+    OneByOne oneByOne(device);
+    if (side != 0) {
+      device.OpenDevice("/dev/parport0");
+      rig.core.port.Attach(side == 1 ? static_cast<PortBackend*>(&oneByOne) : &device);
+    }
+    std::string expected;
+    if (read) {
+      rig.cart.Flash() = brevomat::testing::MakeImage(rig.cart.Flash().size());
+      rig.window.saveDialog1 = {(rig.dir / "dump.gba").string()};
+      ReadClick(rig.core);
+      expected = "Read Flash ok";
+    } else {
+      rig.window.openDialog1 = {
+          std::vector<std::string>{rig.File("image.gba", brevomat::testing::MakeImage(kImage))}};
+      rig.core.cart.Changed.Enabled = false;
+      WriteClick(rig.core);
+      expected = "Write Cart ok";
+    }
+    if (rig.window.status != expected) {
+      state.SkipWithError(("ended with \"" + rig.window.status + "\"").c_str());
+      break;
+    }
+    const sim::AdapterCounters& c = rig.adapter.counters();
+    state.counters["modelled_s"] = static_cast<double>(rig.adapter.NowNs()) / 1e9;
+    state.counters["syscalls"] = static_cast<double>(kernel.calls);
+    state.counters["bus_cycles"] = static_cast<double>(
+        c.byteReads + c.byteWrites + 2 * (c.wordReads + c.wordWrites) + kernel.statusChecks);
+  }
+}
+void CommandArgs(benchmark::internal::Benchmark* b) {
+  for (int read : {0, 1})
+    for (int speed = 0; speed < 4; ++speed) {
+      b->Args({read, speed, 0, 0});
+      for (int side : {1, 2})
+        for (int callNs : {0, 200}) b->Args({read, speed, side, callNs});
+    }
+}
+BENCHMARK(BM_Command)
+    ->Apply(CommandArgs)
+    ->ArgNames({"read", "speed", "device", "call_ns"})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -29,8 +29,9 @@ Holds ReadWhatChunkHolds(Link& link, const TransferBuffer* target, std::uint32_t
   bool same = target != nullptr, blank = true;
   for (std::uint32_t p = 0; p < kRunsPerChunk; ++p) {
     StartReadRun(link, n, p);
+    link.StartWordRun(kRunWords);
     for (std::uint32_t k = 0; k < kRunWords; ++k) {
-      const std::uint16_t word = link.ReadCartWord();
+      const std::uint16_t word = link.NextRunWord();
       same = same && word == target->Word(p * kRunWords + k);
       blank = blank && word == kBlankWord;
       if (!same && !blank) return Holds::Other;

@@ -52,8 +52,9 @@ bool BlockIsBlank(Link& link, std::uint32_t a) {
       link.LoadChunkRunAddress(n, p);
       link.SelectAdapterRegister(adapter::kData);
       link.WriteControl(control::kReadLevel);
+      link.StartWordRun(kRunWords);
       for (std::uint32_t k = 0; k < kRunWords; ++k)
-        if (link.ReadCartWord() != 0xFFFF) return false;
+        if (link.NextRunWord() != 0xFFFF) return false;
     }
   }
   return true;

@@ -19,7 +19,7 @@ std::uint8_t ReadLowByte(Link& link) {
 void ReadFirstRun(Link& link, TransferBuffer& buffer) {
   link.SelectAdapterRegister(adapter::kData);
   link.WriteControl(control::kReadLevel);
-  for (std::uint32_t k = 0; k < kRunWords; ++k) buffer.SetWord(k, link.ReadCartWord());
+  link.ReadCartWords(buffer.data(), kRunWords);
 }
 
 }  // namespace

@@ -25,8 +25,9 @@ WordDifference FirstDifferentWord(Link& link, const TransferBuffer& b, std::uint
   link.SetRomAccessMode();
   for (std::uint32_t p = 0; p < kRunsPerChunk; ++p) {
     StartReadRun(link, n, p);
+    link.StartWordRun(kRunWords);
     for (std::uint32_t k = 0; k < kRunWords; ++k) {
-      const std::uint16_t word = link.ReadCartWord();
+      const std::uint16_t word = link.NextRunWord();
       if (word != b.Word(p * kRunWords + k)) return {p * kRunWords + k, word};
     }
   }

@@ -28,7 +28,7 @@ void ReadChunk(Link& link, TransferBuffer& b, std::uint32_t n) {
   link.SetRomAccessMode();
   for (std::uint32_t p = 0; p < kRunsPerChunk; ++p) {
     StartReadRun(link, n, p);
-    for (std::uint32_t k = 0; k < kRunWords; ++k) b.SetWord(p * kRunWords + k, link.ReadCartWord());
+    link.ReadCartWords(b.data() + 2 * p * kRunWords, kRunWords);
   }
 }
 
@@ -39,8 +39,9 @@ bool VerifyChunk(Link& link, OperationFrame& frame, std::uint32_t n, std::uint32
   const std::uint32_t runs = byteCount / (kRunWords * 2);
   for (std::uint32_t p = 0; p < runs; ++p) {
     StartReadRun(link, n, p);
+    link.StartWordRun(kRunWords);
     for (std::uint32_t k = 0; k < kRunWords; ++k) {
-      if (link.ReadCartWord() != b.Word(p * kRunWords + k)) return false;
+      if (link.NextRunWord() != b.Word(p * kRunWords + k)) return false;
     }
   }
   return true;
@@ -61,7 +62,7 @@ bool WriteFlashBuffer(Link& link, OperationFrame& frame, std::uint32_t c, std::u
   link.SelectAdapterRegister(adapter::kData);
   const TransferBuffer& b = frame.Buffer;
   link.CartWritten = true;
-  for (std::uint32_t k = 0; k < flash::kBufferWords; ++k) link.WriteDataWord(b.Word(o + k));
+  link.WriteDataWords(b.data() + 2 * o, flash::kBufferWords);
   link.WriteDataWord(flash::kConfirm);  // lands at a + 16: the adapter advanced past the data
   return WaitFlashReady(link, frame);
 }

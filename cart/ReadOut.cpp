@@ -27,8 +27,9 @@ bool ChunkReadsOpenBus(Link& link, TransferBuffer& buffer, std::uint32_t n) {
   for (std::uint32_t k = 0; k < kChunkWords; ++k) buffer.SetWord(k, static_cast<std::uint16_t>(k));
   for (std::uint32_t p = 0; p < kRunsPerChunk; ++p) {
     StartReadRun(link, n, p);
+    link.StartWordRun(kRunWords);
     for (std::uint32_t k = 0; k < kRunWords; ++k) {
-      if (link.ReadCartWord() != buffer.Word(p * kRunWords + k)) return false;
+      if (link.NextRunWord() != buffer.Word(p * kRunWords + k)) return false;
     }
   }
   return true;

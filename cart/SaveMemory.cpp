@@ -50,8 +50,9 @@ int CompareSaveUnit(Link& link, const TransferBuffer& buffer, std::int8_t u) {
   for (std::uint32_t b = 0; b < kSaveBlocks; ++b) {
     StartSaveBlock(link, u, b, control::kReadLevel);
     const std::uint8_t* expected = buffer.data() + b * kSaveBlockBytes;
+    link.StartByteRun(kSaveBlockBytes);
     for (std::uint32_t k = 0; k < kSaveBlockBytes; ++k) {
-      if (link.ReadAdapterByte() != expected[k]) return kResultFailed;
+      if (link.NextRunByte() != expected[k]) return kResultFailed;
     }
   }
   return kResultDone;
@@ -62,8 +63,7 @@ int ReadSaveUnit(Link& link, TransferBuffer& buffer, std::int8_t u) {
   EnterUnit(link, u);
   for (std::uint32_t b = 0; b < kSaveBlocks; ++b) {
     StartSaveBlock(link, u, b, control::kReadLevel);
-    std::uint8_t* out = buffer.data() + b * kSaveBlockBytes;
-    for (std::uint32_t k = 0; k < kSaveBlockBytes; ++k) out[k] = link.ReadAdapterByte();
+    link.ReadAdapterBytes(buffer.data() + b * kSaveBlockBytes, kSaveBlockBytes);
   }
   return CompareSaveUnit(link, buffer, u);
 }
@@ -74,8 +74,7 @@ int WriteSaveUnit(Link& link, const TransferBuffer& buffer, std::int8_t u) {
   link.CartWritten = true;
   for (std::uint32_t b = 0; b < kSaveBlocks; ++b) {
     StartSaveBlock(link, u, b, control::kWriteLevel);
-    const std::uint8_t* in = buffer.data() + b * kSaveBlockBytes;
-    for (std::uint32_t k = 0; k < kSaveBlockBytes; ++k) link.WriteAdapterData(in[k]);
+    link.WriteAdapterBytes(buffer.data() + b * kSaveBlockBytes, kSaveBlockBytes);
   }
   return CompareSaveUnit(link, buffer, u);
 }

@@ -122,17 +122,22 @@ int BackupSave(CommandRun& run) { return SReadClick(*run.core); }
 int WriteSave(CommandRun& run) { return SWriteClick(*run.core); }
 
 // No window command: the program measures the link, with the result's figures.
-int Probe(CommandRun& run) {
-  return RunProbe(
-      *run.core,
-      run.cart != nullptr ? sim::TimingOf(run.cart->Config().timing) : sim::ChipTiming::Datasheet(),
-      run.figures);
+sim::ChipTiming ChipTimingOf(const CommandRun& run) {
+  return run.cart != nullptr ? sim::TimingOf(run.cart->Config().timing) : sim::ChipTiming::Datasheet();
 }
 
+int Probe(CommandRun& run) { return RunProbe(*run.core, ChipTimingOf(run), run.figures); }
+
 int Doctor(CommandRun& run) {
+  run.doctorSetup.speedFigures = [&run](int speedIndex, bool epp) {
+    return DoctorSpeedFigures(*run.core, ChipTimingOf(run), speedIndex, epp, run.figures);
+  };
   run.doctorReport = RunDoctor(*run.core, run.doctorSetup);
   return run.doctorReport.Passed() ? kResultDone : kResultFailed;
 }
+
+// Never reached: the program decodes a record before any port or cart is opened.
+int Trace(CommandRun&) { return kResultFailed; }
 
 // --- what they report besides the log ------------------------------------------------------------
 
@@ -296,6 +301,7 @@ bool WriteSaveReport(CommandRun& run, bool ok) {
 void TakeImage(CliOptions& o, const std::vector<std::string>& a) { o.image = a.front(); }
 void TakeOutput(CliOptions& o, const std::vector<std::string>& a) { o.output = a.front(); }
 void TakeGames(CliOptions& o, const std::vector<std::string>& a) { o.games = a; }
+void TakeRecord(CliOptions& o, const std::vector<std::string>& a) { o.record = a.front(); }
 
 const CommandEntry kCommands[] = {
     {"info", Command::Info, "", "", "", "", "info",
@@ -348,6 +354,14 @@ const CommandEntry kCommands[] = {
      "that work, one line each with advice; --report puts the report in\n"
      "FILE as well (nothing is written to the flash or save memory)",
      nullptr, DoctorInputsUsable, Doctor, DoctorReportOut},
+    {"trace", Command::Trace, "FILE", "a record of port accesses", "--level --raw --check", "",
+     "trace FILE [--level cycles|link|cart | --raw | --check]",
+     "decode the record --trace left in FILE: the printer-port cycles,\n"
+     "the adapter's link operations or (the default) the cart's commands;\n"
+     "--raw lists one access a line (seq time_us R|W offset bits value);\n"
+     "--check replays it on the virtual adapter and cart and says\n"
+     "\"agrees\" or where hardware and model part; --json: a summary",
+     TakeRecord, nullptr, Trace, nullptr},
 };
 
 }  // namespace

@@ -164,6 +164,18 @@ std::string ApplyBank(CliOptions& o, std::string_view v) {
   return {};
 }
 
+std::string ApplyLevel(CliOptions& o, std::string_view v) {
+  if (v == "cycles")
+    o.traceLevel = TraceLevel::Cycles;
+  else if (v == "link")
+    o.traceLevel = TraceLevel::Link;
+  else if (v == "cart")
+    o.traceLevel = TraceLevel::Cart;
+  else
+    return "use cycles, link or cart";
+  return {};
+}
+
 using V = ValueKind;
 
 // Every option of the program. A command's own options are listed again in its entry of the
@@ -193,6 +205,10 @@ const OptionEntry kOptions[] = {
      "append the run to FILE: what ran, every log line with the seconds\n"
      "since the start, the status and the exit status",
      false, true, StoreText<&CliOptions::runLog>},
+    {"--trace", "", V::File, "a file", "", "--trace FILE",
+     "record every port access of the command in FILE (compressed);\n"
+     "brevomat-cli trace FILE decodes it",
+     false, true, StoreText<&CliOptions::traceFile>},
     {"--yes", "", V::None, "", "", "--yes | --no",
      "answer every question Yes / No; without either, questions are\n"
      "asked on the terminal when standard input is one, otherwise No",
@@ -215,11 +231,17 @@ const OptionEntry kOptions[] = {
     {"--bank", "", V::Words, "1, 2, 3 or 4", "1 2 3 4", "", "", false, true, ApplyBank},
     {"--no-keep", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::noKeep>},
     {"--report", "", V::File, "a file", "", "", "", false, true, StoreText<&CliOptions::reportFile>},
+    {"--level", "", V::Words, "cycles, link or cart", "cycles link cart", "", "", false, true, ApplyLevel},
+    {"--raw", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::traceRaw>},
+    {"--check", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::traceCheck>},
 };
 
 // Options that cannot stand together.
 const std::pair<std::string_view, std::string_view> kExclusive[] = {
-    {"--base", "--port"}, {"--device", "--virtual"}, {"--yes", "--no"}, {"--only-changed", "--every-block"}};
+    {"--base", "--port"},  {"--device", "--virtual"},
+    {"--yes", "--no"},     {"--only-changed", "--every-block"},
+    {"--raw", "--check"},  {"--level", "--raw"},
+    {"--level", "--check"}};
 
 const OptionEntry* FindOption(std::string_view word) {
   for (const OptionEntry& option : kOptions)

@@ -10,7 +10,23 @@
 
 namespace brevomat::cli {
 
-enum class Command { None, Info, Erase, Write, Multi, Backup, Verify, BackupSave, WriteSave, Probe, Doctor };
+enum class Command {
+  None,
+  Info,
+  Erase,
+  Write,
+  Multi,
+  Backup,
+  Verify,
+  BackupSave,
+  WriteSave,
+  Probe,
+  Doctor,
+  Trace
+};
+
+// How far trace decodes a record.
+enum class TraceLevel { Cycles, Link, Cart };
 
 // How the questions of a command are answered.
 enum class Answers { Ask, Yes, No };
@@ -52,6 +68,13 @@ struct CliOptions {
   std::string datFile;  // --dat: the DAT file to name the game from
 
   std::string reportFile;  // doctor --report FILE: the report into FILE as well
+
+  // The record of every port access.
+  std::string traceFile;                     // --trace FILE: record the command's port accesses
+  std::string record;                        // trace: the record to read
+  TraceLevel traceLevel = TraceLevel::Cart;  // trace --level
+  bool traceRaw = false;                     // trace --raw: one access a line
+  bool traceCheck = false;                   // trace --check: against the model
 };
 
 struct ParseResult {

@@ -26,8 +26,12 @@
 #include "cli/FileReports.h"
 #include "cli/JsonEvents.h"
 #include "cli/RunLog.h"
+#include "cli/TraceCommand.h"
+#include "commands/Captions.h"
 #include "commands/Core.h"
+#include "commands/Doctor.h"
 #include "port/PortDriver.h"
+#include "port/PortRecorder.h"
 #include "sim/CartDirectory.h"
 #include "sim/WallClockPort.h"
 
@@ -66,10 +70,13 @@ class Program {
   int Refuse(const std::string& why);
   int Finish(int exit, const std::string& status, bool cartChanged);
   std::string OpenRunLog();
+  std::string OpenTrace();
+  void StartTrace();
   bool OpenBackEnd();
   bool RunTheCommand();
   bool Report(bool ok);
   bool CloseBackEnd(bool ok);
+  void CloseTrace();
   bool CheckStandardError(bool ok);
 
   int argc_;
@@ -89,6 +96,8 @@ class Program {
   std::unique_ptr<sim::VirtualCart> cart_;
   std::unique_ptr<sim::WallClockPort> paced_;
   std::unique_ptr<DirectPortDriver> driver_;
+  std::unique_ptr<PortRecorder> recorder_;
+  std::string backEnd_;  // in words, for the run log and the record's header
   std::uint64_t modelledNs_ = 0;
   bool saved_ = true;
 };
@@ -119,6 +128,11 @@ int Program::Work() {
   if (options_.version) return Answer(VersionText(), options_.json);
   if (options_.completionWords) return Answer(CompletionWords(), false);
   command_ = FindCommand(options_.command);
+  // A record is read, never a port or a cart opened.
+  if (options_.command == Command::Trace) {
+    finished_ = true;
+    return RunTraceCommand(options_);
+  }
 
   // Ctrl-C must find its handler from the first file opened on: a slow disk could otherwise keep
   // the program from ever listening. Under --json a first kill stops the command as Ctrl-C does, so
@@ -128,6 +142,7 @@ int Program::Work() {
   // backup can be one of them.
   if (options_.useVirtual) ProtectCartFiles(options_.virtualDir);
   if (std::string why = OpenRunLog(); !why.empty()) return Refuse(why);
+  if (std::string why = OpenTrace(); !why.empty()) return Refuse(why);
   run_ = std::make_unique<CommandRun>(options_, figures_);
   if (command_->check != nullptr && !command_->check(*run_)) return Refuse("");
 
@@ -143,6 +158,7 @@ int Program::Work() {
   run_->core = core_.get();
 
   if (!OpenBackEnd()) return Refuse("");
+  StartTrace();
   bool ok = RunTheCommand();
   ok = Report(ok);
   ok = CloseBackEnd(ok);
@@ -213,6 +229,48 @@ std::string Program::OpenRunLog() {
   return {};
 }
 
+// --trace FILE: refused for the files the run log is refused for, and for the run log itself;
+// opened (and emptied) before the cart is touched.
+std::string Program::OpenTrace() {
+  const std::string& name = options_.traceFile;
+  if (name.empty()) return {};
+  std::string why = RunLogRefusal(name);
+  if (why.empty()) why = TraceClash(name, options_);
+  recorder_ = std::make_unique<PortRecorder>();
+  if (why.empty() && recorder_->Open(name, why)) return {};
+  recorder_.reset();
+  return "cannot record the port accesses in " + name + ": " + why;
+}
+
+// The record starts on the back end the command will use, at the port it will use.
+void Program::StartTrace() {
+  if (!recorder_) return;
+  RecordHeader header;
+  header.program = std::string(kProgramTitle) + " (brevomat-cli " BREVOMAT_VERSION ")";
+  header.backEnd = backEnd_.empty() ? "none (the port could not be opened)" : backEnd_;
+  header.base = static_cast<std::uint16_t>(core_->link.DataPort);
+  header.linkMode = "chosen by detection at the start of each command (see the end marks)";
+  header.speed = SpeedCaption(options_.speedIndex);
+  recorder_->Start(core_->port.Backend(), header);
+  core_->port.Attach(recorder_.get());
+}
+
+// What the record holds, and why it may hold less than the run did; neither fails the command.
+void Program::CloseTrace() {
+  if (!recorder_) return;
+  std::string error;
+  const bool closed = recorder_->Close(error);
+  const std::string& name = options_.traceFile;
+  Say("trace: " + std::to_string(recorder_->Accesses()) + " port accesses recorded in " + name + " (" +
+      std::to_string(recorder_->FileBytes()) + " bytes)");
+  if (recorder_->ReachedLimit())
+    Say("trace: the record reached its limit of " + std::to_string(recorder_->LimitBytes() >> 20) +
+        " MB and ends there; the command went on unrecorded");
+  if (!closed) Complain("the record " + name + " could not be written completely: " + error);
+  figures_.Set("trace_accesses", static_cast<std::int64_t>(recorder_->Accesses()));
+  recorder_.reset();
+}
+
 // The virtual cart or the printer port. False, with the reason said, when it cannot be used.
 bool Program::OpenBackEnd() {
   std::string error;
@@ -232,7 +290,8 @@ bool Program::OpenBackEnd() {
     } else {
       core_->port.Attach(&cart_->Port());
     }
-    runLog_.BackEnd("virtual cart " + options_.virtualDir + (paced_ ? " (pace realtime)" : ""));
+    backEnd_ = "virtual cart " + options_.virtualDir + (paced_ ? " (pace realtime)" : "");
+    runLog_.BackEnd(backEnd_);
     run_->doctorSetup.portAccess = "virtual cart " + options_.virtualDir;
     run_->doctorSetup.ecrReachable = true;
   } else {
@@ -257,7 +316,8 @@ bool Program::OpenBackEnd() {
     run_->doctorSetup.portAccess = driver_->BackEndInUse();
     run_->doctorSetup.ecrReachable = driver_->ReachesEcr();
     if (driver_->UsesDevice()) run_->doctorSetup.kernelRoot = driver_->KernelRoot;
-    runLog_.BackEnd(driver_->BackEndInUse());
+    backEnd_ = driver_->BackEndInUse();
+    runLog_.BackEnd(backEnd_);
     core_->port.Attach(&driver_->Backend());
   }
   SelectPort(*core_, options_);
@@ -266,7 +326,15 @@ bool Program::OpenBackEnd() {
 
 bool Program::RunTheCommand() {
   const std::uint64_t startNs = cart_ ? cart_->Adapter().NowNs() : 0;
+  if (recorder_) recorder_->Mark(record::Mark::Begin, command_->name);
   bool ok = command_->run(*run_) == kResultDone;
+  if (recorder_) {
+    const Link& link = core_->link;
+    recorder_->Mark(record::Mark::Note, std::string("link mode ") +
+                                            (link.Mode == LinkMode::SPP ? "SPP" : "EPP") + ", speed " +
+                                            SpeedCaption(link.SpeedSetting));
+    recorder_->Mark(record::Mark::End, std::string(command_->name) + ": " + console_->Status());
+  }
   console_->FinishProgress();
   modelledNs_ = cart_ ? cart_->Adapter().NowNs() - startNs : 0;
   // The virtual adapter checks every cycle as the real one would need it; a cycle it could not
@@ -310,6 +378,7 @@ bool Program::CheckStandardError(bool ok) {
 bool Program::CloseBackEnd(bool ok) {
   core_->frame.CloseCurrentFile();
   core_->port.Detach();
+  CloseTrace();
   if (!cart_) {
     driver_->CloseDriver();
     return ok;

@@ -72,6 +72,12 @@ std::string RunLogClash(const std::string& log, const CliOptions& options) {
   return {};
 }
 
+std::string TraceClash(const std::string& trace, const CliOptions& options) {
+  if (!options.runLog.empty() && SameFile(trace, options.runLog))
+    return "it is the same file as " + options.runLog + ", the run log";
+  return RunLogClash(trace, options);
+}
+
 void SetUpKeptSaves(Core& core, const CliOptions& options) {
   if (options.noKeep) core.KeepReplacedSave = false;
 }

@@ -24,6 +24,8 @@ bool OutputUsable(const CliOptions& options);
 // a write-save puts on the cart). Compared as the same path once made absolute and normal, and as
 // the same file on the disk (another spelling, a hard link). Looks only.
 std::string RunLogClash(const std::string& log, const CliOptions& options);
+// The same for the record of the port accesses (--trace), which must not be the run log either.
+std::string TraceClash(const std::string& trace, const CliOptions& options);
 // write-save keeps the save it replaces in the user's data folder, as the window does, unless
 // --no-keep.
 void SetUpKeptSaves(Core& core, const CliOptions& options);

@@ -218,6 +218,45 @@ double EstimateSeconds(ProbedCommand command, int speedIndex, bool epp, const si
   return 0;
 }
 
+namespace {
+
+// The cost of one access of each kind on the core's port, timed over register writes and
+// read-backs (and, with `epp`, EPP data words), with the read-backs that came back wrong.
+struct LinkTiming {
+  AccessCosts costs;
+  int sppWrong = 0, eppWrong = 0;
+};
+
+LinkTiming TimeLinkAccesses(Core& core, bool epp) {
+  Link& link = core.link;
+  LinkTiming timed;
+  PortBackend& backend = core.port.Backend();
+  CountingPort counter(backend, static_cast<std::uint32_t>(link.DataPort));
+  core.port.Attach(&counter);
+  // SPP rounds time the printer-port registers alone; they run whether or not the adapter answers
+  // in SPP, which only decides whether their read-backs count.
+  link.Mode = LinkMode::SPP;
+  const TimedRounds sppRounds = RegisterRounds(link, counter);
+  AccessCosts& costs = timed.costs;
+  costs.registerUs = PerAccessUs(sppRounds.ns, 0, 0, sppRounds.counts.registerAccesses);
+  timed.sppWrong = sppRounds.wrong;
+  if (epp) {
+    link.Mode = LinkMode::EPP;
+    const TimedRounds eppRounds = RegisterRounds(link, counter);
+    costs.eppByteUs = PerAccessUs(eppRounds.ns, eppRounds.counts.registerAccesses, costs.registerUs,
+                                  eppRounds.counts.eppBytes);
+    const TimedRounds wordRounds = WordRounds(link, counter);
+    costs.eppWordUs = PerAccessUs(wordRounds.ns, wordRounds.counts.registerAccesses, costs.registerUs,
+                                  wordRounds.counts.eppWords);
+    timed.eppWrong = eppRounds.wrong;
+  }
+  link.ReleaseLink();
+  core.port.Attach(&backend);
+  return timed;
+}
+
+}  // namespace
+
 int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
   OperationFrame& frame = core.frame;
   Link& link = core.link;
@@ -241,27 +280,8 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
   frame.LogLine("Adapter answers in " + modes);
   figures.Set("adapter_modes", spp && epp ? "SPP EPP" : modes);
 
-  PortBackend& backend = core.port.Backend();
-  CountingPort counter(backend, static_cast<std::uint32_t>(link.DataPort));
-  core.port.Attach(&counter);
-  // SPP rounds time the printer-port registers alone; they run whether or not the adapter answers
-  // in SPP, which only decides whether their read-backs count.
-  link.Mode = LinkMode::SPP;
-  const TimedRounds sppRounds = RegisterRounds(link, counter);
-  AccessCosts costs;
-  costs.registerUs = PerAccessUs(sppRounds.ns, 0, 0, sppRounds.counts.registerAccesses);
-  TimedRounds eppRounds, wordRounds;  // EPP only
-  if (epp) {
-    link.Mode = LinkMode::EPP;
-    eppRounds = RegisterRounds(link, counter);
-    costs.eppByteUs = PerAccessUs(eppRounds.ns, eppRounds.counts.registerAccesses, costs.registerUs,
-                                  eppRounds.counts.eppBytes);
-    wordRounds = WordRounds(link, counter);
-    costs.eppWordUs = PerAccessUs(wordRounds.ns, wordRounds.counts.registerAccesses, costs.registerUs,
-                                  wordRounds.counts.eppWords);
-  }
-  link.ReleaseLink();
-  core.port.Attach(&backend);
+  const LinkTiming timed = TimeLinkAccesses(core, epp);
+  const AccessCosts& costs = timed.costs;
 
   frame.LogLine("Port access, timed over " + std::to_string(kRounds) + " register writes and read-backs:");
   frame.LogLine("  printer-port register  " + Padded(Fixed(costs.registerUs, 3), 8) + " us");
@@ -273,8 +293,8 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
     figures.Set("us_per_epp_word", costs.eppWordUs);
   }
   int wrong = 0;
-  const std::tuple<bool, int, const char*> readBacks[] = {{spp, sppRounds.wrong, "SPP"},
-                                                          {epp, eppRounds.wrong, "EPP"}};
+  const std::tuple<bool, int, const char*> readBacks[] = {{spp, timed.sppWrong, "SPP"},
+                                                          {epp, timed.eppWrong, "EPP"}};
   for (const auto& [answers, wrongInMode, name] : readBacks) {
     if (!answers || wrongInMode == 0) continue;
     wrong += wrongInMode;
@@ -307,6 +327,29 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
   if (epp && !spp) frame.LogLine("(speed 1 runs SPP cycles, in which this adapter does not answer)");
   frame.SetStatus(wrong == 0 ? "Probe Ok" : "Error!!!");
   return wrong == 0 ? kResultDone : kResultFailed;
+}
+
+std::string DoctorSpeedFigures(Core& core, const sim::ChipTiming& timing, int speedIndex, bool epp,
+                               RunFigures& figures) {
+  const LinkTiming timed = TimeLinkAccesses(core, epp);
+  const AccessCosts& costs = timed.costs;
+  std::string text = "probe: " + Fixed(costs.registerUs, 3) + " us a printer-port register";
+  figures.Set("us_per_register_access", costs.registerUs);
+  if (epp) {
+    text += ", " + Fixed(costs.eppByteUs, 3) + " us an EPP byte, " + Fixed(costs.eppWordUs, 3) +
+            " us an EPP word";
+    figures.Set("us_per_epp_byte", costs.eppByteUs);
+    figures.Set("us_per_epp_word", costs.eppWordUs);
+  }
+  const double write = EstimateSeconds(ProbedCommand::Write8M, speedIndex, epp, timing, costs);
+  const double read = EstimateSeconds(ProbedCommand::ReadOut8M, speedIndex, epp, timing, costs);
+  figures.Set("write_8m_seconds", write);
+  figures.Set("readout_8m_seconds", read);
+  text += "; at that speed an 8 MB write takes about " + Fixed(write, 1) + " s, an 8 MB read-out " +
+          Fixed(read, 1) + " s";
+  const int wrong = timed.sppWrong + timed.eppWrong;
+  if (wrong != 0) text += "; " + std::to_string(wrong) + " timed read-backs were wrong";
+  return text;
 }
 
 }  // namespace brevomat::cli

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "cli/RunEvents.h"
 #include "sim/FlashChip.h"
@@ -54,5 +55,12 @@ double EstimateSeconds(ProbedCommand command, int speedIndex, bool epp, const si
 // The probe on the core's port, whose addresses are set; logs what it finds and sets the result's
 // figures. kResultDone, or kResultFailed when the adapter answers in no mode.
 int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures);
+
+// The probe's figures for the doctor's speed check, once the doctor has found `speedIndex` the
+// fastest speed that works (`epp`: in EPP cycles): the cost of each kind of access on this port
+// and what it makes of an 8 MB write and read-out at that speed. Sets the same figures as the
+// probe; writes only the adapter's address registers.
+std::string DoctorSpeedFigures(Core& core, const sim::ChipTiming& timing, int speedIndex, bool epp,
+                               RunFigures& figures);
 
 }  // namespace brevomat::cli

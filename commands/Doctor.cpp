@@ -174,6 +174,11 @@ void CheckWires(const WireVerdict& v, DoctorReport& r) {
           (failing.empty() ? "" : "; no EPP answer in " + failing));
 }
 
+// Whether `speed` runs EPP cycles after detection (speed "1" never does).
+bool EppCyclesAt(int speed, const Detections& d, bool lpt3) {
+  return !lpt3 && (speed <= 1 ? d.eppFast : d.eppSlow) && speed != 3;
+}
+
 // Which speeds work: the cycle types each speed would use after detection, every one passing.
 bool SpeedWorks(int speed, const Detections& d, const WireVerdict& v, bool lpt3) {
   const bool epp = !lpt3 && (speed <= 1 ? d.eppFast : d.eppSlow);
@@ -204,7 +209,7 @@ void CheckSpeeds(const Detections& d, const WireVerdict& v, bool lpt3, DoctorRep
     Add(r, "speed", CheckResult::Fault, "no speed works");
     return;
   }
-  const bool eppAtFastest = !lpt3 && (r.fastestSpeed <= 1 ? d.eppFast : d.eppSlow) && r.fastestSpeed != 3;
+  const bool eppAtFastest = EppCyclesAt(r.fastestSpeed, d, lpt3);
   Add(r, "speed", r.fastestSpeed == 0 ? CheckResult::Ok : CheckResult::Fault,
       "speeds that work: " + passing + "; the fastest is " + SpeedCaption(r.fastestSpeed) +
           (eppAtFastest ? " (EPP)" : " (SPP cycles)"));
@@ -232,7 +237,7 @@ void CheckCart(Core& core, const Detections& d, DoctorReport& r) {
   OperationFrame& frame = core.frame;
   const bool lpt3 = link.DataPort == static_cast<std::int32_t>(kLpt3Base);
   link.SpeedSetting = static_cast<std::int8_t>(r.fastestSpeed);
-  const bool epp = !lpt3 && (r.fastestSpeed <= 1 ? d.eppFast : d.eppSlow) && r.fastestSpeed != 3;
+  const bool epp = EppCyclesAt(r.fastestSpeed, d, lpt3);
   link.Mode = epp ? LinkMode::EPP : LinkMode::SPP;
   link.PrepareLink();
   std::string detail;
@@ -321,6 +326,10 @@ DoctorReport RunDoctor(Core& core, const DoctorSetup& setup) {
     DoctorCheck speed = r.checks.back();
     r.checks.pop_back();
     CheckCart(core, d, r);
+    if (r.fastestSpeed >= 0 && setup.speedFigures) {
+      const bool epp = EppCyclesAt(r.fastestSpeed, d, lpt3);
+      speed.detail += "; " + setup.speedFigures(r.fastestSpeed, epp);
+    }
     r.checks.push_back(speed);
   }
   for (const std::string& line : DoctorReportLines(r)) frame.LogLine(line);

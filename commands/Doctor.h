@@ -8,6 +8,7 @@
 // passed, so that a spoiled line cannot turn a query into another command.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ struct DoctorSetup {
   // Where the kernel describes its parallel ports ("/"), when the port is reached through the
   // kernel's device; empty otherwise.
   std::string kernelRoot;
+  // The probe's figures for the speed check, given the fastest speed that works and whether it
+  // runs EPP cycles there: how long the accesses take on this port and what that makes of the
+  // commands. Not set: the speed check names the speeds only.
+  std::function<std::string(int speedIndex, bool epp)> speedFigures;
 };
 
 struct DoctorReport {

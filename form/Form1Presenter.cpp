@@ -1,10 +1,13 @@
 #include "form/Form1Presenter.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "base/AtomicOutputFile.h"
+#include "commands/Captions.h"
 #include "commands/Commands.h"
+#include "commands/Doctor.h"
 
 namespace brevomat {
 
@@ -53,9 +56,43 @@ void Form1Presenter::Setup() {
   ApplySettings(settings_.Apply());
 
   core_.SelectPortAddresses();
+  if (const char* trace = std::getenv("BREVOMAT_TRACE"); trace != nullptr && *trace != '\0')
+    StartTrace(trace);
   core_.frame.EndOperation();
   setupCompleted_ = true;
   ProcessMessages();
+}
+
+void Form1Presenter::StartTrace(const std::string& path) {
+  // Never a file the program works on (the virtual cart's), nor anything but a regular file.
+  std::string why = OutputRefusal(path);
+  auto recorder = std::make_unique<PortRecorder>();
+  if (!why.empty() || !recorder->Open(path, why)) {
+    ReportToStandardError("cannot record the port accesses in " + path + ": " + why);
+    return;
+  }
+  RecordHeader header;
+  header.program = std::string(kProgramTitle) + " (window " BREVOMAT_VERSION ")";
+  const std::string inUse = driver_->BackEndInUse();
+  header.backEnd = !inUse.empty()        ? inUse
+                   : driver_->ActiveHW() ? "the program's own back end (a virtual cart)"
+                                         : "none (the port could not be opened)";
+  header.base = static_cast<std::uint16_t>(core_.link.DataPort);
+  header.linkMode = "chosen by detection at the start of each command (see the end marks)";
+  header.speed = SpeedCaption(RadioSpeedIndex());
+  recorder->Start(core_.port.Backend(), header);
+  recorder_ = std::move(recorder);
+  core_.port.Attach(recorder_.get());
+  ReportToStandardError("recording every port access in " + path);
+}
+
+void Form1Presenter::TraceEnd(const char* name) {
+  if (!recorder_) return;
+  const Link& link = core_.link;
+  recorder_->Mark(record::Mark::Note, std::string("link mode ") +
+                                          (link.Mode == LinkMode::SPP ? "SPP" : "EPP") + ", speed " +
+                                          SpeedCaption(link.SpeedSetting));
+  recorder_->Mark(record::Mark::End, std::string(name) + ": " + core_.frame.StatusText);
 }
 
 void Form1Presenter::ApplySettings(const WindowSettings& shown) {
@@ -110,25 +147,25 @@ void Form1Presenter::Clicked(std::string_view control) {
 }
 
 void Form1Presenter::WriteClick() {
-  RunCommand([this] { brevomat::WriteClick(core_); });
+  RunCommand("Write", [this] { brevomat::WriteClick(core_); });
 }
 void Form1Presenter::WriteMultiClick() {
-  RunCommand([this] { brevomat::WriteMultiClick(core_); });
+  RunCommand("WriteMulti", [this] { brevomat::WriteMultiClick(core_); });
 }
 void Form1Presenter::SetPreBootClick() {
-  RunCommand([this] { brevomat::SetPreBootClick(core_); });
+  RunCommand("SetPreBoot", [this] { brevomat::SetPreBootClick(core_); });
 }
 void Form1Presenter::SWriteClick() {
-  RunCommand([this] { brevomat::SWriteClick(core_); });
+  RunCommand("SWrite", [this] { brevomat::SWriteClick(core_); });
 }
 void Form1Presenter::SReadClick() {
-  RunCommand([this] { brevomat::SReadClick(core_); });
+  RunCommand("SRead", [this] { brevomat::SReadClick(core_); });
 }
 void Form1Presenter::ReadClick() {
-  RunCommand([this] { brevomat::ReadClick(core_); });
+  RunCommand("Read", [this] { brevomat::ReadClick(core_); });
 }
 void Form1Presenter::EraseFlashClick() {
-  RunCommand([this] { brevomat::EraseFlashClick(core_); });
+  RunCommand("EraseFlash", [this] { brevomat::EraseFlashClick(core_); });
 }
 void Form1Presenter::SVerifyClick() { brevomat::SVerifyClick(core_); }
 

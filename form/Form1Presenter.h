@@ -23,6 +23,7 @@
 #include "form/FormLayout.h"
 #include "form/SelectionForms.h"
 #include "port/PortDriver.h"
+#include "port/PortRecorder.h"
 
 namespace brevomat {
 
@@ -122,7 +123,10 @@ class Form1Presenter final : public Window {
   // behind as if it had been there before. The settings are not saved, as with the close box.
   void EndSession(const std::function<void()>& lastWork);
   void MemoClearClick() { view_.ClearLog(); }
-  void Port_selClick() { core_.SelectPortAddresses(); }
+  void Port_selClick() {
+    core_.SelectPortAddresses();
+    if (recorder_) recorder_->SetBase(static_cast<std::uint16_t>(core_.link.DataPort));
+  }
   void VerifyClick() {}
   void SVerifyClick();
   void WTClick() {}
@@ -154,9 +158,15 @@ class Form1Presenter final : public Window {
  private:
   // Runs one command handler; a close box or Exit pressed meanwhile is carried out once it
   // returns.
+  // A record of the port accesses (BREVOMAT_TRACE) marks where the command starts and ends.
   template <typename Handler>
-  void RunCommand(Handler&& handler) {
-    commands_.Run(std::forward<Handler>(handler), [this](CommandGuard::Ending ending) {
+  void RunCommand(const char* name, Handler&& handler) {
+    auto marked = [this, name, &handler] {
+      TraceMark(record::Mark::Begin, name);
+      handler();
+      TraceEnd(name);
+    };
+    commands_.Run(marked, [this](CommandGuard::Ending ending) {
       if (ending == CommandGuard::Ending::Exit)
         ExitClick();
       else
@@ -166,12 +176,20 @@ class Form1Presenter final : public Window {
   // The window's state as the settings file stores it, and the other way round.
   WindowSettings CaptureSettings() const;
   void ApplySettings(const WindowSettings& shown);
+  // BREVOMAT_TRACE=FILE in the environment: every port access of the window's commands is
+  // recorded in FILE, as brevomat-cli --trace does.
+  void StartTrace(const std::string& path);
+  void TraceMark(record::Mark kind, const std::string& text) {
+    if (recorder_) recorder_->Mark(kind, text);
+  }
+  void TraceEnd(const char* name);
   // A file dialog that remembers its current name: the first name chosen becomes it.
   bool RunFileDialog(const FileDialogEntry& dialog, bool multiSelect, std::string& current,
                      std::vector<std::string>& chosen);
 
   FormView& view_;
   std::unique_ptr<PortDriver> driver_;
+  std::unique_ptr<PortRecorder> recorder_;  // wraps the driver's back end; gone before it
   Core core_;
   SettingsFile settings_;
   std::string openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;

@@ -10,8 +10,10 @@
 // can fail: a missing adapter shows only as wrong data, which detection and verification catch.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
+#include "base/TransferBuffer.h"
 #include "port/Port.h"
 
 namespace brevomat {
@@ -156,6 +158,72 @@ class Link {
     }
     return io_.PortReadWord(EppDataPort);
   }
+
+  // --- runs -------------------------------------------------------------------------------------
+  // The words (or save bytes) of one cart run, at most kRunWords, moved through the data register with
+  // nothing between them. In EPP, at the speeds whose transfers are EPP data cycles, a run goes to
+  // the port as one run operation: the very cycles of the single transfers, in one call where the
+  // back end pays per call. SPP cycles stay single operations. Words are little-endian byte pairs,
+  // as in TransferBuffer.
+  void ReadCartWords(std::uint8_t* words, std::uint32_t count) {
+    if (Mode == LinkMode::SPP) {
+      for (std::uint32_t k = 0; k < count; ++k) {
+        words[2 * k] = NibbleRead();
+        words[2 * k + 1] = NibbleRead();
+      }
+    } else if (SpeedSetting >= 1) {
+      io_.PortReadBytes(EppDataPort, words, 2 * count);
+    } else {
+      io_.PortReadWords(EppDataPort, words, count);
+    }
+  }
+  void WriteDataWords(const std::uint8_t* words, std::uint32_t count) {
+    if (UsesSppWrites()) {
+      for (std::uint32_t k = 0; k < 2 * count; ++k) SppDataCycle(words[k]);
+    } else if (SpeedSetting == 1) {
+      io_.PortWriteBytes(EppDataPort, words, 2 * count);
+    } else {
+      io_.PortWriteWords(EppDataPort, words, count);
+    }
+  }
+  void ReadAdapterBytes(std::uint8_t* bytes, std::uint32_t count) {
+    if (Mode == LinkMode::SPP) {
+      for (std::uint32_t k = 0; k < count; ++k) bytes[k] = NibbleRead();
+    } else {
+      io_.PortReadBytes(EppDataPort, bytes, count);
+    }
+  }
+  void WriteAdapterBytes(const std::uint8_t* bytes, std::uint32_t count) {
+    if (UsesSppWrites()) {
+      for (std::uint32_t k = 0; k < count; ++k) SppDataCycle(bytes[k]);
+    } else {
+      io_.PortWriteBytes(EppDataPort, bytes, count);
+    }
+  }
+
+  // A run read by a loop that may stop before its end (a comparison): StartWordRun or
+  // StartByteRun, then NextRunWord or NextRunByte for each one the loop takes. Where the back end
+  // moves runs whole, the run crosses at its start in one call and the loop takes it from here;
+  // everywhere else each Next is the single read it always was, and nothing is read past the
+  // loop's last.
+  void StartWordRun(std::uint32_t count) {
+    held_ = Mode == LinkMode::EPP && io_.MovesRunsWhole();
+    next_ = 0;
+    if (held_) ReadCartWords(run_.data(), count);
+  }
+  std::uint16_t NextRunWord() {
+    if (!held_) return ReadCartWord();
+    const auto word = static_cast<std::uint16_t>(run_[next_] | run_[next_ + 1] << 8);
+    next_ += 2;
+    return word;
+  }
+  void StartByteRun(std::uint32_t count) {
+    held_ = Mode == LinkMode::EPP && io_.MovesRunsWhole();
+    next_ = 0;
+    if (held_) ReadAdapterBytes(run_.data(), count);
+  }
+  std::uint8_t NextRunByte() { return held_ ? run_[next_++] : ReadAdapterByte(); }
+
   void SetCartAddress(std::uint32_t address) {
     WriteAdapterRegister(adapter::kAddressHigh, static_cast<std::uint8_t>(address >> 16));
     WriteAdapterRegister(adapter::kAddressMid, static_cast<std::uint8_t>(address >> 8));
@@ -190,6 +258,10 @@ class Link {
 
  private:
   PortIo& io_;
+  // The run StartWordRun or StartByteRun read whole, and where the loop is in it.
+  std::array<std::uint8_t, 2 * kRunWords> run_{};
+  std::uint32_t next_ = 0;
+  bool held_ = false;
 };
 
 }  // namespace brevomat

@@ -359,6 +359,44 @@ void ParportDeviceBackend::SetMode(Device& device, int mode) {
   device.mode = calls_.Ioctl(device.fd, kSetMode, &value) == 0 ? mode : kModeUnknown;
 }
 
+namespace {
+// ppdev moves at most this many bytes per read() or write() (its PP_BUFFER_SIZE); on a
+// non-blocking descriptor a call returns after one such piece.
+constexpr std::size_t kKernelPiece = 1024;
+
+// The count a read() or write() of `piece` bytes got through, 0 for a failed call.
+std::size_t Moved(long result, std::size_t piece) {
+  return result <= 0 ? 0 : std::min(static_cast<std::size_t>(result), piece);
+}
+}  // namespace
+
+void ParportDeviceBackend::EppRead(Device& device, int mode, std::uint8_t* bytes, std::size_t count) {
+  SetMode(device, mode);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t piece = std::min(count - done, kKernelPiece);
+    const std::size_t got = Moved(calls_.Read(device.fd, bytes + done, piece), piece);
+    if (got < piece) {
+      // A time-out: with the fast flags the kernel fails the whole call and hands over nothing,
+      // without them it stops at the byte that timed out. What did not come reads as a floating
+      // bus does, so the comparison that follows every read of the cart fails.
+      std::memset(bytes + done + got, 0xFF, count - done - got);
+      return;
+    }
+    done += piece;
+  }
+}
+
+void ParportDeviceBackend::EppWrite(Device& device, int mode, const std::uint8_t* bytes, std::size_t count) {
+  SetMode(device, mode);
+  // After a time-out the rest of the run is not sent: the cart already missed part of it, and the
+  // read-back after every write finds out.
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t piece = std::min(count - done, kKernelPiece);
+    if (Moved(calls_.Write(device.fd, bytes + done, piece), piece) < piece) return;
+    done += piece;
+  }
+}
+
 std::uint8_t ParportDeviceBackend::ReadByte(std::uint16_t port) {
   unsigned offset;
   Device* device = Find(port, offset);
@@ -375,12 +413,10 @@ std::uint8_t ParportDeviceBackend::ReadByte(std::uint16_t port) {
       calls_.Ioctl(device->fd, kReadControl, &value);
       break;
     case 3:
-      SetMode(*device, kModeEppAddress);
-      calls_.Read(device->fd, &value, 1);
+      EppRead(*device, kModeEppAddress, &value, 1);
       break;
     default:
-      SetMode(*device, kModeEppData);
-      calls_.Read(device->fd, &value, 1);
+      EppRead(*device, kModeEppData, &value, 1);
       break;
   }
   return value;
@@ -397,47 +433,77 @@ void ParportDeviceBackend::WriteByte(std::uint16_t port, std::uint8_t value) {
     case 1:
       // The link writes 1 here to clear a latched EPP time-out. ppdev has no status write (its
       // PPWSTATUS is obsolete), and needs none: the kernel's EPP transfers check the time-out bit
-      // after every byte and clear it themselves, so no time-out outlives the read() or write()
+      // and clear it themselves, so no time-out outlives the read() or write()
       // that ran into it.
       break;
     case 2:
       calls_.Ioctl(device->fd, kWriteControl, &value);
       break;
     case 3:
-      SetMode(*device, kModeEppAddress);
-      calls_.Write(device->fd, &value, 1);
+      EppWrite(*device, kModeEppAddress, &value, 1);
       break;
     default:
-      SetMode(*device, kModeEppData);
-      calls_.Write(device->fd, &value, 1);
+      EppWrite(*device, kModeEppData, &value, 1);
       break;
   }
 }
 
 std::uint16_t ParportDeviceBackend::ReadWord(std::uint16_t port) {
-  unsigned offset;
-  Device* device = Find(port, offset);
-  if (device && offset >= 4 && offset <= 6) {
-    SetMode(*device, kModeEppData);
-    std::uint8_t bytes[2] = {0xFF, 0xFF};  // what a timed-out cycle leaves
-    calls_.Read(device->fd, bytes, 2);
-    return static_cast<std::uint16_t>(bytes[1] << 8 | bytes[0]);
-  }
-  const std::uint8_t low = ReadByte(port);
-  return static_cast<std::uint16_t>(ReadByte(static_cast<std::uint16_t>(port + 1)) << 8 | low);
+  std::uint8_t bytes[2];
+  ReadWords(port, bytes, 1);
+  return static_cast<std::uint16_t>(bytes[1] << 8 | bytes[0]);
 }
 
 void ParportDeviceBackend::WriteWord(std::uint16_t port, std::uint16_t value) {
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+  WriteWords(port, bytes, 1);
+}
+
+// A run at an EPP register is one call; anywhere else it is the single accesses it stands for.
+void ParportDeviceBackend::ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) {
+  unsigned offset;
+  Device* device = Find(port, offset);
+  if (device && offset >= 3)
+    EppRead(*device, offset == 3 ? kModeEppAddress : kModeEppData, bytes, count);
+  else
+    PortBackend::ReadBytes(port, bytes, count);
+}
+
+void ParportDeviceBackend::WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) {
+  unsigned offset;
+  Device* device = Find(port, offset);
+  if (device && offset >= 3)
+    EppWrite(*device, offset == 3 ? kModeEppAddress : kModeEppData, bytes, count);
+  else
+    PortBackend::WriteBytes(port, bytes, count);
+}
+
+// 16-bit accesses: two byte cycles each, low byte first, at the address and the next one. Within
+// the EPP data registers that is one call of all the bytes.
+void ParportDeviceBackend::ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) {
   unsigned offset;
   Device* device = Find(port, offset);
   if (device && offset >= 4 && offset <= 6) {
-    SetMode(*device, kModeEppData);
-    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
-    calls_.Write(device->fd, bytes, 2);
+    EppRead(*device, kModeEppData, bytes, 2 * count);
     return;
   }
-  WriteByte(port, static_cast<std::uint8_t>(value));
-  WriteByte(static_cast<std::uint16_t>(port + 1), static_cast<std::uint8_t>(value >> 8));
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes[2 * i] = ReadByte(port);
+    bytes[2 * i + 1] = ReadByte(static_cast<std::uint16_t>(port + 1));
+  }
+}
+
+void ParportDeviceBackend::WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) {
+  unsigned offset;
+  Device* device = Find(port, offset);
+  if (device && offset >= 4 && offset <= 6) {
+    EppWrite(*device, kModeEppData, bytes, 2 * count);
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    WriteByte(port, bytes[2 * i]);
+    WriteByte(static_cast<std::uint16_t>(port + 1), bytes[2 * i + 1]);
+  }
 }
 
 }  // namespace brevomat

@@ -13,9 +13,11 @@
 //
 // A 16-bit access becomes what the port hardware makes of one: two byte cycles, at the address and
 // the next one, low byte first. On the EPP data register that is one write() or read() of two
-// bytes. The mode is set only when it changes, so a run of EPP data cycles costs one system call
-// per access. Accesses to addresses no open device covers read 0xFF and are dropped, like a port
-// with nothing behind it.
+// bytes, and a run of transfers there (the words of a cart run) one write() or read() of all its
+// bytes: the kernel checks the port's time-out bit once per call, so a run costs one system call
+// and one status read instead of one of each per access. The mode is set only when it changes.
+// Accesses to addresses no open device covers read 0xFF and are dropped, like a port with nothing
+// behind it.
 //
 // The system calls go through ParportCalls, so tests can put a model of the kernel behind it.
 #pragma once
@@ -113,6 +115,11 @@ class ParportDeviceBackend final : public PortBackend {
   void WriteByte(std::uint16_t port, std::uint8_t value) override;
   std::uint16_t ReadWord(std::uint16_t port) override;
   void WriteWord(std::uint16_t port, std::uint16_t value) override;
+  void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override;
+  void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override;
+  void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override;
+  void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override;
+  bool MovesRunsWhole() const override { return true; }
 
  private:
   static constexpr int kModeUnknown = -1;
@@ -144,6 +151,9 @@ class ParportDeviceBackend final : public PortBackend {
     return nullptr;
   }
   void SetMode(Device& device, int mode);
+  // One read() or write() of `count` bytes in EPP mode `mode`, in pieces the kernel takes whole.
+  void EppRead(Device& device, int mode, std::uint8_t* bytes, std::size_t count);
+  void EppWrite(Device& device, int mode, const std::uint8_t* bytes, std::size_t count);
   int OpenOne(const std::string& path, std::int64_t base);  // index into devices_, or -1
 
   ParportCalls& calls_;

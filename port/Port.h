@@ -4,8 +4,16 @@
 // back end that is attached at the moment. The adapter is clocked by the order of the control
 // register writes, so nothing here may buffer, reorder, log or check. A back end that is not open
 // (no driver, no permission) is replaced by the closed back end: reads give 0xFF, writes vanish.
+//
+// A run is a row of transfers at one port with nothing between them, as the link moves the words
+// of a cart run through the EPP data register. By default a run is exactly the loop of single
+// operations it stands for, so a back end whose single access is the bus cycle itself issues the
+// same cycles either way. A back end that pays per call (the kernel's device: a system call and a
+// time-out check each) moves the run as one call, and says so with MovesRunsWhole(). Runs carry
+// their words as little-endian byte pairs, the order in which they cross the cable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace brevomat {
@@ -17,6 +25,15 @@ class PortBackend {
   virtual void WriteByte(std::uint16_t port, std::uint8_t value) = 0;
   virtual std::uint16_t ReadWord(std::uint16_t port) = 0;
   virtual void WriteWord(std::uint16_t port, std::uint16_t value) = 0;
+  // `count` byte or 16-bit accesses at `port` in a row. A run that does not come through whole
+  // leaves 0xFF in the bytes it did not get, as a floating bus reads.
+  virtual void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count);
+  virtual void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count);
+  virtual void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count);
+  virtual void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count);
+  // True when a run costs less than its single operations. A caller that may stop a run early (a
+  // comparison) then reads it whole first; otherwise it reads word by word and stops where it stops.
+  virtual bool MovesRunsWhole() const { return false; }
   // The time on this port's side, in nanoseconds from an arbitrary start. The flash waits use it
   // to give a slow chip its datasheet time however fast the polls come. A real port runs on the
   // host's steady clock; a simulated one on its own clock, which moves with the simulated cable.
@@ -57,6 +74,19 @@ class PortIo {
   void PortWriteWord(std::uint32_t port, std::uint16_t value) {
     backend_->WriteWord(static_cast<std::uint16_t>(port), value);
   }
+  void PortReadBytes(std::uint32_t port, std::uint8_t* bytes, std::size_t count) {
+    backend_->ReadBytes(static_cast<std::uint16_t>(port), bytes, count);
+  }
+  void PortWriteBytes(std::uint32_t port, const std::uint8_t* bytes, std::size_t count) {
+    backend_->WriteBytes(static_cast<std::uint16_t>(port), bytes, count);
+  }
+  void PortReadWords(std::uint32_t port, std::uint8_t* bytes, std::size_t count) {
+    backend_->ReadWords(static_cast<std::uint16_t>(port), bytes, count);
+  }
+  void PortWriteWords(std::uint32_t port, const std::uint8_t* bytes, std::size_t count) {
+    backend_->WriteWords(static_cast<std::uint16_t>(port), bytes, count);
+  }
+  bool MovesRunsWhole() const { return backend_->MovesRunsWhole(); }
   std::uint64_t ClockNs() { return backend_->ClockNs(); }
 
  private:

@@ -3,6 +3,9 @@
 # must not know). The layers, bottom up:
 #   port -> base -> link -> image -> cart -> commands -> form -> gui | win
 #                                                      commands -> cli
+# trace/ (reading a record of port accesses back: decoding it, replaying it on the virtual
+# hardware) stands on link, cart and sim beside commands/; only cli/ uses it. The recorder itself
+# is a port back end in port/.
 # dump/ (checksums, used size, DAT files) stands on base alone and serves commands/ and above.
 # compat/ (what the 32-bit Windows programs need of the runtime to start on XP) knows nothing else.
 # sim/ (the virtual hardware) knows only the port interface, and base for the one way the program
@@ -21,8 +24,9 @@ declare -A allowed=(
   [form]="form commands cart image link port base dump"
   [sim]="sim port base"
   [compat]="compat"
+  [trace]="trace cart image link port base sim"
   [gui]="gui form commands cart image link port base sim dump"
-  [cli]="cli commands cart image link port base sim dump"
+  [cli]="cli commands cart image link port base sim dump trace"
   [win]="win form commands cart image link port base sim dump"
 )
 

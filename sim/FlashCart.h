@@ -51,6 +51,8 @@ class FlashCart final : public CartBus {
   std::uint64_t BufferPrograms() const { return chip_.BufferPrograms(); }
   std::uint64_t RomReads() const { return noise_.Reads(); }  // ROM read transfers, as flip_read counts
   bool Busy() const { return chip_.Busy(); }
+  bool AnswersData() const { return chip_.AnswersData(); }
+  bool AnswersArray() const { return chip_.AnswersArray(); }
   std::uint8_t StatusRegister() const { return chip_.StatusRegister(); }
 
  private:

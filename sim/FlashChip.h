@@ -62,6 +62,12 @@ class StrataFlash {
   std::uint64_t Writes() const { return writes_; }
   std::uint64_t BufferPrograms() const { return bufferPrograms_; }
   bool Busy() const { return op_ != Op::None; }
+  // A read now answers with the array, the query table or the identifier, not with the status.
+  bool AnswersData() const {
+    return op_ == Op::None &&
+           (mode_ == Mode::ReadArray || mode_ == Mode::ReadQuery || mode_ == Mode::ReadIdentifier);
+  }
+  bool AnswersArray() const { return op_ == Op::None && mode_ == Mode::ReadArray; }
   std::uint8_t StatusRegister() const { return static_cast<std::uint8_t>(0x80 | sr_); }
 
  private:

@@ -1434,5 +1434,40 @@ TEST_F(CliProgram, ANamedDeviceThatDoesNotOpenIsNamedWithItsFix) {
       << r.errText;
 }
 
+// --- trace ------------------------------------------------------------------------------------------
+
+// --trace through the built program: the record decodes to the command that ran and agrees with
+// the model; it is refused for the files a run log is refused for, and for the run log itself.
+TEST_F(CliProgram, TraceRecordsTheCommandAndIsRefusedForTheProgramsOwnFiles) {
+  MakeCart("cart = flash-8m");
+  const std::string record = (root / "info.rec").string();
+  Outcome r = RunCli(Args({"--trace", record, "info"}));
+  ASSERT_EQ(r.exit, 0) << r.errText;
+
+  r = RunCli({"trace", "--json", record});
+  ASSERT_EQ(r.exit, 0) << r.errText;
+  ASSERT_EQ(r.out.size(), 1u);
+  const nlohmann::json summary = nlohmann::json::parse(r.out[0]);
+  EXPECT_GT(summary["accesses"].get<std::uint64_t>(), 0u);
+  EXPECT_EQ(summary["flash"]["cfi-query"], 1);
+  ASSERT_EQ(summary["commands"].size(), 1u);
+  EXPECT_EQ(summary["commands"][0]["name"], "info");
+  EXPECT_EQ(summary["commands"][0]["status"], "Cart Info Ok");
+  r = RunCli({"trace", "--check", record});
+  EXPECT_EQ(r.exit, 0) << r.errText;
+  ASSERT_FALSE(r.out.empty());
+  EXPECT_EQ(r.out[0], "agrees");
+
+  const std::string log = (root / "run.log").string();
+  for (const std::vector<std::string>& refused : {Args({"--trace", (cart / "flash.bin").string(), "info"}),
+                                                  Args({"--log", log, "--trace", log, "info"})}) {
+    const std::vector<std::uint8_t> flash = Flash();
+    r = RunCli(refused);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.errText.find("cannot record the port accesses in"), std::string::npos) << r.errText;
+    EXPECT_EQ(Flash(), flash);
+  }
+}
+
 }  // namespace
 }  // namespace brevomat::testing

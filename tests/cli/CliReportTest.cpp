@@ -342,7 +342,16 @@ TEST_F(CliReport, DoctorReportsTheLineAsJsonAndInItsReportFile) {
   Conf("");
   const CliRun healthy = RunCli(Args({"doctor", "--json"}));
   EXPECT_EQ(healthy.exit, 0) << healthy.err;
-  EXPECT_EQ(json::parse(healthy.OutLines().back())["speed"], "4");
+  const json fine = json::parse(healthy.OutLines().back());
+  EXPECT_EQ(fine["speed"], "4");
+  // The speed check carries the probe's figures: the modelled cable's 1 us a byte.
+  EXPECT_NE(
+      fine["checks"][5]["detail"].get<std::string>().find(
+          "probe: 1.000 us a printer-port register, 1.000 us an EPP byte, 2.000 us an EPP word; at that "
+          "speed an 8 MB write takes about "),
+      std::string::npos)
+      << fine["checks"][5];
+  EXPECT_GT(fine["write_8m_seconds"].get<double>(), fine["readout_8m_seconds"].get<double>());
   EXPECT_EQ(ReadBytes(cart / "flash.bin"), flash) << "the doctor changed the cart";
 
   // The report may not replace the run log nor a file of the cart.

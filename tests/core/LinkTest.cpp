@@ -125,6 +125,55 @@ TEST_F(LinkTest, ReadCartWordPerModeAndSpeed) {
   EXPECT_EQ(rec.calls.size(), 12u);
 }
 
+// A run through a back end whose single access is the bus cycle (direct access, the virtual
+// adapter) is exactly its single transfers, in every mode and at every speed; a run that a
+// comparison leaves early reads no further there.
+TEST_F(LinkTest, RunsAreTheSingleTransfersTheyStandFor) {
+  const std::uint8_t words[] = {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A};
+  const std::vector<std::uint16_t> answers = {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A};
+  const struct {
+    LinkMode mode;
+    int speed;
+  } rows[] = {{LinkMode::EPP, 0}, {LinkMode::EPP, 1}, {LinkMode::EPP, 2}, {LinkMode::SPP, 3}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "speed item " << row.speed);
+    // What each run stands for, one transfer at a time, with the values the reads gave.
+    Use(row.mode, row.speed);
+    for (int k = 0; k < 3; ++k)
+      link.WriteDataWord(static_cast<std::uint16_t>(words[2 * k] | words[2 * k + 1] << 8));
+    for (int k = 0; k < 6; ++k) link.WriteAdapterData(words[k]);
+    rec.answers.assign(answers.begin(), answers.end());
+    std::vector<std::uint16_t> single;
+    for (int k = 0; k < 3; ++k) single.push_back(link.ReadCartWord());
+    for (int k = 0; k < 6; ++k) single.push_back(link.ReadAdapterByte());
+    const std::vector<PortCall> expected = rec.calls;
+
+    Use(row.mode, row.speed);
+    link.WriteDataWords(words, 3);
+    link.WriteAdapterBytes(words, 6);
+    rec.answers.assign(answers.begin(), answers.end());
+    std::uint8_t got[6];
+    link.ReadCartWords(got, 3);
+    std::vector<std::uint16_t> run;
+    for (int k = 0; k < 3; ++k) run.push_back(static_cast<std::uint16_t>(got[2 * k] | got[2 * k + 1] << 8));
+    link.ReadAdapterBytes(got, 6);
+    run.insert(run.end(), got, got + 6);
+    EXPECT_EQ(rec.calls, expected);
+    EXPECT_EQ(run, single);
+
+    Use(row.mode, row.speed);
+    link.ReadCartWord();
+    link.ReadAdapterByte();
+    const std::vector<PortCall> first = rec.calls;
+    Use(row.mode, row.speed);
+    link.StartWordRun(kRunWords);
+    link.NextRunWord();
+    link.StartByteRun(kRunWords);
+    link.NextRunByte();
+    EXPECT_EQ(rec.calls, first);
+  }
+}
+
 TEST_F(LinkTest, SpeedTwoWritesWithSppCyclesButSelectsAndReadsThroughEpp) {
   Use(LinkMode::EPP, 2);
   link.WriteAdapterRegister(4, 0x07);

@@ -3,6 +3,7 @@
 // the dialogs' answers, the file dialogs' names and filters.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -11,6 +12,9 @@
 
 #include "RecordingView.h"
 #include "base/AtomicOutputFile.h"
+#include "commands/Captions.h"
+#include "sim/CartDirectory.h"
+#include "trace/RecordReader.h"
 
 namespace brevomat::testing {
 namespace {
@@ -372,6 +376,41 @@ TEST_F(Form1PresenterTest, EndSessionStopsCleansUpAndClosesTheDriver) {
 #endif
   EXPECT_EQ(ReadFile(Config()), settingsBefore);
   EXPECT_FALSE(view->quitStatus.has_value());
+}
+
+// BREVOMAT_TRACE records the window's port accesses: the header names the program, and each
+// command ends with a mark that repeats the Status label as the command left it.
+TEST_F(Form1PresenterTest, TheRecordOfTheWindowsCommandsEndsEachWithItsStatus) {
+  std::string error;
+  const std::unique_ptr<sim::VirtualCart> cart = sim::VirtualCart::Open(directory_ / "cart", error);
+  ASSERT_NE(cart, nullptr) << error;
+  const std::string record = (directory_ / "window.trace").string();
+#ifdef _WIN32
+  _putenv_s("BREVOMAT_TRACE", record.c_str());
+#else
+  setenv("BREVOMAT_TRACE", record.c_str(), 1);
+#endif
+  presenter = std::make_unique<Form1Presenter>(*view, std::make_unique<FixedPortDriver>(cart->Port()));
+  presenter->Setup();
+#ifdef _WIN32
+  _putenv_s("BREVOMAT_TRACE", "");
+#else
+  unsetenv("BREVOMAT_TRACE");
+#endif
+  view->answer = true;
+  presenter->Clicked("EraseFlash");
+  const std::string status = view->status;
+  presenter.reset();  // the record is complete once the window has gone
+
+  trace::RecordReader reader;
+  ASSERT_TRUE(reader.Open(record, error)) << error;
+  EXPECT_EQ(reader.HeaderValue("program").rfind(std::string(kProgramTitle) + " (window ", 0), 0u)
+      << reader.HeaderValue("program");
+  std::vector<std::string> marks;
+  for (trace::Event event; reader.Next(event);)
+    if (event.isMark && event.mark != record::Mark::Note) marks.push_back(event.text);
+  EXPECT_EQ(status, "Cart Erase Ok");
+  EXPECT_EQ(marks, (std::vector<std::string>{"EraseFlash", "EraseFlash: Cart Erase Ok"}));
 }
 
 // A dialog's answer reaches the command as its result; Form2 opens with the item the command

@@ -30,6 +30,7 @@ class RecordingView final : public FormView {
   };
 
   std::vector<std::string> log;
+  std::string status;
   std::map<std::string, bool> enabled;
   std::set<std::string> hidden;
   std::map<std::string, int> items{{"Port_sel", 0}, {"RadioSpeed", 0}, {"RadioIps", 0}};
@@ -47,7 +48,7 @@ class RecordingView final : public FormView {
 
   void AppendLog(std::string_view line) override { log.emplace_back(line); }
   void ClearLog() override { log.clear(); }
-  void SetStatusText(std::string_view) override {}
+  void SetStatusText(std::string_view text) override { status = text; }
   void SetTimeText(std::string_view) override {}
   void SetProgressPosition(int) override {}
   void SetControlEnabled(const ControlEntry& control, bool on) override { enabled[control.name] = on; }

@@ -1,6 +1,7 @@
 // The parallel-port device back end against a model of the kernel's ppdev driver: what each port
 // operation becomes, where the kernel's ports are found, what the user is told when none opens,
-// and adapter detection and a chunk write through it to the virtual adapter.
+// adapter detection and a chunk write through it to the virtual adapter, whole commands whose
+// runs cross in one call each, or time out halfway, and the doctor on a faulty cable.
 #include <gtest/gtest.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
@@ -16,9 +17,12 @@
 #include <fstream>
 #include <map>
 
+#include "CableFaultTable.h"
 #include "CartRig.h"
 #include "cart/Flash.h"
 #include "cart/Program.h"
+#include "commands/Commands.h"
+#include "commands/Doctor.h"
 #include "port/ParportDevice.h"
 #include "port/PortDriver.h"
 
@@ -37,7 +41,8 @@ std::string Hex2(unsigned value) {
 // The kernel side of ppdev as far as the back end uses it: device nodes by path, each claimed or
 // not and in one IEEE 1284 mode, passing register accesses and EPP cycles (data at base+4, address
 // at base+3) to the hardware at the port's base. Every call is written down in words; calls to a
-// node other than the first carry its number.
+// node other than the first carry its number. EPP data transfers are also counted by size, and
+// one of those that move more than a word (a run) can be made to time out halfway.
 class FakePpdev final : public ParportCalls {
  public:
   struct Node {
@@ -50,6 +55,11 @@ class FakePpdev final : public ParportCalls {
   };
   std::vector<Node> nodes;
   Lines calls;
+  bool quiet = false;                                  // count the transfers, write nothing down
+  std::map<std::size_t, std::uint64_t> reads, writes;  // EPP data read()s and write()s by size
+  // The run read or write (counted from 0 in each direction) whose middle cycle times out: the
+  // kernel's fast EPP transfers then fail the call with EIO, a read handing over nothing.
+  long timeOutRead = -1, timeOutWrite = -1;
 
   int Open(const std::string& path) override {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
@@ -119,21 +129,33 @@ class FakePpdev final : public ParportCalls {
   long Transfer(int fd, void* buffer, std::size_t count, bool write) {
     Node& n = At(fd);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::string line = (write ? "write " : "read ") + ModeName(n.mode);
-    for (std::size_t i = 0; i < count; ++i) line += write ? " " + Hex2(bytes[i]) : "";
-    Log(fd, write ? line : line + " " + std::to_string(count));
+    if (!quiet) {
+      std::string line = (write ? "write " : "read ") + ModeName(n.mode);
+      for (std::size_t i = 0; i < count; ++i) line += write ? " " + Hex2(bytes[i]) : "";
+      Log(fd, write ? line : line + " " + std::to_string(count));
+    }
+    std::size_t reached = count;
+    if (n.mode == IEEE1284_MODE_EPP) {
+      auto& bySize = write ? writes : reads;
+      long runs = 0;
+      for (const auto& [size, times] : bySize) runs += size > 2 ? static_cast<long>(times) : 0;
+      if (count > 2 && runs == (write ? timeOutWrite : timeOutRead)) reached = count / 2;
+      ++bySize[count];
+    }
     const int offset = n.mode == IEEE1284_MODE_EPP                     ? 4
                        : n.mode == (IEEE1284_MODE_EPP | IEEE1284_ADDR) ? 3
                                                                        : -1;
     if (!n.claimed || offset < 0) return -EINVAL;  // printer handshakes are not modelled
     const auto port = static_cast<std::uint16_t>(n.base + offset);
-    for (std::size_t i = 0; i < count; ++i) {
+    // The first half of a timed-out read lies in the buffer all the same: the back end must not
+    // take it for data.
+    for (std::size_t i = 0; i < reached; ++i) {
       if (write)
         n.hardware->WriteByte(port, bytes[i]);
       else
         bytes[i] = n.hardware->ReadByte(port);
     }
-    return static_cast<long>(count);
+    return reached == count ? static_cast<long>(count) : -EIO;
   }
   void Log(int fd, const std::string& what) {
     calls.push_back(fd == 3 ? what : "parport" + std::to_string(fd - 3) + ": " + what);
@@ -474,6 +496,147 @@ TEST(ParportDevice, DetectionAndAChunkWriteReachTheVirtualAdapterUnchanged) {
     ASSERT_TRUE(ProgramChunk(rig.core.link, rig.core.frame, rig.core.cart, 5, kChunkWords * 2)) << speed;
     const auto chunk = rig.cart.Flash().begin() + 5 * kChunkWords * 2;
     EXPECT_TRUE(std::equal(chunk, chunk + kChunkWords * 2, rig.core.frame.Buffer.data())) << speed;
+    rig.core.port.Detach();
+  }
+}
+
+// Backup Game (1 MB of the flash) or Write Flash (a 64 KB image over other data) through the
+// device to the virtual adapter, the kernel as `setUp` leaves it; `check` looks at the outcome.
+enum class Command { ReadOut, Write };
+constexpr std::size_t kReadOutBytes = 0x100000, kWriteBytes = 0x10000;
+constexpr std::size_t kRunBytes = kRunWords * 2;
+
+void ThroughDevice(Command command, int speed, const std::function<void(FakePpdev&)>& setUp,
+                   const std::function<void(int, testing::CartRig&, FakePpdev&)>& check) {
+  testing::CartRig rig;
+  FakePpdev kernel;
+  kernel.quiet = true;
+  kernel.nodes = {{"/dev/parport0", 0x378, &rig.adapter}};
+  setUp(kernel);
+  ParportDeviceBackend ppdev(kernel);
+  ASSERT_TRUE(ppdev.OpenDevice("/dev/parport0"));
+  rig.core.port.Attach(&ppdev);
+  rig.window.radioSpeed = speed;
+  int result;
+  if (command == Command::ReadOut) {
+    rig.cart.Flash() = testing::MakeImage(rig.cart.Flash().size(), 7);
+    rig.window.saveDialog1 = {(rig.dir / "dump.gba").string()};
+    rig.window.form2 = {0};  // 1 MB
+    result = ReadClick(rig.core);
+  } else {
+    rig.DirtyFlash();
+    rig.window.openDialog1 = {
+        std::vector<std::string>{rig.File("image.gba", testing::MakeImage(kWriteBytes, 7))}};
+    result = WriteClick(rig.core);
+  }
+  check(result, rig, kernel);
+}
+
+// Every EPP data transfer is a single byte or word, or a whole run.
+void ExpectSinglesOrRuns(const std::map<std::size_t, std::uint64_t>& bySize, std::size_t runBytes) {
+  for (const auto& [size, times] : bySize)
+    EXPECT_TRUE(size <= 2 || size == runBytes) << times << " transfer(s) of " << size << " bytes";
+}
+
+TEST(ParportDevice, EachRunOfACommandIsOneReadOrWrite) {
+  const struct {
+    Command command;
+    int speed;  // "4" 16-bit transfers, "3" byte transfers, "2" SPP writes and EPP reads
+  } rows[] = {{Command::ReadOut, 0}, {Command::ReadOut, 1}, {Command::ReadOut, 2},
+              {Command::Write, 0},   {Command::Write, 1},   {Command::Write, 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::Message() << (row.command == Command::ReadOut ? "read-out" : "write")
+                                      << " at speed item " << row.speed);
+    ThroughDevice(
+        row.command, row.speed, [](FakePpdev&) {},
+        [&](int result, testing::CartRig& rig, FakePpdev& kernel) {
+          ASSERT_EQ(result, kResultDone);
+          const std::vector<std::uint8_t> image =
+              testing::MakeImage(row.command == Command::ReadOut ? rig.cart.Flash().size() : kWriteBytes, 7);
+          // Each chunk crossed twice (read and verify), a run per read().
+          if (row.command == Command::ReadOut) {
+            EXPECT_TRUE(testing::ReadBytes(rig.dir / "dump.gba") ==
+                        std::vector<std::uint8_t>(image.begin(), image.begin() + kReadOutBytes));
+            EXPECT_GE(kernel.reads[kRunBytes], 2 * kReadOutBytes / kRunBytes);
+          } else {
+            EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.cart.Flash().begin()));
+            // A flash buffer's 16 words in one write() where they are EPP cycles.
+            const std::size_t buffers = kWriteBytes / (flash::kBufferWords * 2);
+            EXPECT_EQ(kernel.writes[flash::kBufferWords * 2], row.speed < 2 ? buffers : 0);
+            EXPECT_GE(kernel.reads[kRunBytes], 2 * kWriteBytes / kRunBytes);
+            ExpectSinglesOrRuns(kernel.writes, flash::kBufferWords * 2);
+          }
+          ExpectSinglesOrRuns(kernel.reads, kRunBytes);
+        });
+  }
+}
+
+// A run that times out anywhere in a command fails the command: what the cart did not get is
+// found by the read-back, what the PC did not get reads 0xFF and differs from the other read.
+TEST(ParportDevice, ARunThatTimesOutFailsTheCommand) {
+  // How many runs each command reads without a fault, so that the last of them can fail.
+  long lastRead[2] = {};
+  for (const Command command : {Command::ReadOut, Command::Write})
+    ThroughDevice(
+        command, 0, [](FakePpdev&) {},
+        [&](int, testing::CartRig&, FakePpdev& kernel) {
+          lastRead[static_cast<int>(command)] = static_cast<long>(kernel.reads[kRunBytes]) - 1;
+        });
+  const struct {
+    const char* what;
+    Command command;
+    long read, write;  // the run that times out, -1 none
+    const char* says;  // the log line of the failure, empty: the status says it
+  } rows[] = {
+      {"a run of the first read of a chunk", Command::ReadOut, 10, -1, ""},
+      {"the last run of the read-out", Command::ReadOut, lastRead[0], -1, ""},
+      {"a flash buffer", Command::Write, -1, 100, "Write Flash Error!!!(0)"},
+      {"the last run of the verify pass", Command::Write, lastRead[1], -1, "Verify Flash Error!!!(1)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ThroughDevice(
+        row.command, 0,
+        [&](FakePpdev& kernel) {
+          kernel.timeOutRead = row.read;
+          kernel.timeOutWrite = row.write;
+        },
+        [&](int result, testing::CartRig& rig, FakePpdev&) {
+          EXPECT_EQ(result, kResultFailed);
+          EXPECT_EQ(rig.window.status, "Error!!!");
+          const Lines& log = rig.window.log;
+          if (*row.says) {
+            EXPECT_NE(std::find(log.begin(), log.end(), row.says), log.end());
+          }
+        });
+  }
+}
+
+// The doctor through the device finds what it finds through direct access: every register it
+// reads back (data, control, status, EPP address and data) crosses the kernel here too. The faults
+// of the cable, not of the port's mode: the kernel answers a port without EPP in its own way.
+TEST(ParportDevice, TheDoctorNamesACablesFaultThroughTheDevice) {
+  auto rows = testing::CableFaultRows();
+  rows.insert(rows.begin(), {"no fault", {}, {}, 0});
+  for (const auto& row : rows) {
+    if (row.cable.port != sim::PortKind::Epp) continue;
+    SCOPED_TRACE(row.name);
+    testing::CartRigOptions options;
+    options.cable = row.cable;
+    testing::CartRig rig(options);
+    const std::vector<std::uint8_t> flash = rig.cart.Flash();
+    FakePpdev kernel;
+    kernel.quiet = true;
+    kernel.nodes = {{"/dev/parport0", 0x378, &rig.adapter}};
+    ParportDeviceBackend ppdev(kernel);
+    ASSERT_TRUE(ppdev.OpenDevice("/dev/parport0"));
+    rig.core.port.Attach(&ppdev);
+    DoctorSetup setup;
+    setup.portAccess = ppdev.InUse();
+    const DoctorReport report = RunDoctor(rig.core, setup);
+    EXPECT_EQ(report.faults, row.faults);
+    EXPECT_EQ(report.fastestSpeed, row.fastest);
+    EXPECT_TRUE(rig.cart.Flash() == flash) << "the doctor changed the flash";
     rig.core.port.Detach();
   }
 }
