@@ -182,22 +182,28 @@ void ProtectFromOutput(const std::string& path, const std::string& what) {
 
 std::string OutputRefusal(const std::string& name, bool protectedToo) {
   constexpr const char* kNeedsRegular = ": a backup needs a regular file";
+  switch (KindOfFile(name)) {
+    case FileKind::Absent:  // it will be created (or is unreachable: the create says why)
+      return {};
+    case FileKind::Regular:
+      break;
+    case FileKind::Directory:
+      return "it is a directory";
+    case FileKind::Fifo:
+      return std::string("it is a FIFO (named pipe), which passes data on instead of keeping it") +
+             kNeedsRegular;
+    case FileKind::Device:
 #ifdef _WIN32
-  struct _stat64 st {};
-  if (_stat64(name.c_str(), &st) != 0) return {};  // absent: it will be created
-  if ((st.st_mode & _S_IFMT) == _S_IFDIR) return "it is a directory";
-  if ((st.st_mode & _S_IFMT) != _S_IFREG) return std::string("it is a device, not a file") + kNeedsRegular;
+      return std::string("it is a device, not a file") + kNeedsRegular;
 #else
-  struct stat st {};
-  if (::stat(name.c_str(), &st) != 0) return {};  // absent (or unreachable: the create says why)
-  if (S_ISDIR(st.st_mode)) return "it is a directory";
-  if (S_ISFIFO(st.st_mode))
-    return std::string("it is a FIFO (named pipe), which passes data on instead of keeping it") +
-           kNeedsRegular;
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return std::string("it is a device") + kNeedsRegular;
-  if (S_ISSOCK(st.st_mode)) return std::string("it is a socket") + kNeedsRegular;
-  if (!S_ISREG(st.st_mode)) return std::string("it is not a regular file") + kNeedsRegular;
+      return std::string("it is a device") + kNeedsRegular;
 #endif
+    case FileKind::Socket:
+      return std::string("it is a socket") + kNeedsRegular;
+    case FileKind::Link:
+    case FileKind::Other:
+      return std::string("it is not a regular file") + kNeedsRegular;
+  }
   if (!protectedToo) return {};
   for (const ProtectedFile& file : ProtectedFiles()) {
     std::error_code ec;

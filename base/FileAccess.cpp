@@ -15,6 +15,40 @@
 
 namespace brevomat {
 
+namespace {
+
+#ifdef _WIN32
+FileKind KindOfMode(unsigned mode) {
+  if ((mode & _S_IFMT) == _S_IFDIR) return FileKind::Directory;
+  if ((mode & _S_IFMT) == _S_IFREG) return FileKind::Regular;
+  return FileKind::Device;
+}
+#else
+FileKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::Regular;
+  if (S_ISDIR(mode)) return FileKind::Directory;
+  if (S_ISFIFO(mode)) return FileKind::Fifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::Device;
+  if (S_ISSOCK(mode)) return FileKind::Socket;
+  if (S_ISLNK(mode)) return FileKind::Link;
+  return FileKind::Other;
+}
+#endif
+
+}  // namespace
+
+FileKind KindOfFile(const std::string& path, bool followLinks) {
+#ifdef _WIN32
+  (void)followLinks;
+  struct _stat64 st {};
+  if (_stat64(path.c_str(), &st) != 0) return FileKind::Absent;
+#else
+  struct stat st {};
+  if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return FileKind::Absent;
+#endif
+  return KindOfMode(st.st_mode);
+}
+
 bool ReplaceFileContents(const char* name, const void* data, std::size_t size) {
   AtomicOutputFile file;  // removed again unless committed
   if (!file.Create(name)) return false;
@@ -32,8 +66,8 @@ bool ReplaceFileContents(const char* name, const void* data, std::size_t size) {
 std::FILE* OpenRegularFile(const char* name) {
   struct _stat64 st {};
   if (_stat64(name, &st) != 0) return nullptr;
-  if ((st.st_mode & _S_IFMT) != _S_IFREG) {
-    errno = (st.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EINVAL;
+  if (const FileKind kind = KindOfMode(st.st_mode); kind != FileKind::Regular) {
+    errno = kind == FileKind::Directory ? EISDIR : EINVAL;
     return nullptr;
   }
   return std::fopen(name, "rb");
@@ -50,8 +84,8 @@ std::FILE* OpenRegularFile(const char* name) {
   int error = 0;
   if (::fstat(fd, &st) != 0)
     error = errno;
-  else if (!S_ISREG(st.st_mode))
-    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  else if (const FileKind kind = KindOfMode(st.st_mode); kind != FileKind::Regular)
+    error = kind == FileKind::Directory ? EISDIR : EINVAL;
   else if (const int flags = ::fcntl(fd, F_GETFL);
            flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
     error = errno;

@@ -8,8 +8,18 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace brevomat {
+
+// What a path names on the disk.
+enum class FileKind { Absent, Regular, Directory, Fifo, Device, Socket, Link, Other };
+
+// Looks at `path` without opening it. Absent also when it cannot be looked at (the open that
+// follows says why). A symbolic link is Link with `followLinks` false, else what it leads to.
+// Windows tells only directories and regular files apart: everything else (NUL, CON, a pipe) is
+// a Device, and links are always followed.
+FileKind KindOfFile(const std::string& path, bool followLinks = true);
 
 // Opens `name` with "rb" when it is a regular file. Otherwise returns nullptr with errno set:
 // EISDIR for a directory, EINVAL for a FIFO, socket or device, or the error of the open itself.

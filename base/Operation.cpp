@@ -84,8 +84,8 @@ void OperationFrame::BeginOperation() {
   StopFlag = false;
   window_.SetRunning(true);
   ElapsedSeconds = 0;
-  window_.StartTimer1();
-  window_.SetTimeText("0 Sec");
+  window_.Display().StartTimer1();
+  window_.Display().SetTimeText("0 Sec");
   ProcessMessages();
 }
 
@@ -93,14 +93,15 @@ void OperationFrame::EndOperation() {
   running_ = false;
   StopFlag = true;
   window_.SetRunning(false);
-  window_.StopTimer1();
+  window_.Display().StopTimer1();
   ProcessMessages();
 }
 
 void OperationFrame::ClearOperationDisplay() {
-  window_.SetProgressPosition(0);
-  window_.SetStatusText("");
-  window_.SetTimeText("");
+  window_.Display().SetProgressPosition(0);
+  StatusText.clear();
+  window_.Display().SetStatusText("");
+  window_.Display().SetTimeText("");
 }
 
 void OperationFrame::LogElapsedTime() { LogLine("Time = " + NumberToText(ElapsedSeconds) + " Sec"); }
@@ -112,7 +113,7 @@ void OperationFrame::AbortOperation() {
 
 void OperationFrame::Timer1Timer() {
   ++ElapsedSeconds;
-  window_.SetTimeText(NumberToText(ElapsedSeconds) + " Sec");
+  window_.Display().SetTimeText(NumberToText(ElapsedSeconds) + " Sec");
   ProcessMessages();
 }
 

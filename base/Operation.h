@@ -73,12 +73,16 @@ class OperationFrame {
   std::FILE* CurrentFile = nullptr;
   char ImageFileName[kFileNameBytes] = {};
   ConfirmedChunkListener* ChunkListener = nullptr;  // nobody by default: the window needs none
+  std::string StatusText;  // what the Status label shows (a record's end mark repeats it)
 
   // --- display ----------------------------------------------------------------------------------
   // Every log line, in any window, is one of the program's own: text from outside is escaped.
-  void LogLine(std::string_view text) { window_.AppendLog(PrintableLine(text)); }
-  void SetStatus(std::string_view text) { window_.SetStatusText(text); }
-  void UpdateProgressBar() { window_.SetProgressPosition(ProgressPercent); }
+  void LogLine(std::string_view text) { window_.Display().AppendLog(PrintableLine(text)); }
+  void SetStatus(std::string_view text) {
+    StatusText.assign(text);
+    window_.Display().SetStatusText(text);
+  }
+  void UpdateProgressBar() { window_.Display().SetProgressPosition(ProgressPercent); }
   // ProgressPercent := done / total * 100, truncated, computed in floating point.
   void SetProgress(std::uint32_t done, std::uint32_t total);
   void ProcessMessages() { window_.ProcessMessages(); }
@@ -97,8 +101,8 @@ class OperationFrame {
   // nothing when the user chose none.
   std::optional<std::int32_t> ChooseCartSize(int preselectItem) { return window_.ShowForm2(preselectItem); }
   // The seconds counter pauses while a dialog waits for the user.
-  void PauseTimer1() { window_.StopTimer1(); }
-  void ResumeTimer1() { window_.StartTimer1(); }
+  void PauseTimer1() { window_.Display().StopTimer1(); }
+  void ResumeTimer1() { window_.Display().StartTimer1(); }
 
   // --- frame ------------------------------------------------------------------------------------
   void BeginOperation();

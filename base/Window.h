@@ -21,20 +21,30 @@ struct SaveChoice {
   friend bool operator==(const SaveChoice&, const SaveChoice&) = default;
 };
 
-class Window {
+// What an operation shows while it runs: Memo1, the Status and Time labels, ProgressBar1, and
+// Timer1 that counts its seconds. A window that draws its controls itself implements it once,
+// for the commands and for whatever drives the window (Form1Presenter's view).
+class WindowDisplay {
  public:
-  virtual ~Window() = default;
+  virtual ~WindowDisplay() = default;
 
-  // Memo1, the Status and Time labels, ProgressBar1.
   virtual void AppendLog(std::string_view line) = 0;
   virtual void SetStatusText(std::string_view text) = 0;
   virtual void SetTimeText(std::string_view text) = 0;
   virtual void SetProgressPosition(int percent) = 0;
+  virtual void StartTimer1() = 0;
+  virtual void StopTimer1() = 0;
+};
+
+class Window {
+ public:
+  virtual ~Window() = default;
+
+  // Where the operation's lines, labels, progress and seconds are shown.
+  virtual WindowDisplay& Display() = 0;
 
   // running = true: every control of the locked set disabled, Stop enabled; false: the opposite.
   virtual void SetRunning(bool running) = 0;
-  virtual void StartTimer1() = 0;
-  virtual void StopTimer1() = 0;
 
   // Deliver every pending message (clicks, paint, timer ticks) and return without waiting.
   virtual void ProcessMessages() = 0;
@@ -68,8 +78,9 @@ class Window {
 // A window nobody watches: drops every line and label, answers every question No and cancels
 // every dialog. For runs of the commands that only their result is wanted of (the link probe's
 // model runs, the fuzz targets).
-class SilentWindow final : public Window {
+class SilentWindow final : public Window, public WindowDisplay {
  public:
+  WindowDisplay& Display() override { return *this; }
   void AppendLog(std::string_view) override {}
   void SetStatusText(std::string_view) override {}
   void SetTimeText(std::string_view) override {}

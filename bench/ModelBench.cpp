@@ -9,14 +9,13 @@
 #include <string>
 
 #include "CartRig.h"
+#include "commands/Captions.h"
 #include "commands/Commands.h"
 
 namespace {
 
 using namespace brevomat;
 using Clock = std::chrono::steady_clock;
-
-const char* kSpeedCaption[] = {"4", "3", "2", "1"};
 
 // A figure is only worth printing when the command ended the way it should; otherwise say why
 // and make the whole run fail, so that a broken build never yields a table of plausible numbers.
@@ -155,14 +154,14 @@ int Measure(bool quick) {
     const Run r = Erase(sim::ChipTiming::Datasheet(), speed);
     Expect(r.status, "Cart Erase Ok", "EraseFlash");
     std::printf("  speed \"%s\": modelled %.1f s, %llu port accesses, host %.2f s -> %s\n",
-                kSpeedCaption[speed], r.modelledSeconds, static_cast<unsigned long long>(r.accesses),
+                kSpeedItems[speed], r.modelledSeconds, static_cast<unsigned long long>(r.accesses),
                 r.hostSeconds, r.status.c_str());
   }
   std::printf("Erase under the slow profile (5 s per block, the datasheet maximum):\n");
   for (int speed = 0; speed < 4; ++speed) {
     const Run r = Erase(sim::ChipTiming::Slow(), speed);
     Expect(r.status, "Cart Erase Ok", "EraseFlash on the slowest chip");
-    std::printf("  speed \"%s\": modelled %.1f s -> %s (%s)\n", kSpeedCaption[speed], r.modelledSeconds,
+    std::printf("  speed \"%s\": modelled %.1f s -> %s (%s)\n", kSpeedItems[speed], r.modelledSeconds,
                 r.status.c_str(),
                 r.status == "Cart Erase Ok" ? "poll limits hold" : "poll limit ran out first");
   }
@@ -176,7 +175,7 @@ int Measure(bool quick) {
     std::printf(
         "  speed \"%s\": modelled %.1f s, %.1f port accesses per byte written and verified, host %.2f s "
         "(%.1f ns per port access) -> %s\n",
-        kSpeedCaption[speed], r.modelledSeconds, static_cast<double>(r.accesses) / imageSize, r.hostSeconds,
+        kSpeedItems[speed], r.modelledSeconds, static_cast<double>(r.accesses) / imageSize, r.hostSeconds,
         r.hostSeconds * 1e9 / static_cast<double>(r.accesses), r.status.c_str());
   }
   const std::uint32_t blocks = imageSize / kBlockBytes;
@@ -208,7 +207,7 @@ int Measure(bool quick) {
       std::printf(
           "  speed \"%s\", %s: every block %.1f s, only changed %.1f s = %.3f of it (blocks: %u skipped, %u "
           "programmed without erase, %u erased)\n",
-          kSpeedCaption[speed], c.name, full.run.modelledSeconds, changed.run.modelledSeconds,
+          kSpeedItems[speed], c.name, full.run.modelledSeconds, changed.run.modelledSeconds,
           changed.run.modelledSeconds / full.run.modelledSeconds, b.Skipped, b.Programmed, b.Erased);
     }
   }
@@ -228,8 +227,7 @@ int Measure(bool quick) {
       Expect(r->run.status, "Write Cart ok", "Write Flash of a padded game");
     std::printf(
         "  speed \"%s\": every block %.1f s, only changed %.1f s; the game alone, every block %.1f s\n",
-        kSpeedCaption[speed], full.run.modelledSeconds, changed.run.modelledSeconds,
-        alone.run.modelledSeconds);
+        kSpeedItems[speed], full.run.modelledSeconds, changed.run.modelledSeconds, alone.run.modelledSeconds);
   }
   const sim::FlashChip readChip = quick ? sim::FlashChip::J3_32Mbit : sim::FlashChip::J3_64Mbit;
   const double readBytes = quick ? 4194304.0 : 8388608.0;
@@ -240,7 +238,7 @@ int Measure(bool quick) {
     std::printf(
         "  speed \"%s\": modelled %.1f s, %.1f port accesses per byte, host %.2f s (%.1f ns per port access) "
         "-> %s\n",
-        kSpeedCaption[speed], r.modelledSeconds, static_cast<double>(r.accesses) / readBytes, r.hostSeconds,
+        kSpeedItems[speed], r.modelledSeconds, static_cast<double>(r.accesses) / readBytes, r.hostSeconds,
         r.hostSeconds * 1e9 / static_cast<double>(r.accesses), r.status.c_str());
   }
   std::printf(
@@ -251,7 +249,7 @@ int Measure(bool quick) {
       Expect(r.status, backup ? "Backup Saver 256K Ok" : "Write Save Data ok",
              backup ? "Backup Saver" : "Write Saver");
       std::printf("  speed \"%s\": %s modelled %.2f s, %llu port accesses, host %.2f s -> %s\n",
-                  kSpeedCaption[speed],
+                  kSpeedItems[speed],
                   backup ? "Backup Saver 256 KB:" : "Write Saver 64 KB: ", r.modelledSeconds,
                   static_cast<unsigned long long>(r.accesses), r.hostSeconds, r.status.c_str());
     }

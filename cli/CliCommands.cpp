@@ -381,13 +381,4 @@ void SelectPort(Core& core, const CliOptions& options) {
     core.SelectPortAddresses();
 }
 
-int RunCommand(Core& core, const CliOptions& options) {
-  const CommandEntry* entry = FindCommand(options.command);
-  if (entry == nullptr) return kResultFailed;
-  RunFigures figures;
-  CommandRun run(options, figures);
-  run.core = &core;
-  return entry->run(run);
-}
-
 }  // namespace brevomat::cli

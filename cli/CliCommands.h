@@ -38,8 +38,4 @@ struct CommandRun {
 // The five port addresses: from --base, otherwise from --port as the window derives them.
 void SelectPort(Core& core, const CliOptions& options);
 
-// Runs the chosen command through the core, whose port is already attached and whose port
-// addresses are set. Returns the handler's result (kResultDone, kResultCancelled, kResultFailed).
-int RunCommand(Core& core, const CliOptions& options);
-
 }  // namespace brevomat::cli

@@ -1,15 +1,14 @@
 #include "cli/CliOptions.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 #include <utility>
 
 #include "cart/ReadOut.h"
+#include "commands/Captions.h"
 #include "dump/Dat.h"
 #include "port/PortBaseCheck.h"
-
-#ifndef BREVOMAT_VERSION
-#define BREVOMAT_VERSION "unknown"
-#endif
 
 namespace brevomat::cli {
 
@@ -38,10 +37,8 @@ std::optional<int> PortIndex(std::string_view v) {
 
 // The Speed group's captions in item order: "4" is the fastest link, "1" the slowest.
 std::optional<int> SpeedIndex(std::string_view v) {
-  if (v == "4") return 0;
-  if (v == "3") return 1;
-  if (v == "2") return 2;
-  if (v == "1") return 3;
+  for (int item = 0; item < static_cast<int>(std::size(kSpeedItems)); ++item)
+    if (v == kSpeedItems[item]) return item;
   return std::nullopt;
 }
 
@@ -55,18 +52,21 @@ std::optional<int> SizeItem(std::string_view v) {
   return std::nullopt;
 }
 
-// Form3's groups: "Bank 1" .. "Bank 4" and "32K", "64K", "128K", "256K".
+// Form3's groups: "Bank 1" .. "Bank 4", given by their number, and "32K", "64K", "128K", "256K",
+// where "k" is taken for "K".
 std::optional<int> SaveBankIndex(std::string_view v) {
-  if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') return v[0] - '1';
+  for (int item = 0; item < static_cast<int>(std::size(kSaveBankItems)); ++item)
+    if (std::string_view(kSaveBankItems[item]) == "Bank " + std::string(v)) return item;
   return std::nullopt;
 }
 
 std::optional<int> SaveSizeIndex(std::string_view v) {
-  const std::string_view sizes[] = {"32", "64", "128", "256"};
   if (v.size() < 2 || (v.back() != 'K' && v.back() != 'k')) return std::nullopt;
   v.remove_suffix(1);
-  for (int i = 0; i < 4; ++i)
-    if (v == sizes[i]) return i;
+  for (int item = 0; item < static_cast<int>(std::size(kSaveSizeItems)); ++item) {
+    const std::string_view name = kSaveSizeItems[item];
+    if (v == name.substr(0, name.size() - 1)) return item;
+  }
   return std::nullopt;
 }
 
@@ -439,6 +439,6 @@ std::string CompletionWords() {
   return text;
 }
 
-std::string VersionText() { return "Tarvex Brevomat 1.2nt\nbrevomat-cli " BREVOMAT_VERSION "\n"; }
+std::string VersionText() { return std::string(kProgramTitle) + "\nbrevomat-cli " BREVOMAT_VERSION "\n"; }
 
 }  // namespace brevomat::cli

@@ -27,16 +27,13 @@
 #include "cli/JsonEvents.h"
 #include "cli/RunLog.h"
 #include "cli/TraceCommand.h"
+#include "commands/Captions.h"
 #include "commands/Core.h"
 #include "commands/Doctor.h"
 #include "port/PortDriver.h"
 #include "port/PortRecorder.h"
 #include "sim/CartDirectory.h"
 #include "sim/WallClockPort.h"
-
-#ifndef BREVOMAT_VERSION
-#define BREVOMAT_VERSION "unknown"
-#endif
 
 namespace brevomat::cli {
 
@@ -249,7 +246,7 @@ std::string Program::OpenTrace() {
 void Program::StartTrace() {
   if (!recorder_) return;
   RecordHeader header;
-  header.program = "Tarvex Brevomat 1.2nt (brevomat-cli " BREVOMAT_VERSION ")";
+  header.program = std::string(kProgramTitle) + " (brevomat-cli " BREVOMAT_VERSION ")";
   header.backEnd = backEnd_.empty() ? "none (the port could not be opened)" : backEnd_;
   header.base = static_cast<std::uint16_t>(core_->link.DataPort);
   header.linkMode = "chosen by detection at the start of each command (see the end marks)";

@@ -10,6 +10,7 @@
 #include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
 #include "cart/ReadOut.h"
+#include "commands/Captions.h"
 
 namespace brevomat::cli {
 
@@ -243,13 +244,12 @@ std::optional<std::int32_t> ConsoleWindow::ShowForm2(int preselectItem) {
 // --bank and --size are the choice, confirmed with OK; the defaults are the dialog's own first
 // items. The choice is shown on standard error, as the answers to questions are.
 std::optional<SaveChoice> ConsoleWindow::ShowForm3(std::optional<SaveChoice>) {
-  static const char* const kSizes[] = {"32K", "64K", "128K", "256K"};
   EraseProgress();
-  std::fprintf(streams_.err, "Bank and Size Select: Bank %d, %s\n", options_.saveBank + 1,
-               kSizes[options_.saveSize & 3]);
+  const std::string choice =
+      std::string(kSaveBankItems[options_.saveBank & 3]) + ", " + kSaveSizeItems[options_.saveSize & 3];
+  std::fprintf(streams_.err, "Bank and Size Select: %s\n", choice.c_str());
   std::fflush(streams_.err);
-  NotifyQuestion("Bank and Size Select", "",
-                 "Bank " + std::to_string(options_.saveBank + 1) + ", " + kSizes[options_.saveSize & 3]);
+  NotifyQuestion("Bank and Size Select", "", choice);
   return SaveChoice{static_cast<std::uint8_t>(options_.saveBank),
                     static_cast<std::uint8_t>(options_.saveSize)};
 }

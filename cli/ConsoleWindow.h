@@ -38,7 +38,7 @@ struct ConsoleStreams {
   bool inIsTerminal = false;   // questions can be asked
 };
 
-class ConsoleWindow final : public Window {
+class ConsoleWindow final : public Window, public WindowDisplay {
  public:
   ConsoleWindow(const CliOptions& options, const ConsoleStreams& streams);
 
@@ -54,6 +54,7 @@ class ConsoleWindow final : public Window {
   // Called after the user took time to answer a question on the terminal.
   void SetAfterUserWait(std::function<void()> call) { afterUserWait_ = std::move(call); }
 
+  WindowDisplay& Display() override { return *this; }
   void AppendLog(std::string_view line) override;
   void SetStatusText(std::string_view text) override;
   void SetTimeText(std::string_view text) override;

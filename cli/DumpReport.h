@@ -1,5 +1,6 @@
 // What brevomat-cli says on standard error about the data a backup or a verify has read: the
-// checksums, the used size, the game's name from a DAT file, and the trimmed file of --trim.
+// checksums, the used size, the game's name from a DAT file, and the trimmed file of --trim
+// (dump/Trim.h).
 #pragma once
 
 #include <cstdint>
@@ -30,13 +31,5 @@ bool ReportBackupData(DumpDigest& digest, const CliOptions& options, const DatVe
 
 // "used: N bytes" when the data read ends in 0xFF or a mirror of its start; nothing otherwise.
 void ReportUsed(const DumpDigest& digest, RunFigures& figures);
-
-// Replaces `name`, which must hold exactly the `whole` read-out, by its first `kept.size` bytes.
-// Those must have the digests `kept`, the whole file those of `whole`, and the bytes after the kept
-// ones must be as `tail` says (UnusedTail::None: not judged). The file is replaced in one step
-// (a temporary file beside it, flushed to the disk, renamed over it). False with the reason in
-// `error` when any of that does not hold; `name` is then as it was.
-bool TrimFile(const std::string& name, const Digests& kept, const Digests& whole, UnusedTail tail,
-              std::string& error);
 
 }  // namespace brevomat::cli

@@ -10,6 +10,7 @@
 #include "cart/Flash.h"
 #include "cart/Program.h"
 #include "cart/SaveMemory.h"
+#include "commands/Captions.h"
 #include "commands/Core.h"
 #include "link/Detection.h"
 #include "link/Link.h"
@@ -306,7 +307,6 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
                 Fixed(static_cast<double>(timing.blockEraseNs) / 1e9, 3) + " s, buffer program " +
                 Fixed(static_cast<double>(timing.bufferProgramNs) / 1e3, 0) + " us):");
   frame.LogLine("speed  cycles        8 MB write  8 MB read-out  8 MB erase  256 KB save backup");
-  static const char* const kSpeedNames[] = {"4", "3", "2", "1"};
   static const char* const kEppCycles[] = {"EPP", "EPP bytes", "SPP writes", "SPP"};
   for (int speed = 0; speed < 4; ++speed) {
     const double write = EstimateSeconds(ProbedCommand::Write8M, speed, epp, timing, costs);
@@ -314,11 +314,11 @@ int RunProbe(Core& core, const sim::ChipTiming& timing, RunFigures& figures) {
     const double erase = EstimateSeconds(ProbedCommand::Erase8M, speed, epp, timing, costs);
     const double save = EstimateSeconds(ProbedCommand::SaveBackup256K, speed, epp, timing, costs);
     const std::string cycles = epp ? kEppCycles[speed] : "SPP";
-    frame.LogLine("  " + std::string(kSpeedNames[speed]) + "    " + cycles +
+    frame.LogLine("  " + std::string(kSpeedItems[speed]) + "    " + cycles +
                   std::string(12 - cycles.size(), ' ') + Padded(Fixed(write, 1) + " s", 12) +
                   Padded(Fixed(read, 1) + " s", 15) + Padded(Fixed(erase, 1) + " s", 12) +
                   Padded(Fixed(save, 2) + " s", 20));
-    const std::string key = std::string("speed") + kSpeedNames[speed] + "_";
+    const std::string key = std::string("speed") + kSpeedItems[speed] + "_";
     figures.Set(key + "write_8m_seconds", write);
     figures.Set(key + "readout_8m_seconds", read);
     figures.Set(key + "erase_8m_seconds", erase);

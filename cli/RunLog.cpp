@@ -17,10 +17,6 @@
 #include <unistd.h>
 #endif
 
-#ifndef BREVOMAT_VERSION
-#define BREVOMAT_VERSION "unknown"
-#endif
-
 namespace brevomat::cli {
 
 namespace {
@@ -52,21 +48,24 @@ std::string ShellWord(const std::string& word) {
 
 std::string RunLogRefusal(const std::string& path) {
   constexpr const char* kNeedsRegular = ": a run log needs a regular file";
-#ifdef _WIN32
-  struct _stat64 st {};
-  if (_stat64(path.c_str(), &st) != 0) return {};  // absent: it will be created
-  if ((st.st_mode & _S_IFMT) == _S_IFDIR) return "it is a directory";
-  if ((st.st_mode & _S_IFMT) != _S_IFREG) return std::string("it is a device") + kNeedsRegular;
-#else
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return {};  // absent (or unreachable: the open says why)
-  if (S_ISLNK(st.st_mode)) return "it is a symbolic link";
-  if (S_ISDIR(st.st_mode)) return "it is a directory";
-  if (S_ISFIFO(st.st_mode)) return std::string("it is a FIFO (named pipe)") + kNeedsRegular;
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return std::string("it is a device") + kNeedsRegular;
-  if (S_ISSOCK(st.st_mode)) return std::string("it is a socket") + kNeedsRegular;
-  if (!S_ISREG(st.st_mode)) return std::string(kNotRegular) + kNeedsRegular;
-#endif
+  switch (KindOfFile(path, /*followLinks=*/false)) {
+    case FileKind::Absent:  // it will be created (or is unreachable: the open says why)
+      return {};
+    case FileKind::Regular:
+      break;
+    case FileKind::Link:
+      return "it is a symbolic link";
+    case FileKind::Directory:
+      return "it is a directory";
+    case FileKind::Fifo:
+      return std::string("it is a FIFO (named pipe)") + kNeedsRegular;
+    case FileKind::Device:
+      return std::string("it is a device") + kNeedsRegular;
+    case FileKind::Socket:
+      return std::string("it is a socket") + kNeedsRegular;
+    case FileKind::Other:
+      return std::string(kNotRegular) + kNeedsRegular;
+  }
   // A regular file: refused only when it is one of the files no output may touch (the virtual
   // cart's), known by what it is on the disk.
   return OutputRefusal(path);

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 #include "cart/Flash.h"
 #include "cart/SaveMemory.h"
+#include "commands/Captions.h"
 #include "commands/Commands.h"
 #include "commands/Core.h"
 #include "image/CartHeader.h"
@@ -291,8 +293,8 @@ std::string DoctorLine(const DoctorCheck& check) {
 }
 
 const char* SpeedCaption(int speedIndex) {
-  static const char* const kCaptions[4] = {"4", "3", "2", "1"};
-  return speedIndex >= 0 && speedIndex < 4 ? kCaptions[speedIndex] : "";
+  return speedIndex >= 0 && speedIndex < static_cast<int>(std::size(kSpeedItems)) ? kSpeedItems[speedIndex]
+                                                                                  : "";
 }
 
 DoctorReport RunDoctor(Core& core, const DoctorSetup& setup) {

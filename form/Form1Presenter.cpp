@@ -5,12 +5,9 @@
 #include <utility>
 
 #include "base/AtomicOutputFile.h"
+#include "commands/Captions.h"
 #include "commands/Commands.h"
 #include "commands/Doctor.h"
-
-#ifndef BREVOMAT_VERSION
-#define BREVOMAT_VERSION "unknown"
-#endif
 
 namespace brevomat {
 
@@ -50,8 +47,8 @@ void Form1Presenter::Setup() {
     if (control.group == ControlGroup::Hidden) view_.HideControl(control);
   core_.FirstCommand = true;
   settings_.SetDefaults();
-  SetStatusText("");
-  SetTimeText("");
+  view_.SetStatusText("");
+  view_.SetTimeText("");
   core_.frame.ElapsedSeconds = 0;
 
   settings_.StartUp(view_.WorkingDirectory(), CaptureSettings(), core_.frame);
@@ -75,7 +72,7 @@ void Form1Presenter::StartTrace(const std::string& path) {
     return;
   }
   RecordHeader header;
-  header.program = "Tarvex Brevomat 1.2nt (window " BREVOMAT_VERSION ")";
+  header.program = std::string(kProgramTitle) + " (window " BREVOMAT_VERSION ")";
   const std::string inUse = driver_->BackEndInUse();
   header.backEnd = !inUse.empty()        ? inUse
                    : driver_->ActiveHW() ? "the program's own back end (a virtual cart)"
@@ -95,7 +92,7 @@ void Form1Presenter::TraceEnd(const char* name) {
   recorder_->Mark(record::Mark::Note, std::string("link mode ") +
                                           (link.Mode == LinkMode::SPP ? "SPP" : "EPP") + ", speed " +
                                           SpeedCaption(link.SpeedSetting));
-  recorder_->Mark(record::Mark::End, std::string(name) + ": " + statusText_);
+  recorder_->Mark(record::Mark::End, std::string(name) + ": " + core_.frame.StatusText);
 }
 
 void Form1Presenter::ApplySettings(const WindowSettings& shown) {
@@ -179,6 +176,14 @@ void Form1Presenter::ExitClick() {
   view_.EndProgram(0);
 }
 
+void Form1Presenter::EndSession(const std::function<void()>& lastWork) {
+  core_.frame.StopFlag = true;
+  RemoveTemporaryOutputsNow();
+  if (lastWork) lastWork();
+  core_.port.Detach();
+  driver_->CloseDriver();
+}
+
 void Form1Presenter::SetRunning(bool running) {
   for (const ControlEntry& control : kForm1.controls) {
     if (control.group == ControlGroup::Command || control.group == ControlGroup::Hidden)
@@ -231,15 +236,11 @@ bool Form1Presenter::ExecuteSaveDialog1(std::string& file) {
 }
 
 std::optional<std::int32_t> Form1Presenter::ShowForm2(int preselectItem) {
-  Form2Rules rules;
-  view_.RunForm2(preselectItem, rules);
-  return rules.CartSizeChunks;
+  return Form2Result(view_.RunForm2(preselectItem));
 }
 
 std::optional<SaveChoice> Form1Presenter::ShowForm3(std::optional<SaveChoice> before) {
-  Form3Rules rules(before);
-  view_.RunForm3(rules);
-  return rules.Selected;
+  return Form3Result(view_.RunForm3(), before);
 }
 
 }  // namespace brevomat

@@ -27,18 +27,12 @@
 
 namespace brevomat {
 
-// What the presenter needs of a window: its controls (found by their rows in the tables), its
-// dialogs and its message loop.
-class FormView {
+// What the presenter needs of a window: its display, which the commands draw on directly, its
+// controls (found by their rows in the tables), its dialogs and its message loop.
+class FormView : public WindowDisplay {
  public:
-  virtual ~FormView() = default;
-
-  // Memo1, the Status and Time labels, ProgressBar1.
-  virtual void AppendLog(std::string_view line) = 0;
+  // Memo1 emptied (Clear).
   virtual void ClearLog() = 0;
-  virtual void SetStatusText(std::string_view text) = 0;
-  virtual void SetTimeText(std::string_view text) = 0;
-  virtual void SetProgressPosition(int percent) = 0;
 
   virtual void SetControlEnabled(const ControlEntry& control, bool enabled) = 0;
   virtual void HideControl(const ControlEntry& control) = 0;
@@ -53,8 +47,6 @@ class FormView {
   virtual int OuterWidth() const = 0;
   virtual int OuterHeight() const = 0;
 
-  virtual void StartTimer1() = 0;
-  virtual void StopTimer1() = 0;
   // Delivers every pending message and returns without waiting.
   virtual void ProcessMessages() = 0;
 
@@ -65,9 +57,10 @@ class FormView {
   // (bytes as the file system takes them), none when cancelled.
   virtual std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                                  const std::string& currentFile) = 0;
-  // Form2 with `preselectItem` selected, and Form3, shown modally; their buttons tell `rules`.
-  virtual void RunForm2(int preselectItem, Form2Rules& rules) = 0;
-  virtual void RunForm3(Form3Rules& rules) = 0;
+  // Form2 with `preselectItem` selected, and Form3, shown modally: how each was closed and what
+  // its groups showed then.
+  virtual DialogAnswer RunForm2(int preselectItem) = 0;
+  virtual DialogAnswer RunForm3() = 0;
 
   // The close box was pressed during a command that has now unwound: close from the event loop.
   virtual void CloseLater() = 0;
@@ -95,8 +88,9 @@ class Form1Presenter final : public Window {
 
   Core& core() { return core_; }
   SettingsFile& settings() { return settings_; }
-  PortDriver& driver() { return *driver_; }
   bool CommandRunning() const { return commands_.Running(); }
+  // Between the start and the end of an operation, while the controls are locked.
+  bool OperationRunning() const { return core_.frame.Running(); }
 
   // A line for a user who started the program from a terminal (why the port cannot be reached,
   // why the settings cannot be kept). Default: standard error, "brevomat: " first.
@@ -122,6 +116,12 @@ class Form1Presenter final : public Window {
   // Saves the settings, releases the link and ends the program; during a command it first stops
   // the command, as Stop does, and does all that once the command has unwound.
   void ExitClick();
+  // The session ends (logoff, shutdown) and the program with it, without unwinding: the running
+  // command is told to stop, an unfinished output's temporary file goes, `lastWork` (what the
+  // program would have done at its end) runs, and the port driver is closed, so that a driver
+  // service this program installed or started is stopped and removed again rather than left
+  // behind as if it had been there before. The settings are not saved, as with the close box.
+  void EndSession(const std::function<void()>& lastWork);
   void MemoClearClick() { view_.ClearLog(); }
   void Port_selClick() {
     core_.SelectPortAddresses();
@@ -132,26 +132,14 @@ class Form1Presenter final : public Window {
   void WTClick() {}
   void VTClick() {}
 
-  // The window's state as the settings file stores it, and the other way round.
-  WindowSettings CaptureSettings() const;
-  void ApplySettings(const WindowSettings& shown);
-
   // The current file names of the four file dialogs.
   const std::string& OpenDialog1FileName() const { return openDialog1Name_; }
   const std::string& OpenDialog2FileName() const { return openDialog2Name_; }
   const std::string& OpenDialog3FileName() const { return openDialog3Name_; }
 
   // --- Window -----------------------------------------------------------------------------------
-  void AppendLog(std::string_view line) override { view_.AppendLog(line); }
-  void SetStatusText(std::string_view text) override {
-    statusText_ = text;
-    view_.SetStatusText(text);
-  }
-  void SetTimeText(std::string_view text) override { view_.SetTimeText(text); }
-  void SetProgressPosition(int percent) override { view_.SetProgressPosition(percent); }
+  WindowDisplay& Display() override { return view_; }
   void SetRunning(bool running) override;
-  void StartTimer1() override { view_.StartTimer1(); }
-  void StopTimer1() override { view_.StopTimer1(); }
   void ProcessMessages() override;
   bool AskYesNo(std::string_view text, std::string_view caption) override {
     return view_.AskYesNo(text, caption, true);
@@ -185,6 +173,9 @@ class Form1Presenter final : public Window {
         view_.CloseLater();
     });
   }
+  // The window's state as the settings file stores it, and the other way round.
+  WindowSettings CaptureSettings() const;
+  void ApplySettings(const WindowSettings& shown);
   // BREVOMAT_TRACE=FILE in the environment: every port access of the window's commands is
   // recorded in FILE, as brevomat-cli --trace does.
   void StartTrace(const std::string& path);
@@ -203,7 +194,6 @@ class Form1Presenter final : public Window {
   SettingsFile settings_;
   std::string openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;
   bool setupCompleted_ = false;
-  std::string statusText_;  // the Status label's text, for the end mark of a record
   CommandGuard commands_{core_.frame};
 };
 

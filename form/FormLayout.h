@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/Captions.h"
+
 namespace brevomat {
 
 enum class ControlKind { Button, RadioGroup, Memo, Label, ProgressBar };
@@ -44,21 +46,14 @@ struct FormEntry {
   std::span<const ControlEntry> controls;
 };
 
-inline constexpr const char* kPortSelItems[] = {"LPT1(0x378)", "LPT2(0x278)", "LPT3(0x3bc)"};
-inline constexpr const char* kRadioSpeedItems[] = {"4", "3", "2", "1"};
-inline constexpr const char* kRadioIpsItems[] = {"OFF", "ON"};
-inline constexpr const char* kSelectCartSizeItems[] = {"8M", "16M", "32M", "64M", "128M", "256M"};
-inline constexpr const char* kRadioBankSelItems[] = {"Bank 1", "Bank 2", "Bank 3", "Bank 4"};
-inline constexpr const char* kRadioSizeSelItems[] = {"32K", "64K", "128K", "256K"};
-
 namespace layout {
 using K = ControlKind;
 using G = ControlGroup;
 inline constexpr std::span<const char* const> kNoItems{};
 
 inline constexpr ControlEntry kForm1Controls[] = {
-    {"Port_sel", K::RadioGroup, "Printer Port No.", "", kPortSelItems, 0, {10, 7, 91, 106}, G::Command},
-    {"RadioSpeed", K::RadioGroup, "Speed", "", kRadioSpeedItems, 0, {107, 7, 47, 106}, G::Command},
+    {"Port_sel", K::RadioGroup, "Printer Port No.", "", kPortItems, 0, {10, 7, 91, 106}, G::Command},
+    {"RadioSpeed", K::RadioGroup, "Speed", "", kSpeedItems, 0, {107, 7, 47, 106}, G::Command},
     {"Write", K::Button, "Write Flash", "Write To Cart", kNoItems, -1, {163, 8, 74, 26}, G::Command},
     {"WriteMulti",
      K::Button,
@@ -93,7 +88,7 @@ inline constexpr ControlEntry kForm1Controls[] = {
      {244, 41, 75, 26},
      G::Command},
     {"Read", K::Button, "Backup Game", "Read Cart to File", kNoItems, -1, {325, 41, 75, 26}, G::Command},
-    {"RadioIps", K::RadioGroup, "IPS Apply", "", kRadioIpsItems, 0, {168, 72, 65, 53}, G::Command},
+    {"RadioIps", K::RadioGroup, "IPS Apply", "", kIpsItems, 0, {168, 72, 65, 53}, G::Command},
     {"Stop", K::Button, "Stop", "", kNoItems, -1, {244, 89, 75, 26}, G::Stop},
     {"Exit", K::Button, "Exit", "", kNoItems, -1, {325, 89, 75, 26}, G::Command},
     {"MemoClear", K::Button, "Clear", "", kNoItems, -1, {20, 115, 60, 13}, G::Command},
@@ -127,7 +122,7 @@ inline constexpr ControlEntry kForm2Controls[] = {
      K::RadioGroup,
      "SelectCartSize",
      "",
-     kSelectCartSizeItems,
+     kCartSizeNames,
      -1,
      {16, 16, 161, 137},
      G::Command},
@@ -136,14 +131,14 @@ inline constexpr ControlEntry kForm2Controls[] = {
 };
 
 inline constexpr ControlEntry kForm3Controls[] = {
-    {"RadioBankSel", K::RadioGroup, "Bank Select", "", kRadioBankSelItems, 0, {16, 16, 97, 105}, G::Command},
-    {"RadioSizeSel", K::RadioGroup, "Size Select", "", kRadioSizeSelItems, 0, {128, 16, 89, 105}, G::Command},
+    {"RadioBankSel", K::RadioGroup, "Bank Select", "", kSaveBankItems, 0, {16, 16, 97, 105}, G::Command},
+    {"RadioSizeSel", K::RadioGroup, "Size Select", "", kSaveSizeItems, 0, {128, 16, 89, 105}, G::Command},
     {"OK", K::Button, "OK", "", kNoItems, -1, {32, 136, 75, 25}, G::Command},
     {"CANCEL", K::Button, "CANCEL", "", kNoItems, -1, {136, 136, 75, 25}, G::Command},
 };
 }  // namespace layout
 
-inline constexpr FormEntry kForm1{"Form1", "Tarvex Brevomat 1.2nt", 418, 418, layout::kForm1Controls};
+inline constexpr FormEntry kForm1{"Form1", kProgramTitle, 418, 418, layout::kForm1Controls};
 inline constexpr FormEntry kForm2{"Form2", "Select Cart size", 203, 258, layout::kForm2Controls};
 inline constexpr FormEntry kForm3{"Form3", "Bank and Size Select", 241, 204, layout::kForm3Controls};
 

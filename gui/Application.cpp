@@ -13,6 +13,7 @@
 
 #include "base/AtomicOutputFile.h"
 #include "base/FileAccess.h"
+#include "commands/Captions.h"
 #include "gui/MainWindow.h"
 
 namespace brevomat::gui {
@@ -41,7 +42,7 @@ extern "C" void OnEndingSignal(int sig) {
 #endif
 
 BrevomatApplication::BrevomatApplication(int& argc, char** argv) : QApplication(argc, argv) {
-  setApplicationName(QString::fromLatin1(kApplicationTitle));
+  setApplicationName(QString::fromLatin1(kProgramTitle));
   WatchEndingSignals();
 }
 

@@ -182,12 +182,12 @@ std::vector<std::string> TForm1::RunFileDialog(const FileDialogEntry& dialog, bo
   return names;
 }
 
-void TForm1::RunForm2(int preselectItem, Form2Rules& rules) {
-  Form2->Execute(preselectItem, rules, [this](QDialog& d) { dialogs_->ShowModal(d); });
+DialogAnswer TForm1::RunForm2(int preselectItem) {
+  return Form2->Execute(preselectItem, [this](QDialog& d) { dialogs_->ShowModal(d); });
 }
 
-void TForm1::RunForm3(Form3Rules& rules) {
-  Form3->Execute(rules, [this](QDialog& d) { dialogs_->ShowModal(d); });
+DialogAnswer TForm1::RunForm3() {
+  return Form3->Execute([this](QDialog& d) { dialogs_->ShowModal(d); });
 }
 
 void TForm1::CloseLater() {

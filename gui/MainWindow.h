@@ -23,8 +23,6 @@
 
 namespace brevomat::gui {
 
-inline constexpr const char* kApplicationTitle = "Tarvex Brevomat 1.2nt";
-
 // Memo1: a read-only log, one line per message.
 class LogMemo : public QPlainTextEdit {
   Q_OBJECT
@@ -80,8 +78,8 @@ class TForm1 : public QWidget, private FormView {
   bool AskYesNo(std::string_view text, std::string_view caption, bool overWindow) override;
   std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                          const std::string& currentFile) override;
-  void RunForm2(int preselectItem, Form2Rules& rules) override;
-  void RunForm3(Form3Rules& rules) override;
+  DialogAnswer RunForm2(int preselectItem) override;
+  DialogAnswer RunForm3() override;
   void CloseLater() override;
   void EndProgram(int status) override { emit ExitRequested(status); }
   std::string ProgramFolder() const override;

@@ -30,6 +30,7 @@ SelectionForm::SelectionForm(const FormEntry& form, QWidget* parent) : QDialog(p
       auto* group = new RadioGroup(QString::fromLatin1(c.name), QString::fromLatin1(c.caption), items, this);
       group->Place(d.left, d.top, d.width, d.height);
       group->SetItemIndex(c.initialItem);
+      groups_.push_back(group);
     } else {
       auto* button = new QPushButton(QString::fromLatin1(c.caption), this);
       button->setObjectName(QString::fromLatin1(c.name));
@@ -39,6 +40,21 @@ SelectionForm::SelectionForm(const FormEntry& form, QWidget* parent) : QDialog(p
       (std::string_view(c.name) == "OK" ? OK : CANCEL) = button;
     }
   }
+  connect(OK, &QPushButton::clicked, this, &SelectionForm::OKClick);
+  connect(CANCEL, &QPushButton::clicked, this, &SelectionForm::CANCELClick);
+}
+
+// Every way out ends the modal loop with "cancel": the answer is what the caller reads.
+void SelectionForm::OKClick() {
+  answer_.button = DialogAnswer::Button::OK;
+  for (std::size_t i = 0; i < groups_.size() && i < answer_.items.size(); ++i)
+    answer_.items[i] = groups_[i]->ItemIndex();
+  done(QDialog::Rejected);
+}
+
+void SelectionForm::CANCELClick() {
+  answer_.button = DialogAnswer::Button::CANCEL;
+  done(QDialog::Rejected);
 }
 
 RadioGroup* SelectionForm::Group(const char* name) const {
@@ -62,38 +78,11 @@ void SelectionForm::PlaceOverOwner() {
                     OuterGeometry::Sizing::Fixed);
 }
 
-TForm2::TForm2(QWidget* parent) : SelectionForm(kForm2, parent), SelectCartSize(Group("SelectCartSize")) {
-  connect(OK, &QPushButton::clicked, this, &TForm2::OKClick);
-  connect(CANCEL, &QPushButton::clicked, this, &TForm2::CANCELClick);
-}
-
-// Both buttons end the modal loop with "cancel"; callers read the rules' result only.
-void TForm2::OKClick() {
-  if (rules_ != nullptr) rules_->OKClick(SelectCartSize->ItemIndex());
-  done(QDialog::Rejected);
-}
-
-void TForm2::CANCELClick() {
-  if (rules_ != nullptr) rules_->CANCELClick();
-  done(QDialog::Rejected);
-}
+TForm2::TForm2(QWidget* parent) : SelectionForm(kForm2, parent), SelectCartSize(Group("SelectCartSize")) {}
 
 TForm3::TForm3(QWidget* parent)
     : SelectionForm(kForm3, parent),
       RadioBankSel(Group("RadioBankSel")),
-      RadioSizeSel(Group("RadioSizeSel")) {
-  connect(OK, &QPushButton::clicked, this, &TForm3::OKClick);
-  connect(CANCEL, &QPushButton::clicked, this, &TForm3::CANCELClick);
-}
-
-void TForm3::OKClick() {
-  if (rules_ != nullptr) rules_->OKClick(RadioBankSel->ItemIndex(), RadioSizeSel->ItemIndex());
-  done(QDialog::Rejected);
-}
-
-void TForm3::CANCELClick() {
-  if (rules_ != nullptr) rules_->CANCELClick();
-  done(QDialog::Rejected);
-}
+      RadioSizeSel(Group("RadioSizeSel")) {}
 
 }  // namespace brevomat::gui

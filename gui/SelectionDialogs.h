@@ -1,12 +1,14 @@
 // The two small modal dialogs drawn with Qt: Form2 "Select Cart size" and Form3 "Bank and Size
-// Select", built from their tables. Their buttons tell the dialog's rules (OK, CANCEL) and close
-// the dialog; the close box only closes it; Esc does nothing. The radio selection is kept from
-// one showing to the next.
+// Select", built from their tables. OK, CANCEL and the close box close the dialog, which answers
+// which of them it was and what its groups showed (what that means, SelectionForms.h decides);
+// Esc does nothing. The radio selection is kept from one showing to the next.
 #pragma once
 
 #include <QDialog>
 #include <QFont>
 #include <QPushButton>
+#include <utility>
+#include <vector>
 
 #include "form/FormLayout.h"
 #include "form/SelectionForms.h"
@@ -31,13 +33,20 @@ class SelectionForm : public QDialog {
   QPushButton* OK = nullptr;
   QPushButton* CANCEL = nullptr;
 
+  // The buttons: each records itself and the groups' items as the answer and closes the dialog.
+  void OKClick();
+  void CANCELClick();
+
  protected:
   RadioGroup* Group(const char* name) const;
-  // Shows the dialog through `show` (the provider's modal showing).
+  // Shows the dialog centred through `show` (the provider's modal showing) and tells how it was
+  // closed.
   template <typename ShowModal>
-  void ShowCentred(ShowModal&& show) {
+  DialogAnswer Answer(ShowModal&& show) {
+    answer_ = DialogAnswer{};
     PlaceOverOwner();
     show(static_cast<QDialog&>(*this));
+    return answer_;
   }
   // Only OK, CANCEL and the close box close the dialog.
   void keyPressEvent(QKeyEvent* event) override;
@@ -46,6 +55,8 @@ class SelectionForm : public QDialog {
   void PlaceOverOwner();
   const FormEntry& form_;
   OuterGeometry* placement_ = new OuterGeometry(*this);  // owned by the dialog
+  std::vector<RadioGroup*> groups_;                      // in the table's order
+  DialogAnswer answer_;
 };
 
 class TForm2 : public SelectionForm {
@@ -54,22 +65,14 @@ class TForm2 : public SelectionForm {
  public:
   explicit TForm2(QWidget* parent);
 
-  // Shows the dialog modally with `preselectItem` selected (-1 none); its buttons tell `rules`.
+  // Shows the dialog modally with `preselectItem` selected (-1 none).
   template <typename ShowModal>
-  void Execute(int preselectItem, Form2Rules& rules, ShowModal&& show) {
+  DialogAnswer Execute(int preselectItem, ShowModal&& show) {
     SelectCartSize->SetItemIndex(preselectItem);
-    rules_ = &rules;
-    ShowCentred(std::forward<ShowModal>(show));
-    rules_ = nullptr;
+    return Answer(std::forward<ShowModal>(show));
   }
 
-  void OKClick();
-  void CANCELClick();
-
   RadioGroup* SelectCartSize;
-
- private:
-  Form2Rules* rules_ = nullptr;
 };
 
 class TForm3 : public SelectionForm {
@@ -79,20 +82,12 @@ class TForm3 : public SelectionForm {
   explicit TForm3(QWidget* parent);
 
   template <typename ShowModal>
-  void Execute(Form3Rules& rules, ShowModal&& show) {
-    rules_ = &rules;
-    ShowCentred(std::forward<ShowModal>(show));
-    rules_ = nullptr;
+  DialogAnswer Execute(ShowModal&& show) {
+    return Answer(std::forward<ShowModal>(show));
   }
-
-  void OKClick();
-  void CANCELClick();
 
   RadioGroup* RadioBankSel;
   RadioGroup* RadioSizeSel;
-
- private:
-  Form3Rules* rules_ = nullptr;
 };
 
 }  // namespace brevomat::gui

@@ -1,9 +1,8 @@
 // brevomat-virtual: the main window on the virtual adapter and the virtual cart kept in
-// virtual-cart/ of the working directory, so the program can be tried without any hardware.
-// The cart is created on the first start and its contents are written back when the program ends
-// (by Exit or by the close box). The cart keeps real time: its clock is brought up to the wall
-// clock whenever the program handles an event, and with "pace = realtime" in cart.conf every
-// command takes as long as it would on the hardware.
+// virtual-cart/ of the working directory, so the program can be tried without any hardware
+// (sim/VirtualProgram.h). The cart keeps real time: its clock is brought up to the wall clock
+// whenever the program handles an event, and with "pace = realtime" in cart.conf every command
+// takes as long as it would on the hardware.
 #include <QEvent>
 #include <QMessageBox>
 #include <QObject>
@@ -11,10 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "commands/Captions.h"
 #include "gui/Application.h"
-#include "gui/MainWindow.h"
-#include "sim/CartDirectory.h"
-#include "sim/WallClockPort.h"
+#include "sim/VirtualProgram.h"
 
 namespace {
 
@@ -35,28 +33,23 @@ class CartClockKeeper final : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using brevomat::gui::kApplicationTitle;
-  brevomat::gui::BrevomatApplication app(argc, argv);
-
-  std::string error;
-  std::unique_ptr<brevomat::sim::VirtualCart> cart =
-      brevomat::sim::VirtualCart::OpenInWorkingDirectory(error);
-  if (!cart) {
-    std::fprintf(stderr, "brevomat-virtual: %s\n", error.c_str());
-    QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle),
-                          QString::fromLocal8Bit(error.c_str()));
-    return 1;
-  }
-
-  brevomat::sim::WallClockPort port(cart->Adapter(), cart->Config().pace);
-  CartClockKeeper keeper(port);
-  app.installEventFilter(&keeper);
-  const int status = brevomat::gui::RunMainWindow(app, std::make_unique<brevomat::FixedPortDriver>(port));
-  app.removeEventFilter(&keeper);
-
-  if (!cart->Close(error)) {
-    std::fprintf(stderr, "brevomat-virtual: the virtual cart was not saved: %s\n", error.c_str());
-    return 1;
-  }
-  return status;
+  using namespace brevomat;
+  gui::BrevomatApplication app(argc, argv);
+  return sim::RunOnVirtualCart(
+      [&app](sim::WallClockPort& port, sim::VirtualCart&) {
+        CartClockKeeper keeper(port);
+        app.installEventFilter(&keeper);
+        const int status = gui::RunMainWindow(app, std::make_unique<FixedPortDriver>(port));
+        app.removeEventFilter(&keeper);
+        return status;
+      },
+      [](const std::string& why, bool saving) {
+        if (saving) {
+          std::fprintf(stderr, "brevomat-virtual: the virtual cart was not saved: %s\n", why.c_str());
+          return;
+        }
+        std::fprintf(stderr, "brevomat-virtual: %s\n", why.c_str());
+        QMessageBox::critical(nullptr, QString::fromLatin1(kProgramTitle),
+                              QString::fromLocal8Bit(why.c_str()));
+      });
 }

@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "commands/Captions.h"
 #include "win/MainWindow.h"
 
 namespace brevomat::winui {
@@ -17,9 +18,7 @@ void InitialiseApplication() {
   InitCommonControlsEx(&controls);
 }
 
-void ShowError(const char* message) {
-  MessageBoxA(nullptr, message, kApplicationTitle, MB_OK | MB_ICONERROR);
-}
+void ShowError(const char* message) { MessageBoxA(nullptr, message, kProgramTitle, MB_OK | MB_ICONERROR); }
 
 int RunMainWindow(std::unique_ptr<PortDriver> driver, std::function<void()> beforeMessage,
                   std::function<void()> sessionEnding) {

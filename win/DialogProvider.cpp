@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/Operation.h"
+#include "commands/Captions.h"
 #include "win/SelectionDialogs.h"
 
 namespace brevomat::winui {
@@ -63,7 +64,7 @@ std::vector<std::string> DialogProvider::RunFileDialog(HWND owner, const FileDia
 void DialogProvider::ShowModal(ModalForm& form) { form.RunModal(); }
 
 void DialogProvider::ShowException(HWND owner, const std::string& message) {
-  MessageBoxA(owner, message.c_str(), "Tarvex Brevomat 1.2nt", MB_OK | MB_ICONERROR);
+  MessageBoxA(owner, message.c_str(), kProgramTitle, MB_OK | MB_ICONERROR);
 }
 
 }  // namespace brevomat::winui

@@ -7,9 +7,6 @@
 #include <exception>
 #include <stdexcept>
 
-#include "base/AtomicOutputFile.h"
-#include "base/FileAccess.h"
-
 namespace brevomat::winui {
 
 namespace {
@@ -250,8 +247,7 @@ void TForm1::HideControl(const ControlEntry& control) { ShowWindow(Find(control)
 
 void TForm1::RunningChanged(bool running) {
   // While a command works on the cart, a logoff or shutdown asks the user first, with the reason.
-  if (running != operationRunning_) SetShutdownBlockReason(window_, running);
-  operationRunning_ = running;
+  SetShutdownBlockReason(window_, running);
 }
 
 int TForm1::ItemIndex(const ControlEntry& group) const { return Find(group).group->ItemIndex(); }
@@ -311,12 +307,12 @@ std::vector<std::string> TForm1::RunFileDialog(const FileDialogEntry& dialog, bo
   return dialogs_->RunFileDialog(window_, dialog, multiSelect, currentFile);
 }
 
-void TForm1::RunForm2(int preselectItem, Form2Rules& rules) {
-  form2_->Execute(preselectItem, rules, [this](ModalForm& form) { dialogs_->ShowModal(form); });
+DialogAnswer TForm1::RunForm2(int preselectItem) {
+  return form2_->Execute(preselectItem, [this](ModalForm& form) { dialogs_->ShowModal(form); });
 }
 
-void TForm1::RunForm3(Form3Rules& rules) {
-  form3_->Execute(rules, [this](ModalForm& form) { dialogs_->ShowModal(form); });
+DialogAnswer TForm1::RunForm3() {
+  return form3_->Execute([this](ModalForm& form) { dialogs_->ShowModal(form); });
 }
 
 // From the message loop, after the handler and everything it opened have unwound.
@@ -358,19 +354,6 @@ LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPA
   return 0;
 }
 
-void TForm1::EndSession() {
-  // The session ends all the same (the user forced it, or nothing held it up): the program is
-  // ended once the window has answered, without unwinding. The running command is told to stop,
-  // an unfinished backup's temporary file goes, the program does what it would have done at its
-  // end, and the port driver is closed, so that a driver service this program installed or
-  // started is stopped and removed again rather than left behind as if it had been there before.
-  presenter_.core().frame.StopFlag = true;
-  RemoveTemporaryOutputsNow();
-  if (SessionEnding) SessionEnding();
-  presenter_.core().port.Detach();
-  presenter_.driver().CloseDriver();
-}
-
 LRESULT TForm1::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
@@ -390,9 +373,11 @@ LRESULT TForm1::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_QUERYENDSESSION:
       // A logoff or shutdown waits while a command works on the cart: a write cut off half-way
       // leaves a cart that does not start.
-      return operationRunning_ ? FALSE : TRUE;
+      return presenter_.OperationRunning() ? FALSE : TRUE;
     case WM_ENDSESSION:
-      if (wParam != FALSE) EndSession();
+      // The session ends all the same (the user forced it, or nothing held it up): the program is
+      // ended once the window has answered.
+      if (wParam != FALSE) presenter_.EndSession(SessionEnding);
       return 0;
     case WM_CLOSE:
       // A command on the stack below us is asked to stop; the window closes once it has unwound.

@@ -20,8 +20,6 @@
 
 namespace brevomat::winui {
 
-inline constexpr char kApplicationTitle[] = "Tarvex Brevomat 1.2nt";
-
 // The folder that holds `executable` (a full path), without a trailing "\" except for a drive
 // root: "C:\Brevomat\brevomat.exe" -> "C:\Brevomat", "C:\brevomat.exe" -> "C:\".
 std::string ProgramFolder(std::string_view executable);
@@ -80,8 +78,8 @@ class TForm1 final : private FormView {
   bool AskYesNo(std::string_view text, std::string_view caption, bool overWindow) override;
   std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool multiSelect,
                                          const std::string& currentFile) override;
-  void RunForm2(int preselectItem, Form2Rules& rules) override;
-  void RunForm3(Form3Rules& rules) override;
+  DialogAnswer RunForm2(int preselectItem) override;
+  DialogAnswer RunForm3() override;
   void CloseLater() override;
   void EndProgram(int status) override;
   std::string ProgramFolder() const override;
@@ -89,8 +87,6 @@ class TForm1 final : private FormView {
 
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  // Windows ends the session (WM_ENDSESSION with TRUE): the last work before the process goes.
-  void EndSession();
   void Clicked(int id);
 
   void BuildLayout();
@@ -120,7 +116,6 @@ class TForm1 final : private FormView {
   std::unique_ptr<DialogProvider> ownDialogs_;
   DialogProvider* dialogs_;
   Form1Presenter presenter_;
-  bool operationRunning_ = false;  // between SetRunning(true) and SetRunning(false)
 };
 
 }  // namespace brevomat::winui

@@ -39,12 +39,13 @@ void ModalForm::BuildControls(const FormEntry& form, std::span<RadioGroup* const
     if (c.kind == ControlKind::RadioGroup) {
       const int box = 100 + 20 * static_cast<int>(group);
       RadioGroup& radio = *groups[group++];
+      groups_.push_back(&radio);
       radio.Create(window_, box, box + 10, c.caption, c.items,
                    RECT{d.left, d.top, d.left + d.width, d.top + d.height}, scale_, font_);
       radio.SetItemIndex(c.initialItem);
     } else {
-      CreateButton(window_, std::string_view(c.name) == "OK" ? 201 : 202, c.caption, d.left, d.top, d.width,
-                   d.height, scale_, font_);
+      CreateButton(window_, std::string_view(c.name) == "OK" ? kOK : kCANCEL, c.caption, d.left, d.top,
+                   d.width, d.height, scale_, font_);
     }
   }
 }
@@ -62,7 +63,8 @@ LRESULT CALLBACK ModalForm::Procedure(HWND window, UINT message, WPARAM wParam, 
   if (form != nullptr) {
     switch (message) {
       case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED) form->Command(LOWORD(wParam));
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kOK) form->OKClick();
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kCANCEL) form->CANCELClick();
         return 0;
       case WM_CLOSE:
         // The close box closes the dialog without running either button's handler.
@@ -107,44 +109,26 @@ void ModalForm::RunModal() {
   if (quit) PostQuitMessage(static_cast<int>(msg.wParam));
 }
 
+void ModalForm::OKClick() {
+  answer_.button = DialogAnswer::Button::OK;
+  for (std::size_t i = 0; i < groups_.size() && i < answer_.items.size(); ++i)
+    answer_.items[i] = groups_[i]->ItemIndex();
+  Close();
+}
+
+void ModalForm::CANCELClick() {
+  answer_.button = DialogAnswer::Button::CANCEL;
+  Close();
+}
+
 TForm2::TForm2(HWND owner, const Scale& scale, HFONT font) : ModalForm(owner, "TForm2", kForm2, scale, font) {
   RadioGroup* const groups[] = {&SelectCartSize};
   BuildControls(kForm2, groups);
 }
 
-void TForm2::Command(int id) {
-  if (id == kOK) OKClick();
-  if (id == kCANCEL) CANCELClick();
-}
-
-void TForm2::OKClick() {
-  if (rules_ != nullptr) rules_->OKClick(SelectCartSize.ItemIndex());
-  Close();
-}
-
-void TForm2::CANCELClick() {
-  if (rules_ != nullptr) rules_->CANCELClick();
-  Close();
-}
-
 TForm3::TForm3(HWND owner, const Scale& scale, HFONT font) : ModalForm(owner, "TForm3", kForm3, scale, font) {
   RadioGroup* const groups[] = {&RadioBankSel, &RadioSizeSel};
   BuildControls(kForm3, groups);
-}
-
-void TForm3::Command(int id) {
-  if (id == kOK) OKClick();
-  if (id == kCANCEL) CANCELClick();
-}
-
-void TForm3::OKClick() {
-  if (rules_ != nullptr) rules_->OKClick(RadioBankSel.ItemIndex(), RadioSizeSel.ItemIndex());
-  Close();
-}
-
-void TForm3::CANCELClick() {
-  if (rules_ != nullptr) rules_->CANCELClick();
-  Close();
 }
 
 }  // namespace brevomat::winui

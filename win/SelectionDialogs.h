@@ -1,13 +1,15 @@
 // The two small modal dialogs in plain Win32: Form2 "Select Cart size" and Form3 "Bank and Size
-// Select", built from their tables. Their buttons tell the dialog's rules (OK, CANCEL) and close
-// the dialog; the close box only closes it; Esc does nothing. The radio selection is kept from
-// one showing to the next.
+// Select", built from their tables. OK, CANCEL and the close box close the dialog, which answers
+// which of them it was and what its groups showed (what that means, SelectionForms.h decides);
+// Esc does nothing. The radio selection is kept from one showing to the next.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "form/FormLayout.h"
 #include "form/SelectionForms.h"
@@ -30,11 +32,22 @@ class ModalForm {
   HWND Handle() const { return window_; }
   bool Showing() const { return showing_; }
 
+  // The buttons: each records itself and the groups' items as the answer and closes the dialog.
+  void OKClick();
+  void CANCELClick();
+
+  enum : int { kOK = 201, kCANCEL = 202 };
+
  protected:
   // The controls of `form`'s table; its radio groups are `groups`, in the table's order.
   void BuildControls(const FormEntry& form, std::span<RadioGroup* const> groups);
-  // A button of the dialog was clicked.
-  virtual void Command(int id) = 0;
+  // Shows the dialog through `show` (the provider's modal showing) and tells how it was closed.
+  template <typename ShowModal>
+  DialogAnswer Answer(ShowModal&& show) {
+    answer_ = DialogAnswer{};
+    show(*this);
+    return answer_;
+  }
   // Ends the modal loop (OK, CANCEL and the close box all close the dialog).
   void Close() { showing_ = false; }
 
@@ -47,31 +60,23 @@ class ModalForm {
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool showing_ = false;
+  std::vector<RadioGroup*> groups_;
+  DialogAnswer answer_;
 };
 
 class TForm2 final : public ModalForm {
  public:
   TForm2(HWND owner, const Scale& scale, HFONT font);
 
-  // Shows the dialog through `show` with `preselectItem` selected (-1 none); its buttons tell
-  // `rules`.
+  // Shows the dialog through `show` with `preselectItem` selected (-1 none).
   template <typename ShowModal>
-  void Execute(int preselectItem, Form2Rules& rules, ShowModal&& show) {
+  DialogAnswer Execute(int preselectItem, ShowModal&& show) {
     SelectCartSize.SetItemIndex(preselectItem);
-    rules_ = &rules;
-    show(*this);
-    rules_ = nullptr;
+    return Answer(std::forward<ShowModal>(show));
   }
 
-  void OKClick();
-  void CANCELClick();
-
-  enum : int { kSelectCartSizeBox = 100, kSelectCartSizeItems = 110, kOK = 201, kCANCEL = 202 };
+  enum : int { kSelectCartSizeBox = 100, kSelectCartSizeItems = 110 };
   RadioGroup SelectCartSize;
-
- private:
-  void Command(int id) override;
-  Form2Rules* rules_ = nullptr;
 };
 
 class TForm3 final : public ModalForm {
@@ -79,29 +84,18 @@ class TForm3 final : public ModalForm {
   TForm3(HWND owner, const Scale& scale, HFONT font);
 
   template <typename ShowModal>
-  void Execute(Form3Rules& rules, ShowModal&& show) {
-    rules_ = &rules;
-    show(*this);
-    rules_ = nullptr;
+  DialogAnswer Execute(ShowModal&& show) {
+    return Answer(std::forward<ShowModal>(show));
   }
-
-  void OKClick();
-  void CANCELClick();
 
   enum : int {
     kRadioBankSelBox = 100,
     kRadioBankSelItems = 110,
     kRadioSizeSelBox = 120,
-    kRadioSizeSelItems = 130,
-    kOK = 201,
-    kCANCEL = 202
+    kRadioSizeSelItems = 130
   };
   RadioGroup RadioBankSel;
   RadioGroup RadioSizeSel;
-
- private:
-  void Command(int id) override;
-  Form3Rules* rules_ = nullptr;
 };
 
 }  // namespace brevomat::winui

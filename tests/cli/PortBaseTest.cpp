@@ -8,6 +8,7 @@
 #include "RecordingBackend.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgram.h"
+#include "commands/Commands.h"
 #include "commands/Core.h"
 
 namespace brevomat::cli {
@@ -23,7 +24,7 @@ TEST(PortBase, ReachesThePortOperationsAsTheFiveLinkAddresses) {
     Core core(window);
     core.port.Attach(&port);
     SelectPort(core, parsed.options);
-    EXPECT_EQ(RunCommand(core, parsed.options), kResultFailed);  // nothing answers: "No Adaptor Found!"
+    EXPECT_EQ(CartInfoCommand(core), kResultFailed);  // nothing answers: "No Adaptor Found!"
     std::set<std::uint32_t> touched;
     for (const testing::PortCall& call : port.calls) touched.insert(call.port);
     EXPECT_EQ(touched, (std::set<std::uint32_t>{base, base + 1, base + 2, base + 3, base + 4})) << text;

@@ -23,6 +23,7 @@
 #include "FakeWindow.h"
 #include "TestImages.h"
 #include "base/AtomicOutputFile.h"
+#include "base/FileAccess.h"
 #include "commands/Core.h"
 
 namespace brevomat {
@@ -266,6 +267,29 @@ TEST_F(OperationTest, OutputsThatCannotHoldABackupAreRefusedWithTheirReason) {
   }
   EXPECT_EQ(testing::ReadBytes(cartFile).size(), 16u);
   EXPECT_EQ(OutputRefusal((dir / "new.bin").string()), "");
+}
+
+// What a path names, with a link followed or not; what cannot be looked at is absent.
+TEST_F(OperationTest, KindOfFileTellsWhatAPathNames) {
+  const std::string file = WriteFile("a.bin", 1);
+  struct Row {
+    fs::path path;
+    bool followLinks;
+    FileKind kind;
+  };
+  std::vector<Row> rows = {{file, true, FileKind::Regular},
+                           {dir, true, FileKind::Directory},
+                           {dir / "none", true, FileKind::Absent}};
+#ifndef _WIN32
+  fs::create_symlink(file, dir / "link");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  rows.push_back({dir / "link", true, FileKind::Regular});
+  rows.push_back({dir / "link", false, FileKind::Link});
+  rows.push_back({dir / "fifo", true, FileKind::Fifo});
+  rows.push_back({"/dev/null", true, FileKind::Device});
+#endif
+  for (const Row& row : rows)
+    EXPECT_EQ(KindOfFile(row.path.string(), row.followLinks), row.kind) << row.path << row.followLinks;
 }
 
 // config.sav and a trimmed backup are replaced in one step: the file holds the old bytes or all

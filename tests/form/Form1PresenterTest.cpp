@@ -1,106 +1,25 @@
 // The presenter both windows are drawn over, on a view that records what it is told: the tables
-// of controls, the states, the click dispatch, the dialogs' rules, the file dialogs' filters.
+// of controls, the states, the click dispatch, Exit, the close box and the end of the session,
+// the dialogs' answers, the file dialogs' names and filters.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "form/Form1Presenter.h"
-#include "support/RecordingBackend.h"
+#include "RecordingView.h"
+#include "base/AtomicOutputFile.h"
+#include "commands/Captions.h"
+#include "sim/CartDirectory.h"
+#include "trace/RecordReader.h"
 
 namespace brevomat::testing {
 namespace {
 
-class RecordingView final : public FormView {
- public:
-  explicit RecordingView(std::string directory) : directory_(std::move(directory)) {}
-
-  std::vector<std::string> log;
-  std::map<std::string, bool> enabled;
-  std::set<std::string> hidden;
-  std::map<std::string, int> items{{"Port_sel", 0}, {"RadioSpeed", 0}, {"RadioIps", 0}};
-  int width = 418, height = 418;
-  std::vector<std::string> fileDialogs;
-  std::vector<std::vector<std::string>> fileAnswers;  // taken from the front; none = cancel
-  std::optional<int> quitStatus;
-  bool answer = false;
-  int closesAsked = 0;
-  std::function<void()> duringFileDialog, atEndProgram;
-
-  void AppendLog(std::string_view line) override { log.emplace_back(line); }
-  void ClearLog() override { log.clear(); }
-  void SetStatusText(std::string_view) override {}
-  void SetTimeText(std::string_view) override {}
-  void SetProgressPosition(int) override {}
-  void SetControlEnabled(const ControlEntry& control, bool on) override { enabled[control.name] = on; }
-  void HideControl(const ControlEntry& control) override { hidden.insert(control.name); }
-  int ItemIndex(const ControlEntry& group) const override { return items.at(group.name); }
-  void SetItemIndex(const ControlEntry& group, int index) override { items[group.name] = index; }
-  void PlaceWindow(int w, int h) override { width = w, height = h; }
-  int OuterWidth() const override { return width; }
-  int OuterHeight() const override { return height; }
-  void StartTimer1() override {}
-  void StopTimer1() override {}
-  void ProcessMessages() override {}
-  bool AskYesNo(std::string_view, std::string_view, bool) override { return answer; }
-  std::vector<std::string> RunFileDialog(const FileDialogEntry& dialog, bool,
-                                         const std::string& current) override {
-    (void)current;
-    fileDialogs.push_back(std::string(dialog.name) + " " + dialog.filter);
-    if (duringFileDialog) duringFileDialog();
-    if (fileAnswers.empty()) return {};
-    auto chosen = fileAnswers.front();
-    fileAnswers.erase(fileAnswers.begin());
-    return chosen;
-  }
-  void RunForm2(int, Form2Rules&) override {}
-  void RunForm3(Form3Rules&) override {}
-  void CloseLater() override { ++closesAsked; }
-  void EndProgram(int status) override {
-    if (atEndProgram) atEndProgram();
-    quitStatus = status;
-  }
-  std::string ProgramFolder() const override { return directory_; }
-  std::string WorkingDirectory() const override { return directory_; }
-
- private:
-  std::string directory_;
-};
-
-class Form1PresenterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    directory_ =
-        std::filesystem::temp_directory_path() /
-        ("brevomat-form-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(directory_);
-    std::filesystem::create_directories(directory_);
-    view = std::make_unique<RecordingView>(directory_.string());
-  }
-  void TearDown() override {
-    presenter.reset();
-    std::filesystem::remove_all(directory_);
-  }
-  Form1Presenter& Start(bool driverActive = true) {
-    presenter =
-        std::make_unique<Form1Presenter>(*view, std::make_unique<FixedPortDriver>(port, driverActive));
-    presenter->ReportToStandardError = [this](std::string_view line) { standardError.emplace_back(line); };
-    presenter->Setup();
-    return *presenter;
-  }
-
-  std::filesystem::path directory_;
-  RecordingBackend port;
-  std::unique_ptr<RecordingView> view;
-  std::unique_ptr<Form1Presenter> presenter;
-  std::vector<std::string> standardError;
-};
+class Form1PresenterTest : public PresenterTest {};
 
 std::vector<std::string> Items(const ControlEntry& c) { return {c.items.begin(), c.items.end()}; }
 
@@ -326,14 +245,13 @@ TEST_F(Form1PresenterTest, ClicksReachTheirHandlers) {
   struct Case {
     const char* control;
     std::vector<std::string> log;      // Memo1 afterwards
-    std::vector<std::string> dialogs;  // file dialogs shown
+    std::vector<std::string> dialogs;  // the names of the file dialogs shown
     std::uint32_t dataPort;
     bool stopFlag;
     std::optional<int> quit;
   };
-  const std::string games = std::string("OpenDialog1 ") + kGameFilter;
   const Case cases[] = {
-      {"Write", {"Use DLPortIO", "Write To Cart Cancel"}, {games}, 0x378, true, std::nullopt},
+      {"Write", {"Use DLPortIO", "Write To Cart Cancel"}, {"OpenDialog1"}, 0x378, true, std::nullopt},
       {"MemoClear", {}, {}, 0x378, true, std::nullopt},
       {"Port_sel", {"Use DLPortIO"}, {}, 0x3BC, true, std::nullopt},
       {"RadioSpeed", {"Use DLPortIO"}, {}, 0x378, true, std::nullopt},
@@ -348,7 +266,9 @@ TEST_F(Form1PresenterTest, ClicksReachTheirHandlers) {
     form.core().frame.StopFlag = true;
     form.Clicked(c.control);
     EXPECT_EQ(view->log, c.log);
-    EXPECT_EQ(view->fileDialogs, c.dialogs);
+    std::vector<std::string> dialogs;
+    for (const RecordingView::FileDialogUse& use : view->fileDialogs) dialogs.push_back(use.name);
+    EXPECT_EQ(dialogs, c.dialogs);
     EXPECT_EQ(form.core().link.DataPort, c.dataPort);
     EXPECT_EQ(form.core().frame.StopFlag, c.stopFlag);
     EXPECT_EQ(view->quitStatus, c.quit);
@@ -413,49 +333,178 @@ TEST_F(Form1PresenterTest, ExitDuringACommandWaitsForItToStop) {
   }
 }
 
+// The session ends during a command: the command is told to stop, the unfinished output's
+// temporary file goes, the program's last work runs while the driver is still open, and the
+// driver is closed; the settings are not saved, as with the close box.
+TEST_F(Form1PresenterTest, EndSessionStopsCleansUpAndClosesTheDriver) {
+  class CountingDriver final : public PortDriver {
+   public:
+    explicit CountingDriver(PortBackend& backend) : backend_(backend) {}
+    void SetDriverPath(const std::string&) override {}
+    void OpenDriver() override {}
+    bool ActiveHW() const override { return closes == 0; }
+    std::string Advice() const override { return {}; }
+    void CloseDriver() override { ++closes; }
+    PortBackend& Backend() override { return backend_; }
+    int closes = 0;
+
+   private:
+    PortBackend& backend_;
+  };
+  auto owned = std::make_unique<CountingDriver>(port);
+  CountingDriver& driver = *owned;
+  presenter = std::make_unique<Form1Presenter>(*view, std::move(owned));
+  presenter->Setup();
+  const auto settingsBefore = ReadFile(Config());
+  view->items["Port_sel"] = 2;
+  AtomicOutputFile backup;
+  ASSERT_TRUE(backup.Create((directory_ / "backup.gba").string()));
+  std::optional<bool> driverOpenAtLastWork;
+  view->duringFileDialog = [&] {
+    presenter->EndSession([&] { driverOpenAtLastWork = driver.ActiveHW(); });
+    EXPECT_TRUE(presenter->core().frame.StopFlag);
+  };
+  presenter->Clicked("Write");
+  EXPECT_EQ(driverOpenAtLastWork, true);
+  EXPECT_EQ(driver.closes, 1);
+  EXPECT_FALSE(presenter->core().port.Attached());
+  EXPECT_FALSE(std::filesystem::exists(directory_ / "backup.gba"));
+#ifndef _WIN32
+  // (Windows lists a removed file until its last handle is closed, which the process's end does.)
+  for (const auto& entry : std::filesystem::directory_iterator(directory_))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+#endif
+  EXPECT_EQ(ReadFile(Config()), settingsBefore);
+  EXPECT_FALSE(view->quitStatus.has_value());
+}
+
+// BREVOMAT_TRACE records the window's port accesses: the header names the program, and each
+// command ends with a mark that repeats the Status label as the command left it.
+TEST_F(Form1PresenterTest, TheRecordOfTheWindowsCommandsEndsEachWithItsStatus) {
+  std::string error;
+  const std::unique_ptr<sim::VirtualCart> cart = sim::VirtualCart::Open(directory_ / "cart", error);
+  ASSERT_NE(cart, nullptr) << error;
+  const std::string record = (directory_ / "window.trace").string();
+#ifdef _WIN32
+  _putenv_s("BREVOMAT_TRACE", record.c_str());
+#else
+  setenv("BREVOMAT_TRACE", record.c_str(), 1);
+#endif
+  presenter = std::make_unique<Form1Presenter>(*view, std::make_unique<FixedPortDriver>(cart->Port()));
+  presenter->Setup();
+#ifdef _WIN32
+  _putenv_s("BREVOMAT_TRACE", "");
+#else
+  unsetenv("BREVOMAT_TRACE");
+#endif
+  view->answer = true;
+  presenter->Clicked("EraseFlash");
+  const std::string status = view->status;
+  presenter.reset();  // the record is complete once the window has gone
+
+  trace::RecordReader reader;
+  ASSERT_TRUE(reader.Open(record, error)) << error;
+  EXPECT_EQ(reader.HeaderValue("program").rfind(std::string(kProgramTitle) + " (window ", 0), 0u)
+      << reader.HeaderValue("program");
+  std::vector<std::string> marks;
+  for (trace::Event event; reader.Next(event);)
+    if (event.isMark && event.mark != record::Mark::Note) marks.push_back(event.text);
+  EXPECT_EQ(status, "Cart Erase Ok");
+  EXPECT_EQ(marks, (std::vector<std::string>{"EraseFlash", "EraseFlash: Cart Erase Ok"}));
+}
+
+// A dialog's answer reaches the command as its result; Form2 opens with the item the command
+// proposes.
+TEST_F(Form1PresenterTest, TheDialogsAnswersBecomeTheCommandsChoices) {
+  using B = DialogAnswer::Button;
+  Form1Presenter& form = Start();
+  view->dialogAnswers = {{B::OK, {4, -1}}, {B::CloseBox}, {B::OK, {1, 3}}, {B::CloseBox}};
+  EXPECT_EQ(form.ShowForm2(3), 512);
+  EXPECT_EQ(form.ShowForm2(-1), std::nullopt);
+  EXPECT_EQ(view->form2Preselected, (std::vector<int>{3, -1}));
+  const std::optional<SaveChoice> chosen = form.ShowForm3(SaveChoice{});
+  EXPECT_EQ(chosen, (SaveChoice{1, 3}));
+  EXPECT_EQ(form.ShowForm3(chosen), chosen);
+}
+
+// Each file dialog shows its own filter and keeps its own current name: the first name chosen,
+// which the next showing opens on; a cancelled dialog changes nothing.
+TEST_F(Form1PresenterTest, FileDialogsRememberTheFirstNameChosen) {
+  Form1Presenter& form = Start();
+  view->fileAnswers = {{"/a.gba", "/b.gba"}, {"/p.ips"}, {"/out.sav"}, {}, {"/c.gba"}};
+  std::vector<std::string> files;
+  ASSERT_TRUE(form.ExecuteOpenDialog1(true, files));
+  EXPECT_EQ(files, (std::vector<std::string>{"/a.gba", "/b.gba"}));
+  std::string ips, out;
+  ASSERT_TRUE(form.ExecuteOpenDialog3(ips));
+  EXPECT_EQ(ips, "/p.ips");
+  ASSERT_TRUE(form.ExecuteSaveDialog1(out));
+  EXPECT_EQ(out, "/out.sav");
+  EXPECT_FALSE(form.ExecuteOpenDialog2(out));  // cancelled
+  EXPECT_EQ(out, "/out.sav");
+  ASSERT_TRUE(form.ExecuteOpenDialog1(false, files));
+  EXPECT_EQ(form.OpenDialog1FileName(), "/c.gba");
+  EXPECT_EQ(form.OpenDialog3FileName(), "/p.ips");
+  EXPECT_EQ(form.SaveDialog1FileName(), "/out.sav");
+  EXPECT_EQ(form.OpenDialog2FileName(), "");
+
+  struct Shown {
+    const char* name;
+    const char* filter;
+    const char* currentFile;
+    bool multiSelect;
+  };
+  const Shown shown[] = {
+      {"OpenDialog1", kGameFilter, "", true},        {"OpenDialog3", kIpsFilter, "", false},
+      {"SaveDialog1", kGameFilter, "", false},       {"OpenDialog2", kPreBootFilter, "", false},
+      {"OpenDialog1", kGameFilter, "/a.gba", false},
+  };
+  ASSERT_EQ(view->fileDialogs.size(), std::size(shown));
+  for (std::size_t i = 0; i < std::size(shown); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(view->fileDialogs[i].name, shown[i].name);
+    EXPECT_EQ(view->fileDialogs[i].filter, shown[i].filter);
+    EXPECT_EQ(view->fileDialogs[i].currentFile, shown[i].currentFile);
+    EXPECT_EQ(view->fileDialogs[i].multiSelect, shown[i].multiSelect);
+  }
+}
+
+// What a dialog's answer means: OK gives a value, CANCEL none, and the close box none for Form2
+// and the previous showing's value for Form3.
 TEST(SelectionFormsTest, OkGivesAValueCancelAndTheCloseBoxDoNot) {
+  using B = DialogAnswer::Button;
   struct Form2Case {
     const char* how;
-    int okItem;  // -2: CANCEL, -3: the close box (no button)
+    DialogAnswer answer;
     std::optional<std::int32_t> CartSizeChunks;
   };
   const Form2Case form2[] = {
-      {"8M", 0, 32},
-      {"16M", 1, 64},
-      {"32M", 2, 128},
-      {"64M", 3, 256},
-      {"128M", 4, 512},
-      {"256M", 5, 1024},
-      {"no item", -1, std::nullopt},
-      {"CANCEL", -2, std::nullopt},
-      {"close box", -3, std::nullopt},
+      {"8M", {B::OK, {0, -1}}, 32},
+      {"16M", {B::OK, {1, -1}}, 64},
+      {"32M", {B::OK, {2, -1}}, 128},
+      {"64M", {B::OK, {3, -1}}, 256},
+      {"128M", {B::OK, {4, -1}}, 512},
+      {"256M", {B::OK, {5, -1}}, 1024},
+      {"no item", {B::OK, {-1, -1}}, std::nullopt},
+      {"CANCEL", {B::CANCEL, {2, -1}}, std::nullopt},
+      {"close box", {B::CloseBox, {2, -1}}, std::nullopt},
   };
-  for (const Form2Case& c : form2) {
-    Form2Rules rules;
-    if (c.okItem >= -1) rules.OKClick(c.okItem);
-    if (c.okItem == -2) rules.CANCELClick();
-    EXPECT_EQ(rules.CartSizeChunks, c.CartSizeChunks) << c.how;
-  }
+  for (const Form2Case& c : form2) EXPECT_EQ(Form2Result(c.answer), c.CartSizeChunks) << c.how;
 
   struct Form3Case {
     const char* how;
     std::optional<SaveChoice> before;
-    int bank, size;  // -2: CANCEL, -3: the close box
+    DialogAnswer answer;
     std::optional<SaveChoice> result;
   };
   const Form3Case form3[] = {
-      {"Bank 3, 128K", SaveChoice{}, 2, 2, SaveChoice{2, 2}},
-      {"Bank 4, 256K", std::nullopt, 3, 3, SaveChoice{3, 3}},
-      {"CANCEL", SaveChoice{1, 1}, -2, -2, std::nullopt},
-      {"close box after a choice", SaveChoice{1, 3}, -3, -3, SaveChoice{1, 3}},
-      {"close box after CANCEL", std::nullopt, -3, -3, std::nullopt},
+      {"Bank 3, 128K", SaveChoice{}, {B::OK, {2, 2}}, SaveChoice{2, 2}},
+      {"Bank 4, 256K", std::nullopt, {B::OK, {3, 3}}, SaveChoice{3, 3}},
+      {"CANCEL", SaveChoice{1, 1}, {B::CANCEL, {2, 2}}, std::nullopt},
+      {"close box after a choice", SaveChoice{1, 3}, {B::CloseBox, {2, 2}}, SaveChoice{1, 3}},
+      {"close box after CANCEL", std::nullopt, {B::CloseBox, {2, 2}}, std::nullopt},
   };
-  for (const Form3Case& c : form3) {
-    Form3Rules rules(c.before);
-    if (c.bank >= 0) rules.OKClick(c.bank, c.size);
-    if (c.bank == -2) rules.CANCELClick();
-    EXPECT_EQ(rules.Selected, c.result) << c.how;
-  }
+  for (const Form3Case& c : form3) EXPECT_EQ(Form3Result(c.answer, c.before), c.result) << c.how;
 }
 
 // Both windows tell a user at a terminal why the port cannot be reached.

@@ -23,9 +23,11 @@ int ExecWith(Dialog& dialog, Act act) {
   return dialog.exec();
 }
 
-// Each dialog is built where its table says; its buttons and its close box reach its rules, and
-// only they close it: Esc does not.
-TEST(Form2Test, ButtonsAndCloseBoxReachTheRulesAndEscClosesNothing) {
+using Button = DialogAnswer::Button;
+
+// Each dialog is built where its table says; its buttons and its close box are its answer, with
+// what its groups showed, and only they close it: Esc does not.
+TEST(Form2Test, ButtonsAndCloseBoxAreTheAnswerAndEscClosesNothing) {
   TForm2 form(nullptr);
   EXPECT_EQ(form.windowTitle(), "Select Cart size");
   EXPECT_EQ(form.size(), QSize(kForm2.width, kForm2.height));
@@ -37,37 +39,40 @@ TEST(Form2Test, ButtonsAndCloseBoxReachTheRulesAndEscClosesNothing) {
     const char* how;
     int preselect;
     std::function<void()> act;
-    std::optional<std::int32_t> result;
+    DialogAnswer answer;
   };
   const Case cases[] = {
-      {"OK on the preselected item", 5, [&] { QTest::mouseClick(form.OK, Qt::LeftButton); }, 1024},
-      {"OK on the item picked", 2,
+      {"OK on the preselected item",
+       5,
+       [&] { QTest::mouseClick(form.OK, Qt::LeftButton); },
+       {Button::OK, {5, -1}}},
+      {"OK on the item picked",
+       2,
        [&] {
          ClickItem(form.SelectCartSize, 1);
          QTest::mouseClick(form.OK, Qt::LeftButton);
        },
-       64},
-      {"CANCEL", 0, [&] { QTest::mouseClick(form.CANCEL, Qt::LeftButton); }, std::nullopt},
-      {"Esc, then the close box", 3,
+       {Button::OK, {1, -1}}},
+      {"CANCEL", 0, [&] { QTest::mouseClick(form.CANCEL, Qt::LeftButton); }, {Button::CANCEL}},
+      {"Esc, then the close box",
+       3,
        [&] {
          QTest::keyClick(&form, Qt::Key_Escape);
          EXPECT_TRUE(form.isVisible());
          form.close();
        },
-       std::nullopt},
+       {Button::CloseBox}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);
-    Form2Rules rules;
     int result = -1;
-    form.Execute(c.preselect, rules, [&](QDialog& d) { result = ExecWith(d, c.act); });
-    EXPECT_EQ(rules.CartSizeChunks, c.result);
+    EXPECT_EQ(form.Execute(c.preselect, [&](QDialog& d) { result = ExecWith(d, c.act); }), c.answer);
     EXPECT_EQ(result, QDialog::Rejected);  // every way out ends with "cancel"
     EXPECT_FALSE(form.isVisible());
   }
 }
 
-TEST(Form3Test, ButtonsReachTheRulesAndTheSelectionIsKeptBetweenShowings) {
+TEST(Form3Test, ButtonsAreTheAnswerAndTheSelectionIsKeptBetweenShowings) {
   TForm3 form(nullptr);
   EXPECT_EQ(form.windowTitle(), "Bank and Size Select");
   EXPECT_EQ(form.size(), QSize(kForm3.width, kForm3.height));
@@ -75,31 +80,28 @@ TEST(Form3Test, ButtonsReachTheRulesAndTheSelectionIsKeptBetweenShowings) {
   EXPECT_EQ(form.RadioSizeSel->geometry(), QRect(128, 16, 89, 105));
   EXPECT_EQ(form.RadioSizeSel->title(), "Size Select");
 
-  Form3Rules first(SaveChoice{});
-  form.Execute(first, [&](QDialog& d) {
+  const DialogAnswer first = form.Execute([&](QDialog& d) {
     ExecWith(d, [&] {
       ClickItem(form.RadioBankSel, 2);
-      ClickItem(form.RadioSizeSel, 2);
+      ClickItem(form.RadioSizeSel, 3);
       QTest::keyClick(&form, Qt::Key_Escape);
       QTest::mouseClick(form.OK, Qt::LeftButton);
     });
   });
-  EXPECT_EQ(first.Selected, (SaveChoice{2, 2}));
+  EXPECT_EQ(first, (DialogAnswer{Button::OK, {2, 3}}));
 
   // Shown again: it starts with the last choice.
-  Form3Rules second(first.Selected);
-  form.Execute(second, [&](QDialog& d) {
+  const DialogAnswer second = form.Execute([&](QDialog& d) {
     ExecWith(d, [&] {
       EXPECT_EQ(form.RadioBankSel->ItemIndex(), 2);
-      EXPECT_EQ(form.RadioSizeSel->ItemIndex(), 2);
+      EXPECT_EQ(form.RadioSizeSel->ItemIndex(), 3);
       QTest::mouseClick(form.CANCEL, Qt::LeftButton);
     });
   });
-  EXPECT_EQ(second.Selected, std::nullopt);
+  EXPECT_EQ(second, DialogAnswer{Button::CANCEL});
 
-  Form3Rules closed(SaveChoice{1, 3});
-  form.Execute(closed, [&](QDialog& d) { ExecWith(d, [&] { form.close(); }); });
-  EXPECT_EQ(closed.Selected, (SaveChoice{1, 3}));
+  EXPECT_EQ(form.Execute([&](QDialog& d) { ExecWith(d, [&] { form.close(); }); }),
+            DialogAnswer{Button::CloseBox});
 }
 
 // The file dialogs get the system's filters in Qt's form, with the same names and patterns; "*.*",
@@ -219,22 +221,19 @@ TEST_F(WindowDialogsTest, TheWindowShowsItsDialogsThroughTheProvider) {
   dialogs.onModal = [&](QDialog&) { Ctl<gui::TForm3>(*form, "Form3")->CANCELClick(); };
   EXPECT_EQ(form->presenter().ShowForm3(SaveChoice{}), std::nullopt);
 
-  // The file dialogs keep their own names and filters.
-  dialogs.fileAnswers = {QStringList{"/a.gba", "/b.gba"}, QStringList{"/p.ips"}, QStringList{"/out.sav"}};
+  // A file dialog gets its table row, the mode and the current name, and gives back every name
+  // chosen, in order; what the names mean is the presenter's (tests/form).
+  dialogs.fileAnswers = {QStringList{"/a.gba", "/b.gba"}, QStringList{"/c.ips"}};
   std::vector<std::string> files;
   ASSERT_TRUE(form->presenter().ExecuteOpenDialog1(true, files));
   EXPECT_EQ(files, (std::vector<std::string>{"/a.gba", "/b.gba"}));
-  EXPECT_TRUE(dialogs.fileDialogs.back().multiSelect);
   std::string ips;
   ASSERT_TRUE(form->presenter().ExecuteOpenDialog3(ips));
-  EXPECT_EQ(dialogs.fileDialogs.back().filter, kIpsFilter);
-  std::string out;
-  ASSERT_TRUE(form->presenter().ExecuteSaveDialog1(out));
-  EXPECT_EQ(form->presenter().SaveDialog1FileName(), "/out.sav");
-  EXPECT_EQ(form->presenter().OpenDialog1FileName(), "/a.gba");
-  EXPECT_EQ(form->presenter().OpenDialog3FileName(), "/p.ips");
-  EXPECT_FALSE(form->presenter().ExecuteOpenDialog2(out));  // cancelled
-  EXPECT_EQ(out, "/out.sav");
+  ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
+  EXPECT_EQ(dialogs.fileDialogs[0].name, "OpenDialog1");
+  EXPECT_TRUE(dialogs.fileDialogs[0].multiSelect);
+  EXPECT_EQ(dialogs.fileDialogs[1].filter, kIpsFilter);
+  EXPECT_EQ(dialogs.fileDialogs[1].currentFile, "");
 }
 
 // The real-port driver component. Whether the ports can be opened depends on the machine (root or

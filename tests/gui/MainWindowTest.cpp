@@ -139,12 +139,12 @@ TEST_F(MainWindowTest, SeparatorLineBeforeEveryCommandButTheFirst) {
 
 TEST_F(MainWindowTest, ClearEmptiesTheLog) {
   auto form = Start();
-  form->presenter().AppendLog("one");
-  form->presenter().AppendLog("");
+  form->presenter().core().frame.LogLine("one");
+  form->presenter().core().frame.LogLine("");
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({"Use DLPortIO", "one", ""}));
   QTest::mouseClick(Ctl<QPushButton>(*form, "MemoClear"), Qt::LeftButton);
   EXPECT_TRUE(Ctl<gui::LogMemo>(*form, "Memo1")->Lines().isEmpty());
-  form->presenter().AppendLog("");
+  form->presenter().core().frame.LogLine("");
   EXPECT_EQ(Ctl<gui::LogMemo>(*form, "Memo1")->Lines(), QStringList({""}));
 }
 

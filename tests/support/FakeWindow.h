@@ -15,7 +15,7 @@
 
 namespace brevomat::testing {
 
-class FakeWindow final : public Window {
+class FakeWindow final : public Window, public WindowDisplay {
  public:
   // --- what was shown ---------------------------------------------------------------------------
   std::vector<std::string> log;
@@ -55,6 +55,7 @@ class FakeWindow final : public Window {
   std::function<void(std::uint64_t pump)> onPump;
 
   // --- Window -----------------------------------------------------------------------------------
+  WindowDisplay& Display() override { return *this; }
   void AppendLog(std::string_view line) override { log.emplace_back(line); }
   void SetStatusText(std::string_view text) override {
     status = text;

@@ -368,12 +368,14 @@ TEST_F(WindowTest, SessionEndLeavesTheDriverServiceAsFound) {
     windows.libraryFiles[win::kLibraryName] = {win::testing::AllExports()};
     windows.driverFiles[driverFile] = 0;
     if (row.before) windows.services[win::kServiceName] = *row.before;
-    TForm1 form(std::make_unique<ModelPortDriver>(windows), &dialogs);
-    ASSERT_TRUE(form.presenter().driver().ActiveHW());
+    auto owned = std::make_unique<ModelPortDriver>(windows);
+    const ModelPortDriver& driver = *owned;
+    TForm1 form(std::move(owned), &dialogs);
+    ASSERT_TRUE(driver.ActiveHW());
     EXPECT_EQ(service(windows), row.whileOpen);
     SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, 0);
     SendMessageA(form.Handle(), WM_ENDSESSION, TRUE, 0);
-    EXPECT_FALSE(form.presenter().driver().ActiveHW());
+    EXPECT_FALSE(driver.ActiveHW());
     EXPECT_EQ(service(windows), row.before);
     EXPECT_EQ(windows.OpenHandles('S') + windows.OpenHandles('M') + windows.OpenHandles('L'), 0u);
   }
@@ -483,7 +485,7 @@ TEST_F(WindowTest, Form3CancelledAndClosed) {
 TEST_F(WindowTest, TheTimeLabelFitsItsText) {
   TForm1& form = Start();
   for (const char* text : {"1000 Sec", "100000 Sec", "0 Sec", ""}) {
-    form.presenter().SetTimeText(text);
+    form.presenter().Display().SetTimeText(text);
     HWND time = Ctl("Time");
     HDC dc = GetDC(time);
     SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(time, WM_GETFONT, 0, 0)));

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "TestImages.h"
-#include "cli/DumpReport.h"
 #include "dump/DumpDigest.h"
+#include "dump/Trim.h"
 
-namespace brevomat::cli {
+namespace brevomat {
 namespace {
 
 constexpr std::size_t k256K = 0x40000, k512K = 0x80000, k1M = 0x100000;
@@ -102,4 +102,4 @@ TEST(DumpDigestTest, TrimKeepsThePrefixOnlyOfTheFileThatWasRead) {
 }
 
 }  // namespace
-}  // namespace brevomat::cli
+}  // namespace brevomat
