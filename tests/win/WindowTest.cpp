@@ -524,15 +524,9 @@ int CaptionMargin(HWND button, HDC dc, const winui::Scale& scale) {
 void ExpectCaptionsFit(HWND window, const char* form) {
   const winui::Scale scale = winui::Scale::OfScreen();
   std::vector<HWND> buttons;
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM list) {
-        char name[16] = {};
-        GetClassNameA(child, name, sizeof name);
-        if (lstrcmpiA(name, "Button") == 0) reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&buttons));
+  for (HWND b = FindWindowExA(window, nullptr, "Button", nullptr); b != nullptr;
+       b = FindWindowExA(window, b, "Button", nullptr))
+    buttons.push_back(b);
   ASSERT_FALSE(buttons.empty()) << form;
   for (HWND button : buttons) {
     // The caption as drawn: "&&" shows one ampersand, a single one underlines the next letter.
