@@ -3,7 +3,8 @@
 # `wine` that ends without a word (scripts/wine-run.sh, scripts/wine-restarts.sh), Windows programs
 # that show no window, ignore being asked to close or end in failure (scripts/show-and-close.sh
 # and check_installed_demo), a virtual machine that dies after it booted, panics, hangs, cuts its
-# suite short or fails it, and a disk image that cannot be made (scripts/wine32-vm.sh), and the
+# suite short or fails it, or does not draw the window, and a disk image that cannot be made
+# (scripts/wine32-vm.sh), a 32-bit window that is not drawn (scripts/windows-32.sh), and the
 # counts the last lines are made of (scripts/suite-summary.sh). One command, no Wine, no QEMU, no
 # network, a few seconds; every fake and every check has a time limit:
 #
@@ -82,6 +83,13 @@ case "$1" in
   no-window) exec sleep 50 ;;
   dies) echo "err:module:import_dll Library missing" >&2; exit 3 ;;
   esac
+  ;;
+*win_screenshot.exe)
+  # FAKE_DRAWN=no: Wine has no display driver to draw with.
+  [ "${FAKE_DRAWN:-yes}" = yes ] || { echo "the window was not drawn on the screen (no display driver?)"; exit 1; }
+  echo "window frame 418x418+303+175, status \"Write Cart ok\""
+  touch "$2"
+  exit 0
   ;;
 esac
 n=$(grep -c . "$FAKE_WORK/wine-starts")
@@ -179,7 +187,8 @@ check "a 32-bit suite that said no count fails" 1 "ran no tests" same_count "$wo
 echo "--- scripts/wine32-vm.sh with a fake QEMU, debootstrap, chroot and mkfs.ext4"
 # FAKE_VM says what the machine does: pass, dies (booted, suite begun, killed by the kernel),
 # panic (never reaches its first process), hang, short (ctest ended without its count), fail (the
-# suite failed), restarts (one program needed Wine twice), noinstall (the installer failed).
+# suite failed), restarts (one program needed Wine twice), noinstall (the installer failed),
+# undrawn (the window was not drawn).
 cat >"$fakes/qemu-system-x86_64" <<'FAKE'
 #!/bin/sh
 echo "$*" >>"$FAKE_WORK/qemu-starts"
@@ -207,6 +216,13 @@ restarts) printf 'C:/a.exe\tfirst\nC:/a.exe\tagain\n' >"$out/wine-restarts.log" 
 noinstall) echo 1 >"$out/install-status" ;;
 *) echo 0 >"$out/install-status" ;;
 esac
+# The window, drawn when the settings name the program that pictures it.
+if grep -q "^picture='.\+'" "$out/settings"; then
+  if [ "$FAKE_VM" = undrawn ]; then echo 1 >"$out/picture-status"; else
+    echo 0 >"$out/picture-status"
+    touch "$out/window.png"
+  fi
+fi
 echo "the run's log"
 FAKE
 cat >"$fakes/debootstrap" <<'FAKE'
@@ -222,8 +238,8 @@ printf '#!/bin/sh\nfor a in "$@"; do image=$prev; prev=$a; done\ntouch "$image"\
 printf '#!/bin/sh\nexec "$@"\n' >"$fakes/sudo"
 printf '#!/bin/sh\necho "apt-get is not run in these checks"\nexit 1\n' >"$fakes/apt-get"
 chmod +x "$fakes"/*
-mkdir -p "$build32"
-touch "$build32/Brevomat-1.2-win32.exe"
+mkdir -p "$build32/tests/win"
+touch "$build32/Brevomat-1.2-win32.exe" "$build32/tests/win/win_screenshot.exe"
 vm() { VM_DIR=$work/vm LIMIT_RUN=3 LIMIT_MAKE=10 bash scripts/wine32-vm.sh "$build32" "$build32/Brevomat-1.2-win32.exe"; }
 export -f vm
 check "a machine that cannot be made (no mirror) could not be run: 3" 3 "debootstrap failed" \
@@ -234,6 +250,7 @@ expect "... its image is made once" [ "$(lines "$work/debootstrap-starts")" = 2 
 check "a machine that runs the suite and passes passes again" 0 "and passed" FAKE_VM=pass vm
 expect "... with the image it kept" [ "$(lines "$work/debootstrap-starts")" = 2 ]
 expect "... and ctest's output comes back into the build" grep -q "out of 220" "$build32/ctest.log"
+expect "... and the picture of the window" [ -f "$build32/window.png" ]
 check "a machine that dies after it booted fails (not 3)" 1 "before the suite did" FAKE_VM=dies vm
 check "a machine that panics before its first process fails (not 3)" 1 "before its first process ran" \
   FAKE_VM=panic vm
@@ -242,13 +259,21 @@ check "a suite that ends without its count fails" 1 "without saying how many tes
 check "a failing suite fails" 1 "failed in the virtual machine (ctest's status 8)" FAKE_VM=fail vm
 check "a program that needed Wine twice fails" 1 "more than once" FAKE_VM=restarts vm
 check "a failed installer fails" 1 "the 32-bit installer or the installed programs failed" FAKE_VM=noinstall vm
+check "a window not drawn fails" 1 "the 32-bit window was NOT drawn in the virtual machine" FAKE_VM=undrawn vm
+expect "... and leaves no picture" [ ! -f "$build32/window.png" ]
 check "the suite without the installer passes" 0 "and passed" \
   FAKE_VM=noinstall VM_DIR="$work/vm" LIMIT_RUN=3 bash scripts/wine32-vm.sh "$build32"
 
-echo "--- scripts/windows-32.sh: the 32-bit suite runs, or the Windows script fails"
-# test_32bit_suite with what test-windows.sh would have found: WINE32 (yes: wine32 runs here), VM32
-# (ON: the virtual machine runs the suite; OFF: asked not to; empty: wine32 not installable), WITH32,
-# and a fake run_suite whose 32-bit suite ran the tests of RUN32_LOG. The 64-bit suite ran 220.
+echo "--- scripts/windows-32.sh: the 32-bit suite runs and its window is drawn, or the Windows script fails"
+# test_32bit_suite and then draw_32bit_window with what test-windows.sh would have found: WINE32
+# (yes: wine32 runs here), VM32 (ON: the virtual machine runs the suite; OFF: asked not to; empty:
+# wine32 not installable), WITH32, a fake run_suite whose 32-bit suite ran the tests of RUN32_LOG,
+# and an X display (a fake xvfb-run) on which Wine draws the window unless FAKE_DRAWN=no. The
+# 64-bit suite ran 220.
+printf '#!/bin/sh\nwhile [ "$1" = -a ] || [ "$1" = -s ]; do [ "$1" = -a ] && shift || shift 2; done\nexec "$@"\n' \
+  >"$fakes/xvfb-run"
+printf '#!/bin/sh\nexit 0\n' >"$fakes/wineserver"
+chmod +x "$fakes/xvfb-run" "$fakes/wineserver"
 mkdir -p "$work/build64"
 cp "$work/220.log" "$work/build64/ctest.log"
 verdict() {
@@ -256,14 +281,19 @@ verdict() {
   build=$work/build64 restarts="0 in the 64-bit suite" note32="" packaged32=no
   why32="this machine runs no 32-bit x86 program" wine32=${WINE32:-no} with32=${WITH32:-ON} vm32=${VM32-ON}
   run_suite() { cp "${RUN32_LOG:-$work/220.log}" "$2/ctest.log"; }
+  prefix() { :; }
+  graphics() { :; }
   . scripts/suite-summary.sh
   . scripts/windows-32.sh
   test_32bit_suite
+  draw_32bit_window
   echo "the Windows script goes on; note: ${note32:-none}; restarts: $restarts"
 }
 export -f verdict
 rm -f "$build32/Brevomat-1.2-win32.exe"
 check "a 32-bit suite that passed in the virtual machine passes" 0 "in a virtual machine (this kernel runs no 32-bit program): 220 tests passed" \
+  FAKE_VM=pass VM_DIR="$work/vm" LIMIT_RUN=3 verdict
+check "... and says where its window was drawn" 0 "32-bit window: drawn on an Xvfb display in the virtual machine" \
   FAKE_VM=pass VM_DIR="$work/vm" LIMIT_RUN=3 verdict
 check "... and its restarts are counted" 0 "restarts: 0 in the 64-bit suite, 0 in the 32-bit suite (virtual machine)" \
   FAKE_VM=pass VM_DIR="$work/vm" LIMIT_RUN=3 verdict
@@ -271,12 +301,22 @@ check "a virtual machine that could not be made fails the Windows script" 1 "the
   FAKE_MIRROR=down VM_DIR="$work/vm-down" LIMIT_MAKE=10 verdict
 check "a virtual machine that died after it booted fails the Windows script" 1 "failed in the virtual machine" \
   FAKE_VM=dies VM_DIR="$work/vm" LIMIT_RUN=3 verdict
+check "a 32-bit window the virtual machine did not draw fails the Windows script" 1 "the 32-bit window was NOT drawn" \
+  FAKE_VM=undrawn VM_DIR="$work/vm" LIMIT_RUN=3 verdict
+rm -f "$build32/window.png"
+check "a 32-bit window drawn on this machine passes, and says so" 0 "32-bit window: drawn on an Xvfb display on this machine" \
+  WINE32=yes verdict
+expect "... with its picture" [ -f "$build32/window.png" ]
+check "a 32-bit window not drawn on this machine fails the Windows script" 1 "was NOT drawn and pictured" \
+  WINE32=yes FAKE_DRAWN=no verdict
 check "a wine32 that could not be installed fails the Windows script" 1 "the 32-bit suite did NOT run" VM32= verdict
 check "a 32-bit suite of fewer tests on this machine fails the Windows script" 1 "ran 219 tests, the 64-bit one 220" \
   WINE32=yes RUN32_LOG="$work/219.log" verdict
 check "BREVOMAT_WINDOWS_32=OFF leaves it out, and says so" 0 "note: 32-bit Windows suite: left out (BREVOMAT_WINDOWS_32=OFF)" \
   WITH32=OFF verdict
 check "BREVOMAT_WINDOWS_32_VM=OFF leaves it out, and says so" 0 "NOT run (this machine runs no 32-bit x86 program, and BREVOMAT_WINDOWS_32_VM=OFF)" \
+  VM32=OFF verdict
+check "... and that its window was not drawn" 0 "32-bit window: NOT drawn (this machine runs no 32-bit x86 program, and BREVOMAT_WINDOWS_32_VM=OFF)" \
   VM32=OFF verdict
 
 if [ ${#failures[@]} -gt 0 ]; then

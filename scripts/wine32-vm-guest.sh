@@ -1,5 +1,5 @@
 #!/bin/sh
-# shellcheck disable=SC2154 # root, build32, installer, limit_test and ctest_args come from OUT/settings
+# shellcheck disable=SC2154 # root, build32, installer, picture, limit_test and ctest_args come from OUT/settings
 # Runs inside the virtual machine of scripts/wine32-vm.sh (started by its first process,
 # scripts/wine32-vm-boot.sh), from the read-only share of the repository:
 #
@@ -7,11 +7,13 @@
 #
 # OUT is the writable share: its file `settings` (written by wine32-vm.sh) names the repository's
 # path on the host (root), the 32-bit build (build32), the installer to try (installer, may be
-# empty), the limit of one test (limit_test) and more words for ctest (ctest_args). The repository's
+# empty), the program that draws the window and takes its picture (picture, may be empty), the
+# limit of one test (limit_test) and more words for ctest (ctest_args). The repository's
 # scripts and test data and the build are copied to a file system in memory at the same path
 # (Wine maps the programs into memory, which a 9p mount does not do faithfully), so the absolute
 # paths ctest knows hold here too. What it leaves in OUT: ctest.log and `status` (written only
-# once ctest has ended), wine-restarts.log, and install-status when an installer was tried.
+# once ctest has ended), wine-restarts.log, install-status when an installer was tried, and
+# picture-status, picture.log and the picture window.png when the window was to be drawn.
 out=$1
 # shellcheck source=/dev/null
 . "$out/settings"
@@ -38,7 +40,6 @@ ctest --test-dir "$build32" --output-on-failure --no-tests=error -j2 --timeout "
   >"$out/ctest.log" 2>&1 || status=$?
 cat "$out/ctest.log"
 echo $status >"$out/status"
-[ -n "$installer" ] || exit 0
 
 # The installer, tried as a user would: installed silently, its files and Start-menu entries
 # there, the installed command line answering, and the installed demo started in an empty folder,
@@ -66,6 +67,36 @@ install_check() {
   }
   check_installed_demo 32 "$build32/tests/win/close_window.exe" 300 120
 }
+if [ -n "$installer" ]; then
+  status=0
+  install_check || status=$?
+  echo $status >"$out/install-status"
+fi
+[ -n "$picture" ] || exit 0
+
+# The window drawn as a user sees it: Wine's X11 display driver in place of the null one the tests
+# run with, on an X display of the machine's own (Xvfb), and the picture of the window after a
+# write taken there. The program fails when its window was not drawn on the screen.
+timeout 30 wineserver --kill
+draw_window() {
+  echo "=== the 32-bit window on an X display (Xvfb) ==="
+  timeout 120 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f
+  # Windows draw their own Windows-style frame and title bar, as on Windows.
+  timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f
+  timeout 300 wineserver --wait
+  cd "$root" || return 1
+  drawn=0
+  timeout -k 10 600 xvfb-run -a -s "-screen 0 1024x768x24" env WINEDEBUG=err+all wine "$picture" window.png \
+    >"$out/picture.log" 2>&1 || drawn=$?
+  if [ $drawn != 0 ]; then
+    if [ $drawn = 124 ] || [ $drawn = 137 ]; then echo "the picture was not taken within 600 s"; fi
+    echo "the 32-bit window was not drawn and pictured (status $drawn); the program and Wine said:"
+    tail -n 40 "$out/picture.log"
+    return 1
+  fi
+  grep -m 1 '^window frame' "$out/picture.log"
+  cp window.png "$out/window.png"
+}
 status=0
-install_check || status=$?
-echo $status >"$out/install-status"
+draw_window || status=$?
+echo $status >"$out/picture-status"

@@ -6,12 +6,15 @@
 #   bash scripts/wine32-vm.sh BUILD_DIR_32 [INSTALLER]
 #
 # With INSTALLER (the 32-bit build's NSIS installer), it is then installed silently, and the
-# installed programs are started as a user would.
+# installed programs are started as a user would. When the build has the window programs, the
+# machine then draws the 32-bit window on an X display of its own (Xvfb) and its picture after a
+# write comes back as BUILD_DIR_32/window.png (tests/win/win_screenshot.exe).
 #
 # The virtual machine is QEMU's x86-64 PC under software emulation (no KVM needed) with Debian's
-# kernel, whose IA-32 emulation is on, Debian's Wine with wine32 from the i386 architecture, and
-# the cross-toolchain's objdump for the import checks. Its disk image is made once with
-# debootstrap (as root, from this machine's Debian mirror) and kept outside the repository, in
+# kernel, whose IA-32 emulation is on, Debian's Wine with wine32 from the i386 architecture and
+# what its X11 display driver uses, Xvfb, and the cross-toolchain's objdump for the import checks.
+# Its disk image is made once with debootstrap (as root, from this machine's Debian mirror) and
+# kept outside the repository, in
 # VM_DIR (default /var/cache/brevomat/vm for root, ~/.cache/brevomat/vm for anyone else; where
 # that cannot be made, BUILD_DIR_32-vm/image), and made anew when what goes into it changes. Every
 # run starts from that image and writes nothing into it (QEMU's snapshot mode). What the machine
@@ -19,13 +22,14 @@
 # scripts/wine32-vm-guest.sh from the repository, shared read-only over 9p; the suite's output
 # comes back through a second, writable share, BUILD_DIR_32-vm/out.
 #
-# Exit status: 0 when the whole suite passed (and the installer and the installed programs did),
-# with ctest's output in BUILD_DIR_32/ctest.log and Wine's second starts in
+# Exit status: 0 when the whole suite passed (and the installer and the installed programs did, and
+# the window was drawn), with ctest's output in BUILD_DIR_32/ctest.log and Wine's second starts in
 # BUILD_DIR_32/wine-restarts.log; 3 when it could not be run because the machine could not be made
 # (arguments, tools, mirror, disk image), before it was started, with the reason; 1 for anything
 # that went wrong once the machine was started: the suite failed, or did not end in time, or the
 # machine died before the suite had ended (out of memory, a kernel panic, a suite cut short), or
-# Wine had to start programs once more too often (scripts/wine-restarts.sh).
+# Wine had to start programs once more too often (scripts/wine-restarts.sh), or the window was not
+# drawn.
 #
 # CTEST_ARGS, when set, is added to ctest's command line (by hand, to run a part: -R Link).
 #
@@ -94,8 +98,11 @@ PATH=$PATH:/usr/sbin:/sbin
 # run at a time makes it (a lock in VM_DIR), and a run that finds it made uses it as it is.
 # (Debian's mirror can move on between two runs: a kept image keeps the versions it was made with.)
 suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-packages=linux-image-amd64,initramfs-tools,cmake,wine,wine64,fonts-wine,procps,kmod,binutils-mingw-w64-i686,binutils-mingw-w64-x86-64
-recipe="$suite $packages wine32:i386 $(sha256sum <scripts/wine32-vm-boot.sh | cut -d' ' -f1)"
+packages=linux-image-amd64,initramfs-tools,cmake,wine,wine64,fonts-wine,procps,kmod,binutils-mingw-w64-i686,binutils-mingw-w64-x86-64,xvfb,xauth
+# shellcheck source=scripts/windows-32.sh
+. scripts/windows-32.sh
+i386_packages="wine32:i386 $(echo "$wine32_x11_packages" | tr -s ' \n' '  ')"
+recipe="$suite $packages $i386_packages $(sha256sum <scripts/wine32-vm-boot.sh | cut -d' ' -f1)"
 exec 9>"$vm/lock"
 flock -w "$limit_make" 9 || {
   echo "another run kept the image's folder $vm locked for $limit_make s"
@@ -117,8 +124,8 @@ if [ "$(cat "$vm/recipe" 2>/dev/null)" != "$recipe" ] || [ ! -f "$vm/root.img" ]
   $sudo cp /etc/resolv.conf "$rootfs/etc/resolv.conf"
   # (A few i386 packages run 32-bit helpers as they are set up; on this machine those only warn,
   # into wine32.log, and Wine needs nothing they make.)
-  timeout "$limit_make" $sudo chroot "$rootfs" sh -c 'dpkg --add-architecture i386 && apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386 && apt-get clean' \
+  timeout "$limit_make" $sudo chroot "$rootfs" sh -c "dpkg --add-architecture i386 && apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $i386_packages && apt-get clean" \
     >"$vm/wine32.log" 2>&1 || {
     echo "wine32 could not be installed into the virtual machine:"
     tail -n 20 "$vm/wine32.log"
@@ -147,7 +154,10 @@ flock -s -w "$limit_make" 9 || {
 
 echo "=== the 32-bit suite in a virtual machine (software emulation) ==="
 out=$run/out
-rm -rf "$out" "$build32/ctest.log" "$build32/wine-restarts.log"
+rm -rf "$out" "$build32/ctest.log" "$build32/wine-restarts.log" "$build32/window.png"
+# The program that draws the window and takes its picture, in a build that has the window programs.
+picture=""
+[ ! -f "$build32/tests/win/win_screenshot.exe" ] || picture=$build32/tests/win/win_screenshot.exe
 mkdir -p "$out"
 # What the machine runs is told in a file of the writable share, each value quoted for sh.
 quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
@@ -155,6 +165,7 @@ quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
   echo "root=$(quote "$root")"
   echo "build32=$(quote "$build32")"
   echo "installer=$(quote "$installer")"
+  echo "picture=$(quote "$picture")"
   echo "limit_test=$(quote "$limit_test")"
   echo "ctest_args=$(quote "${CTEST_ARGS:-}")"
 } >"$out/settings"
@@ -209,6 +220,15 @@ fi
 if [ -n "$installer" ] && [ "$(cat "$out/install-status" 2>/dev/null)" != 0 ]; then
   echo "the 32-bit installer or the installed programs failed in the virtual machine"
   failed=yes
+fi
+if [ -n "$picture" ]; then
+  if [ "$(cat "$out/picture-status" 2>/dev/null)" = 0 ] && [ -f "$out/window.png" ]; then
+    cp "$out/window.png" "$build32/window.png"
+    echo "the 32-bit window was drawn on the virtual machine's X display (Xvfb): $build32/window.png"
+  else
+    echo "the 32-bit window was NOT drawn in the virtual machine"
+    failed=yes
+  fi
 fi
 [ "$failed" = no ] || exit 1
 echo "the 32-bit suite ran $(suite_count "$out/ctest.log") tests in the virtual machine and passed"

@@ -1,7 +1,8 @@
 // Saves a picture of brevomat-virtual.exe's window as a user sees it, frame and title bar
 // included: the window on a fresh virtual cart in a temporary folder, after Write Flash has
 // written a 64 KB game. Run it under Wine on an X display; the picture is the screen under the
-// window's frame, written as a PNG file. Fails unless the write ended "Write Cart ok".
+// window's frame, written as a PNG file. Fails unless the write ended "Write Cart ok" and the
+// window was drawn on the screen.
 #include <windows.h>
 #include <zlib.h>
 
@@ -109,6 +110,17 @@ std::vector<unsigned char> Grab(const RECT& r) {
   return pixels;
 }
 
+// Whether the window is on the screen: a window drawn there is mostly the face colour of its
+// dialog controls. Where Wine has no display driver to draw with (its null driver), windows
+// exist but the screen stays black.
+bool ShowsTheWindow(const std::vector<unsigned char>& bgrx) {
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  std::size_t faced = 0;
+  for (std::size_t i = 0; i + 3 < bgrx.size(); i += 4)
+    if (RGB(bgrx[i + 2], bgrx[i + 1], bgrx[i]) == face) ++faced;
+  return faced * 4 >= bgrx.size() / 4;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,7 +146,7 @@ int main(int argc, char** argv) {
   PickGame dialogs(game);
   std::string status;
   RECT frame{};
-  bool saved = false;
+  bool saved = false, shown = false;
   {
     brevomat::winui::TForm1 form(std::make_unique<brevomat::FixedPortDriver>(cart->Port()), &dialogs);
     form.Quit = [](int) {};
@@ -146,12 +158,17 @@ int main(int argc, char** argv) {
     GetWindowRect(form.Handle(), &frame);
     std::printf("window frame %ldx%ld+%ld+%ld, status \"%s\"\n", frame.right - frame.left,
                 frame.bottom - frame.top, frame.left, frame.top, status.c_str());
-    saved = SavePng(output, Grab(frame), frame.right - frame.left, frame.bottom - frame.top);
+    const std::vector<unsigned char> picture = Grab(frame);
+    shown = ShowsTheWindow(picture);
+    saved = SavePng(output, picture, frame.right - frame.left, frame.bottom - frame.top);
   }
   cart->Close(error);
+  // Its files stay open until it is gone, and Windows removes no open file.
+  cart.reset();
   std::filesystem::current_path(dir.parent_path());
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   if (!saved) std::fprintf(stderr, "could not save %s\n", output.c_str());
-  return saved && status == "Write Cart ok" ? 0 : 1;
+  if (!shown) std::fprintf(stderr, "the window was not drawn on the screen (no display driver?)\n");
+  return saved && shown && status == "Write Cart ok" ? 0 : 1;
 }

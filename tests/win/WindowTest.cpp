@@ -500,6 +500,74 @@ TEST_F(WindowTest, TheTimeLabelFitsItsText) {
   }
 }
 
+// What a button's caption needs, in pixels, beside the caption itself, as Windows draws the
+// three kinds of button the windows are made of. A push button draws its raised 3-D edge and,
+// inside it, the focus rectangle around the caption. A check box or radio button draws its box
+// at the left, 13 pixels at 96 DPI, and starts the caption half the width of a '0' after it,
+// leaving a pixel on the right for the focus rectangle. A group box writes its caption on the
+// top line of its frame, 7 pixels in from either side.
+int CaptionMargin(HWND button, HDC dc, const winui::Scale& scale) {
+  switch (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) {
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON:
+      return 2 * (GetSystemMetrics(SM_CXEDGE) + 1);
+    case BS_GROUPBOX:
+      return 2 * 7;
+    default: {
+      INT zero = 0;
+      GetCharWidth32A(dc, '0', '0', &zero);
+      return scale(13) + zero / 2 + 1;
+    }
+  }
+}
+
+// Every button's caption of `window`, measured in the font the button draws it in, fits inside
+// the button with the margins Windows draws: a caption that does not is cut on the screen.
+void ExpectCaptionsFit(HWND window, const char* form) {
+  const winui::Scale scale = winui::Scale::OfScreen();
+  std::vector<HWND> buttons;
+  for (HWND b = FindWindowExA(window, nullptr, "Button", nullptr); b != nullptr;
+       b = FindWindowExA(window, b, "Button", nullptr))
+    buttons.push_back(b);
+  ASSERT_FALSE(buttons.empty()) << form;
+  for (HWND button : buttons) {
+    // The caption as drawn: "&&" shows one ampersand, a single one underlines the next letter.
+    std::string caption;
+    const std::string text = winui::WindowText(button);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '&') ++i;
+      if (i < text.size()) caption += text[i];
+    }
+    SCOPED_TRACE(std::string(form) + " \"" + caption + "\"");
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(button, WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    HDC dc = GetDC(button);
+    const HGDIOBJ previous = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    char face[LF_FACESIZE] = {};
+    GetTextFaceA(dc, sizeof face, face);
+    const int margin = CaptionMargin(button, dc, scale);
+    SelectObject(dc, previous);
+    ReleaseDC(button, dc);
+    RECT r{};
+    GetClientRect(button, &r);
+    EXPECT_LE(extent.cx + margin, r.right - r.left)
+        << "a caption " << extent.cx << " pixels wide in " << face << ", and " << margin << " for the frame";
+    EXPECT_LE(metrics.tmHeight, r.bottom - r.top)
+        << "a line " << metrics.tmHeight << " pixels high in " << face;
+  }
+}
+
+TEST_F(WindowTest, EveryCaptionFitsItsControl) {
+  TForm1& form = Start();
+  ExpectCaptionsFit(form.Handle(), "Form1");
+  ExpectCaptionsFit(form.Form2().Handle(), "Form2");
+  ExpectCaptionsFit(form.Form3().Handle(), "Form3");
+}
+
 TEST(WindowParts, FoldersFiltersAndSelections) {
   EXPECT_EQ(winui::ProgramFolder("C:\\Brevomat\\brevomat.exe"), "C:\\Brevomat");
   EXPECT_EQ(winui::ProgramFolder("C:\\brevomat.exe"), "C:\\");
