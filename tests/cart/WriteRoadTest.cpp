@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -174,84 +175,91 @@ std::size_t OddByteIn(const Bytes& expected, std::size_t from, std::size_t to) {
   return from;
 }
 
-TEST(WriteRoadTest, OkOnlyWhenTheFlashHoldsTheImage) {
-  struct Row {
-    const char* name;
-    Road road;
-    std::size_t size;
-    sim::FlashChip chip;
-    // Reads flipped besides every read of the word that is off: as many, evenly spread. Only the
-    // reads of that word can hide a difference (a flip changes one bit of one read); the others
-    // show that a flip elsewhere fails safe.
-    std::uint64_t spread;
-  };
-  const Row rows[] = {
-      {"under a chunk", Road::Changed, 20000, sim::FlashChip::J3_64Mbit, 48},
-      {"under a chunk, every block", Road::EveryBlock, 20000, sim::FlashChip::J3_64Mbit, 48},
-      {"a byte past a chunk", Road::Changed, kChunk + 1, sim::FlashChip::J3_64Mbit, 48},
-      {"two whole chunks", Road::Changed, 2 * kChunk, sim::FlashChip::J3_64Mbit, 48},
-      {"an odd size over a block", Road::Changed, kBlock + 12345, sim::FlashChip::J3_64Mbit, 48},
-      {"an odd size over a block, every block", Road::EveryBlock, kBlock + 12345, sim::FlashChip::J3_64Mbit,
-       48},
-      {"write multi", Road::Multi, 2 * kChunk, sim::FlashChip::J3_64Mbit, 48},
-      {"a whole 4 MB chip", Road::Changed, 0x400000, sim::FlashChip::J3_32Mbit, 0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Trial trial(row.road, row.chip);
-    trial.Image(testing::MakeImage(row.size, 9));
-    const Bytes& expected = trial.Expected();
-    const std::size_t at = trial.ImageAt(), end = at + row.size;
-    const std::size_t lastChunk = (end - 1) / kChunk * kChunk;
-    Bytes other = testing::MakeImage(expected.size(), 3);
+struct Row {
+  const char* name;  // the test's name: letters only
+  Road road;
+  std::size_t size;
+  sim::FlashChip chip;
+  // Reads flipped besides every read of the word that is off: as many, evenly spread. Only the
+  // reads of that word can hide a difference (a flip changes one bit of one read); the others
+  // show that a flip elsewhere fails safe.
+  std::uint64_t spread;
+};
 
-    for (const Start start : {Start::Blank, Start::BitOffInBlank, Start::Equal, Start::BitOffInLastChunk,
-                              Start::BitOffInWholeChunk, Start::HalfProgrammed, Start::PartlyErased}) {
-      Bytes before = other;
-      std::size_t off = at;  // the byte whose reads are flipped, besides the stride
-      switch (start) {
-        case Start::Blank:
-          before.assign(expected.size(), 0xFF);
-          break;
-        case Start::BitOffInBlank:  // a blank cart but for one bit the image has set
-          before.assign(expected.size(), 0xFF);
-          off = OddByteIn(expected, lastChunk, end);
-          before[off] &= 0xFE;
-          break;
-        case Start::Equal:
-          before = trial.Leaves();
-          break;
-        case Start::BitOffInLastChunk:
-        case Start::BitOffInWholeChunk:
-          before = trial.Leaves();
-          off = start == Start::BitOffInLastChunk ? OddByteIn(expected, lastChunk, end)
-                                                  : OddByteIn(expected, at, end);
-          before[off] &= 0xFE;
-          break;
-        case Start::HalfProgrammed:  // a write stopped half-way: erased, then programmed up to here
-          before = trial.Leaves();
-          std::fill(before.begin() + static_cast<std::ptrdiff_t>(at + row.size / 2),
-                    before.begin() + static_cast<std::ptrdiff_t>(lastChunk + kChunk), 0xFF);
-          off = OddByteIn(expected, at + row.size / 2, end);
-          break;
-        case Start::PartlyErased:  // an erase stopped half-way over another image
-          std::fill(before.begin() + static_cast<std::ptrdiff_t>(at),
-                    before.begin() + static_cast<std::ptrdiff_t>(at + row.size / 2), 0xFF);
-          break;
-      }
-      const std::string cart = "start " + std::to_string(static_cast<int>(start));
-      const std::uint64_t reads = trial.Run(before, {}, cart);
-      std::vector<std::uint64_t> flips = trial.PlacesOfReads(before, off);
-      for (std::uint64_t k = 1; k <= row.spread; ++k) flips.push_back(reads * k / (row.spread + 1));
-      for (const std::uint64_t r : flips)
-        trial.Run(before, {r, -1}, cart + ", read " + std::to_string(r) + " flipped");
-      // A cell that no longer erases, in every chunk (of the big image: its first and last).
-      for (std::size_t c = at; c < end;
-           c += row.spread == 0 && c + kChunk < lastChunk ? lastChunk - c : kChunk) {
-        const std::size_t byte = OddByteIn(expected, c, std::min(end, c + kChunk));
-        trial.Run(before, {0, static_cast<std::int64_t>(byte * 8)},
-                  cart + ", stuck bit at " + std::to_string(byte));
-      }
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+// A test of its own for each image, so that each stays well inside a test's time limit where the
+// suite runs under software emulation (the 32-bit Windows suite).
+class WriteRoadTest : public ::testing::TestWithParam<Row> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, WriteRoadTest,
+    ::testing::Values(Row{"UnderAChunk", Road::Changed, 20000, sim::FlashChip::J3_64Mbit, 48},
+                      Row{"UnderAChunkEveryBlock", Road::EveryBlock, 20000, sim::FlashChip::J3_64Mbit, 48},
+                      Row{"AbytePastAChunk", Road::Changed, kChunk + 1, sim::FlashChip::J3_64Mbit, 48},
+                      Row{"TwoWholeChunks", Road::Changed, 2 * kChunk, sim::FlashChip::J3_64Mbit, 48},
+                      Row{"OddSizeOverABlock", Road::Changed, kBlock + 12345, sim::FlashChip::J3_64Mbit, 48},
+                      Row{"OddSizeOverABlockEveryBlock", Road::EveryBlock, kBlock + 12345,
+                          sim::FlashChip::J3_64Mbit, 48},
+                      Row{"WriteMulti", Road::Multi, 2 * kChunk, sim::FlashChip::J3_64Mbit, 48},
+                      Row{"AWhole4MBChip", Road::Changed, 0x400000, sim::FlashChip::J3_32Mbit, 0}),
+    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+TEST_P(WriteRoadTest, OkOnlyWhenTheFlashHoldsTheImage) {
+  const Row& row = GetParam();
+  Trial trial(row.road, row.chip);
+  trial.Image(testing::MakeImage(row.size, 9));
+  const Bytes& expected = trial.Expected();
+  const std::size_t at = trial.ImageAt(), end = at + row.size;
+  const std::size_t lastChunk = (end - 1) / kChunk * kChunk;
+  Bytes other = testing::MakeImage(expected.size(), 3);
+
+  for (const Start start : {Start::Blank, Start::BitOffInBlank, Start::Equal, Start::BitOffInLastChunk,
+                            Start::BitOffInWholeChunk, Start::HalfProgrammed, Start::PartlyErased}) {
+    Bytes before = other;
+    std::size_t off = at;  // the byte whose reads are flipped, besides the stride
+    switch (start) {
+      case Start::Blank:
+        before.assign(expected.size(), 0xFF);
+        break;
+      case Start::BitOffInBlank:  // a blank cart but for one bit the image has set
+        before.assign(expected.size(), 0xFF);
+        off = OddByteIn(expected, lastChunk, end);
+        before[off] &= 0xFE;
+        break;
+      case Start::Equal:
+        before = trial.Leaves();
+        break;
+      case Start::BitOffInLastChunk:
+      case Start::BitOffInWholeChunk:
+        before = trial.Leaves();
+        off = start == Start::BitOffInLastChunk ? OddByteIn(expected, lastChunk, end)
+                                                : OddByteIn(expected, at, end);
+        before[off] &= 0xFE;
+        break;
+      case Start::HalfProgrammed:  // a write stopped half-way: erased, then programmed up to here
+        before = trial.Leaves();
+        std::fill(before.begin() + static_cast<std::ptrdiff_t>(at + row.size / 2),
+                  before.begin() + static_cast<std::ptrdiff_t>(lastChunk + kChunk), 0xFF);
+        off = OddByteIn(expected, at + row.size / 2, end);
+        break;
+      case Start::PartlyErased:  // an erase stopped half-way over another image
+        std::fill(before.begin() + static_cast<std::ptrdiff_t>(at),
+                  before.begin() + static_cast<std::ptrdiff_t>(at + row.size / 2), 0xFF);
+        break;
+    }
+    const std::string cart = "start " + std::to_string(static_cast<int>(start));
+    const std::uint64_t reads = trial.Run(before, {}, cart);
+    std::vector<std::uint64_t> flips = trial.PlacesOfReads(before, off);
+    for (std::uint64_t k = 1; k <= row.spread; ++k) flips.push_back(reads * k / (row.spread + 1));
+    for (const std::uint64_t r : flips)
+      trial.Run(before, {r, -1}, cart + ", read " + std::to_string(r) + " flipped");
+    // A cell that no longer erases, in every chunk (of the big image: its first and last).
+    for (std::size_t c = at; c < end;
+         c += row.spread == 0 && c + kChunk < lastChunk ? lastChunk - c : kChunk) {
+      const std::size_t byte = OddByteIn(expected, c, std::min(end, c + kChunk));
+      trial.Run(before, {0, static_cast<std::int64_t>(byte * 8)},
+                cart + ", stuck bit at " + std::to_string(byte));
     }
   }
 }
