@@ -304,64 +304,146 @@ void TakeGames(CliOptions& o, const std::vector<std::string>& a) { o.games = a; 
 void TakeRecord(CliOptions& o, const std::vector<std::string>& a) { o.record = a.front(); }
 
 const CommandEntry kCommands[] = {
-    {"info", Command::Info, "", "", "", "", "info",
-     "detect the adapter, identify the flash, read and check the header", nullptr, nullptr, Info, nullptr},
-    {"erase", Command::Erase, "", "", "", "", "erase", "erase the whole flash", nullptr, nullptr, Erase,
-     nullptr},
-    {"write", Command::Write, "IMAGE", "an image file", "--ips --only-changed --every-block", "",
-     "write IMAGE [--ips PATCH] [--every-block]",
-     "write IMAGE into the flash and verify it; --ips patches it on the way;\n"
-     "each block is read first and only those that differ from the image\n"
-     "are erased and programmed (--only-changed, the default); --every-block\n"
-     "erases and programs every block the image touches; verified as always",
-     TakeImage, PatchUsable, Write, WriteReport},
-    {"multi", Command::Multi, "GAME...", "the game images", "--boot --only-changed --every-block", "--boot",
-     "multi --boot BOOT GAME... [--every-block]",
-     "write the 32 KB pre-boot image BOOT and two games behind it into\n"
-     "the 8 MB flash, each verified; the order decides the places",
-     TakeGames, nullptr, Multi, MultiReport},
-    {"verify", Command::Verify, "IMAGE", "an image file", "--ips", "", "verify IMAGE [--ips PATCH]",
-     "compare the flash with IMAGE as write would have put it there\n"
-     "(each chunk read twice; nothing is written to the cart)",
-     TakeImage, PatchUsable, Verify, VerifyReport},
-    {"backup", Command::Backup, "FILE", "the name of the file to write", "--size --trim --dat", "",
-     "backup FILE [--size S] [--trim] [--dat DATFILE]",
-     "read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
-     "64M, 128M or 256M (megabits), otherwise the size the cart proposes;\n"
-     "--trim keeps only the part the game uses (\"used:\") in FILE,\n"
-     "--dat names the game from a Logiqx XML DAT file (No-Intro's);\n"
-     "without it from the DAT files in $XDG_DATA_HOME/brevomat/dat",
-     TakeOutput, BackupInputsUsable, Backup, BackupReport},
-    {"backup-save", Command::BackupSave, "FILE", "a save file", "--bank --size", "",
-     "backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]",
-     "read save memory from the bank on into FILE (default bank 1, 32K)", TakeOutput, OutputAccepted,
-     BackupSave, BackupSaveReport},
-    {"write-save", Command::WriteSave, "FILE", "a save file", "--bank --size --no-keep", "",
-     "write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K] [--no-keep]",
-     "write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
-     "--size 32K writes only the first 32K of a 64K file; the save it\n"
-     "replaces is kept first in $XDG_DATA_HOME/brevomat/saves (--no-keep:\n"
-     "not kept)",
-     TakeImage, nullptr, WriteSave, WriteSaveReport},
-    {"probe", Command::Probe, "", "", "", "", "probe",
-     "detect the adapter, time its register accesses in each mode it\n"
-     "answers and estimate each command's duration at each speed\n"
-     "(nothing on the cart changes)",
-     nullptr, nullptr, Probe, nullptr},
-    {"doctor", Command::Doctor, "", "", "--report", "", "doctor [--report FILE]",
-     "find out why the adapter does not answer: port access, the port's\n"
-     "mode, detection, every wire of the cable, the cart and the speeds\n"
-     "that work, one line each with advice; --report puts the report in\n"
-     "FILE as well (nothing is written to the flash or save memory)",
-     nullptr, DoctorInputsUsable, Doctor, DoctorReportOut},
-    {"trace", Command::Trace, "FILE", "a record of port accesses", "--level --raw --check", "",
-     "trace FILE [--level cycles|link|cart | --raw | --check]",
-     "decode the record --trace left in FILE: the printer-port cycles,\n"
-     "the adapter's link operations or (the default) the cart's commands;\n"
-     "--raw lists one access a line (seq time_us R|W offset bits value);\n"
-     "--check replays it on the virtual adapter and cart and says\n"
-     "\"agrees\" or where hardware and model part; --json: a summary",
-     TakeRecord, nullptr, Trace, nullptr},
+    {
+        .name = "info",
+        .command = Command::Info,
+        .usage = "info",
+        .help = "detect the adapter, identify the flash, read and check the header",
+        .run = Info,
+    },
+    {
+        .name = "erase",
+        .command = Command::Erase,
+        .usage = "erase",
+        .help = "erase the whole flash",
+        .run = Erase,
+    },
+    {
+        .name = "write",
+        .command = Command::Write,
+        .argument = "IMAGE",
+        .missing = "an image file",
+        .options = "--ips --only-changed --every-block",
+        .usage = "write IMAGE [--ips PATCH] [--every-block]",
+        .help = "write IMAGE into the flash and verify it; --ips patches it on the way;\n"
+                "each block is read first and only those that differ from the image\n"
+                "are erased and programmed (--only-changed, the default); --every-block\n"
+                "erases and programs every block the image touches; verified as always",
+        .take = TakeImage,
+        .check = PatchUsable,
+        .run = Write,
+        .report = WriteReport,
+    },
+    {
+        .name = "multi",
+        .command = Command::Multi,
+        .argument = "GAME...",
+        .missing = "the game images",
+        .options = "--boot --only-changed --every-block",
+        .required = "--boot",
+        .usage = "multi --boot BOOT GAME... [--every-block]",
+        .help = "write the 32 KB pre-boot image BOOT and two games behind it into\n"
+                "the 8 MB flash, each verified; the order decides the places",
+        .take = TakeGames,
+        .run = Multi,
+        .report = MultiReport,
+    },
+    {
+        .name = "verify",
+        .command = Command::Verify,
+        .argument = "IMAGE",
+        .missing = "an image file",
+        .options = "--ips",
+        .usage = "verify IMAGE [--ips PATCH]",
+        .help = "compare the flash with IMAGE as write would have put it there\n"
+                "(each chunk read twice; nothing is written to the cart)",
+        .take = TakeImage,
+        .check = PatchUsable,
+        .run = Verify,
+        .report = VerifyReport,
+    },
+    {
+        .name = "backup",
+        .command = Command::Backup,
+        .argument = "FILE",
+        .missing = "the name of the file to write",
+        .options = "--size --trim --dat",
+        .usage = "backup FILE [--size S] [--trim] [--dat DATFILE]",
+        .help = "read the cart into FILE, each chunk read twice; S is 8M, 16M, 32M,\n"
+                "64M, 128M or 256M (megabits), otherwise the size the cart proposes;\n"
+                "--trim keeps only the part the game uses (\"used:\") in FILE,\n"
+                "--dat names the game from a Logiqx XML DAT file (No-Intro's);\n"
+                "without it from the DAT files in $XDG_DATA_HOME/brevomat/dat",
+        .take = TakeOutput,
+        .check = BackupInputsUsable,
+        .run = Backup,
+        .report = BackupReport,
+    },
+    {
+        .name = "backup-save",
+        .command = Command::BackupSave,
+        .argument = "FILE",
+        .missing = "a save file",
+        .options = "--bank --size",
+        .usage = "backup-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K]",
+        .help = "read save memory from the bank on into FILE (default bank 1, 32K)",
+        .take = TakeOutput,
+        .check = OutputAccepted,
+        .run = BackupSave,
+        .report = BackupSaveReport,
+    },
+    {
+        .name = "write-save",
+        .command = Command::WriteSave,
+        .argument = "FILE",
+        .missing = "a save file",
+        .options = "--bank --size --no-keep",
+        .usage = "write-save FILE [--bank 1|2|3|4] [--size 32K|64K|128K|256K] [--no-keep]",
+        .help = "write FILE (32768 or 65536 bytes) into save memory from the bank on;\n"
+                "--size 32K writes only the first 32K of a 64K file; the save it\n"
+                "replaces is kept first in $XDG_DATA_HOME/brevomat/saves (--no-keep:\n"
+                "not kept)",
+        .take = TakeImage,
+        .run = WriteSave,
+        .report = WriteSaveReport,
+    },
+    {
+        .name = "probe",
+        .command = Command::Probe,
+        .usage = "probe",
+        .help = "detect the adapter, time its register accesses in each mode it\n"
+                "answers and estimate each command's duration at each speed\n"
+                "(nothing on the cart changes)",
+        .run = Probe,
+    },
+    {
+        .name = "doctor",
+        .command = Command::Doctor,
+        .options = "--report",
+        .usage = "doctor [--report FILE]",
+        .help = "find out why the adapter does not answer: port access, the port's\n"
+                "mode, detection, every wire of the cable, the cart and the speeds\n"
+                "that work, one line each with advice; --report puts the report in\n"
+                "FILE as well (nothing is written to the flash or save memory)",
+        .check = DoctorInputsUsable,
+        .run = Doctor,
+        .report = DoctorReportOut,
+    },
+    {
+        .name = "trace",
+        .command = Command::Trace,
+        .argument = "FILE",
+        .missing = "a record of port accesses",
+        .options = "--level --raw --check",
+        .usage = "trace FILE [--level cycles|link|cart | --raw | --check]",
+        .help = "decode the record --trace left in FILE: the printer-port cycles,\n"
+                "the adapter's link operations or (the default) the cart's commands;\n"
+                "--raw lists one access a line (seq time_us R|W offset bits value);\n"
+                "--check replays it on the virtual adapter and cart and says\n"
+                "\"agrees\" or where hardware and model part; --json: a summary",
+        .take = TakeRecord,
+        .run = Trace,
+    },
 };
 
 }  // namespace

@@ -181,59 +181,130 @@ using V = ValueKind;
 // Every option of the program. A command's own options are listed again in its entry of the
 // command table, which says where they belong.
 const OptionEntry kOptions[] = {
-    {"--port", "", V::Words, "lpt1, lpt2 or lpt3", "lpt1 lpt2 lpt3", "--port lpt1|lpt2|lpt3",
-     "printer port (default lpt1)", false, true, ApplyPort},
-    {"--speed", "", V::Words, "4, 3, 2 or 1", "4 3 2 1", "--speed 4|3|2|1",
-     "link speed, as the window's Speed group (default 4)", false, true, ApplySpeed},
-    {"--virtual", "", V::Directory, "a directory", "", "--virtual DIR",
-     "use the virtual adapter and the virtual cart directory DIR\n"
-     "(created as an erased 8 MB flash cart if missing)",
-     false, true, ApplyVirtual},
-    {"--device", "", V::Device, "a parallel-port device such as /dev/parport0", "", "--device DEV",
-     "reach the port through the parallel-port device DEV\n"
-     "(e.g. /dev/parport0), whichever port --port names",
-     false, true, StoreText<&CliOptions::device>},
-    {"--base", "", V::Words, "a hexadecimal I/O address such as 0xd010", "0x378 0x278 0x3bc", "--base ADDR",
-     "the printer port at the hexadecimal I/O address ADDR (a PCI\n"
-     "card's, e.g. 0xd010) in place of --port",
-     false, true, ApplyBase},
-    {"--json", "", V::None, "", "", "--json",
-     "standard output carries events, one JSON object a line, instead\n"
-     "of the plain log; the last one is the result",
-     false, true, SetFlag<&CliOptions::json>},
-    {"--log", "", V::File, "a file", "", "--log FILE",
-     "append the run to FILE: what ran, every log line with the seconds\n"
-     "since the start, the status and the exit status",
-     false, true, StoreText<&CliOptions::runLog>},
-    {"--trace", "", V::File, "a file", "", "--trace FILE",
-     "record every port access of the command in FILE (compressed);\n"
-     "brevomat-cli trace FILE decodes it",
-     false, true, StoreText<&CliOptions::traceFile>},
-    {"--yes", "", V::None, "", "", "--yes | --no",
-     "answer every question Yes / No; without either, questions are\n"
-     "asked on the terminal when standard input is one, otherwise No",
-     false, true, ApplyAnswer},
-    {"--no", "", V::None, "", "", "", "", false, true, ApplyAnswer},
-    {"--help", "-h", V::None, "", "", "-h, --help", "this text", false, true, SetFlag<&CliOptions::help>},
-    {"--version", "", V::None, "", "", "--version", "the program's version", false, true,
-     SetFlag<&CliOptions::version>},
-    {"--completion-words", "", V::None, "", "", "", "", true, true, SetFlag<&CliOptions::completionWords>},
+    {
+        .name = "--port",
+        .value = V::Words,
+        .needs = "lpt1, lpt2 or lpt3",
+        .words = "lpt1 lpt2 lpt3",
+        .usage = "--port lpt1|lpt2|lpt3",
+        .help = "printer port (default lpt1)",
+        .apply = ApplyPort,
+    },
+    {
+        .name = "--speed",
+        .value = V::Words,
+        .needs = "4, 3, 2 or 1",
+        .words = "4 3 2 1",
+        .usage = "--speed 4|3|2|1",
+        .help = "link speed, as the window's Speed group (default 4)",
+        .apply = ApplySpeed,
+    },
+    {
+        .name = "--virtual",
+        .value = V::Directory,
+        .needs = "a directory",
+        .usage = "--virtual DIR",
+        .help = "use the virtual adapter and the virtual cart directory DIR\n"
+                "(created as an erased 8 MB flash cart if missing)",
+        .apply = ApplyVirtual,
+    },
+    {
+        .name = "--device",
+        .value = V::Device,
+        .needs = "a parallel-port device such as /dev/parport0",
+        .usage = "--device DEV",
+        .help = "reach the port through the parallel-port device DEV\n"
+                "(e.g. /dev/parport0), whichever port --port names",
+        .apply = StoreText<&CliOptions::device>,
+    },
+    {
+        .name = "--base",
+        .value = V::Words,
+        .needs = "a hexadecimal I/O address such as 0xd010",
+        .words = "0x378 0x278 0x3bc",
+        .usage = "--base ADDR",
+        .help = "the printer port at the hexadecimal I/O address ADDR (a PCI\n"
+                "card's, e.g. 0xd010) in place of --port",
+        .apply = ApplyBase,
+    },
+    {
+        .name = "--json",
+        .usage = "--json",
+        .help = "standard output carries events, one JSON object a line, instead\n"
+                "of the plain log; the last one is the result",
+        .apply = SetFlag<&CliOptions::json>,
+    },
+    {
+        .name = "--log",
+        .value = V::File,
+        .needs = "a file",
+        .usage = "--log FILE",
+        .help = "append the run to FILE: what ran, every log line with the seconds\n"
+                "since the start, the status and the exit status",
+        .apply = StoreText<&CliOptions::runLog>,
+    },
+    {
+        .name = "--trace",
+        .value = V::File,
+        .needs = "a file",
+        .usage = "--trace FILE",
+        .help = "record every port access of the command in FILE (compressed);\n"
+                "brevomat-cli trace FILE decodes it",
+        .apply = StoreText<&CliOptions::traceFile>,
+    },
+    {
+        .name = "--yes",
+        .usage = "--yes | --no",
+        .help = "answer every question Yes / No; without either, questions are\n"
+                "asked on the terminal when standard input is one, otherwise No",
+        .apply = ApplyAnswer,
+    },
+    {.name = "--no", .apply = ApplyAnswer},
+    {
+        .name = "--help",
+        .shortName = "-h",
+        .usage = "-h, --help",
+        .help = "this text",
+        .apply = SetFlag<&CliOptions::help>,
+    },
+    {
+        .name = "--version",
+        .usage = "--version",
+        .help = "the program's version",
+        .apply = SetFlag<&CliOptions::version>,
+    },
+    {.name = "--completion-words", .hidden = true, .apply = SetFlag<&CliOptions::completionWords>},
     // The commands' own options; their help is in the commands' lines.
-    {"--ips", "", V::File, "a patch file", "", "", "", false, true, ApplyIps},
-    {"--only-changed", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::onlyChanged>},
-    {"--every-block", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::everyBlock>},
-    {"--boot", "", V::File, "a pre-boot image file", "", "", "", false, true,
-     StoreText<&CliOptions::bootFile>},
-    {"--size", "", V::Words, "a size", "8M 16M 32M 64M 128M 256M 32K 64K 128K 256K", "", "", false, true,
-     ApplySize},
-    {"--trim", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::trim>},
-    {"--dat", "", V::File, "a DAT file", "", "", "", false, true, StoreText<&CliOptions::datFile>},
-    {"--bank", "", V::Words, "1, 2, 3 or 4", "1 2 3 4", "", "", false, true, ApplyBank},
-    {"--no-keep", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::noKeep>},
-    {"--report", "", V::File, "a file", "", "", "", false, true, StoreText<&CliOptions::reportFile>},
-    {"--level", "", V::Words, "cycles, link or cart", "cycles link cart", "", "", false, true, ApplyLevel},
-    {"--raw", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::traceRaw>},
-    {"--check", "", V::None, "", "", "", "", false, true, SetFlag<&CliOptions::traceCheck>},
+    {.name = "--ips", .value = V::File, .needs = "a patch file", .apply = ApplyIps},
+    {.name = "--only-changed", .apply = SetFlag<&CliOptions::onlyChanged>},
+    {.name = "--every-block", .apply = SetFlag<&CliOptions::everyBlock>},
+    {
+        .name = "--boot",
+        .value = V::File,
+        .needs = "a pre-boot image file",
+        .apply = StoreText<&CliOptions::bootFile>,
+    },
+    {
+        .name = "--size",
+        .value = V::Words,
+        .needs = "a size",
+        .words = "8M 16M 32M 64M 128M 256M 32K 64K 128K 256K",
+        .apply = ApplySize,
+    },
+    {.name = "--trim", .apply = SetFlag<&CliOptions::trim>},
+    {.name = "--dat", .value = V::File, .needs = "a DAT file", .apply = StoreText<&CliOptions::datFile>},
+    {.name = "--bank", .value = V::Words, .needs = "1, 2, 3 or 4", .words = "1 2 3 4", .apply = ApplyBank},
+    {.name = "--no-keep", .apply = SetFlag<&CliOptions::noKeep>},
+    {.name = "--report", .value = V::File, .needs = "a file", .apply = StoreText<&CliOptions::reportFile>},
+    {
+        .name = "--level",
+        .value = V::Words,
+        .needs = "cycles, link or cart",
+        .words = "cycles link cart",
+        .apply = ApplyLevel,
+    },
+    {.name = "--raw", .apply = SetFlag<&CliOptions::traceRaw>},
+    {.name = "--check", .apply = SetFlag<&CliOptions::traceCheck>},
 };
 
 // Options that cannot stand together.

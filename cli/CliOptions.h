@@ -87,17 +87,18 @@ struct ParseResult {
 enum class ValueKind { None, Words, File, Directory, Device, Text };
 
 // One option: its names, the value it takes, how it reads that value into the record, and its
-// lines of --help.
+// lines of --help. The rows name their fields and leave out the ones at their defaults; a member
+// without a default is one every row gives (GCC's -Wmissing-field-initializers holds them to it).
 struct OptionEntry {
-  std::string_view name;       // "--port"
-  std::string_view shortName;  // "-h", or empty
+  std::string_view name;         // "--port"
+  std::string_view shortName{};  // "-h", or empty
   ValueKind value = ValueKind::None;
-  std::string_view needs;  // what a missing value should be: "lpt1, lpt2 or lpt3"
-  std::string_view words;  // the values the completion offers (ValueKind::Words)
-  std::string_view usage;  // --help's left column ("--port lpt1|lpt2|lpt3"); empty: told elsewhere
-  std::string_view help;   // --help's right column, lines apart by '\n'
-  bool hidden = false;     // not in --help
-  bool available = true;   // the build can do it
+  std::string_view needs{};  // what a missing value should be: "lpt1, lpt2 or lpt3"
+  std::string_view words{};  // the values the completion offers (ValueKind::Words)
+  std::string_view usage{};  // --help's left column ("--port lpt1|lpt2|lpt3"); empty: told elsewhere
+  std::string_view help{};   // --help's right column, lines apart by '\n'
+  bool hidden = false;       // not in --help
+  bool available = true;     // the build can do it
   // Stores the value, or sets the flag. Returns why the value is bad ("use 4, 3, 2 or 1"), or the
   // empty text. Runs once the command is known.
   std::string (*apply)(CliOptions& options, std::string_view value) = nullptr;
@@ -107,15 +108,16 @@ struct CommandRun;
 
 // One command: its name and arguments, the options that belong to it, its --help lines, what it
 // checks before the cart is touched, the window command it runs and what it reports afterwards.
+// As with the options, a member without a default is one every row gives.
 struct CommandEntry {
   std::string_view name;  // "write"
   Command command = Command::None;
-  std::string_view argument;  // "IMAGE"; "GAME..." for one or more; empty: none
-  std::string_view missing;   // how a missing argument is named: "an image file"
-  std::string_view options;   // its own options, apart by blanks: "--ips --only-changed"
-  std::string_view required;  // an option it cannot go without, or empty
-  std::string_view usage;     // --help's left column
-  std::string_view help;      // --help's right column, lines apart by '\n'
+  std::string_view argument{};  // "IMAGE"; "GAME..." for one or more; empty: none
+  std::string_view missing{};   // how a missing argument is named: "an image file"
+  std::string_view options{};   // its own options, apart by blanks: "--ips --only-changed"
+  std::string_view required{};  // an option it cannot go without, or empty
+  std::string_view usage;       // --help's left column
+  std::string_view help;        // --help's right column, lines apart by '\n'
   // Stores the arguments in the record.
   void (*take)(CliOptions& options, const std::vector<std::string>& arguments) = nullptr;
   // The files it reads or writes, checked before the cart is touched. False (with the reason said
