@@ -251,8 +251,7 @@ void Program::StartTrace() {
   header.base = static_cast<std::uint16_t>(core_->link.DataPort);
   header.linkMode = "chosen by detection at the start of each command (see the end marks)";
   header.speed = SpeedCaption(options_.speedIndex);
-  recorder_->Start(core_->port.Backend(), header);
-  core_->port.Attach(recorder_.get());
+  core_->port.Attach(&recorder_->Start(core_->port.Backend(), header));
 }
 
 // What the record holds, and why it may hold less than the run did; neither fails the command.

@@ -80,9 +80,8 @@ void Form1Presenter::StartTrace(const std::string& path) {
   header.base = static_cast<std::uint16_t>(core_.link.DataPort);
   header.linkMode = "chosen by detection at the start of each command (see the end marks)";
   header.speed = SpeedCaption(RadioSpeedIndex());
-  recorder->Start(core_.port.Backend(), header);
+  core_.port.Attach(&recorder->Start(core_.port.Backend(), header));
   recorder_ = std::move(recorder);
-  core_.port.Attach(recorder_.get());
   ReportToStandardError("recording every port access in " + path);
 }
 

@@ -189,7 +189,7 @@ class Form1Presenter final : public Window {
 
   FormView& view_;
   std::unique_ptr<PortDriver> driver_;
-  std::unique_ptr<PortRecorder> recorder_;  // wraps the driver's back end; gone before it
+  std::unique_ptr<PortRecorder> recorder_;  // records the driver's back end; gone before it
   Core core_;
   SettingsFile settings_;
   std::string openDialog1Name_, saveDialog1Name_, openDialog2Name_, openDialog3Name_;

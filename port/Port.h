@@ -18,6 +18,8 @@
 
 namespace brevomat {
 
+class AccessTape;
+
 class PortBackend {
  public:
   virtual ~PortBackend() = default;
@@ -38,6 +40,13 @@ class PortBackend {
   // to give a slow chip its datasheet time however fast the polls come. A real port runs on the
   // host's steady clock; a simulated one on its own clock, which moves with the simulated cable.
   virtual std::uint64_t ClockNs();
+  // A back end that notes its own accesses on the tape of a record (port/AccessTape.h) takes it
+  // here and says true; null ends it. One that does not is wrapped by the recorder instead, one
+  // call more per access.
+  virtual bool NotesInto(AccessTape* tape) {
+    static_cast<void>(tape);
+    return false;
+  }
 };
 
 // What the port looks like with nothing behind it: a floating bus.

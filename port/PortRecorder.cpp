@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -81,7 +82,10 @@ struct PortRecorder::Deflater {
   }
 };
 
-PortRecorder::PortRecorder() = default;
+PortRecorder::PortRecorder() {
+  std::fill(std::begin(history_), std::end(history_), record::kNoKey);
+  std::fill(std::begin(replay_), std::end(replay_), kNoEntry);
+}
 
 PortRecorder::~PortRecorder() {
   std::string ignored;
@@ -132,28 +136,36 @@ bool PortRecorder::OpenStream(std::FILE* stream, std::string& error, std::uint64
   file_ = stream;
   limitBytes_ = limitBytes;
   z_ = std::make_unique<Deflater>();
-  // gzip framing (window bits 15 + 16), so that the record also opens with zcat; the fastest
-  // level: the record must not slow the link down.
-  if (deflateInit2(&z_->z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  // gzip framing (window bits 15 + 16), so that the record also opens with zcat. What reaches
+  // zlib is the accesses that are not repeats, mostly the cart's data, which a search for matches
+  // seldom shortens (a word read back is far beyond the window from where it was written): so
+  // Huffman codes only, which cost a fraction of the search.
+  if (deflateInit2(&z_->z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_HUFFMAN_ONLY) != Z_OK) {
     error = "zlib cannot start a stream";
     std::fclose(file_);
     file_ = nullptr;
     return false;
   }
   z_->ready = true;
-  buffer_ = std::make_unique<std::uint8_t[]>(kBufferBytes);
-  spare_ = std::make_unique<std::uint8_t[]>(kBufferBytes);
-  out_ = std::make_unique<std::uint8_t[]>(WorstCase(kBufferBytes));
-  compressor_ = std::thread(&PortRecorder::Compressor, this);
+  for (std::size_t b = 0; b < kBuffers; ++b) {
+    buffers_[b] = std::make_unique<std::uint64_t[]>(kEntries);
+    free_[freeCount_++] = b;
+  }
+  bytes_ = std::make_unique<std::uint8_t[]>(kBytes);
+  out_ = std::make_unique<std::uint8_t[]>(WorstCase(kBytes));
+  thread_ = std::thread(&PortRecorder::Run, this);
   return true;
 }
 
-void PortRecorder::Start(PortBackend& inner, const RecordHeader& header) {
+PortBackend& PortRecorder::Start(PortBackend& inner, const RecordHeader& header) {
   inner_ = &inner;
   base_ = header.base;
-  startNs_ = inner_->ClockNs();
-  lastUs_ = 0;
-  if (file_ == nullptr) return;
+  startNs_ = lastNs_ = inner.ClockNs();
+  if (file_ == nullptr) return inner;
+  current_ = free_[--freeCount_];
+  fill_ = buffers_[current_].get();
+  end_ = fill_ + kEntries;
+  noting_ = true;
   std::string text(record::kMagic);
   text += "program: " + header.program + "\n";
   text += std::string("platform: ") + Platform() + "\n";
@@ -162,67 +174,351 @@ void PortRecorder::Start(PortBackend& inner, const RecordHeader& header) {
   text += "link mode: " + header.linkMode + "\n";
   text += "speed: " + header.speed + "\n";
   text += "date: " + UtcNow() + "\n\n";
-  recording_ = true;
-  Put(text);
-  Flush(false);
+  NoteText(kTextEntry << 32, startNs_, text);
+  notedByInner_ = inner.NotesInto(this);
+  return notedByInner_ ? inner : *this;
 }
 
-void PortRecorder::Put(std::string_view bytes) {
-  // The header and the marks are short; a text longer than the buffer is cut.
-  if (bytes.size() > kBufferBytes / 2) bytes = bytes.substr(0, kBufferBytes / 2);
-  if (fill_ + bytes.size() > flushAt_) Flush(false);
-  if (!recording_) return;
-  std::memcpy(buffer_.get() + fill_, bytes.data(), bytes.size());
-  fill_ += bytes.size();
+// ---- The command's side ----
+
+bool PortRecorder::Refill(std::size_t entries) {
+  if (!noting_) return false;
+  HandOver(false);
+  return noting_ && static_cast<std::size_t>(end_ - fill_) >= entries;
+}
+
+void PortRecorder::NoteOther(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) {
+  if (end_ - fill_ < 3 && !Refill(3)) return;
+  PutRepeat();
+  const auto offset = static_cast<std::uint16_t>(port - base_);
+  const std::uint8_t reg = offset < 5                     ? static_cast<std::uint8_t>(offset)
+                           : offset == record::kEcrOffset ? record::kEcrRegister
+                                                          : record::kOtherPort;
+  fill_[0] = kLongAccess << 32 | std::uint64_t{static_cast<std::uint8_t>(flags | reg)} << 40 |
+             std::uint64_t{value} << 48 | port;
+  fill_[1] = ns;
+  fill_ += 2;
+  recent_[noted_++ & kRecentMask] = kNoEntry;
+  repeatFrom_ = noted_;
+  lastNs_ = ns;
+}
+
+void PortRecorder::NoteText(std::uint64_t entry, std::uint64_t ns, std::string_view text) {
+  const bool timed = static_cast<std::uint8_t>(entry >> 32) == kMarkEntry;
+  const std::size_t count = 1 + 1 + (timed ? 1 : 0) + (text.size() + 7) / 8;
+  if (static_cast<std::size_t>(end_ - fill_) < count && !Refill(count)) return;
+  PutRepeat();  // the accesses before the mark
+  *fill_++ = entry | text.size();
+  if (timed) *fill_++ = ns;
+  std::memcpy(fill_, text.data(), text.size());
+  fill_ += (text.size() + 7) / 8;
+  lastNs_ = ns;
 }
 
 void PortRecorder::Mark(record::Mark kind, std::string_view text) {
-  if (!recording_) return;
-  const std::uint64_t us = Micros();
-  std::uint8_t head[1 + 10 + 10];
-  head[0] = static_cast<std::uint8_t>(record::kMarkFlag | static_cast<std::uint8_t>(kind));
-  text = text.substr(0, 1000);
-  std::uint8_t* p = PutVarint(head + 1, us - lastUs_);
-  p = PutVarint(p, text.size());
-  lastUs_ = us;
-  std::string bytes(reinterpret_cast<const char*>(head), static_cast<std::size_t>(p - head));
-  bytes += text;
-  Put(bytes);
-  Flush(false);
+  if (!noting_) return;
+  NoteText(kMarkEntry << 32 | std::uint64_t{static_cast<std::uint8_t>(kind)} << 40, inner_->ClockNs(),
+           text.substr(0, 1000));
+  if (!noting_) return;
+  HandOver(false);
   WaitWritten();
+}
+
+void PortRecorder::HandOver(bool last) {
+  std::unique_lock<std::mutex> lock(handOver_);
+  handed_.push_back({noting_ ? current_ : kBuffers,
+                     noting_ ? static_cast<std::size_t>(fill_ - buffers_[current_].get()) : 0, last});
+  changed_.notify_all();
+  fill_ = end_ = nullptr;
+  if (!last) {
+    changed_.wait(lock, [this] { return freeCount_ != 0 || stopped_; });
+    if (!stopped_) {
+      current_ = free_[--freeCount_];
+      fill_ = buffers_[current_].get();
+      end_ = fill_ + kEntries;
+      return;
+    }
+  }
+  noting_ = false;
 }
 
 void PortRecorder::WaitWritten() {
   std::unique_lock<std::mutex> lock(handOver_);
-  changed_.wait(lock, [this] { return !pending_; });
+  changed_.wait(lock, [this] { return handed_.empty(); });
 }
 
-void PortRecorder::Compressor() {
+bool PortRecorder::Close(std::string& error) {
+  if (file_ == nullptr) return writeError_.empty();
+  if (notedByInner_) {
+    inner_->NotesInto(nullptr);
+    notedByInner_ = false;
+  }
+  if (noting_ && (end_ != fill_ || Refill(1))) PutRepeat();  // the last accesses
+  HandOver(true);
+  WaitWritten();
+  {
+    std::lock_guard<std::mutex> lock(handOver_);
+    quit_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+  if (std::fclose(file_) != 0 && writeError_.empty()) writeError_ = std::strerror(errno);
+  file_ = nullptr;
+  error = writeError_;
+  return writeError_.empty();
+}
+
+// ---- The recorder's thread ----
+
+void PortRecorder::Run() {
   for (;;) {
     std::unique_lock<std::mutex> lock(handOver_);
-    changed_.wait(lock, [this] { return pending_ || quit_; });
-    if (!pending_) return;
-    const std::size_t size = pendingSize_;
-    const bool finish = pendingFinish_;
+    changed_.wait(lock, [this] { return !handed_.empty() || quit_; });
+    if (handed_.empty()) return;
+    const Handed handed = handed_.front();
+    const bool stopped = stopped_;
     lock.unlock();
-    // spare_ is this thread's until pending_ is cleared.
-    Compress(spare_.get(), size, finish);
+    // The buffer is this thread's until it is back among the free ones.
+    if (!stopped && handed.buffer < kBuffers) Take(buffers_[handed.buffer].get(), handed.count);
+    if (!stopped && !finished_) {
+      if (handed.last && keyRepeat_ != 0 && Room(kLongestAccess))
+        byteFill_ = static_cast<std::size_t>(PutKeyRepeat(bytes_.get() + byteFill_) - bytes_.get());
+      if (handed.last || byteFill_ != 0) Deflate(handed.last);
+    }
     lock.lock();
-    pending_ = false;
+    if (finished_) stopped_ = true;
+    if (handed.buffer < kBuffers) free_[freeCount_++] = handed.buffer;
+    handed_.pop_front();
     changed_.notify_all();
   }
 }
 
-void PortRecorder::Compress(const std::uint8_t* data, std::size_t size, bool finish) {
+void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
+  for (std::size_t i = 0; i < count && !finished_;) {
+    const std::uint64_t entry = entries[i];
+    const auto tag = static_cast<std::uint8_t>(entry >> 32);
+    if ((tag & record::kMarkFlag) == 0) {
+      TakeAccess(entry);
+      ++i;
+      continue;
+    }
+    const auto length = static_cast<std::uint32_t>(entry);
+    const char* text = reinterpret_cast<const char*>(entries + i + 1);
+    switch (tag) {
+      case kRepeatEntry: {
+        const std::uint64_t period = (entry >> 40) & 0xFF;
+        const std::uint64_t count = length | (entry >> 48) << 32;
+        if (!TakeRepeat(period, count))
+          for (std::uint64_t n = 0; n < count && !finished_; ++n)
+            TakeAccess(replay_[(taken_ - period) & kRecentMask]);
+        ++i;
+        break;
+      }
+      case kLongAccess:
+        replay_[taken_ & kRecentMask] = kNoEntry;
+        ns_ = entries[i + 1];
+        Put(static_cast<std::uint8_t>(entry >> 40), static_cast<std::uint16_t>(entry),
+            static_cast<std::uint16_t>(entry >> 48));
+        i += 2;
+        break;
+      case kMarkEntry:
+        ns_ = entries[i + 1];
+        PutText(static_cast<std::uint8_t>(record::kMarkFlag | static_cast<std::uint8_t>(entry >> 40)),
+                std::string_view(text + 8, length));
+        i += 2 + (length + 7) / 8;
+        break;
+      default:  // kTextEntry
+        PutText(0, std::string_view(text, length));
+        i += 1 + (length + 7) / 8;
+        break;
+    }
+  }
+}
+
+static_assert(PortRecorder::kHistoryEntries == record::kHistory, "both histories count the same accesses");
+
+// A repeat of the tape's, taken whole. When every access of its period came a whole 0, 1 or 2 us
+// after the one before (the virtual cart's are 1 us a byte), each repeated access also has the key
+// of the one a period before, and the record repeats it the same way: the repeat costs this
+// thread the period and the histories' last entries, not a step per access. False otherwise.
+bool PortRecorder::TakeRepeat(std::uint64_t period, std::uint64_t count) {
+  if (finished_ || ns_ < startNs_ || period == 0 || period > taken_) return false;
+  // The accesses a period back that the repeat copies: the whole period, or fewer for a short one.
+  const std::uint64_t used = std::min(period, count);
+  std::uint64_t pattern[kRecent];
+  std::uint32_t keys[kRecent];
+  std::uint64_t usedNs = 0;
+  for (std::uint64_t p = 0; p < used; ++p) {
+    const std::uint64_t at = taken_ - period + p;
+    pattern[p] = replay_[at & kRecentMask];
+    keys[p] = history_[at & record::kHistoryMask];
+    const auto sinceNs = static_cast<std::uint32_t>(pattern[p]);
+    if ((pattern[p] & kNoEntry) != 0 || sinceNs % 1000 != 0 || sinceNs >= 3000 || keys[p] == record::kNoKey)
+      return false;
+    usedNs += sinceNs;
+  }
+  if (keyRepeat_ != 0 && keyPeriod_ != period) {
+    if (!Room(kLongestAccess)) return true;
+    byteFill_ = static_cast<std::size_t>(PutKeyRepeat(bytes_.get() + byteFill_) - bytes_.get());
+  }
+  keyPeriod_ = static_cast<std::uint32_t>(period);
+  keyRepeat_ += count;
+  if (count < period) {
+    ns_ += usedNs;
+  } else {
+    ns_ += count / period * usedNs;
+    for (std::uint64_t p = 0; p < count % period; ++p) ns_ += static_cast<std::uint32_t>(pattern[p]);
+  }
+  lastUs_ = (ns_ - startNs_) / 1000;
+  // Only the histories' last entries are ever looked at again.
+  const std::uint64_t end = taken_ + count;
+  const std::uint64_t from = count > kRecent ? end - kRecent : taken_;
+  for (std::uint64_t at = from, p = (from - taken_) % period; at < end; ++at) {
+    replay_[at & kRecentMask] = pattern[p];
+    history_[at & record::kHistoryMask] = keys[p];
+    if (++p == period) p = 0;
+  }
+  taken_ = end;
+  return true;
+}
+
+// One access in the record's format: when it is the same as the one a period before, it only adds
+// to the repeat under way; otherwise it is written out, after that repeat, and the next access is
+// compared at the distance to the last one written out with its key.
+void PortRecorder::Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uint16_t value) {
+  std::uint64_t us = ns_ > startNs_ ? (ns_ - startNs_) / 1000 : 0;
+  if (us < lastUs_) us = lastUs_;  // a clock never runs back; a back end's might
+  const std::uint64_t delta = us - lastUs_;
+  lastUs_ = us;
+  std::uint8_t tag = tagWithoutTime;
+  tag |= static_cast<std::uint8_t>((delta < 3 ? delta : 3) << record::kTimeShift);
+  const std::uint32_t key = record::RepeatKey(tag, value);
+  if (key != record::kNoKey && key == history_[(taken_ - keyPeriod_) & record::kHistoryMask]) {
+    history_[taken_++ & record::kHistoryMask] = key;
+    ++keyRepeat_;
+    return;
+  }
+  if (!Room(kLongestAccess)) return;
+  std::uint8_t* const out = PutKeyRepeat(bytes_.get() + byteFill_);
+  std::uint8_t* p = out + 1;
+  if ((tag & record::kRegisterMask) == record::kOtherPort) {
+    *p++ = static_cast<std::uint8_t>(port);
+    *p++ = static_cast<std::uint8_t>(port >> 8);
+  }
+  if (delta >= 3) p = PutVarint(p, delta);
+  *out = tag;
+  *p++ = static_cast<std::uint8_t>(value);
+  if (tag & record::kWordFlag) *p++ = static_cast<std::uint8_t>(value >> 8);
+  byteFill_ = static_cast<std::size_t>(p - bytes_.get());
+
+  const auto at = static_cast<std::uint32_t>(taken_);
+  history_[at & record::kHistoryMask] = key;
+  if (key != record::kNoKey) {
+    std::uint32_t& last = keyAt_[(key * 0x9E3779B1u) >> kHashShift];
+    const std::uint32_t distance = at - last;
+    last = at;
+    if (distance - 1 < record::kHistory - 1) keyPeriod_ = distance;
+  }
+  ++taken_;
+}
+
+std::uint8_t* PortRecorder::PutKeyRepeat(std::uint8_t* p) {
+  if (keyRepeat_ == 0) return p;
+  *p++ = record::kRepeatTag;
+  p = PutVarint(p, keyPeriod_);
+  p = PutVarint(p, keyRepeat_);
+  keyRepeat_ = 0;
+  return p;
+}
+
+std::uint8_t* PortRecorder::PutVarint(std::uint8_t* p, std::uint64_t v) {
+  while (v >= 0x80) {
+    *p++ = static_cast<std::uint8_t>(v | 0x80);
+    v >>= 7;
+  }
+  *p++ = static_cast<std::uint8_t>(v);
+  return p;
+}
+
+// A mark (with its tag: the repeat under way before it, the time since the record before), or
+// the header's text as it stands (without).
+void PortRecorder::PutText(std::uint8_t markTag, std::string_view text) {
+  if (!Room(kLongestAccess + 20 + text.size())) return;
+  std::uint8_t* p = PutKeyRepeat(bytes_.get() + byteFill_);
+  if (markTag != 0) {
+    const std::uint64_t us = ns_ > startNs_ ? std::max((ns_ - startNs_) / 1000, lastUs_) : lastUs_;
+    *p++ = markTag;
+    p = PutVarint(p, us - lastUs_);
+    p = PutVarint(p, text.size());
+    lastUs_ = us;
+  }
+  std::memcpy(p, text.data(), text.size());
+  byteFill_ = static_cast<std::size_t>(p - bytes_.get()) + text.size();
+}
+
+bool PortRecorder::Room(std::size_t bytes) {
+  if (finished_) return false;
+  if (byteFill_ + bytes <= flushAt_) return true;
+  Deflate(false);
+  if (finished_) return false;
+  if (byteFill_ + bytes <= flushAt_) return true;
+  // Not even an empty buffer holds it before the limit.
+  StopAtLimit();
+  return false;
+}
+
+void PortRecorder::Deflate(bool last) {
+  Compress(bytes_.get(), byteFill_, last);
+  byteFill_ = 0;
+  if (!writeError_.empty()) {
+    // The file takes no more: the record ends, the command goes on.
+    finished_ = true;
+    return;
+  }
+  written_ = taken_ - keyRepeat_;
+  if (last) {
+    finished_ = true;
+    return;
+  }
+  // The next piece is compressed early enough that even incompressible records fit in what is
+  // left, with room kept for the closing mark.
+  const std::uint64_t used = fileBytes_ + kReserveBytes;
+  const std::uint64_t room = limitBytes_ > used ? limitBytes_ - used : 0;
+  std::size_t next = kBytes;
+  while (next > 64 && WorstCase(next) > room) next = next / 2;
+  if (next > 64)
+    flushAt_ = next;
+  else
+    StopAtLimit();
+}
+
+void PortRecorder::StopAtLimit() {
+  // The accesses of the repeat under way came after everything written, before the limit was
+  // met: they are in the record, then the mark saying it ends here.
+  reachedLimit_ = true;
+  const std::string why = "the record reached its limit of " + std::to_string(limitBytes_) + " bytes";
+  std::uint8_t* p = PutKeyRepeat(bytes_.get());
+  *p++ = static_cast<std::uint8_t>(record::kMarkFlag | static_cast<std::uint8_t>(record::Mark::Stopped));
+  p = PutVarint(p, 0);
+  p = PutVarint(p, why.size());
+  std::memcpy(p, why.data(), why.size());
+  byteFill_ = static_cast<std::size_t>(p - bytes_.get()) + why.size();
+  Compress(bytes_.get(), byteFill_, true);
+  byteFill_ = 0;
+  if (writeError_.empty()) written_ = taken_;
+  finished_ = true;
+}
+
+void PortRecorder::Compress(const std::uint8_t* data, std::size_t size, bool last) {
   if (!writeError_.empty()) return;
   z_stream& z = z_->z;
   z.next_in = const_cast<std::uint8_t*>(data);
   z.avail_in = static_cast<uInt>(size);
-  const auto outSize = static_cast<uInt>(WorstCase(kBufferBytes));
+  const auto outSize = static_cast<uInt>(WorstCase(kBytes));
   do {
     z.next_out = out_.get();
     z.avail_out = outSize;
-    if (deflate(&z, finish ? Z_FINISH : Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
+    if (deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
       writeError_ = "zlib failed";
       return;
     }
@@ -235,74 +531,6 @@ void PortRecorder::Compress(const std::uint8_t* data, std::size_t size, bool fin
   } while (z.avail_out == 0);
   // On the disk's way: a process that is killed now leaves this much behind.
   if (std::fflush(file_) != 0) writeError_ = std::strerror(errno);
-}
-
-void PortRecorder::Flush(bool finish) {
-  if (finished_ || file_ == nullptr) return;
-  WaitWritten();
-  if (!writeError_.empty()) {
-    // The file takes no more: the record ends, the command goes on.
-    recording_ = false;
-    finished_ = true;
-    return;
-  }
-  const std::size_t handed = fill_;
-  {
-    std::lock_guard<std::mutex> lock(handOver_);
-    std::swap(buffer_, spare_);
-    pendingSize_ = handed;
-    pendingFinish_ = finish;
-    pending_ = true;
-  }
-  changed_.notify_all();
-  fill_ = 0;
-  if (finish) {
-    WaitWritten();
-    finished_ = true;
-    recording_ = false;
-    return;
-  }
-  // The next buffer is handed over early enough that even incompressible records fit in what is
-  // left once the one on its way is written, with room kept for the closing mark.
-  const std::uint64_t used = fileBytes_ + WorstCase(handed) + kReserveBytes;
-  const std::uint64_t room = limitBytes_ > used ? limitBytes_ - used : 0;
-  std::size_t next = kBufferBytes;
-  while (next > 64 && WorstCase(next) > room) next = next / 2;
-  if (next > 64) {
-    flushAt_ = next;
-    return;
-  }
-  // The limit: the record ends with a mark saying so, and the accesses go on unrecorded.
-  reachedLimit_ = true;
-  flushAt_ = kBufferBytes;
-  const std::string why = "the record reached its limit of " + std::to_string(limitBytes_) + " bytes";
-  std::uint8_t head[1 + 10 + 10];
-  head[0] = static_cast<std::uint8_t>(record::kMarkFlag | static_cast<std::uint8_t>(record::Mark::Stopped));
-  std::uint8_t* p = PutVarint(head + 1, 0);
-  p = PutVarint(p, why.size());
-  std::memcpy(buffer_.get(), head, static_cast<std::size_t>(p - head));
-  fill_ = static_cast<std::size_t>(p - head);
-  std::memcpy(buffer_.get() + fill_, why.data(), why.size());
-  fill_ += why.size();
-  Flush(true);
-}
-
-bool PortRecorder::Close(std::string& error) {
-  if (file_ == nullptr) return writeError_.empty();
-  if (!finished_) Flush(true);
-  recording_ = false;
-  if (compressor_.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(handOver_);
-      quit_ = true;
-    }
-    changed_.notify_all();
-    compressor_.join();
-  }
-  if (std::fclose(file_) != 0 && writeError_.empty()) writeError_ = std::strerror(errno);
-  file_ = nullptr;
-  error = writeError_;
-  return writeError_.empty();
 }
 
 }  // namespace brevomat

@@ -1,60 +1,32 @@
-// A record of every port access: a back end that passes each operation on to the back end it wraps
-// and notes it, for the evidence of what went over the cable when a real cart answers otherwise
-// than expected.
+// A record of every port access, for the evidence of what went over the cable when a real cart
+// answers otherwise than expected: the accesses are noted on a tape (port/AccessTape.h), by the
+// back end itself where it can, otherwise by this recorder wrapped around it, which passes each
+// operation on and notes it.
 //
-// The record is a gzip stream (zlib). Uncompressed it holds a text header, then binary records:
-//
-//   BREVOMAT PORT RECORD 1
-//   program: ...          one "name: value" line each: program, platform, back end, base, link
-//   ...                   mode, speed, date
-//   (empty line)
-//   records...
-//
-// An access record is a tag byte, then what the tag announces, little-endian:
-//   bit 7     0 (a mark has it set)
-//   bits 0-2  the register: 0-4 base+0 .. base+4, 5 the extended control register (base+0x402),
-//             6 another port, whose 16-bit address follows the tag
-//   bit 3     set for a write
-//   bit 4     set for a 16-bit access
-//   bits 5-6  microseconds since the record before: 0, 1 or 2; 3 when a varint of them follows
-//   then the value: one byte, or two for a 16-bit access (for a read, the value read)
-// A mark record is the tag 0x80 + kind, a varint of microseconds since the record before, a varint
-// length and that many bytes of text.
-//
-// Records go into a fixed buffer; a full buffer (and every mark) is compressed with a sync flush
-// and handed to the file, so a run that is killed leaves a record that decodes up to the last
-// flush. Compressing costs several times what noting an access does, so it runs on a thread of its
-// own while the next buffer fills: the command's thread pays for the notes only. A mark waits until
-// everything before it is in the file. The file never grows beyond its limit: when the next buffer might not
-// fit, the record ends with the mark "stopped" and the accesses go on unrecorded. Neither the limit nor a
-// failed write ever stops the command that runs; the front end reports them when the command is over.
+// The command's thread only fills buffers of fixed entries. A thread of the recorder's own turns
+// them into the record's format (finding the repeats of a status poll as it goes), compresses it
+// with a sync flush at the end of each buffer and hands it to the file, so a run that is killed
+// leaves a record that decodes up to the last buffer. A mark waits until everything before it is
+// in the file. The file never grows beyond its limit: when the next piece might not fit, the
+// record ends with the mark "stopped" and the accesses go on unrecorded. Neither the limit nor a
+// failed write ever stops the command that runs; the front end reports them when the command is
+// over.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "port/AccessTape.h"
 #include "port/Port.h"
 
 namespace brevomat {
-
-namespace record {
-inline constexpr std::string_view kMagic = "BREVOMAT PORT RECORD 1\n";
-inline constexpr std::uint8_t kMarkFlag = 0x80;
-inline constexpr std::uint8_t kWriteFlag = 0x08;
-inline constexpr std::uint8_t kWordFlag = 0x10;
-inline constexpr unsigned kTimeShift = 5;
-inline constexpr std::uint8_t kRegisterMask = 0x07;
-inline constexpr std::uint8_t kEcrRegister = 5;
-inline constexpr std::uint8_t kOtherPort = 6;
-inline constexpr std::uint16_t kEcrOffset = 0x402;
-enum class Mark : std::uint8_t { Begin = 1, End = 2, Stopped = 3, Note = 4 };
-}  // namespace record
 
 // What the header says about the run; the recorder adds the platform and the date.
 struct RecordHeader {
@@ -65,10 +37,10 @@ struct RecordHeader {
   std::string speed;     // the Speed caption, "4" .. "1"
 };
 
-class PortRecorder final : public PortBackend {
+class PortRecorder final : public PortBackend, private AccessTape {
  public:
   static constexpr std::uint64_t kDefaultLimitBytes = 256ull << 20;
-  static constexpr std::size_t kBufferBytes = 64 * 1024;
+  static constexpr std::size_t kHistoryEntries = kRecent;
 
   PortRecorder();
   ~PortRecorder() override;
@@ -82,67 +54,70 @@ class PortRecorder final : public PortBackend {
   // Takes an open stream instead (tests, a benchmark's null sink); the recorder closes it.
   bool OpenStream(std::FILE* stream, std::string& error, std::uint64_t limitBytes = kDefaultLimitBytes);
 
-  // Starts the record on top of `inner`, which then receives every operation; the time counts
-  // from here on `inner`'s clock.
-  void Start(PortBackend& inner, const RecordHeader& header);
+  // Starts the record of `inner`'s accesses; the time counts from here on `inner`'s clock. Returns
+  // the back end the port is to be attached to: `inner` itself when it notes its own accesses,
+  // otherwise this recorder around it.
+  PortBackend& Start(PortBackend& inner, const RecordHeader& header);
   // The base the register numbers count from (the user may pick another port between commands).
   void SetBase(std::uint16_t base) { base_ = base; }
-  // A mark in the record, flushed at once (a command's start and end).
+  // A mark in the record, written out at once (a command's start and end).
   void Mark(record::Mark kind, std::string_view text);
   // Ends the record and closes the file. False, with the reason, when the file could not take it.
   bool Close(std::string& error);
 
   std::uint8_t ReadByte(std::uint16_t port) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     const std::uint8_t value = inner_->ReadByte(port);
-    if (recording_) Access(port, 0, value, us);
+    Note(port, 0, value, ns);
     return value;
   }
   void WriteByte(std::uint16_t port, std::uint8_t value) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     inner_->WriteByte(port, value);
-    if (recording_) Access(port, record::kWriteFlag, value, us);
+    Note(port, record::kWriteFlag, value, ns);
   }
   std::uint16_t ReadWord(std::uint16_t port) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     const std::uint16_t value = inner_->ReadWord(port);
-    if (recording_) Access(port, record::kWordFlag, value, us);
+    Note(port, record::kWordFlag, value, ns);
     return value;
   }
   void WriteWord(std::uint16_t port, std::uint16_t value) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     inner_->WriteWord(port, value);
-    if (recording_) Access(port, record::kWriteFlag | record::kWordFlag, value, us);
+    Note(port, record::kWriteFlag | record::kWordFlag, value, ns);
   }
   // A run goes to the wrapped back end as a run (through the kernel's device, one call), and is
   // noted access by access, all at the time the run began.
   void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     inner_->ReadBytes(port, bytes, count);
-    for (std::size_t i = 0; recording_ && i < count; ++i) Access(port, 0, bytes[i], us);
+    for (std::size_t i = 0; i < count; ++i) Note(port, 0, bytes[i], ns);
   }
   void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     inner_->WriteBytes(port, bytes, count);
-    for (std::size_t i = 0; recording_ && i < count; ++i) Access(port, record::kWriteFlag, bytes[i], us);
+    for (std::size_t i = 0; i < count; ++i) Note(port, record::kWriteFlag, bytes[i], ns);
   }
   void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     inner_->ReadWords(port, bytes, count);
-    for (std::size_t i = 0; recording_ && i < count; ++i)
-      Access(port, record::kWordFlag, static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), us);
+    for (std::size_t i = 0; i < count; ++i)
+      Note(port, record::kWordFlag, static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), ns);
   }
   void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
-    const std::uint64_t us = Micros();
+    const std::uint64_t ns = inner_->ClockNs();
     inner_->WriteWords(port, bytes, count);
-    for (std::size_t i = 0; recording_ && i < count; ++i)
-      Access(port, record::kWriteFlag | record::kWordFlag,
-             static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), us);
+    for (std::size_t i = 0; i < count; ++i)
+      Note(port, record::kWriteFlag | record::kWordFlag,
+           static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), ns);
   }
   bool MovesRunsWhole() const override { return inner_->MovesRunsWhole(); }
   std::uint64_t ClockNs() override { return inner_->ClockNs(); }
 
-  std::uint64_t Accesses() const { return accesses_; }
+  // What follows is known once a mark or Close has waited for the record to be written.
+  // Accesses in the file.
+  std::uint64_t Accesses() const { return written_; }
   // The limit was reached: the record ends there, the accesses after it went unrecorded.
   bool ReachedLimit() const { return reachedLimit_; }
   std::uint64_t LimitBytes() const { return limitBytes_; }
@@ -153,91 +128,103 @@ class PortRecorder final : public PortBackend {
 
  private:
   struct Deflater;
-  std::uint64_t Micros() { return (inner_->ClockNs() - startNs_) / 1000; }
-  // One access into the buffer: a handful of stores, and a flush when the buffer is full.
-  void Access(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t us) {
-    if (fill_ + kLongestAccess > flushAt_) {
-      Flush(false);
-      if (!recording_) return;  // the limit was reached with this flush
-    }
-    std::uint8_t* out = buffer_.get() + fill_;
-    const std::uint16_t offset = static_cast<std::uint16_t>(port - base_);
-    std::uint8_t tag = flags;
-    if (offset < 5)
-      tag |= static_cast<std::uint8_t>(offset);
-    else if (offset == record::kEcrOffset)
-      tag |= record::kEcrRegister;
-    else
-      tag |= record::kOtherPort;
-    const std::uint64_t delta = us - lastUs_;
-    lastUs_ = us;
-    std::uint8_t* p = out + 1;
-    if ((tag & record::kRegisterMask) == record::kOtherPort) {
-      *p++ = static_cast<std::uint8_t>(port);
-      *p++ = static_cast<std::uint8_t>(port >> 8);
-    }
-    if (delta < 3) {
-      tag |= static_cast<std::uint8_t>(delta << record::kTimeShift);
-    } else {
-      tag |= 3u << record::kTimeShift;
-      p = PutVarint(p, delta);
-    }
-    *out = tag;
-    *p++ = static_cast<std::uint8_t>(value);
-    if (flags & record::kWordFlag) *p++ = static_cast<std::uint8_t>(value >> 8);
-    fill_ = static_cast<std::size_t>(p - buffer_.get());
-    ++accesses_;
-  }
-  static std::uint8_t* PutVarint(std::uint8_t* p, std::uint64_t v) {
-    while (v >= 0x80) {
-      *p++ = static_cast<std::uint8_t>(v | 0x80);
-      v >>= 7;
-    }
-    *p++ = static_cast<std::uint8_t>(v);
-    return p;
-  }
-  void Put(std::string_view bytes);
-  // Hands the buffer to the compressing thread and goes on with the other one; `finish` ends the
-  // gzip stream and waits for it to be written.
-  void Flush(bool finish);
-  // Waits until the compressing thread has written what it was given: from then on fileBytes_ and
-  // writeError_ are this thread's to read.
+  // The command's side.
+  bool Refill(std::size_t entries) override;
+  void NoteOther(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) override;
+  // Text entries (the header, a mark) after the entry that announces them.
+  void NoteText(std::uint64_t entry, std::uint64_t ns, std::string_view text);
+  // Hands the buffer being filled to the recorder's thread and takes an empty one (none once the
+  // record has stopped, or with `last`).
+  void HandOver(bool last);
+  // Waits until the recorder's thread has written everything handed to it.
   void WaitWritten();
-  // The compressing thread: compresses each buffer it is handed and writes it to the file.
-  void Compressor();
-  void Compress(const std::uint8_t* data, std::size_t size, bool finish);
 
-  static constexpr std::size_t kLongestAccess = 1 + 2 + 10 + 2;
+  // The recorder's thread.
+  void Run();
+  void Take(const std::uint64_t* entries, std::size_t count);
+  bool TakeRepeat(std::uint64_t period, std::uint64_t count);
+  // An access entry of the tape's.
+  void TakeAccess(std::uint64_t entry) {
+    replay_[taken_ & kRecentMask] = entry;
+    ns_ += static_cast<std::uint32_t>(entry);
+    Put(static_cast<std::uint8_t>(entry >> 32), 0, static_cast<std::uint16_t>(entry >> 48));
+  }
+  void Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uint16_t value);
+  void PutText(std::uint8_t markTag, std::string_view text);
+  std::uint8_t* PutKeyRepeat(std::uint8_t* p);
+  static std::uint8_t* PutVarint(std::uint8_t* p, std::uint64_t v);
+  // Makes room for `bytes` more; false when the record has stopped.
+  bool Room(std::size_t bytes);
+  // Compresses what is there and writes it; `last` ends the stream.
+  void Deflate(bool last);
+  // Ends the record at its limit with the mark that says so.
+  void StopAtLimit();
+  void Compress(const std::uint8_t* data, std::size_t size, bool last);
+
+  // Entries of the recorder's own (bit 7 of the tag), with how they go on:
+  //   a repeat: (port/AccessTape.h)
+  //   a long access: the port (bits 0-15), its register and flags (bits 40-47), the value; then
+  //                  the access's time on the port's clock
+  //   a mark: the text's length (bits 0-31), the mark (bits 40-47); then the time; then the text
+  //   text:   the length; then the text (the header)
+  static constexpr std::uint64_t kLongAccess = 0x81;
+  static constexpr std::uint64_t kMarkEntry = 0x82;
+  static constexpr std::uint64_t kTextEntry = 0x83;
+  static constexpr std::size_t kEntries = 32 * 1024;  // a buffer
+  static constexpr std::size_t kBuffers = 4;
+  static constexpr std::size_t kBytes = 64 * 1024;  // the format's buffer before compression
+  // A repeat (tag, period, count) and an access (tag, port, time, value).
+  static constexpr std::size_t kLongestAccess = (1 + 2 + 10) + (1 + 2 + 10 + 2);
   // Room kept for the mark that ends a record at its limit and the stream's end.
   static constexpr std::uint64_t kReserveBytes = 256;
+  static constexpr std::size_t kHashSize = 4096;
+  static constexpr unsigned kHashShift = 32 - 12;
 
   PortBackend* inner_ = &ClosedPortBackend::Instance();
-  std::unique_ptr<std::uint8_t[]> buffer_;  // being filled
-  std::unique_ptr<std::uint8_t[]> spare_;   // being compressed, or waiting to be filled
-  std::size_t fill_ = 0;
-  std::size_t flushAt_ = kBufferBytes;  // less once the limit comes near
-  std::unique_ptr<std::uint8_t[]> out_;
-  std::unique_ptr<Deflater> z_;
+  bool notedByInner_ = false;
   std::FILE* file_ = nullptr;
-  std::uint16_t base_ = 0x378;
-  std::uint64_t startNs_ = 0;
-  std::uint64_t lastUs_ = 0;
-  std::uint64_t accesses_ = 0;
   std::uint64_t limitBytes_ = kDefaultLimitBytes;
+
+  // The command's side: the buffer being filled is fill_ .. end_ of buffers_[current_].
+  std::unique_ptr<std::uint64_t[]> buffers_[kBuffers];
+  std::size_t current_ = 0;
+  bool noting_ = false;
+
+  // The hand-over.
+  struct Handed {
+    std::size_t buffer;  // kBuffers: none
+    std::size_t count;
+    bool last;
+  };
+  std::thread thread_;
+  std::mutex handOver_;
+  std::condition_variable changed_;
+  std::deque<Handed> handed_;
+  std::size_t free_[kBuffers] = {};
+  std::size_t freeCount_ = 0;
+  bool stopped_ = false;  // the record has ended before Close: nothing more is taken
+  bool quit_ = false;
+
+  // The recorder's thread: the format, the repeat, the stream.
+  std::unique_ptr<Deflater> z_;
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t byteFill_ = 0;
+  std::size_t flushAt_ = kBytes;  // less once the limit comes near
+  std::unique_ptr<std::uint8_t[]> out_;
+  std::uint64_t startNs_ = 0;
+  std::uint64_t ns_ = 0;
+  std::uint64_t lastUs_ = 0;
+  std::uint64_t written_ = 0;      // accesses in the file
+  std::uint64_t replay_[kRecent];  // the tape's last entries, where its repeats copy from
+  std::uint64_t taken_ = 0;        // accesses; also the place of the next in both histories
+  std::uint32_t history_[record::kHistory];
+  std::uint32_t keyAt_[kHashSize] = {};  // by hashed key: where it was last written out
+  std::uint32_t keyPeriod_ = 1;
+  std::uint64_t keyRepeat_ = 0;  // accesses like the one a period before, not written yet
   std::uint64_t fileBytes_ = 0;
-  bool recording_ = false;
   bool finished_ = false;
   bool reachedLimit_ = false;
   std::string writeError_;
-
-  // The hand-over to the compressing thread.
-  std::thread compressor_;
-  std::mutex handOver_;
-  std::condition_variable changed_;
-  bool pending_ = false;         // spare_ holds `pendingSize_` bytes to compress
-  std::size_t pendingSize_ = 0;  // ... the last of the stream with `pendingFinish_`
-  bool pendingFinish_ = false;
-  bool quit_ = false;
 };
 
 }  // namespace brevomat

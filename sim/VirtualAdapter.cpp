@@ -84,7 +84,7 @@ static std::uint8_t EcrValue(PortKind kind) {
   return 0xFF;  // no ECR: nothing answers at base+0x402
 }
 
-std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
+inline std::uint8_t VirtualAdapter::ReadByteNow(std::uint16_t port) {
   ++counters_.byteReads;
   nowNs_ += config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
@@ -94,7 +94,7 @@ std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
   return ReadOffset(offset);
 }
 
-void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
+inline void VirtualAdapter::WriteByteNow(std::uint16_t port, std::uint8_t value) {
   ++counters_.byteWrites;
   nowNs_ += config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
@@ -105,7 +105,7 @@ void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
 
 // A 16-bit access is two byte cycles on the cable, at the port and the port above it, low byte
 // first. At base+4 that is two EPP data cycles.
-std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
+inline std::uint16_t VirtualAdapter::ReadWordNow(std::uint16_t port) {
   ++counters_.wordReads;
   nowNs_ += 2 * config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
@@ -116,7 +116,7 @@ std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
   return static_cast<std::uint16_t>(low | (high << 8));
 }
 
-void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
+inline void VirtualAdapter::WriteWordNow(std::uint16_t port, std::uint16_t value) {
   ++counters_.wordWrites;
   nowNs_ += 2 * config_.nsPerByteAccess;
   const unsigned offset = static_cast<std::uint16_t>(port - config_.base);
@@ -124,6 +124,35 @@ void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
   Begin(AccessKind::WordWrite, port, value);
   WriteOffset(offset, static_cast<std::uint8_t>(value));
   if (offset + 1 < kPortSpan) WriteOffset(offset + 1, static_cast<std::uint8_t>(value >> 8));
+}
+
+// Each access as the cable sees it, and on the tape of a record when one is kept: the time it
+// began, what was written or read.
+std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
+  const std::uint64_t ns = nowNs_;
+  const std::uint8_t value = ReadByteNow(port);
+  if (tape_ != nullptr) tape_->Note(port, 0, value, ns);
+  return value;
+}
+
+void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
+  const std::uint64_t ns = nowNs_;
+  WriteByteNow(port, value);
+  if (tape_ != nullptr) tape_->Note(port, brevomat::record::kWriteFlag, value, ns);
+}
+
+std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
+  const std::uint64_t ns = nowNs_;
+  const std::uint16_t value = ReadWordNow(port);
+  if (tape_ != nullptr) tape_->Note(port, brevomat::record::kWordFlag, value, ns);
+  return value;
+}
+
+void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
+  const std::uint64_t ns = nowNs_;
+  WriteWordNow(port, value);
+  if (tape_ != nullptr)
+    tape_->Note(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, value, ns);
 }
 
 // Off the ordinary path: runs only when a rule is broken, and builds text only the first time.

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "port/AccessTape.h"
 #include "port/Port.h"
 #include "sim/CartBus.h"
 
@@ -97,6 +98,12 @@ class VirtualAdapter final : public brevomat::PortBackend {
   std::uint16_t ReadWord(std::uint16_t port) override;
   void WriteWord(std::uint16_t port, std::uint16_t value) override;
   std::uint64_t ClockNs() override { return nowNs_; }
+  // The model notes its accesses itself: on the virtual cart an access costs the host about what
+  // a call more would, so a recorder wrapped around it would double it.
+  bool NotesInto(brevomat::AccessTape* tape) override {
+    tape_ = tape;
+    return true;
+  }
 
   const AdapterConfig& config() const { return config_; }
   const AdapterCounters& counters() const { return counters_; }
@@ -132,6 +139,11 @@ class VirtualAdapter final : public brevomat::PortBackend {
     access_ = {port, value, kind, control_};
   }
   void Violation(ProtocolRule rule);
+  std::uint8_t ReadByteNow(std::uint16_t port);
+  void WriteByteNow(std::uint16_t port, std::uint8_t value);
+  std::uint16_t ReadWordNow(std::uint16_t port);
+  void WriteWordNow(std::uint16_t port, std::uint16_t value);
+  brevomat::AccessTape* tape_ = nullptr;
 
   // One byte cycle on a port of this adapter, offset 0..7 from the base.
   std::uint8_t ReadOffset(unsigned offset);

@@ -52,6 +52,7 @@ class WallClockPort final : public brevomat::PortBackend {
     Keep();
   }
   std::uint64_t ClockNs() override { return adapter_.ClockNs(); }
+  bool NotesInto(brevomat::AccessTape* tape) override { return adapter_.NotesInto(tape); }
 
   // Moves the virtual clock on by the wall time that has passed since the last call (Fast), or up
   // to the wall clock (Realtime).

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -22,7 +23,7 @@ struct RecordReader::Inflater {
   }
 };
 
-RecordReader::RecordReader() = default;
+RecordReader::RecordReader() { std::fill(std::begin(history_), std::end(history_), record::kNoKey); }
 
 RecordReader::~RecordReader() {
   if (file_ != nullptr) std::fclose(file_);
@@ -45,7 +46,11 @@ bool RecordReader::Open(const std::string& path, std::string& error) {
   in_.resize(kInBytes);
   data_.resize(kDataBytes);
   const std::string_view magic = record::kMagic;
-  if (!Need(magic.size()) || std::memcmp(data_.data() + pos_, magic.data(), magic.size()) != 0) {
+  const auto begins = [this](std::string_view m) {
+    return std::memcmp(data_.data() + pos_, m.data(), m.size()) == 0;
+  };
+  static_assert(record::kMagic.size() == record::kMagicWithoutRepeats.size());
+  if (!Need(magic.size()) || !(begins(magic) || begins(record::kMagicWithoutRepeats))) {
     error = "it is not a record of port accesses (brevomat --trace writes them)";
     return false;
   }
@@ -104,8 +109,7 @@ bool RecordReader::Need(std::size_t bytes) {
     if (result == Z_STREAM_END) {
       streamEnded_ = true;
     } else if (result != Z_OK && result != Z_BUF_ERROR) {
-      streamEnded_ = cutShort_ = true;
-      problem_ = "the record's data is damaged after this point";
+      Damaged();
     }
   }
   return true;
@@ -122,7 +126,38 @@ bool RecordReader::Varint(std::uint64_t& value) {
   return false;
 }
 
+bool RecordReader::Damaged() {
+  streamEnded_ = cutShort_ = true;
+  problem_ = "the record's data is damaged after this point";
+  return false;
+}
+
+void RecordReader::Repeated(std::uint32_t key, Access& a) {
+  const auto tag = static_cast<std::uint8_t>(key);
+  a.reg = tag & record::kRegisterMask;
+  a.write = (tag & record::kWriteFlag) != 0;
+  a.word = (tag & record::kWordFlag) != 0;
+  a.port = 0;
+  a.value = static_cast<std::uint16_t>(key >> 8);
+  history_[seq_ & record::kHistoryMask] = key;
+  us_ += (tag >> record::kTimeShift) & 3u;
+  a.us = us_;
+  a.seq = ++seq_;
+}
+
 bool RecordReader::Next(Event& event) {
+  if (repeatLeft_ != 0) {
+    const std::uint32_t key = history_[(seq_ - period_) & record::kHistoryMask];
+    if (key == record::kNoKey) {
+      // Only a damaged record repeats what cannot be repeated.
+      repeatLeft_ = 0;
+      return Damaged();
+    }
+    --repeatLeft_;
+    event.isMark = false;
+    Repeated(key, event.access);
+    return true;
+  }
   if (!Need(1)) return false;
   const std::size_t start = pos_;
   const std::uint8_t tag = data_[pos_++];
@@ -146,6 +181,15 @@ bool RecordReader::Next(Event& event) {
     pos_ += length;
     return true;
   }
+  if ((tag & record::kRegisterMask) == record::kRepeatTag) {
+    if (tag != record::kRepeatTag) return Damaged();
+    std::uint64_t period = 0, count = 0;
+    if (!Varint(period) || !Varint(count)) return broken();
+    if (period == 0 || period >= record::kHistory || period > seq_ || count == 0) return Damaged();
+    period_ = period;
+    repeatLeft_ = count;
+    return Next(event);
+  }
   Access& a = event.access;
   event.isMark = false;
   a.reg = tag & record::kRegisterMask;
@@ -164,6 +208,7 @@ bool RecordReader::Next(Event& event) {
   a.value = data_[pos_];
   if (a.word) a.value = static_cast<std::uint16_t>(a.value | (data_[pos_ + 1] << 8));
   pos_ += valueBytes;
+  history_[seq_ & record::kHistoryMask] = record::RepeatKey(tag, a.value);
   us_ += delta;
   a.us = us_;
   a.seq = ++seq_;

@@ -58,6 +58,8 @@ class RecordReader {
   // Makes `bytes` bytes available at pos_; false when the record ends before.
   bool Need(std::size_t bytes);
   bool Varint(std::uint64_t& value);
+  // The record's data cannot be right from here on: the end, cut short.
+  bool Damaged();
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<Inflater> z_;
@@ -70,6 +72,13 @@ class RecordReader {
   std::vector<std::pair<std::string, std::string>> header_;
   std::uint64_t seq_ = 0;
   std::uint64_t us_ = 0;
+  // The repeat: the last accesses' keys (as the recorder keeps them), and what is left of the
+  // repeat under way.
+  std::uint32_t history_[record::kHistory];
+  std::uint64_t period_ = 1;
+  std::uint64_t repeatLeft_ = 0;
+  // The access whose key is `key`, as the next one.
+  void Repeated(std::uint32_t key, Access& a);
 };
 
 }  // namespace brevomat::trace

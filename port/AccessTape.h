@@ -1,0 +1,148 @@
+// Where a record of the port accesses is noted while a command runs, and the format it is kept in.
+//
+// Noting an access must cost next to nothing next to the access itself: on the virtual cart an
+// access is a few nanoseconds of the host's time. So the command's thread only appends a fixed
+// 8-byte entry per access to a buffer, and everything else (the record's format, finding the
+// repeats, compressing, writing) happens on the recorder's own thread. A back end that can note
+// its own accesses (the virtual adapter) calls Note itself, so that no layer of calls is added
+// per access; any other is wrapped by the recorder (port/PortRecorder.h), which calls Note.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace brevomat {
+
+// The record as it stands in the file, uncompressed (it is a gzip stream):
+//
+//   BREVOMAT PORT RECORD 2
+//   program: ...          one "name: value" line each: program, platform, back end, base, link
+//   ...                   mode, speed, date
+//   (empty line)
+//   records...
+//
+// An access record is a tag byte, then what the tag announces, little-endian:
+//   bit 7     0 (a mark has it set)
+//   bits 0-2  the register: 0-4 base+0 .. base+4, 5 the extended control register (base+0x402),
+//             6 another port, whose 16-bit address follows the tag; 7 a repeat (below)
+//   bit 3     set for a write
+//   bit 4     set for a 16-bit access
+//   bits 5-6  microseconds since the record before: 0, 1 or 2; 3 when a varint of them follows
+//   then the value: one byte, or two for a 16-bit access (for a read, the value read)
+// A repeat record is the tag 0x07, a varint period P (1-255) and a varint count N: the next N
+// accesses are each the same as the access P before it (register, direction, width, value and
+// microseconds since the one before), the ones the repeat itself makes included. A status poll
+// is the same handful of accesses over and over, some hundred thousand times in a block erase:
+// a repeat takes it in a few bytes, and the compressor never sees it. Accesses to another port and
+// accesses after a pause of 3 us or more are never repeated.
+// A mark record is the tag 0x80 + kind, a varint of microseconds since the record before, a varint
+// length and that many bytes of text.
+namespace record {
+inline constexpr std::string_view kMagic = "BREVOMAT PORT RECORD 2\n";
+// The first records had no repeats; they read the same way.
+inline constexpr std::string_view kMagicWithoutRepeats = "BREVOMAT PORT RECORD 1\n";
+inline constexpr std::uint8_t kMarkFlag = 0x80;
+inline constexpr std::uint8_t kWriteFlag = 0x08;
+inline constexpr std::uint8_t kWordFlag = 0x10;
+inline constexpr unsigned kTimeShift = 5;
+inline constexpr std::uint8_t kRegisterMask = 0x07;
+inline constexpr std::uint8_t kEcrRegister = 5;
+inline constexpr std::uint8_t kOtherPort = 6;
+inline constexpr std::uint16_t kEcrOffset = 0x402;
+inline constexpr std::uint8_t kRepeatTag = 0x07;
+enum class Mark : std::uint8_t { Begin = 1, End = 2, Stopped = 3, Note = 4 };
+
+// How far back a repeat may look: the accesses both ends keep.
+inline constexpr std::size_t kHistory = 256;
+inline constexpr std::uint32_t kHistoryMask = kHistory - 1;
+// What an access is compared by for a repeat: its tag (register, direction, width, time) and its
+// value. An access that cannot be repeated has kNoKey, which no access's key equals (bit 7 is a
+// mark's).
+inline constexpr std::uint32_t kNoKey = 0x80;
+inline std::uint32_t RepeatKey(std::uint8_t tag, std::uint16_t value) {
+  if ((tag & kRegisterMask) >= kOtherPort || (tag >> kTimeShift & 3u) == 3u) return kNoKey;
+  return tag | std::uint32_t{value} << 8;
+}
+}  // namespace record
+
+class AccessTape {
+ public:
+  // One access at `port`, begun at `ns` on the port's clock: `flags` are record::kWriteFlag and
+  // record::kWordFlag, `value` what was written or read. An access that is the same as the one a
+  // period before (a status poll, the same few accesses a hundred thousand times over) only
+  // counts; another is one 8-byte entry in the buffer.
+#if defined(__GNUC__)
+  [[gnu::always_inline]]
+#endif
+  void
+  Note(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) {
+    const std::uint64_t sinceNs = ns - lastNs_;
+    const auto offset = static_cast<std::uint16_t>(port - base_);
+    if (offset < 5 && sinceNs <= 0xFFFFFFFFu) [[likely]] {
+      lastNs_ = ns;
+      const std::uint64_t entry = sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32 |
+                                  std::uint64_t{value} << 48;
+      if (entry == recent_[(noted_ - period_) & kRecentMask]) {
+        recent_[noted_++ & kRecentMask] = entry;
+        return;
+      }
+      Enter(entry);
+      return;
+    }
+    NoteOther(port, flags, value, ns);
+  }
+
+ protected:
+  AccessTape() {
+    for (std::uint64_t& entry : recent_) entry = kNoEntry;
+  }
+  ~AccessTape() = default;
+  AccessTape(const AccessTape&) = delete;
+  AccessTape& operator=(const AccessTape&) = delete;
+
+  // An entry: the nanoseconds since the access before (bits 0-31), the tag without its time
+  // (bits 32-39) and the value (bits 48-63). An entry whose tag has bit 7 set is one of the
+  // recorder's own (a repeat, a long access, a mark) and says what follows it.
+  // A repeat: the period (bits 40-47) and the count (bits 0-31 and 48-63): the next accesses are
+  // each the same entry as the one a period before.
+  static constexpr std::uint64_t kRepeatEntry = 0x84;
+  // In the history where an access cannot be repeated: no entry equals it.
+  static constexpr std::uint64_t kNoEntry = std::uint64_t{0x80} << 32;
+  static constexpr std::size_t kRecent = 256;
+  static constexpr std::uint64_t kRecentMask = kRecent - 1;
+
+  // Room for `entries` more in the buffer: the buffer is handed over when it is full. False when
+  // the tape is not running.
+  virtual bool Refill(std::size_t entries) = 0;
+  // Everything else: the access is at another port or the extended control register, or comes
+  // after a long pause.
+  virtual void NoteOther(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) = 0;
+
+  // The repeat under way (if any), then `entry`; and the period the next access is compared at:
+  // the distance to the last access entered with the same entry, while the history still has it.
+  void Enter(std::uint64_t entry);
+  // The repeat under way as an entry, when there is one (room for it is the caller's).
+  void PutRepeat() {
+    const std::uint64_t repeat = noted_ - repeatFrom_;
+    if (repeat == 0) return;
+    *fill_++ =
+        kRepeatEntry << 32 | std::uint64_t{period_} << 40 | (repeat & 0xFFFFFFFFu) | (repeat >> 32) << 48;
+    repeatFrom_ = noted_;
+  }
+
+  std::uint64_t* fill_ = nullptr;
+  std::uint64_t* end_ = nullptr;
+  std::uint64_t lastNs_ = 0;
+  std::uint16_t base_ = 0x378;
+  std::uint64_t noted_ = 0;       // accesses so far: the place of the next in the history
+  std::uint64_t repeatFrom_ = 0;  // where the accesses that repeat and are not entered yet begin
+  std::uint32_t period_ = 1;
+  std::uint64_t recent_[kRecent];
+
+ private:
+  static constexpr unsigned kHashBits = 10;
+  std::uint32_t lastAt_[std::size_t{1} << kHashBits] = {};
+};
+
+}  // namespace brevomat

@@ -1,0 +1,251 @@
+// The record's own format, made and read back: every access that went in comes out as it went in
+// (register, direction, width, value, microseconds), whether the back end notes its accesses
+// itself or the recorder is wrapped around it, through the repeats a status poll makes, the
+// times that are not whole microseconds, the long pauses, other ports and marks. And records
+// written by hand: the first format still reads, a damaged repeat ends the record.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "port/PortRecorder.h"
+#include "trace/RecordReader.h"
+
+namespace brevomat {
+namespace {
+
+constexpr std::uint16_t kBase = 0x378;
+
+struct Made {
+  std::uint16_t port;
+  bool write;
+  bool word;
+  std::uint16_t value;
+  std::uint64_t ns;  // when it began, on the port's clock
+  std::string mark;  // a mark instead of an access, when not empty
+};
+
+// A back end that reads what it is told to and runs on a clock the test sets; it notes its own
+// accesses when `notes`, as the virtual adapter does.
+class Scripted final : public PortBackend {
+ public:
+  explicit Scripted(bool notes) : notes_(notes) {}
+  std::uint64_t now = 0;
+  std::uint16_t answer = 0;
+  std::uint8_t ReadByte(std::uint16_t port) override {
+    Noted(port, 0, answer);
+    return static_cast<std::uint8_t>(answer);
+  }
+  void WriteByte(std::uint16_t port, std::uint8_t value) override { Noted(port, record::kWriteFlag, value); }
+  std::uint16_t ReadWord(std::uint16_t port) override {
+    Noted(port, record::kWordFlag, answer);
+    return answer;
+  }
+  void WriteWord(std::uint16_t port, std::uint16_t value) override {
+    Noted(port, record::kWriteFlag | record::kWordFlag, value);
+  }
+  std::uint64_t ClockNs() override { return now; }
+  bool NotesInto(AccessTape* tape) override {
+    tape_ = tape;
+    return notes_;
+  }
+
+ private:
+  void Noted(std::uint16_t port, std::uint8_t flags, std::uint16_t value) {
+    if (notes_ && tape_ != nullptr) tape_->Note(port, flags, value, now);
+  }
+  bool notes_;
+  AccessTape* tape_ = nullptr;
+};
+
+// Accesses one after the other, each `ns` after the one before.
+struct Script {
+  std::vector<Made> made;
+  std::uint64_t now = 0;
+  void Add(std::uint16_t offset, bool write, bool word, std::uint16_t value, std::uint64_t ns) {
+    now += ns;
+    made.push_back({static_cast<std::uint16_t>(kBase + offset), write, word, value, now, {}});
+  }
+  // The status poll of a flash buffer: an address load, the command, the status read.
+  void Poll(std::uint16_t status, std::uint64_t ns = 1000) {
+    for (std::uint8_t r = 0; r < 3; ++r) {
+      Add(2, true, false, 0x01, ns);
+      Add(3, true, false, r, ns);
+      Add(4, true, false, 0x00, ns);
+    }
+    Add(3, true, false, 0x03, ns);
+    Add(4, true, true, 0x0070, 2 * ns);
+    Add(2, true, false, 0x00, ns);
+    Add(4, false, true, status, 2 * ns);
+  }
+};
+
+struct RoundTrip {
+  const char* name;
+  std::function<void(Script&)> make;
+  std::uint64_t atMostBytes;  // the record's size, when the repeats must keep it small (else 0)
+};
+
+const RoundTrip kRoundTrips[] = {
+    {"a status poll 100000 times over, then its end",
+     [](Script& s) {
+       for (int i = 0; i < 100000; ++i) s.Poll(0x0000);
+       s.Poll(0x0080);
+       s.Poll(0x0080);
+     },
+     8 * 1024},
+    {"periods of 1, 2 and 255 accesses, and of 300, longer than the history",
+     [](Script& s) {
+       for (int i = 0; i < 1000; ++i) s.Add(1, false, false, 0x80, 1000);
+       for (int i = 0; i < 1000; ++i) s.Add(i % 2 ? 4 : 2, i % 2 == 0, false, 0x04, 1000);
+       for (const int period : {255, 300})
+         for (int i = 0; i < 5 * period; ++i)
+           s.Add(4, true, true, static_cast<std::uint16_t>(i % period), 2000);
+     },
+     0},
+    {"times that are not whole microseconds, pauses of 3 us and of 5 s",
+     [](Script& s) {
+       for (int i = 0; i < 3000; ++i) s.Add(i % 3, true, false, 0x55, i % 3 == 0 ? 1300 : 700);
+       for (int i = 0; i < 500; ++i) s.Add(4, false, true, 0x1234, 3000);
+       s.Add(0, true, false, 0x01, 5'000'000'000ull);
+       for (int i = 0; i < 500; ++i) s.Add(i % 2, true, false, 0x02, 999);
+     },
+     0},
+    {"other ports and the extended control register inside repeats, and marks",
+     [](Script& s) {
+       for (int i = 0; i < 2000; ++i) {
+         s.Poll(0x0000);
+         if (i % 500 == 17) s.Add(0x402, false, false, 0x35, 1000);
+         if (i % 700 == 3) s.Add(0x100, true, false, 0x07, 1000);  // another port
+         if (i % 900 == 5) s.made.push_back({0, false, false, 0, s.now, "mark " + std::to_string(i)});
+       }
+     },
+     0},
+};
+
+std::string Say(const trace::Event& e) {
+  if (e.isMark) return "mark " + std::to_string(e.us) + " " + e.text;
+  const trace::Access& a = e.access;
+  return std::string(a.write ? "W " : "R ") + std::to_string(a.reg) + " " + std::to_string(a.port) +
+         (a.word ? " 16 " : " 8 ") + std::to_string(a.value) + " " + std::to_string(a.us);
+}
+
+TEST(TraceRecord, EveryAccessComesBackAsItWentIn) {
+  for (const RoundTrip& round : kRoundTrips) {
+    for (const bool notes : {true, false}) {
+      SCOPED_TRACE(std::string(round.name) + (notes ? ", noted by the back end" : ", wrapped"));
+      Script script;
+      round.make(script);
+      const std::string path = (std::filesystem::temp_directory_path() /
+                                ("brevomat-record-" + std::to_string(::getpid()) + ".rec"))
+                                   .string();
+      Scripted backend(notes);
+      PortRecorder recorder;
+      std::string error;
+      ASSERT_TRUE(recorder.Open(path, error)) << error;
+      PortBackend& port = recorder.Start(backend, {"test", "scripted", kBase, "EPP", "4"});
+      EXPECT_EQ(&port == &backend, notes);
+      std::vector<std::string> expected;
+      std::uint64_t lastUs = 0;
+      for (const Made& m : script.made) {
+        backend.now = m.ns;
+        const std::uint64_t us = std::max(lastUs, m.ns / 1000);
+        lastUs = us;
+        if (!m.mark.empty()) {
+          recorder.Mark(record::Mark::Note, m.mark);
+          expected.push_back("mark " + std::to_string(us) + " " + m.mark);
+          continue;
+        }
+        backend.answer = m.value;
+        if (m.write && m.word) port.WriteWord(m.port, m.value);
+        if (m.write && !m.word) port.WriteByte(m.port, static_cast<std::uint8_t>(m.value));
+        if (!m.write && m.word) port.ReadWord(m.port);
+        if (!m.write && !m.word) port.ReadByte(m.port);
+        const std::uint16_t offset = static_cast<std::uint16_t>(m.port - kBase);
+        const int reg = offset < 5                     ? offset
+                        : offset == record::kEcrOffset ? record::kEcrRegister
+                                                       : record::kOtherPort;
+        trace::Event e;
+        e.access = {0,
+                    us,
+                    static_cast<std::uint8_t>(reg),
+                    static_cast<std::uint16_t>(reg == record::kOtherPort ? m.port : 0),
+                    m.write,
+                    m.word,
+                    m.value};
+        expected.push_back(Say(e));
+      }
+      ASSERT_TRUE(recorder.Close(error)) << error;
+      std::uint64_t accesses = 0;
+      for (const Made& m : script.made) accesses += m.mark.empty() ? 1 : 0;
+      EXPECT_EQ(recorder.Accesses(), accesses);
+      if (round.atMostBytes != 0) {
+        EXPECT_LE(std::filesystem::file_size(path), round.atMostBytes);
+      }
+
+      trace::RecordReader reader;
+      ASSERT_TRUE(reader.Open(path, error)) << error;
+      std::vector<std::string> got;
+      trace::Event event;
+      while (reader.Next(event)) got.push_back(Say(event));
+      EXPECT_FALSE(reader.CutShort()) << reader.Problem();
+      ASSERT_EQ(got.size(), expected.size());
+      for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "event " << i;
+      std::filesystem::remove(path);
+    }
+  }
+}
+
+// Records written by hand: what the reader makes of them.
+struct HandMade {
+  const char* name;
+  std::string_view magic;
+  std::vector<std::uint8_t> body;
+  std::uint64_t accesses;
+  bool cutShort;
+};
+
+TEST(TraceRecord, RepeatsReadAsWrittenAndADamagedOneEndsTheRecord) {
+  const std::vector<std::uint8_t> oneRead = {0x04 | 0x10 | 0x20, 0x80, 0x00};  // R base+4 16-bit, 1 us
+  const HandMade kHandMade[] = {
+      {"the first format", record::kMagicWithoutRepeats, oneRead, 1, false},
+      {"a repeat of period 1, three times",
+       record::kMagic,
+       {0x14 | 0x20, 0x80, 0x00, 0x07, 0x01, 0x03},
+       4,
+       false},
+      {"a repeat looking back before the first access", record::kMagic, {0x07, 0x05, 0x01}, 0, true},
+      {"a repeat tag with other bits", record::kMagic, {0x0F, 0x01, 0x01}, 0, true},
+  };
+  for (const HandMade& h : kHandMade) {
+    SCOPED_TRACE(h.name);
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("brevomat-hand-" + std::to_string(::getpid()) + ".rec"))
+            .string();
+    gzFile out = gzopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    const std::string head = std::string(h.magic) + "program: test\n\n";
+    gzwrite(out, head.data(), static_cast<unsigned>(head.size()));
+    gzwrite(out, h.body.data(), static_cast<unsigned>(h.body.size()));
+    ASSERT_EQ(gzclose(out), Z_OK);
+    trace::RecordReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(path, error)) << error;
+    std::uint64_t accesses = 0;
+    trace::Event event;
+    while (reader.Next(event)) {
+      ++accesses;
+      EXPECT_EQ(event.access.value, 0x0080);
+      EXPECT_EQ(event.access.us, accesses);
+    }
+    EXPECT_EQ(accesses, h.accesses);
+    EXPECT_EQ(reader.CutShort(), h.cutShort) << reader.Problem();
+    std::filesystem::remove(path);
+  }
+}
+
+}  // namespace
+}  // namespace brevomat
