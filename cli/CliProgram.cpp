@@ -131,7 +131,10 @@ int Program::Work() {
   // A record is read, never a port or a cart opened.
   if (options_.command == Command::Trace) {
     finished_ = true;
-    return RunTraceCommand(options_);
+    const int result = RunTraceCommand(options_);
+    // As after every command, the last line is the verdict a script reads.
+    Say(std::string("status: ") + (result == kExitOk ? "Trace Ok" : "Error!!!"));
+    return result;
   }
 
   // Ctrl-C must find its handler from the first file opened on: a slow disk could otherwise keep

@@ -1457,6 +1457,11 @@ TEST_F(CliProgram, TraceRecordsTheCommandAndIsRefusedForTheProgramsOwnFiles) {
   EXPECT_EQ(r.exit, 0) << r.errText;
   ASSERT_FALSE(r.out.empty());
   EXPECT_EQ(r.out[0], "agrees");
+  // Its last line is the verdict, as every command's is.
+  EXPECT_TRUE(r.errText.ends_with("status: Trace Ok\n")) << r.errText;
+  r = RunCli({"trace", (cart / "flash.bin").string()});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_TRUE(r.errText.ends_with("status: Error!!!\n")) << r.errText;
 
   const std::string log = (root / "run.log").string();
   for (const std::vector<std::string>& refused : {Args({"--trace", (cart / "flash.bin").string(), "info"}),
