@@ -4,6 +4,7 @@
 // times that are not whole microseconds, the long pauses, other ports and marks. And records
 // written by hand: the first format still reads, a damaged repeat ends the record.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
