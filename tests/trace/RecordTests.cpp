@@ -127,6 +127,20 @@ const RoundTrip kRoundTrips[] = {
      0},
 };
 
+// A file in the temporary folder, gone at the end of its scope: declared before what reads it,
+// so that the reader has closed it first (Windows removes no open file).
+struct ScratchFile {
+  std::string path;
+  explicit ScratchFile(const std::string& stem)
+      : path((std::filesystem::temp_directory_path() /
+              ("brevomat-" + stem + "-" + std::to_string(::getpid()) + ".rec"))
+                 .string()) {}
+  ~ScratchFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+};
+
 std::string Say(const trace::Event& e) {
   if (e.isMark) return "mark " + std::to_string(e.us) + " " + e.text;
   const trace::Access& a = e.access;
@@ -140,9 +154,8 @@ TEST(TraceRecord, EveryAccessComesBackAsItWentIn) {
       SCOPED_TRACE(std::string(round.name) + (notes ? ", noted by the back end" : ", wrapped"));
       Script script;
       round.make(script);
-      const std::string path = (std::filesystem::temp_directory_path() /
-                                ("brevomat-record-" + std::to_string(::getpid()) + ".rec"))
-                                   .string();
+      const ScratchFile file("record");
+      const std::string& path = file.path;
       Scripted backend(notes);
       PortRecorder recorder;
       std::string error;
@@ -195,7 +208,6 @@ TEST(TraceRecord, EveryAccessComesBackAsItWentIn) {
       EXPECT_FALSE(reader.CutShort()) << reader.Problem();
       ASSERT_EQ(got.size(), expected.size());
       for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "event " << i;
-      std::filesystem::remove(path);
     }
   }
 }
@@ -223,9 +235,8 @@ TEST(TraceRecord, RepeatsReadAsWrittenAndADamagedOneEndsTheRecord) {
   };
   for (const HandMade& h : kHandMade) {
     SCOPED_TRACE(h.name);
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("brevomat-hand-" + std::to_string(::getpid()) + ".rec"))
-            .string();
+    const ScratchFile file("hand");
+    const std::string& path = file.path;
     gzFile out = gzopen(path.c_str(), "wb");
     ASSERT_NE(out, nullptr);
     const std::string head = std::string(h.magic) + "program: test\n\n";
@@ -244,7 +255,6 @@ TEST(TraceRecord, RepeatsReadAsWrittenAndADamagedOneEndsTheRecord) {
     }
     EXPECT_EQ(accesses, h.accesses);
     EXPECT_EQ(reader.CutShort(), h.cutShort) << reader.Problem();
-    std::filesystem::remove(path);
   }
 }
 
