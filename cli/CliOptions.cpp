@@ -454,9 +454,7 @@ ParseResult ParseCliOptions(const std::vector<std::string_view>& args) {
     } else if (i + 1 < args.size()) {
       g.value = args[++i];
     }
-    if (!entry->available)
-      fail(std::string(entry->name) + " is not available in this build: it has no XML library");
-    else if (entry->value != ValueKind::None && g.value.empty())
+    if (entry->value != ValueKind::None && g.value.empty())
       fail(std::string(entry->name) + " needs " + std::string(entry->needs));
     given.push_back(g);
     // How the run ends is known even when the line is bad.
@@ -498,7 +496,7 @@ std::string CompletionWords() {
   std::string text;
   for (const CommandEntry& command : CommandTable()) text += "command " + std::string(command.name) + "\n";
   for (const OptionEntry& option : kOptions) {
-    if (option.hidden || !option.available) continue;
+    if (option.hidden) continue;
     for (const std::string_view name : {option.shortName, option.name}) {
       if (name.empty()) continue;
       text += "option " + std::string(name);

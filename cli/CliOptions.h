@@ -98,7 +98,6 @@ struct OptionEntry {
   std::string_view usage{};  // --help's left column ("--port lpt1|lpt2|lpt3"); empty: told elsewhere
   std::string_view help{};   // --help's right column, lines apart by '\n'
   bool hidden = false;       // not in --help
-  bool available = true;     // the build can do it
   // Stores the value, or sets the flag. Returns why the value is bad ("use 4, 3, 2 or 1"), or the
   // empty text. Runs once the command is known.
   std::string (*apply)(CliOptions& options, std::string_view value) = nullptr;
