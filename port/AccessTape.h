@@ -1,11 +1,13 @@
 // Where a record of the port accesses is noted while a command runs, and the format it is kept in.
 //
 // Noting an access must cost next to nothing next to the access itself: on the virtual cart an
-// access is a few nanoseconds of the host's time. So the command's thread only appends a fixed
-// 8-byte entry per access to a buffer, and everything else (the record's format, finding the
-// repeats, compressing, writing) happens on the recorder's own thread. A back end that can note
-// its own accesses (the virtual adapter) calls Note itself, so that no layer of calls is added
-// per access; any other is wrapped by the recorder (port/PortRecorder.h), which calls Note.
+// access is a few nanoseconds of the host's time. So the command's thread only counts an access
+// that repeats the one a period before, appends a fixed 8-byte entry for any other, and copies a
+// run's values (a block's data) as they stand; everything else (the record's format, finding the
+// repeats in microseconds, compressing, writing) happens on the recorder's own thread. A back end
+// that can note its own accesses (the virtual adapter) calls Note and NoteRun itself, so that no
+// layer of calls is added per access; any other is wrapped by the recorder
+// (port/PortRecorder.h), which calls them.
 #pragma once
 
 #include <cstddef>
@@ -72,26 +74,36 @@ class AccessTape {
   // record::kWordFlag, `value` what was written or read. An access that is the same as the one a
   // period before (a status poll, the same few accesses a hundred thousand times over) only
   // counts; another is one 8-byte entry in the buffer.
+  void Note(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) {
+    if (!NoteRepeat(port, flags, value, ns)) [[unlikely]]
+      NoteNew(port, flags, value, ns);
+  }
+  // The cheap half of Note: true when the access is the same as the one a period before and has
+  // been counted. False when it is not, and nothing has been noted: NoteNew takes it. A back end
+  // that calls the two itself keeps the call to NoteNew off its own hot path.
 #if defined(__GNUC__)
   [[gnu::always_inline]]
 #endif
-  void
-  Note(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) {
+  bool
+  NoteRepeat(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) {
     const std::uint64_t sinceNs = ns - lastNs_;
     const auto offset = static_cast<std::uint16_t>(port - base_);
-    if (offset < 5 && sinceNs <= 0xFFFFFFFFu) [[likely]] {
-      lastNs_ = ns;
-      const std::uint64_t entry = sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32 |
-                                  std::uint64_t{value} << 48;
-      if (entry == recent_[(noted_ - period_) & kRecentMask]) {
-        recent_[noted_++ & kRecentMask] = entry;
-        return;
-      }
-      Enter(entry);
-      return;
-    }
-    NoteOther(port, flags, value, ns);
+    if (offset >= 5 || sinceNs > 0xFFFFFFFFu) [[unlikely]]
+      return false;
+    const std::uint64_t entry =
+        sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32 | std::uint64_t{value} << 48;
+    if (entry != recent_[(noted_ - period_) & kRecentMask]) return false;
+    lastNs_ = ns;
+    recent_[noted_++ & kRecentMask] = entry;
+    return true;
   }
+  // An access that is not a repeat (NoteRepeat has said so).
+  void NoteNew(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns);
+  // A run of `count` accesses at one port, as a block's data goes: the values at `data` (bytes,
+  // or words low byte first with record::kWordFlag), the first begun at `ns`, each of the others
+  // `stepNs` after the one before. The values go into the buffer as they stand, not an entry each.
+  void NoteRun(std::uint16_t port, std::uint8_t flags, const std::uint8_t* data, std::size_t count,
+               std::uint64_t ns, std::uint32_t stepNs);
 
  protected:
   AccessTape() {
@@ -107,6 +119,12 @@ class AccessTape {
   // A repeat: the period (bits 40-47) and the count (bits 0-31 and 48-63): the next accesses are
   // each the same entry as the one a period before.
   static constexpr std::uint64_t kRepeatEntry = 0x84;
+  // A run: the register and flags (bits 40-47) and the count (bits 0-31); then the nanoseconds
+  // since the access before the run (bits 0-31) and the step (bits 32-63); then the values, as
+  // many entries as they fill.
+  static constexpr std::uint64_t kRunEntry = 0x85;
+  // Longer runs are noted in pieces of this many accesses: a piece always fits in a buffer.
+  static constexpr std::size_t kLongestRun = 4096;
   // In the history where an access cannot be repeated: no entry equals it.
   static constexpr std::uint64_t kNoEntry = std::uint64_t{0x80} << 32;
   static constexpr std::size_t kRecent = 256;

@@ -314,6 +314,18 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
         ++i;
         break;
       }
+      case kRunEntry: {
+        const std::uint64_t tagWithoutTime = (entry >> 40) & 0xFF;
+        const std::uint64_t times = entries[i + 1];
+        const auto* values = reinterpret_cast<const std::uint8_t*>(entries + i + 2);
+        const bool words = (tagWithoutTime & record::kWordFlag) != 0;
+        for (std::uint32_t n = 0; n < length && !finished_; ++n) {
+          const std::uint64_t value = words ? values[2 * n] | values[2 * n + 1] << 8 : values[n];
+          TakeAccess((n == 0 ? times & 0xFFFFFFFFu : times >> 32) | tagWithoutTime << 32 | value << 48);
+        }
+        i += 2 + ((std::size_t{length} << (words ? 1 : 0)) + 7) / 8;
+        break;
+      }
       case kLongAccess:
         replay_[taken_ & kRecentMask] = kNoEntry;
         ns_ = entries[i + 1];
@@ -370,14 +382,30 @@ bool PortRecorder::TakeRepeat(std::uint64_t period, std::uint64_t count) {
     for (std::uint64_t p = 0; p < count % period; ++p) ns_ += static_cast<std::uint32_t>(pattern[p]);
   }
   lastUs_ = (ns_ - startNs_) / 1000;
-  // Only the histories' last entries are ever looked at again.
-  const std::uint64_t end = taken_ + count;
-  const std::uint64_t from = count > kRecent ? end - kRecent : taken_;
-  for (std::uint64_t at = from, p = (from - taken_) % period; at < end; ++at) {
-    replay_[at & kRecentMask] = pattern[p];
-    history_[at & record::kHistoryMask] = keys[p];
+  // Only the histories' last entries are ever looked at again: the repeat's last (at most a
+  // history's worth), laid out in a row from the period's entries by doubling, then copied in.
+  const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(count, kRecent));
+  std::size_t p = static_cast<std::size_t>((count - length) % period);
+  std::uint64_t row[kRecent];
+  std::uint32_t rowKeys[kRecent];
+  std::size_t have = std::min<std::size_t>(length, static_cast<std::size_t>(period));
+  for (std::size_t k = 0; k < have; ++k) {
+    row[k] = pattern[p];
+    rowKeys[k] = keys[p];
     if (++p == period) p = 0;
   }
+  for (; have < length; have *= 2) {  // the row so far is whole periods: it repeats as it stands
+    const std::size_t n = std::min(have, length - have);
+    std::memcpy(row + have, row, n * sizeof row[0]);
+    std::memcpy(rowKeys + have, rowKeys, n * sizeof rowKeys[0]);
+  }
+  const std::uint64_t end = taken_ + count;
+  const auto at = static_cast<std::size_t>((end - length) & kRecentMask);
+  const std::size_t first = std::min(length, kRecent - at);
+  std::memcpy(replay_ + at, row, first * sizeof row[0]);
+  std::memcpy(replay_, row + first, (length - first) * sizeof row[0]);
+  std::memcpy(history_ + at, rowKeys, first * sizeof rowKeys[0]);
+  std::memcpy(history_, rowKeys + first, (length - first) * sizeof rowKeys[0]);
   taken_ = end;
   return true;
 }

@@ -88,29 +88,26 @@ class PortRecorder final : public PortBackend, private AccessTape {
     Note(port, record::kWriteFlag | record::kWordFlag, value, ns);
   }
   // A run goes to the wrapped back end as a run (through the kernel's device, one call), and is
-  // noted access by access, all at the time the run began.
+  // noted as one, every access at the time the run began.
   void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
     const std::uint64_t ns = inner_->ClockNs();
     inner_->ReadBytes(port, bytes, count);
-    for (std::size_t i = 0; i < count; ++i) Note(port, 0, bytes[i], ns);
+    NoteRun(port, 0, bytes, count, ns, 0);
   }
   void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
     const std::uint64_t ns = inner_->ClockNs();
     inner_->WriteBytes(port, bytes, count);
-    for (std::size_t i = 0; i < count; ++i) Note(port, record::kWriteFlag, bytes[i], ns);
+    NoteRun(port, record::kWriteFlag, bytes, count, ns, 0);
   }
   void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
     const std::uint64_t ns = inner_->ClockNs();
     inner_->ReadWords(port, bytes, count);
-    for (std::size_t i = 0; i < count; ++i)
-      Note(port, record::kWordFlag, static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), ns);
+    NoteRun(port, record::kWordFlag, bytes, count, ns, 0);
   }
   void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
     const std::uint64_t ns = inner_->ClockNs();
     inner_->WriteWords(port, bytes, count);
-    for (std::size_t i = 0; i < count; ++i)
-      Note(port, record::kWriteFlag | record::kWordFlag,
-           static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8), ns);
+    NoteRun(port, record::kWriteFlag | record::kWordFlag, bytes, count, ns, 0);
   }
   bool MovesRunsWhole() const override { return inner_->MovesRunsWhole(); }
   std::uint64_t ClockNs() override { return inner_->ClockNs(); }

@@ -135,10 +135,20 @@ std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
   return value;
 }
 
+// A write is noted before it is made, so that the model's work is the call it ends with. Only an
+// access that is not a repeat of the one a period before takes the longer road.
 void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
-  const std::uint64_t ns = nowNs_;
+  if (tape_ != nullptr && !tape_->NoteRepeat(port, brevomat::record::kWriteFlag, value, nowNs_))
+      [[unlikely]] {
+    NoteAndWriteByte(port, value);
+    return;
+  }
   WriteByteNow(port, value);
-  if (tape_ != nullptr) tape_->Note(port, brevomat::record::kWriteFlag, value, ns);
+}
+
+void VirtualAdapter::NoteAndWriteByte(std::uint16_t port, std::uint8_t value) {
+  tape_->NoteNew(port, brevomat::record::kWriteFlag, value, nowNs_);
+  WriteByteNow(port, value);
 }
 
 std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
@@ -149,10 +159,53 @@ std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
 }
 
 void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
-  const std::uint64_t ns = nowNs_;
+  constexpr std::uint8_t kFlags = brevomat::record::kWriteFlag | brevomat::record::kWordFlag;
+  if (tape_ != nullptr && !tape_->NoteRepeat(port, kFlags, value, nowNs_)) [[unlikely]] {
+    NoteAndWriteWord(port, value);
+    return;
+  }
   WriteWordNow(port, value);
+}
+
+void VirtualAdapter::NoteAndWriteWord(std::uint16_t port, std::uint16_t value) {
+  tape_->NoteNew(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, value, nowNs_);
+  WriteWordNow(port, value);
+}
+
+// A run (a block's data through the EPP data port) is the same accesses one after the other, each
+// one access's time after the one before; on the tape it is one run.
+void VirtualAdapter::ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) {
+  const std::uint64_t ns = nowNs_;
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = ReadByteNow(port);
   if (tape_ != nullptr)
-    tape_->Note(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, value, ns);
+    tape_->NoteRun(port, 0, bytes, count, ns, static_cast<std::uint32_t>(config_.nsPerByteAccess));
+}
+
+void VirtualAdapter::WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) {
+  if (tape_ != nullptr)
+    tape_->NoteRun(port, brevomat::record::kWriteFlag, bytes, count, nowNs_,
+                   static_cast<std::uint32_t>(config_.nsPerByteAccess));
+  for (std::size_t i = 0; i < count; ++i) WriteByteNow(port, bytes[i]);
+}
+
+void VirtualAdapter::ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) {
+  const std::uint64_t ns = nowNs_;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint16_t word = ReadWordNow(port);
+    bytes[2 * i] = static_cast<std::uint8_t>(word);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(word >> 8);
+  }
+  if (tape_ != nullptr)
+    tape_->NoteRun(port, brevomat::record::kWordFlag, bytes, count, ns,
+                   static_cast<std::uint32_t>(2 * config_.nsPerByteAccess));
+}
+
+void VirtualAdapter::WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) {
+  if (tape_ != nullptr)
+    tape_->NoteRun(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, bytes, count, nowNs_,
+                   static_cast<std::uint32_t>(2 * config_.nsPerByteAccess));
+  for (std::size_t i = 0; i < count; ++i)
+    WriteWordNow(port, static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
 }
 
 // Off the ordinary path: runs only when a rule is broken, and builds text only the first time.

@@ -97,6 +97,10 @@ class VirtualAdapter final : public brevomat::PortBackend {
   void WriteByte(std::uint16_t port, std::uint8_t value) override;
   std::uint16_t ReadWord(std::uint16_t port) override;
   void WriteWord(std::uint16_t port, std::uint16_t value) override;
+  void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override;
+  void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override;
+  void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override;
+  void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override;
   std::uint64_t ClockNs() override { return nowNs_; }
   // The model notes its accesses itself: on the virtual cart an access costs the host about what
   // a call more would, so a recorder wrapped around it would double it.
@@ -143,6 +147,17 @@ class VirtualAdapter final : public brevomat::PortBackend {
   void WriteByteNow(std::uint16_t port, std::uint8_t value);
   std::uint16_t ReadWordNow(std::uint16_t port);
   void WriteWordNow(std::uint16_t port, std::uint16_t value);
+  // A write that is not a repeat: noted, then made. Kept out of line, off the path of the others.
+#if defined(__GNUC__)
+  [[gnu::noinline]]
+#endif
+  void
+  NoteAndWriteByte(std::uint16_t port, std::uint8_t value);
+#if defined(__GNUC__)
+  [[gnu::noinline]]
+#endif
+  void
+  NoteAndWriteWord(std::uint16_t port, std::uint16_t value);
   brevomat::AccessTape* tape_ = nullptr;
 
   // One byte cycle on a port of this adapter, offset 0..7 from the base.

@@ -25,8 +25,9 @@ struct Made {
   bool write;
   bool word;
   std::uint16_t value;
-  std::uint64_t ns;  // when it began, on the port's clock
-  std::string mark;  // a mark instead of an access, when not empty
+  std::uint64_t ns;     // when it began, on the port's clock
+  std::string mark;     // a mark instead of an access, when not empty
+  std::size_t run = 0;  // the first access of a run of this many, made with one call
 };
 
 // A back end that reads what it is told to and runs on a clock the test sets; it notes its own
@@ -36,6 +37,8 @@ class Scripted final : public PortBackend {
   explicit Scripted(bool notes) : notes_(notes) {}
   std::uint64_t now = 0;
   std::uint16_t answer = 0;
+  std::vector<std::uint16_t> answers;  // a run's
+  std::uint32_t stepNs = 0;            // between the accesses of a run
   std::uint8_t ReadByte(std::uint16_t port) override {
     Noted(port, 0, answer);
     return static_cast<std::uint8_t>(answer);
@@ -48,6 +51,23 @@ class Scripted final : public PortBackend {
   void WriteWord(std::uint16_t port, std::uint16_t value) override {
     Noted(port, record::kWriteFlag | record::kWordFlag, value);
   }
+  void ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(answers[i]);
+    NotedRun(port, 0, bytes, count);
+  }
+  void WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
+    NotedRun(port, record::kWriteFlag, bytes, count);
+  }
+  void ReadWords(std::uint16_t port, std::uint8_t* bytes, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      bytes[2 * i] = static_cast<std::uint8_t>(answers[i]);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(answers[i] >> 8);
+    }
+    NotedRun(port, record::kWordFlag, bytes, count);
+  }
+  void WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) override {
+    NotedRun(port, record::kWriteFlag | record::kWordFlag, bytes, count);
+  }
   std::uint64_t ClockNs() override { return now; }
   bool NotesInto(AccessTape* tape) override {
     tape_ = tape;
@@ -57,6 +77,9 @@ class Scripted final : public PortBackend {
  private:
   void Noted(std::uint16_t port, std::uint8_t flags, std::uint16_t value) {
     if (notes_ && tape_ != nullptr) tape_->Note(port, flags, value, now);
+  }
+  void NotedRun(std::uint16_t port, std::uint8_t flags, const std::uint8_t* bytes, std::size_t count) {
+    if (notes_ && tape_ != nullptr) tape_->NoteRun(port, flags, bytes, count, now, stepNs);
   }
   bool notes_;
   AccessTape* tape_ = nullptr;
@@ -81,6 +104,14 @@ struct Script {
     Add(4, true, true, 0x0070, 2 * ns);
     Add(2, true, false, 0x00, ns);
     Add(4, false, true, status, 2 * ns);
+  }
+  // `count` accesses made with one call, the first `first` ns after the access before, the others
+  // `step` ns apart (a wrapped back end's run is all at the time it began).
+  void Run(std::uint16_t offset, bool write, bool word, std::size_t count, std::uint64_t first,
+           std::uint64_t step, const std::function<std::uint16_t(std::size_t)>& value) {
+    for (std::size_t i = 0; i < count; ++i)
+      Add(offset, write, word, word ? value(i) : value(i) & 0xFF, i == 0 ? first : step);
+    made[made.size() - count].run = count;
   }
 };
 
@@ -113,6 +144,24 @@ const RoundTrip kRoundTrips[] = {
        for (int i = 0; i < 500; ++i) s.Add(4, false, true, 0x1234, 3000);
        s.Add(0, true, false, 0x01, 5'000'000'000ull);
        for (int i = 0; i < 500; ++i) s.Add(i % 2, true, false, 0x02, 999);
+     },
+     0},
+    {"runs of bytes and words read and written, short and long, between repeats",
+     [](Script& s) {
+       auto noise = [](std::size_t i) { return static_cast<std::uint16_t>(i * 2654435761u >> 13); };
+       for (int i = 0; i < 50; ++i) s.Poll(0x0000);
+       s.Run(4, false, true, 256, 1000, 2000, noise);  // the history's length: the poll after it
+       for (int i = 0; i < 20; ++i) s.Poll(0x0000);    // finds the run there, not the poll before
+       s.Run(4, true, true, 300, 1000, 2000, noise);
+       s.Run(4, false, false, 3, 1000, 1000, noise);
+       s.Run(4, true, false, 5000, 2000, 1000,
+             [](std::size_t i) { return static_cast<std::uint16_t>(i % 256); });
+       s.Run(4, false, true, 100, 1000, 1500, noise);
+       for (int i = 0; i < 50; ++i) s.Poll(0x0000);
+       s.Run(4, false, true, 16, 1000, 2000, [](std::size_t) { return std::uint16_t{0xFFFF}; });
+       s.Run(4, true, true, 20, 5'000'000'000ull, 2000, noise);  // after a long pause
+       s.Run(0x100, true, false, 8, 1000, 1000, noise);          // at another port
+       s.Poll(0x0080);
      },
      0},
     {"other ports and the extended control register inside repeats, and marks",
@@ -164,9 +213,33 @@ TEST(TraceRecord, EveryAccessComesBackAsItWentIn) {
       EXPECT_EQ(&port == &backend, notes);
       std::vector<std::string> expected;
       std::uint64_t lastUs = 0;
-      for (const Made& m : script.made) {
-        backend.now = m.ns;
-        const std::uint64_t us = std::max(lastUs, m.ns / 1000);
+      std::uint64_t runNs = 0;  // when the run under way began
+      std::size_t runLeft = 0;
+      for (std::size_t k = 0; k < script.made.size(); ++k) {
+        const Made& m = script.made[k];
+        if (m.run != 0) {
+          runNs = m.ns;
+          runLeft = m.run;
+          backend.now = m.ns;
+          backend.stepNs = m.run > 1 ? static_cast<std::uint32_t>(script.made[k + 1].ns - m.ns) : 0;
+          std::vector<std::uint8_t> bytes;
+          backend.answers.clear();
+          for (std::size_t i = k; i < k + m.run; ++i) {
+            const std::uint16_t v = script.made[i].value;
+            backend.answers.push_back(v);
+            bytes.push_back(static_cast<std::uint8_t>(v));
+            if (m.word) bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+          }
+          if (m.write && m.word) port.WriteWords(m.port, bytes.data(), m.run);
+          if (m.write && !m.word) port.WriteBytes(m.port, bytes.data(), m.run);
+          if (!m.write && m.word) port.ReadWords(m.port, bytes.data(), m.run);
+          if (!m.write && !m.word) port.ReadBytes(m.port, bytes.data(), m.run);
+        }
+        const bool inRun = runLeft != 0;
+        if (inRun) --runLeft;
+        const std::uint64_t ns = inRun && !notes ? runNs : m.ns;
+        if (!inRun) backend.now = m.ns;
+        const std::uint64_t us = std::max(lastUs, ns / 1000);
         lastUs = us;
         if (!m.mark.empty()) {
           recorder.Mark(record::Mark::Note, m.mark);
@@ -174,10 +247,10 @@ TEST(TraceRecord, EveryAccessComesBackAsItWentIn) {
           continue;
         }
         backend.answer = m.value;
-        if (m.write && m.word) port.WriteWord(m.port, m.value);
-        if (m.write && !m.word) port.WriteByte(m.port, static_cast<std::uint8_t>(m.value));
-        if (!m.write && m.word) port.ReadWord(m.port);
-        if (!m.write && !m.word) port.ReadByte(m.port);
+        if (!inRun && m.write && m.word) port.WriteWord(m.port, m.value);
+        if (!inRun && m.write && !m.word) port.WriteByte(m.port, static_cast<std::uint8_t>(m.value));
+        if (!inRun && !m.write && m.word) port.ReadWord(m.port);
+        if (!inRun && !m.write && !m.word) port.ReadByte(m.port);
         const std::uint16_t offset = static_cast<std::uint16_t>(m.port - kBase);
         const int reg = offset < 5                     ? offset
                         : offset == record::kEcrOffset ? record::kEcrRegister
