@@ -18,7 +18,7 @@ namespace brevomat {
 
 // The record as it stands in the file, uncompressed (it is a gzip stream):
 //
-//   BREVOMAT PORT RECORD 2
+//   BREVOMAT PORT RECORD 3
 //   program: ...          one "name: value" line each: program, platform, back end, base, link
 //   ...                   mode, speed, date
 //   (empty line)
@@ -27,7 +27,8 @@ namespace brevomat {
 // An access record is a tag byte, then what the tag announces, little-endian:
 //   bit 7     0 (a mark has it set)
 //   bits 0-2  the register: 0-4 base+0 .. base+4, 5 the extended control register (base+0x402),
-//             6 another port, whose 16-bit address follows the tag; 7 a repeat (below)
+//             6 another port, whose 16-bit address follows the tag; 7 a repeat or a run of
+//             values (below)
 //   bit 3     set for a write
 //   bit 4     set for a 16-bit access
 //   bits 5-6  microseconds since the record before: 0, 1 or 2; 3 when a varint of them follows
@@ -38,11 +39,17 @@ namespace brevomat {
 // is the same handful of accesses over and over, some hundred thousand times in a block erase:
 // a repeat takes it in a few bytes, and the compressor never sees it. Accesses to another port and
 // accesses after a pause of 3 us or more are never repeated.
+// A run of values is the tag 0x0F, an access tag T, a count N (one byte, 1-255) and N values: N
+// accesses, each as T says (register 0-5, direction, width, microseconds since the one before:
+// 0, 1 or 2) with its own value. A block's data read or written word by word takes two bytes a
+// word this way, where a tag each would add a third.
 // A mark record is the tag 0x80 + kind, a varint of microseconds since the record before, a varint
 // length and that many bytes of text.
 namespace record {
-inline constexpr std::string_view kMagic = "BREVOMAT PORT RECORD 2\n";
-// The first records had no repeats; they read the same way.
+inline constexpr std::string_view kMagic = "BREVOMAT PORT RECORD 3\n";
+// The records before had no runs of values, the first ones no repeats either; they read the
+// same way.
+inline constexpr std::string_view kMagicWithoutValueRuns = "BREVOMAT PORT RECORD 2\n";
 inline constexpr std::string_view kMagicWithoutRepeats = "BREVOMAT PORT RECORD 1\n";
 inline constexpr std::uint8_t kMarkFlag = 0x80;
 inline constexpr std::uint8_t kWriteFlag = 0x08;
@@ -53,6 +60,8 @@ inline constexpr std::uint8_t kEcrRegister = 5;
 inline constexpr std::uint8_t kOtherPort = 6;
 inline constexpr std::uint16_t kEcrOffset = 0x402;
 inline constexpr std::uint8_t kRepeatTag = 0x07;
+inline constexpr std::uint8_t kValuesTag = 0x0F;
+inline constexpr std::uint32_t kLongestValueRun = 255;
 enum class Mark : std::uint8_t { Begin = 1, End = 2, Stopped = 3, Note = 4 };
 
 // How far back a repeat may look: the accesses both ends keep.

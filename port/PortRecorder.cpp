@@ -427,17 +427,40 @@ void PortRecorder::Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uin
     return;
   }
   if (!Room(kLongestAccess)) return;
-  std::uint8_t* const out = PutKeyRepeat(bytes_.get() + byteFill_);
+  std::uint8_t* const bytes = bytes_.get();
+  std::uint8_t* const out = PutKeyRepeat(bytes + byteFill_);
   std::uint8_t* p = out + 1;
-  if ((tag & record::kRegisterMask) == record::kOtherPort) {
-    *p++ = static_cast<std::uint8_t>(port);
-    *p++ = static_cast<std::uint8_t>(port >> 8);
+  if (static_cast<std::size_t>(out - bytes) == groupEnd_ && tag == groupTag_ &&
+      groupCount_ < record::kLongestValueRun) {
+    // Right after an access with the same tag: the two (or the run so far) become a run of
+    // values, and this access adds its value to it.
+    std::uint8_t* const group = bytes + groupAt_;
+    if (groupCount_ == 1) {
+      const std::size_t width = (tag & record::kWordFlag) != 0 ? 2 : 1;
+      std::memmove(group + 3, group + 1, width);
+      group[0] = record::kValuesTag;
+      group[1] = tag;
+      p = group + 3 + width;
+    } else {
+      p = out;
+    }
+    group[2] = static_cast<std::uint8_t>(++groupCount_);
+  } else {
+    if ((tag & record::kRegisterMask) == record::kOtherPort) {
+      *p++ = static_cast<std::uint8_t>(port);
+      *p++ = static_cast<std::uint8_t>(port >> 8);
+    }
+    if (delta >= 3) p = PutVarint(p, delta);
+    *out = tag;
+    groupAt_ = static_cast<std::size_t>(out - bytes);
+    groupTag_ = tag;
+    groupCount_ = 1;
   }
-  if (delta >= 3) p = PutVarint(p, delta);
-  *out = tag;
   *p++ = static_cast<std::uint8_t>(value);
   if (tag & record::kWordFlag) *p++ = static_cast<std::uint8_t>(value >> 8);
-  byteFill_ = static_cast<std::size_t>(p - bytes_.get());
+  byteFill_ = static_cast<std::size_t>(p - bytes);
+  // Only an access with a key (a tag alone says all but its value) can be a run's.
+  groupEnd_ = key != record::kNoKey ? byteFill_ : kNoGroup;
 
   const auto at = static_cast<std::uint32_t>(taken_);
   history_[at & record::kHistoryMask] = key;
@@ -498,6 +521,7 @@ bool PortRecorder::Room(std::size_t bytes) {
 void PortRecorder::Deflate(bool last) {
   Compress(bytes_.get(), byteFill_, last);
   byteFill_ = 0;
+  groupEnd_ = kNoGroup;
   if (!writeError_.empty()) {
     // The file takes no more: the record ends, the command goes on.
     finished_ = true;
@@ -533,6 +557,7 @@ void PortRecorder::StopAtLimit() {
   byteFill_ = static_cast<std::size_t>(p - bytes_.get()) + why.size();
   Compress(bytes_.get(), byteFill_, true);
   byteFill_ = 0;
+  groupEnd_ = kNoGroup;
   if (writeError_.empty()) written_ = taken_;
   finished_ = true;
 }

@@ -217,6 +217,14 @@ class PortRecorder final : public PortBackend, private AccessTape {
   std::uint32_t history_[record::kHistory];
   std::uint32_t keyAt_[kHashSize] = {};  // by hashed key: where it was last written out
   std::uint32_t keyPeriod_ = 1;
+  // The access written last, while a run of values may go on from it: where it begins in the
+  // buffer (a single access, or the run it has become), its tag, how many accesses it holds, and
+  // where it ends (kNoGroup when the next access cannot join it).
+  static constexpr std::size_t kNoGroup = ~std::size_t{0};
+  std::size_t groupAt_ = 0;
+  std::size_t groupEnd_ = kNoGroup;
+  std::uint8_t groupTag_ = 0;
+  std::uint32_t groupCount_ = 0;
   std::uint64_t keyRepeat_ = 0;  // accesses like the one a period before, not written yet
   std::uint64_t fileBytes_ = 0;
   bool finished_ = false;

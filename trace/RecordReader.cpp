@@ -50,7 +50,9 @@ bool RecordReader::Open(const std::string& path, std::string& error) {
     return std::memcmp(data_.data() + pos_, m.data(), m.size()) == 0;
   };
   static_assert(record::kMagic.size() == record::kMagicWithoutRepeats.size());
-  if (!Need(magic.size()) || !(begins(magic) || begins(record::kMagicWithoutRepeats))) {
+  static_assert(record::kMagic.size() == record::kMagicWithoutValueRuns.size());
+  if (!Need(magic.size()) ||
+      !(begins(magic) || begins(record::kMagicWithoutValueRuns) || begins(record::kMagicWithoutRepeats))) {
     error = "it is not a record of port accesses (brevomat --trace writes them)";
     return false;
   }
@@ -158,6 +160,23 @@ bool RecordReader::Next(Event& event) {
     Repeated(key, event.access);
     return true;
   }
+  if (valuesLeft_ != 0) {
+    const std::size_t valueBytes = (valuesTag_ & record::kWordFlag) != 0 ? 2 : 1;
+    if (!Need(valueBytes)) {
+      valuesLeft_ = 0;
+      cutShort_ = true;
+      problem_ = "the record ends in the middle of an entry";
+      return false;
+    }
+    --valuesLeft_;
+    event.isMark = false;
+    Access& a = event.access;
+    a.value = data_[pos_];
+    if (valueBytes == 2) a.value = static_cast<std::uint16_t>(a.value | (data_[pos_ + 1] << 8));
+    pos_ += valueBytes;
+    Repeated(record::RepeatKey(valuesTag_, a.value), a);
+    return true;
+  }
   if (!Need(1)) return false;
   const std::size_t start = pos_;
   const std::uint8_t tag = data_[pos_++];
@@ -180,6 +199,19 @@ bool RecordReader::Next(Event& event) {
     event.text.assign(reinterpret_cast<const char*>(data_.data() + pos_), length);
     pos_ += length;
     return true;
+  }
+  if (tag == record::kValuesTag) {
+    if (!Need(2)) return broken();
+    const std::uint8_t accessTag = data_[pos_];
+    const std::uint8_t count = data_[pos_ + 1];
+    pos_ += 2;
+    // Its accesses are ones a tag alone describes, all but the value.
+    if (count == 0 || (accessTag & record::kMarkFlag) != 0 ||
+        record::RepeatKey(accessTag, 0) == record::kNoKey)
+      return Damaged();
+    valuesTag_ = accessTag;
+    valuesLeft_ = count;
+    return Next(event);
   }
   if ((tag & record::kRegisterMask) == record::kRepeatTag) {
     if (tag != record::kRepeatTag) return Damaged();

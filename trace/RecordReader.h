@@ -77,6 +77,8 @@ class RecordReader {
   std::uint32_t history_[record::kHistory];
   std::uint64_t period_ = 1;
   std::uint64_t repeatLeft_ = 0;
+  std::uint8_t valuesTag_ = 0;  // the run of values under way: its accesses' tag, how many are left
+  std::uint32_t valuesLeft_ = 0;
   // The access whose key is `key`, as the next one.
   void Repeated(std::uint32_t key, Access& a);
 };

@@ -304,7 +304,17 @@ TEST(TraceRecord, RepeatsReadAsWrittenAndADamagedOneEndsTheRecord) {
        4,
        false},
       {"a repeat looking back before the first access", record::kMagic, {0x07, 0x05, 0x01}, 0, true},
-      {"a repeat tag with other bits", record::kMagic, {0x0F, 0x01, 0x01}, 0, true},
+      {"a repeat tag with other bits", record::kMagic, {0x17, 0x01, 0x01}, 0, true},
+      {"the format before runs of values", record::kMagicWithoutValueRuns, oneRead, 1, false},
+      {"a run of three values, then a repeat of two",
+       record::kMagic,
+       {0x0F, 0x14 | 0x20, 0x03, 0x80, 0x00, 0x80, 0x00, 0x80, 0x00, 0x07, 0x01, 0x02},
+       5,
+       false},
+      {"a run of no values", record::kMagic, {0x0F, 0x14 | 0x20, 0x00}, 0, true},
+      {"a run of values of another port", record::kMagic, {0x0F, 0x06 | 0x20, 0x01, 0x80}, 0, true},
+      {"a run of values of marks", record::kMagic, {0x0F, 0x81, 0x01, 0x80}, 0, true},
+      {"a run of values cut short", record::kMagic, {0x0F, 0x14 | 0x20, 0x03, 0x80, 0x00, 0x80}, 1, true},
   };
   for (const HandMade& h : kHandMade) {
     SCOPED_TRACE(h.name);
