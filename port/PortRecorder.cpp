@@ -139,7 +139,8 @@ bool PortRecorder::OpenStream(std::FILE* stream, std::string& error, std::uint64
   // gzip framing (window bits 15 + 16), so that the record also opens with zcat. What reaches
   // zlib is the accesses that are not repeats, mostly the cart's data, which a search for matches
   // seldom shortens (a word read back is far beyond the window from where it was written): so
-  // Huffman codes only, which cost a fraction of the search.
+  // Huffman codes only, which cost a fraction of the search. Data that does not shrink even so
+  // (noise, or a game that is compressed itself) is stored for a few pieces (Compress).
   if (deflateInit2(&z_->z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_HUFFMAN_ONLY) != Z_OK) {
     error = "zlib cannot start a stream";
     std::fclose(file_);
@@ -315,15 +316,11 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
         break;
       }
       case kRunEntry: {
-        const std::uint64_t tagWithoutTime = (entry >> 40) & 0xFF;
-        const std::uint64_t times = entries[i + 1];
-        const auto* values = reinterpret_cast<const std::uint8_t*>(entries + i + 2);
-        const bool words = (tagWithoutTime & record::kWordFlag) != 0;
-        for (std::uint32_t n = 0; n < length && !finished_; ++n) {
-          const std::uint64_t value = words ? values[2 * n] | values[2 * n + 1] << 8 : values[n];
-          TakeAccess((n == 0 ? times & 0xFFFFFFFFu : times >> 32) | tagWithoutTime << 32 | value << 48);
-        }
-        i += 2 + ((std::size_t{length} << (words ? 1 : 0)) + 7) / 8;
+        const auto tagWithoutTime = static_cast<std::uint8_t>(entry >> 40);
+        const std::size_t width = (tagWithoutTime & record::kWordFlag) != 0 ? 2 : 1;
+        TakeRun(tagWithoutTime, entries[i + 1], reinterpret_cast<const std::uint8_t*>(entries + i + 2),
+                length);
+        i += 2 + (length * width + 7) / 8;
         break;
       }
       case kLongAccess:
@@ -348,6 +345,48 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
 }
 
 static_assert(PortRecorder::kHistoryEntries == record::kHistory, "both histories count the same accesses");
+
+// A run of the tape's: `times` holds the nanoseconds before its first access (bits 0-31) and
+// between the others (bits 32-63). When that step is a whole 1 or 2 us, each access after the
+// first has the same tag, and while it neither repeats the access a period before nor needs a
+// new piece of the buffer, its value only joins the run of values that the accesses before it
+// are (Put made it): two bytes a word, without Put's steps. Anything else takes Put's way.
+void PortRecorder::TakeRun(std::uint8_t tagWithoutTime, std::uint64_t times, const std::uint8_t* values,
+                           std::size_t count) {
+  const bool words = (tagWithoutTime & record::kWordFlag) != 0;
+  auto value = [&](std::size_t n) {
+    return static_cast<std::uint16_t>(words ? values[2 * n] | values[2 * n + 1] << 8 : values[n]);
+  };
+  const auto entry = [&](std::size_t n, std::uint64_t sinceNs) {
+    return sinceNs | std::uint64_t{tagWithoutTime} << 32 | std::uint64_t{value(n)} << 48;
+  };
+  const std::uint64_t stepNs = times >> 32;
+  std::size_t n = 0;
+  if (count != 0) TakeAccess(entry(n++, times & 0xFFFFFFFFu));
+  const bool even = stepNs % 1000 == 0 && stepNs >= 1000 && stepNs < 3000 && ns_ >= startNs_ &&
+                    (ns_ - startNs_) / 1000 == lastUs_;
+  const auto tag = static_cast<std::uint8_t>(tagWithoutTime | (stepNs / 1000) << record::kTimeShift);
+  const std::size_t width = words ? 2 : 1;
+  std::uint8_t* const bytes = bytes_.get();
+  for (; n < count && !finished_; ++n) {
+    const std::uint16_t v = value(n);
+    const std::uint32_t key = record::RepeatKey(tag, v);
+    if (!even || groupEnd_ != byteFill_ || groupTag_ != tag || groupCount_ < 2 ||
+        groupCount_ >= record::kLongestValueRun || keyRepeat_ != 0 || byteFill_ + width > flushAt_ ||
+        key == history_[(taken_ - keyPeriod_) & record::kHistoryMask]) {
+      TakeAccess(entry(n, stepNs));
+      continue;
+    }
+    bytes[byteFill_++] = static_cast<std::uint8_t>(v);
+    if (words) bytes[byteFill_++] = static_cast<std::uint8_t>(v >> 8);
+    bytes[groupAt_ + 2] = static_cast<std::uint8_t>(++groupCount_);
+    groupEnd_ = byteFill_;
+    replay_[taken_ & kRecentMask] = entry(n, stepNs);
+    history_[taken_++ & record::kHistoryMask] = key;
+    ns_ += stepNs;
+    lastUs_ += stepNs / 1000;
+  }
+}
 
 // A repeat of the tape's, taken whole. When every access of its period came a whole 0, 1 or 2 us
 // after the one before (the virtual cart's are 1 us a byte), each repeated access also has the key
@@ -568,6 +607,7 @@ void PortRecorder::Compress(const std::uint8_t* data, std::size_t size, bool las
   z.next_in = const_cast<std::uint8_t*>(data);
   z.avail_in = static_cast<uInt>(size);
   const auto outSize = static_cast<uInt>(WorstCase(kBytes));
+  const std::uint64_t before = fileBytes_;
   do {
     z.next_out = out_.get();
     z.avail_out = outSize;
@@ -575,15 +615,44 @@ void PortRecorder::Compress(const std::uint8_t* data, std::size_t size, bool las
       writeError_ = "zlib failed";
       return;
     }
-    const std::size_t bytes = outSize - z.avail_out;
-    if (bytes != 0 && std::fwrite(out_.get(), 1, bytes, file_) != bytes) {
-      writeError_ = std::strerror(errno);
-      return;
-    }
-    fileBytes_ += bytes;
+    if (!WriteOut(outSize - z.avail_out)) return;
   } while (z.avail_out == 0);
+  // A piece that the Huffman codes did not shrink by 3% (the data of a block read back, when the
+  // game is noise to them) costs the coder its time for nothing: the next pieces are stored as
+  // they stand, and after kStoredPieces the codes are tried again. zlib takes the new setting at
+  // the start of the next piece, each piece having ended with a flush.
+  if (!last) {
+    const bool shrank = (fileBytes_ - before) * 100 < size * 97;
+    if (storedLeft_ == 0 && !shrank && size >= kBytes / 2) {
+      storedLeft_ = kStoredPieces;
+      if (!SetLevel(Z_NO_COMPRESSION, Z_DEFAULT_STRATEGY)) return;
+    } else if (storedLeft_ != 0 && --storedLeft_ == 0) {
+      if (!SetLevel(Z_BEST_SPEED, Z_HUFFMAN_ONLY)) return;
+    }
+  }
   // On the disk's way: a process that is killed now leaves this much behind.
   if (std::fflush(file_) != 0) writeError_ = std::strerror(errno);
+}
+
+bool PortRecorder::SetLevel(int level, int strategy) {
+  z_stream& z = z_->z;
+  const auto outSize = static_cast<uInt>(WorstCase(kBytes));
+  z.next_out = out_.get();
+  z.avail_out = outSize;
+  if (deflateParams(&z, level, strategy) != Z_OK) {
+    writeError_ = "zlib failed";
+    return false;
+  }
+  return WriteOut(outSize - z.avail_out);
+}
+
+bool PortRecorder::WriteOut(std::size_t bytes) {
+  if (bytes != 0 && std::fwrite(out_.get(), 1, bytes, file_) != bytes) {
+    writeError_ = std::strerror(errno);
+    return false;
+  }
+  fileBytes_ += bytes;
+  return true;
 }
 
 }  // namespace brevomat

@@ -140,6 +140,8 @@ class PortRecorder final : public PortBackend, private AccessTape {
   void Run();
   void Take(const std::uint64_t* entries, std::size_t count);
   bool TakeRepeat(std::uint64_t period, std::uint64_t count);
+  void TakeRun(std::uint8_t tagWithoutTime, std::uint64_t times, const std::uint8_t* values,
+               std::size_t count);
   // An access entry of the tape's.
   void TakeAccess(std::uint64_t entry) {
     replay_[taken_ & kRecentMask] = entry;
@@ -157,6 +159,9 @@ class PortRecorder final : public PortBackend, private AccessTape {
   // Ends the record at its limit with the mark that says so.
   void StopAtLimit();
   void Compress(const std::uint8_t* data, std::size_t size, bool last);
+  bool SetLevel(int level, int strategy);
+  // Hands `bytes` of the compressed stream to the file; false when it does not take them.
+  bool WriteOut(std::size_t bytes);
 
   // Entries of the recorder's own (bit 7 of the tag), with how they go on:
   //   a repeat: (port/AccessTape.h)
@@ -208,6 +213,8 @@ class PortRecorder final : public PortBackend, private AccessTape {
   std::size_t byteFill_ = 0;
   std::size_t flushAt_ = kBytes;  // less once the limit comes near
   std::unique_ptr<std::uint8_t[]> out_;
+  static constexpr unsigned kStoredPieces = 16;
+  unsigned storedLeft_ = 0;  // pieces still to be stored as they stand
   std::uint64_t startNs_ = 0;
   std::uint64_t ns_ = 0;
   std::uint64_t lastUs_ = 0;

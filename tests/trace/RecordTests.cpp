@@ -164,6 +164,17 @@ const RoundTrip kRoundTrips[] = {
        s.Poll(0x0080);
      },
      0},
+    {"noise that does not compress, stored for a while, then marks and polls that do",
+     [](Script& s) {
+       s.Run(4, false, true, 24000, 1000, 2000,
+             [](std::size_t i) { return static_cast<std::uint16_t>((i + 1) * 0x9E3779B97F4A7C15ull >> 48); });
+       for (int i = 0; i < 40; ++i) {  // a mark ends a piece of the stream
+         s.Poll(0x0000);
+         s.made.push_back({0, false, false, 0, s.now, "mark " + std::to_string(i)});
+       }
+       for (int i = 0; i < 3000; ++i) s.Poll(static_cast<std::uint16_t>(i % 7));
+     },
+     0},
     {"other ports and the extended control register inside repeats, and marks",
      [](Script& s) {
        for (int i = 0; i < 2000; ++i) {
