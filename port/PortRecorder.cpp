@@ -299,7 +299,7 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
     const std::uint64_t entry = entries[i];
     const auto tag = static_cast<std::uint8_t>(entry >> 32);
     if ((tag & record::kMarkFlag) == 0) {
-      TakeAccess(entry);
+      if (!Append(entry)) TakeAccess(entry);
       ++i;
       continue;
     }
@@ -347,45 +347,48 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
 static_assert(PortRecorder::kHistoryEntries == record::kHistory, "both histories count the same accesses");
 
 // A run of the tape's: `times` holds the nanoseconds before its first access (bits 0-31) and
-// between the others (bits 32-63). When that step is a whole 1 or 2 us, each access after the
-// first has the same tag, and while it neither repeats the access a period before nor needs a
-// new piece of the buffer, its value only joins the run of values that the accesses before it
-// are (Put made it): two bytes a word, without Put's steps. Anything else takes Put's way.
+// between the others (bits 32-63).
 void PortRecorder::TakeRun(std::uint8_t tagWithoutTime, std::uint64_t times, const std::uint8_t* values,
                            std::size_t count) {
   const bool words = (tagWithoutTime & record::kWordFlag) != 0;
-  auto value = [&](std::size_t n) {
-    return static_cast<std::uint16_t>(words ? values[2 * n] | values[2 * n + 1] << 8 : values[n]);
-  };
-  const auto entry = [&](std::size_t n, std::uint64_t sinceNs) {
-    return sinceNs | std::uint64_t{tagWithoutTime} << 32 | std::uint64_t{value(n)} << 48;
-  };
-  const std::uint64_t stepNs = times >> 32;
-  std::size_t n = 0;
-  if (count != 0) TakeAccess(entry(n++, times & 0xFFFFFFFFu));
-  const bool even = stepNs % 1000 == 0 && stepNs >= 1000 && stepNs < 3000 && ns_ >= startNs_ &&
-                    (ns_ - startNs_) / 1000 == lastUs_;
-  const auto tag = static_cast<std::uint8_t>(tagWithoutTime | (stepNs / 1000) << record::kTimeShift);
-  const std::size_t width = words ? 2 : 1;
-  std::uint8_t* const bytes = bytes_.get();
-  for (; n < count && !finished_; ++n) {
-    const std::uint16_t v = value(n);
-    const std::uint32_t key = record::RepeatKey(tag, v);
-    if (!even || groupEnd_ != byteFill_ || groupTag_ != tag || groupCount_ < 2 ||
-        groupCount_ >= record::kLongestValueRun || keyRepeat_ != 0 || byteFill_ + width > flushAt_ ||
-        key == history_[(taken_ - keyPeriod_) & record::kHistoryMask]) {
-      TakeAccess(entry(n, stepNs));
-      continue;
-    }
-    bytes[byteFill_++] = static_cast<std::uint8_t>(v);
-    if (words) bytes[byteFill_++] = static_cast<std::uint8_t>(v >> 8);
-    bytes[groupAt_ + 2] = static_cast<std::uint8_t>(++groupCount_);
-    groupEnd_ = byteFill_;
-    replay_[taken_ & kRecentMask] = entry(n, stepNs);
-    history_[taken_++ & record::kHistoryMask] = key;
-    ns_ += stepNs;
-    lastUs_ += stepNs / 1000;
+  const std::uint64_t tag = std::uint64_t{tagWithoutTime} << 32;
+  for (std::size_t n = 0; n < count && !finished_; ++n) {
+    const std::uint64_t value = words ? values[2 * n] | values[2 * n + 1] << 8 : values[n];
+    const std::uint64_t entry = (n == 0 ? times & 0xFFFFFFFFu : times >> 32) | tag | value << 48;
+    if (!Append(entry)) TakeAccess(entry);
   }
+}
+
+// An access that comes a whole 1 or 2 us after the one before, with the same tag as the run of
+// values that the accesses before it are (Put made it), and that neither repeats the access a
+// period before nor needs a new piece of the buffer: its value only joins that run, in two
+// stores, without Put's steps. Word after word of a block's data goes this way. False, with
+// nothing taken, for any other.
+bool PortRecorder::Append(std::uint64_t entry) {
+  const auto sinceNs = static_cast<std::uint32_t>(entry);
+  const auto tag = static_cast<std::uint8_t>(static_cast<std::uint8_t>(entry >> 32) |
+                                             (sinceNs / 1000) << record::kTimeShift);
+  if (tag != groupTag_ || groupEnd_ != byteFill_ || groupCount_ < 2 ||
+      groupCount_ >= record::kLongestValueRun || keyRepeat_ != 0)
+    return false;
+  if (sinceNs % 1000 != 0 || sinceNs - 1000 >= 2000) return false;
+  // The record's microseconds follow the port's clock step for step (Put has not held them back).
+  if (ns_ < startNs_ || (ns_ - startNs_) / 1000 != lastUs_) return false;
+  const bool word = (tag & record::kWordFlag) != 0;
+  if (byteFill_ + (word ? 2 : 1) > flushAt_) return false;
+  const auto value = static_cast<std::uint16_t>(entry >> 48);
+  const std::uint32_t key = record::RepeatKey(tag, value);
+  if (key == history_[(taken_ - keyPeriod_) & record::kHistoryMask]) return false;
+  std::uint8_t* const bytes = bytes_.get();
+  bytes[byteFill_++] = static_cast<std::uint8_t>(value);
+  if (word) bytes[byteFill_++] = static_cast<std::uint8_t>(value >> 8);
+  bytes[groupAt_ + 2] = static_cast<std::uint8_t>(++groupCount_);
+  groupEnd_ = byteFill_;
+  replay_[taken_ & kRecentMask] = entry;
+  history_[taken_++ & record::kHistoryMask] = key;
+  ns_ += sinceNs;
+  lastUs_ += sinceNs / 1000;
+  return true;
 }
 
 // A repeat of the tape's, taken whole. When every access of its period came a whole 0, 1 or 2 us

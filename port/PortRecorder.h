@@ -142,6 +142,7 @@ class PortRecorder final : public PortBackend, private AccessTape {
   bool TakeRepeat(std::uint64_t period, std::uint64_t count);
   void TakeRun(std::uint8_t tagWithoutTime, std::uint64_t times, const std::uint8_t* values,
                std::size_t count);
+  bool Append(std::uint64_t entry);
   // An access entry of the tape's.
   void TakeAccess(std::uint64_t entry) {
     replay_[taken_ & kRecentMask] = entry;
