@@ -12,9 +12,44 @@ void AccessTape::NoteNew(std::uint16_t port, std::uint8_t flags, std::uint16_t v
     NoteOther(port, flags, value, ns);
     return;
   }
+  const std::uint64_t key = sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32;
+  const std::uint64_t entry = key | std::uint64_t{value} << 48;
   lastNs_ = ns;
-  Enter(sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32 |
-        std::uint64_t{value} << 48);
+  if (noted_ == runNoted_ && key == runKey_ && Extend(entry)) return;
+  Enter(entry);
+  // The next access may go on from this one as a run: the same register, direction and width, as
+  // long after it as it came after the one before (a block's words read one by one to compare).
+  runKey_ = key;
+  runNoted_ = noted_;
+  runHead_ = nullptr;
+}
+
+// Only when the history holds no repeat under way (the access before was the run's last, or
+// the single one a run begins with).
+bool AccessTape::Extend(std::uint64_t entry) {
+  const std::size_t width = (entry >> 32 & record::kWordFlag) != 0 ? 2 : 1;
+  if (runHead_ == nullptr) {
+    // The access before this one, with the same key, stays as it was; the run begins here.
+    if (end_ - fill_ < 3) return false;
+    fill_[0] = kRunEntry << 32 | (entry & 0xFF00000000u) << 8;
+    const auto sinceNs = static_cast<std::uint32_t>(entry);
+    fill_[1] = sinceNs | std::uint64_t{sinceNs} << 32;
+    fill_[2] = 0;
+    runHead_ = fill_;
+    runValues_ = reinterpret_cast<std::uint8_t*>(fill_ + 2);
+    fill_ += 3;
+  } else if (runValues_ + width > reinterpret_cast<std::uint8_t*>(fill_)) {
+    if (fill_ == end_) return false;
+    *fill_++ = 0;
+  }
+  const auto value = static_cast<std::uint16_t>(entry >> 48);
+  runValues_[0] = static_cast<std::uint8_t>(value);
+  if (width == 2) runValues_[1] = static_cast<std::uint8_t>(value >> 8);
+  runValues_ += width;
+  ++*runHead_;
+  recent_[noted_ & kRecentMask] = entry;
+  repeatFrom_ = runNoted_ = ++noted_;
+  return true;
 }
 
 void AccessTape::Enter(std::uint64_t entry) {

@@ -3,9 +3,9 @@
 // Noting an access must cost next to nothing next to the access itself: on the virtual cart an
 // access is a few nanoseconds of the host's time. So the command's thread only counts an access
 // that repeats the one a period before, appends a fixed 8-byte entry for any other, and copies a
-// run's values (a block's data) as they stand; everything else (the record's format, finding the
-// repeats in microseconds, compressing, writing) happens on the recorder's own thread. A back end
-// that can note its own accesses (the virtual adapter) calls Note and NoteRun itself, so that no
+// run's values (a block's data, also when it comes word by word) as they stand; everything else (the record's
+// format, finding the repeats in microseconds, compressing, writing) happens on the recorder's own thread. A
+// back end that can note its own accesses (the virtual adapter) calls Note and NoteRun itself, so that no
 // layer of calls is added per access; any other is wrapped by the recorder
 // (port/PortRecorder.h), which calls them.
 #pragma once
@@ -166,8 +166,19 @@ class AccessTape {
   std::uint64_t repeatFrom_ = 0;  // where the accesses that repeat and are not entered yet begin
   std::uint32_t period_ = 1;
   std::uint64_t recent_[kRecent];
+  // Single accesses that make a run (the verify's words, read one by one) are noted as one: the
+  // key (time since the one before, register and flags) the next access must have to go on with
+  // it, and while noted_ is runNoted_ it may. runHead_ is the run's entry once it has begun, its
+  // values going in at runValues_.
+  std::uint64_t runNoted_ = ~std::uint64_t{0};
+  std::uint64_t runKey_ = 0;
+  std::uint64_t* runHead_ = nullptr;
+  std::uint8_t* runValues_ = nullptr;
 
  private:
+  // The access, with the key of the run under way, goes on with it; false when the buffer has no
+  // room and it must be entered on its own.
+  bool Extend(std::uint64_t entry);
   static constexpr unsigned kHashBits = 10;
   std::uint32_t lastAt_[std::size_t{1} << kHashBits] = {};
 };

@@ -226,6 +226,9 @@ void PortRecorder::Mark(record::Mark kind, std::string_view text) {
 }
 
 void PortRecorder::HandOver(bool last) {
+  // A run goes on only in the buffer it began in; nothing after a mark (which hands its buffer
+  // over) joins a run before it.
+  runNoted_ = ~std::uint64_t{0};
   std::unique_lock<std::mutex> lock(handOver_);
   handed_.push_back({noting_ ? current_ : kBuffers,
                      noting_ ? static_cast<std::size_t>(fill_ - buffers_[current_].get()) : 0, last});
@@ -328,6 +331,7 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
         ns_ = entries[i + 1];
         Put(static_cast<std::uint8_t>(entry >> 40), static_cast<std::uint16_t>(entry),
             static_cast<std::uint16_t>(entry >> 48));
+        cleanFrom_ = taken_;
         i += 2;
         break;
       case kMarkEntry:
@@ -350,13 +354,56 @@ static_assert(PortRecorder::kHistoryEntries == record::kHistory, "both histories
 // between the others (bits 32-63).
 void PortRecorder::TakeRun(std::uint8_t tagWithoutTime, std::uint64_t times, const std::uint8_t* values,
                            std::size_t count) {
-  const bool words = (tagWithoutTime & record::kWordFlag) != 0;
+  const std::size_t width = (tagWithoutTime & record::kWordFlag) != 0 ? 2 : 1;
   const std::uint64_t tag = std::uint64_t{tagWithoutTime} << 32;
-  for (std::size_t n = 0; n < count && !finished_; ++n) {
-    const std::uint64_t value = words ? values[2 * n] | values[2 * n + 1] << 8 : values[n];
-    const std::uint64_t entry = (n == 0 ? times & 0xFFFFFFFFu : times >> 32) | tag | value << 48;
+  const auto stepNs = static_cast<std::uint32_t>(times >> 32);
+  for (std::size_t n = 0; n < count && !finished_;) {
+    const std::uint64_t value = width == 2 ? values[2 * n] | values[2 * n + 1] << 8 : values[n];
+    const std::uint64_t entry = (n == 0 ? times & 0xFFFFFFFFu : stepNs) | tag | value << 48;
     if (!Append(entry)) TakeAccess(entry);
+    ++n;
+    if (n < count) n += AppendValues(tagWithoutTime, stepNs, values + n * width, count - n);
   }
+}
+
+// The run's values from here on join the run of values under way, as many as go on from it
+// without a step of Put's (Append's conditions, checked once for them all): a block's words
+// cost this thread a few instructions each. Returns how many it took.
+std::size_t PortRecorder::AppendValues(std::uint8_t tagWithoutTime, std::uint32_t stepNs,
+                                       const std::uint8_t* values, std::size_t count) {
+  if (stepNs % 1000 != 0 || stepNs - 1000 >= 2000) return 0;
+  const auto tag = static_cast<std::uint8_t>(tagWithoutTime | (stepNs / 1000) << record::kTimeShift);
+  if (tag != groupTag_ || groupEnd_ != byteFill_ || groupCount_ < 2 || keyRepeat_ != 0 || finished_) return 0;
+  if (ns_ < startNs_ || (ns_ - startNs_) / 1000 != lastUs_) return 0;
+  const std::size_t width = (tag & record::kWordFlag) != 0 ? 2 : 1;
+  const std::size_t most =
+      std::min({count, (flushAt_ - byteFill_) / width, std::size_t{record::kLongestValueRun - groupCount_}});
+  std::uint8_t* const out = bytes_.get() + byteFill_;
+  std::size_t k = 0;
+  for (; k < most; ++k) {
+    const std::uint32_t value = width == 2 ? values[2 * k] | values[2 * k + 1] << 8 : values[k];
+    const std::uint32_t key = tag | value << 8;  // the key of an access in a run of values
+    const std::uint64_t at = taken_ + k;
+    if (key == history_[(at - keyPeriod_) & record::kHistoryMask]) break;
+    history_[at & record::kHistoryMask] = key;
+    out[width * k] = values[width * k];
+    if (width == 2) out[2 * k + 1] = values[2 * k + 1];
+  }
+  if (k == 0) return 0;
+  // The tape's history: the entries these accesses would have had one by one, the last of them.
+  const std::uint64_t entryTag = std::uint64_t{tagWithoutTime} << 32 | stepNs;
+  for (std::size_t i = k > kRecent ? k - kRecent : 0; i < k; ++i) {
+    const std::uint64_t value = width == 2 ? values[2 * i] | values[2 * i + 1] << 8 : values[i];
+    replay_[(taken_ + i) & kRecentMask] = entryTag | value << 48;
+  }
+  taken_ += k;
+  byteFill_ += width * k;
+  groupEnd_ = byteFill_;
+  groupCount_ += static_cast<std::uint32_t>(k);
+  bytes_[groupAt_ + 2] = static_cast<std::uint8_t>(groupCount_);
+  ns_ += std::uint64_t{stepNs} * k;
+  lastUs_ += std::uint64_t{stepNs / 1000} * k;
+  return k;
 }
 
 // An access that comes a whole 1 or 2 us after the one before, with the same tag as the run of
@@ -396,21 +443,14 @@ bool PortRecorder::Append(std::uint64_t entry) {
 // of the one a period before, and the record repeats it the same way: the repeat costs this
 // thread the period and the histories' last entries, not a step per access. False otherwise.
 bool PortRecorder::TakeRepeat(std::uint64_t period, std::uint64_t count) {
-  if (finished_ || ns_ < startNs_ || period == 0 || period > taken_) return false;
+  if (finished_ || ns_ < startNs_ || period == 0 || period > taken_ || taken_ - period < cleanFrom_)
+    return false;
   // The accesses a period back that the repeat copies: the whole period, or fewer for a short one.
+  const std::uint64_t from = taken_ - period;
   const std::uint64_t used = std::min(period, count);
-  std::uint64_t pattern[kRecent];
-  std::uint32_t keys[kRecent];
   std::uint64_t usedNs = 0;
-  for (std::uint64_t p = 0; p < used; ++p) {
-    const std::uint64_t at = taken_ - period + p;
-    pattern[p] = replay_[at & kRecentMask];
-    keys[p] = history_[at & record::kHistoryMask];
-    const auto sinceNs = static_cast<std::uint32_t>(pattern[p]);
-    if ((pattern[p] & kNoEntry) != 0 || sinceNs % 1000 != 0 || sinceNs >= 3000 || keys[p] == record::kNoKey)
-      return false;
-    usedNs += sinceNs;
-  }
+  for (std::uint64_t p = 0; p < used; ++p)
+    usedNs += static_cast<std::uint32_t>(replay_[(from + p) & kRecentMask]);
   if (keyRepeat_ != 0 && keyPeriod_ != period) {
     if (!Room(kLongestAccess)) return true;
     byteFill_ = static_cast<std::size_t>(PutKeyRepeat(bytes_.get() + byteFill_) - bytes_.get());
@@ -421,7 +461,8 @@ bool PortRecorder::TakeRepeat(std::uint64_t period, std::uint64_t count) {
     ns_ += usedNs;
   } else {
     ns_ += count / period * usedNs;
-    for (std::uint64_t p = 0; p < count % period; ++p) ns_ += static_cast<std::uint32_t>(pattern[p]);
+    for (std::uint64_t p = 0; p < count % period; ++p)
+      ns_ += static_cast<std::uint32_t>(replay_[(from + p) & kRecentMask]);
   }
   lastUs_ = (ns_ - startNs_) / 1000;
   // Only the histories' last entries are ever looked at again: the repeat's last (at most a
@@ -432,8 +473,8 @@ bool PortRecorder::TakeRepeat(std::uint64_t period, std::uint64_t count) {
   std::uint32_t rowKeys[kRecent];
   std::size_t have = std::min<std::size_t>(length, static_cast<std::size_t>(period));
   for (std::size_t k = 0; k < have; ++k) {
-    row[k] = pattern[p];
-    rowKeys[k] = keys[p];
+    row[k] = replay_[(from + p) & kRecentMask];
+    rowKeys[k] = history_[(from + p) & record::kHistoryMask];
     if (++p == period) p = 0;
   }
   for (; have < length; have *= 2) {  // the row so far is whole periods: it repeats as it stands

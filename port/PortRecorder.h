@@ -143,11 +143,17 @@ class PortRecorder final : public PortBackend, private AccessTape {
   void TakeRun(std::uint8_t tagWithoutTime, std::uint64_t times, const std::uint8_t* values,
                std::size_t count);
   bool Append(std::uint64_t entry);
+  std::size_t AppendValues(std::uint8_t tagWithoutTime, std::uint32_t stepNs, const std::uint8_t* values,
+                           std::size_t count);
   // An access entry of the tape's.
   void TakeAccess(std::uint64_t entry) {
     replay_[taken_ & kRecentMask] = entry;
-    ns_ += static_cast<std::uint32_t>(entry);
+    const auto sinceNs = static_cast<std::uint32_t>(entry);
+    ns_ += sinceNs;
     Put(static_cast<std::uint8_t>(entry >> 32), 0, static_cast<std::uint16_t>(entry >> 48));
+    if (sinceNs % 1000 != 0 || sinceNs >= 3000 ||
+        history_[(taken_ - 1) & record::kHistoryMask] == record::kNoKey)
+      cleanFrom_ = taken_;
   }
   void Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uint16_t value);
   void PutText(std::uint8_t markTag, std::string_view text);
@@ -223,6 +229,9 @@ class PortRecorder final : public PortBackend, private AccessTape {
   std::uint64_t replay_[kRecent];  // the tape's last entries, where its repeats copy from
   std::uint64_t taken_ = 0;        // accesses; also the place of the next in both histories
   std::uint32_t history_[record::kHistory];
+  // From here on every access taken came a whole 0, 1 or 2 us after the one before and has a key:
+  // a repeat of the tape's that copies only these is a repeat of the record's too.
+  std::uint64_t cleanFrom_ = 0;
   std::uint32_t keyAt_[kHashSize] = {};  // by hashed key: where it was last written out
   std::uint32_t keyPeriod_ = 1;
   // The access written last, while a run of values may go on from it: where it begins in the

@@ -164,6 +164,30 @@ const RoundTrip kRoundTrips[] = {
        s.Poll(0x0080);
      },
      0},
+    {"single accesses that make runs, as a verify reads word by word: across buffers and marks",
+     [](Script& s) {
+       auto noise = [](std::size_t i) { return static_cast<std::uint16_t>(i * 2654435761u >> 11); };
+       s.Add(4, false, true, noise(0), 1000);
+       for (int i = 1; i < 3000; ++i) s.Add(4, false, true, noise(i), 2000);
+       s.Poll(0x0080);
+       for (int i = 0; i < 300000; ++i) s.Add(4, true, false, noise(i) & 0xFF, 1000);  // > a buffer
+       for (int i = 0; i < 9; ++i) s.Add(4, false, false, noise(i) & 0xFF, 1000);
+       s.made.push_back({0, false, false, 0, s.now, "between"});
+       for (int i = 0; i < 9; ++i) s.Add(4, false, false, noise(i) & 0xFF, 1000);
+       for (int i = 0; i < 600; ++i)  // a value repeating the one a period before breaks a run
+         s.Add(4, false, true, i % 50 == 7 ? 0x1234 : noise(i), 2000);
+       for (int i = 0; i < 600; ++i) s.Add(4, false, true, noise(i), i % 100 == 3 ? 3000 : 2000);
+       s.Poll(0x0080);
+     },
+     0},
+    {"an erased block read back, as runs and word by word: repeats, a few bytes",
+     [](Script& s) {
+       // The first words are another's: the run of values goes on until the repeat is seen.
+       const auto erased = [](std::size_t i) { return static_cast<std::uint16_t>(i < 3 ? i : 0xFFFF); };
+       for (int i = 0; i < 4; ++i) s.Run(4, false, true, 4096, 1000, 2000, erased);
+       for (int i = 0; i < 16384; ++i) s.Add(4, false, true, 0xFFFF, 2000);
+     },
+     1024},
     {"noise that does not compress, stored for a while, then marks and polls that do",
      [](Script& s) {
        s.Run(4, false, true, 24000, 1000, 2000,
