@@ -3,11 +3,11 @@
 // Noting an access must cost next to nothing next to the access itself: on the virtual cart an
 // access is a few nanoseconds of the host's time. So the command's thread only counts an access
 // that repeats the one a period before, appends a fixed 8-byte entry for any other, and copies a
-// run's values (a block's data, also when it comes word by word) as they stand; everything else (the record's
-// format, finding the repeats in microseconds, compressing, writing) happens on the recorder's own thread. A
-// back end that can note its own accesses (the virtual adapter) calls Note and NoteRun itself, so that no
-// layer of calls is added per access; any other is wrapped by the recorder
-// (port/PortRecorder.h), which calls them.
+// run's values (a block's data, also when it comes word by word) as they stand; everything else
+// (the record's format, finding the repeats in microseconds, compressing, writing) happens on the
+// recorder's own thread. A back end that can note its own accesses (the virtual adapter) calls
+// Note and NoteRun itself, so that no layer of calls is added per access; any other is wrapped by
+// the recorder (port/PortRecorder.h), which calls them.
 #pragma once
 
 #include <cstddef>
