@@ -108,6 +108,39 @@ class AccessTape {
   }
   // An access that is not a repeat (NoteRepeat has said so).
   void NoteNew(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns);
+  // A back end whose clock moves by whole accesses (the virtual adapter: a byte cycle `byteNs`, a
+  // 16-bit access two, one access after the other) notes with codes instead: an access's code is
+  // its port, flags and value without a time, since it began as the one before it ended. The
+  // compare with the access a period before is then the code alone, and an access that is no
+  // repeat takes its time from the one before it in the history. A back end notes either with
+  // codes (and BreakCodes, NoteCodeRun) or with Note and NoteRun, not both.
+  static std::uint64_t Code(std::uint16_t port, std::uint8_t flags, std::uint16_t value) {
+    return port | std::uint64_t{value} << 16 |
+           std::uint64_t{static_cast<std::uint8_t>(kCodeMark | flags)} << 40;
+  }
+  // The length of a byte cycle; codes are taken as such once it is known (below 16 ms).
+  void SetByteNs(std::uint64_t byteNs);
+#if defined(__GNUC__)
+  [[gnu::always_inline]]
+#endif
+  bool
+  NoteCodeRepeat(std::uint64_t code) {
+    if (code != recent_[(noted_ - period_) & kRecentMask]) return false;
+    recent_[noted_++ & kRecentMask] = code;
+    return true;
+  }
+  // An access by its code that NoteCodeRepeat has found no repeat, begun at `ns`.
+  void NoteNewCode(std::uint64_t code, std::uint64_t ns);
+  // The back end's clock has moved on by itself (a wait): the next access does not begin as the
+  // one before it ended.
+  void BreakCodes() {
+    recent_[(noted_ - period_) & kRecentMask] = kNoEntry;
+    runNoted_ = ~std::uint64_t{0};
+    if (lastNs_ == kTimeUnknown) lastNs_ = kTimeBroken;
+  }
+  // NoteRun for a back end that notes with codes, each access lasting `stepNs`.
+  void NoteCodeRun(std::uint16_t port, std::uint8_t flags, const std::uint8_t* data, std::size_t count,
+                   std::uint64_t ns, std::uint32_t stepNs);
   // A run of `count` accesses at one port, as a block's data goes: the values at `data` (bytes,
   // or words low byte first with record::kWordFlag), the first begun at `ns`, each of the others
   // `stepNs` after the one before. The values go into the buffer as they stand, not an entry each.
@@ -132,6 +165,25 @@ class AccessTape {
   // since the access before the run (bits 0-31) and the step (bits 32-63); then the values, as
   // many entries as they fill.
   static constexpr std::uint64_t kRunEntry = 0x85;
+  // A repeat of codes: as a repeat, but the first access began as the one before it ended (the
+  // access it repeats may have come after another kind).
+  static constexpr std::uint64_t kCodeRepeatEntry = 0x86;
+  // The byte cycle of the codes that follow, in ns (bits 0-31).
+  static constexpr std::uint64_t kByteNsEntry = 0x87;
+  // Codes are marked in bits 40-47 (bit 47 and the flags), where an entry has 0 and the history's
+  // kNoEntry has the flags of the access it stands for: no code equals either.
+  static constexpr std::uint8_t kCodeMark = 0x80;
+  // A code without its value: the same for the accesses of a run.
+  static constexpr std::uint64_t kCodeKeyMask = ~(std::uint64_t{0xFFFF} << 16);
+  // lastNs_ while codes are noted (their times are known from one another), and once their run
+  // of times has been broken: the next access's time goes in whole.
+  static constexpr std::uint64_t kTimeUnknown = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kTimeBroken = kTimeUnknown + 1;
+  // The flags of an access as the history has it (entry, code or kNoEntry).
+  static std::uint8_t FlagsIn(std::uint64_t slot) {
+    const auto marked = static_cast<std::uint8_t>(slot >> 40);
+    return marked != 0 ? marked : static_cast<std::uint8_t>(slot >> 32);
+  }
   // Longer runs are noted in pieces of this many accesses: a piece always fits in a buffer.
   static constexpr std::size_t kLongestRun = 4096;
   // In the history where an access cannot be repeated: no entry equals it.
@@ -153,8 +205,8 @@ class AccessTape {
   void PutRepeat() {
     const std::uint64_t repeat = noted_ - repeatFrom_;
     if (repeat == 0) return;
-    *fill_++ =
-        kRepeatEntry << 32 | std::uint64_t{period_} << 40 | (repeat & 0xFFFFFFFFu) | (repeat >> 32) << 48;
+    *fill_++ = (coded_ ? kCodeRepeatEntry : kRepeatEntry) << 32 | std::uint64_t{period_} << 40 |
+               (repeat & 0xFFFFFFFFu) | (repeat >> 32) << 48;
     repeatFrom_ = noted_;
   }
 
@@ -166,6 +218,8 @@ class AccessTape {
   std::uint64_t repeatFrom_ = 0;  // where the accesses that repeat and are not entered yet begin
   std::uint32_t period_ = 1;
   std::uint64_t recent_[kRecent];
+  std::uint32_t byteNs_ = 0;  // of codes; 0: not known
+  bool coded_ = false;        // the repeat under way is of codes
   // Single accesses that make a run (the verify's words, read one by one) are noted as one: the
   // key (time since the one before, register and flags) the next access must have to go on with
   // it, and while noted_ is runNoted_ it may. runHead_ is the run's entry once it has begun, its
@@ -176,9 +230,25 @@ class AccessTape {
   std::uint8_t* runValues_ = nullptr;
 
  private:
-  // The access, with the key of the run under way, goes on with it; false when the buffer has no
-  // room and it must be entered on its own.
-  bool Extend(std::uint64_t entry);
+  // The access, with the key of the run under way, goes on with it (into the history as `slot`,
+  // its entry or its code); false when the buffer has no room and it must be entered on its own.
+  bool Extend(std::uint64_t entry, std::uint64_t slot);
+  // Enter for an access noted by its code: the history has the code.
+  void EnterCode(std::uint64_t entry, std::uint64_t code);
+  // The run's entry for `count` accesses with `tag` (register and flags), the values at `data`;
+  // false when the tape has no room. The history is the caller's.
+  bool PutRun(std::uint8_t tag, const std::uint8_t* data, std::size_t count, std::uint64_t sinceNs,
+              std::uint32_t stepNs);
+  // One more value on the run under way, into the history as `slot`.
+  void AddToRun(std::uint16_t value, std::size_t width, std::uint64_t slot) {
+    runValues_[0] = static_cast<std::uint8_t>(value);
+    if (width == 2) runValues_[1] = static_cast<std::uint8_t>(value >> 8);
+    runValues_ += width;
+    ++*runHead_;
+    recent_[noted_ & kRecentMask] = slot;
+    repeatFrom_ = runNoted_ = ++noted_;
+  }
+  void UpdatePeriod(std::uint64_t slot);
   static constexpr unsigned kHashBits = 10;
   std::uint32_t lastAt_[std::size_t{1} << kHashBits] = {};
 };

@@ -199,7 +199,7 @@ void PortRecorder::NoteOther(std::uint16_t port, std::uint8_t flags, std::uint16
              std::uint64_t{value} << 48 | port;
   fill_[1] = ns;
   fill_ += 2;
-  recent_[noted_++ & kRecentMask] = kNoEntry;
+  recent_[noted_++ & kRecentMask] = kNoEntry | std::uint64_t{flags} << 40;
   repeatFrom_ = noted_;
   lastNs_ = ns;
 }
@@ -326,8 +326,31 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
         i += 2 + (length * width + 7) / 8;
         break;
       }
+      case kCodeRepeatEntry: {
+        const std::uint64_t period = (entry >> 40) & 0xFF;
+        const std::uint64_t count = length | (entry >> 48) << 32;
+        if (period == 0 || period > taken_) {  // never written so: nothing to copy
+          ++i;
+          break;
+        }
+        // The first began as the access before it ended, whatever the one it repeats came after.
+        const std::uint64_t copied = replay_[(taken_ - period) & kRecentMask];
+        const std::uint64_t sinceNs =
+            std::uint64_t{codeByteNs_} *
+            ((FlagsIn(replay_[(taken_ - 1) & kRecentMask]) & record::kWordFlag) != 0 ? 2 : 1);
+        TakeAccess((copied & ~std::uint64_t{0xFFFFFFFF}) | sinceNs);
+        if (count > 1 && !TakeRepeat(period, count - 1))
+          for (std::uint64_t n = 1; n < count && !finished_; ++n)
+            TakeAccess(replay_[(taken_ - period) & kRecentMask]);
+        ++i;
+        break;
+      }
+      case kByteNsEntry:
+        codeByteNs_ = length;
+        ++i;
+        break;
       case kLongAccess:
-        replay_[taken_ & kRecentMask] = kNoEntry;
+        replay_[taken_ & kRecentMask] = kNoEntry | (entry >> 40 & 0xFF) << 40;
         ns_ = entries[i + 1];
         Put(static_cast<std::uint8_t>(entry >> 40), static_cast<std::uint16_t>(entry),
             static_cast<std::uint16_t>(entry >> 48));

@@ -232,6 +232,7 @@ class PortRecorder final : public PortBackend, private AccessTape {
   // From here on every access taken came a whole 0, 1 or 2 us after the one before and has a key:
   // a repeat of the tape's that copies only these is a repeat of the record's too.
   std::uint64_t cleanFrom_ = 0;
+  std::uint32_t codeByteNs_ = 0;         // the byte cycle of the codes (kByteNsEntry)
   std::uint32_t keyAt_[kHashSize] = {};  // by hashed key: where it was last written out
   std::uint32_t keyPeriod_ = 1;
   // The access written last, while a run of values may go on from it: where it begins in the

@@ -126,20 +126,24 @@ inline void VirtualAdapter::WriteWordNow(std::uint16_t port, std::uint16_t value
   if (offset + 1 < kPortSpan) WriteOffset(offset + 1, static_cast<std::uint8_t>(value >> 8));
 }
 
-// Each access as the cable sees it, and on the tape of a record when one is kept: the time it
-// began, what was written or read.
+// Each access as the cable sees it, and on the tape of a record when one is kept: by its code,
+// since each begins as the one before it ends (AdvanceNs breaks that). An access that is the same
+// as the one a period before only counts; another takes the longer road.
 std::uint8_t VirtualAdapter::ReadByte(std::uint16_t port) {
   const std::uint64_t ns = nowNs_;
   const std::uint8_t value = ReadByteNow(port);
-  if (tape_ != nullptr) tape_->Note(port, 0, value, ns);
+  if (tape_ != nullptr) {
+    const std::uint64_t code = brevomat::AccessTape::Code(port, 0, value);
+    if (!tape_->NoteCodeRepeat(code)) [[unlikely]]
+      tape_->NoteNewCode(code, ns);
+  }
   return value;
 }
 
-// A write is noted before it is made, so that the model's work is the call it ends with. Only an
-// access that is not a repeat of the one a period before takes the longer road.
+// A write is noted before it is made, so that the model's work is the call it ends with.
 void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
-  if (tape_ != nullptr && !tape_->NoteRepeat(port, brevomat::record::kWriteFlag, value, nowNs_))
-      [[unlikely]] {
+  if (tape_ != nullptr && !tape_->NoteCodeRepeat(brevomat::AccessTape::Code(
+                              port, brevomat::record::kWriteFlag, value))) [[unlikely]] {
     NoteAndWriteByte(port, value);
     return;
   }
@@ -147,20 +151,25 @@ void VirtualAdapter::WriteByte(std::uint16_t port, std::uint8_t value) {
 }
 
 void VirtualAdapter::NoteAndWriteByte(std::uint16_t port, std::uint8_t value) {
-  tape_->NoteNew(port, brevomat::record::kWriteFlag, value, nowNs_);
+  tape_->NoteNewCode(brevomat::AccessTape::Code(port, brevomat::record::kWriteFlag, value), nowNs_);
   WriteByteNow(port, value);
 }
 
 std::uint16_t VirtualAdapter::ReadWord(std::uint16_t port) {
   const std::uint64_t ns = nowNs_;
   const std::uint16_t value = ReadWordNow(port);
-  if (tape_ != nullptr) tape_->Note(port, brevomat::record::kWordFlag, value, ns);
+  if (tape_ != nullptr) {
+    const std::uint64_t code = brevomat::AccessTape::Code(port, brevomat::record::kWordFlag, value);
+    if (!tape_->NoteCodeRepeat(code)) [[unlikely]]
+      tape_->NoteNewCode(code, ns);
+  }
   return value;
 }
 
 void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
   constexpr std::uint8_t kFlags = brevomat::record::kWriteFlag | brevomat::record::kWordFlag;
-  if (tape_ != nullptr && !tape_->NoteRepeat(port, kFlags, value, nowNs_)) [[unlikely]] {
+  if (tape_ != nullptr && !tape_->NoteCodeRepeat(brevomat::AccessTape::Code(port, kFlags, value)))
+      [[unlikely]] {
     NoteAndWriteWord(port, value);
     return;
   }
@@ -168,7 +177,8 @@ void VirtualAdapter::WriteWord(std::uint16_t port, std::uint16_t value) {
 }
 
 void VirtualAdapter::NoteAndWriteWord(std::uint16_t port, std::uint16_t value) {
-  tape_->NoteNew(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, value, nowNs_);
+  constexpr std::uint8_t kFlags = brevomat::record::kWriteFlag | brevomat::record::kWordFlag;
+  tape_->NoteNewCode(brevomat::AccessTape::Code(port, kFlags, value), nowNs_);
   WriteWordNow(port, value);
 }
 
@@ -178,13 +188,13 @@ void VirtualAdapter::ReadBytes(std::uint16_t port, std::uint8_t* bytes, std::siz
   const std::uint64_t ns = nowNs_;
   for (std::size_t i = 0; i < count; ++i) bytes[i] = ReadByteNow(port);
   if (tape_ != nullptr)
-    tape_->NoteRun(port, 0, bytes, count, ns, static_cast<std::uint32_t>(config_.nsPerByteAccess));
+    tape_->NoteCodeRun(port, 0, bytes, count, ns, static_cast<std::uint32_t>(config_.nsPerByteAccess));
 }
 
 void VirtualAdapter::WriteBytes(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) {
   if (tape_ != nullptr)
-    tape_->NoteRun(port, brevomat::record::kWriteFlag, bytes, count, nowNs_,
-                   static_cast<std::uint32_t>(config_.nsPerByteAccess));
+    tape_->NoteCodeRun(port, brevomat::record::kWriteFlag, bytes, count, nowNs_,
+                       static_cast<std::uint32_t>(config_.nsPerByteAccess));
   for (std::size_t i = 0; i < count; ++i) WriteByteNow(port, bytes[i]);
 }
 
@@ -196,14 +206,14 @@ void VirtualAdapter::ReadWords(std::uint16_t port, std::uint8_t* bytes, std::siz
     bytes[2 * i + 1] = static_cast<std::uint8_t>(word >> 8);
   }
   if (tape_ != nullptr)
-    tape_->NoteRun(port, brevomat::record::kWordFlag, bytes, count, ns,
-                   static_cast<std::uint32_t>(2 * config_.nsPerByteAccess));
+    tape_->NoteCodeRun(port, brevomat::record::kWordFlag, bytes, count, ns,
+                       static_cast<std::uint32_t>(2 * config_.nsPerByteAccess));
 }
 
 void VirtualAdapter::WriteWords(std::uint16_t port, const std::uint8_t* bytes, std::size_t count) {
   if (tape_ != nullptr)
-    tape_->NoteRun(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, bytes, count, nowNs_,
-                   static_cast<std::uint32_t>(2 * config_.nsPerByteAccess));
+    tape_->NoteCodeRun(port, brevomat::record::kWriteFlag | brevomat::record::kWordFlag, bytes, count, nowNs_,
+                       static_cast<std::uint32_t>(2 * config_.nsPerByteAccess));
   for (std::size_t i = 0; i < count; ++i)
     WriteWordNow(port, static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
 }

@@ -106,6 +106,7 @@ class VirtualAdapter final : public brevomat::PortBackend {
   // a call more would, so a recorder wrapped around it would double it.
   bool NotesInto(brevomat::AccessTape* tape) override {
     tape_ = tape;
+    if (tape != nullptr) tape->SetByteNs(config_.nsPerByteAccess);
     return true;
   }
 
@@ -121,7 +122,10 @@ class VirtualAdapter final : public brevomat::PortBackend {
     firstViolation_.clear();
   }
   std::uint64_t NowNs() const { return nowNs_; }
-  void AdvanceNs(std::uint64_t ns) { nowNs_ += ns; }
+  void AdvanceNs(std::uint64_t ns) {
+    nowNs_ += ns;
+    if (tape_ != nullptr) tape_->BreakCodes();  // the next access does not begin as the last ended
+  }
   std::uint8_t Register(int index) const { return index >= 0 && index < 5 ? regs_[index] : 0xFF; }
   void SetBus(CartBus& bus) { bus_ = &bus; }
 

@@ -30,11 +30,15 @@ struct Made {
   std::size_t run = 0;  // the first access of a run of this many, made with one call
 };
 
-// A back end that reads what it is told to and runs on a clock the test sets; it notes its own
-// accesses when `notes`, as the virtual adapter does.
+// How the back end's accesses reach the tape: noted by the back end with their times, noted by
+// their codes as the virtual adapter does (a clock that moves a byte cycle of 1 us an access,
+// broken where the script's does not), or by the recorder wrapped around it.
+enum class Noting { Timed, Coded, Wrapped };
+
+// A back end that reads what it is told to and runs on a clock the test sets.
 class Scripted final : public PortBackend {
  public:
-  explicit Scripted(bool notes) : notes_(notes) {}
+  explicit Scripted(Noting noting) : noting_(noting), notes_(noting != Noting::Wrapped) {}
   std::uint64_t now = 0;
   std::uint16_t answer = 0;
   std::vector<std::uint16_t> answers;  // a run's
@@ -71,17 +75,36 @@ class Scripted final : public PortBackend {
   std::uint64_t ClockNs() override { return now; }
   bool NotesInto(AccessTape* tape) override {
     tape_ = tape;
+    if (tape != nullptr && noting_ == Noting::Coded) tape->SetByteNs(kByteNs);
     return notes_;
   }
 
  private:
+  static constexpr std::uint64_t kByteNs = 1000;
   void Noted(std::uint16_t port, std::uint8_t flags, std::uint16_t value) {
-    if (notes_ && tape_ != nullptr) tape_->Note(port, flags, value, now);
+    if (!notes_ || tape_ == nullptr) return;
+    if (noting_ == Noting::Timed) {
+      tape_->Note(port, flags, value, now);
+      return;
+    }
+    if (now != endNs_) tape_->BreakCodes();
+    const std::uint64_t code = AccessTape::Code(port, flags, value);
+    if (!tape_->NoteCodeRepeat(code)) tape_->NoteNewCode(code, now);
+    endNs_ = now + ((flags & record::kWordFlag) != 0 ? 2 : 1) * kByteNs;
   }
   void NotedRun(std::uint16_t port, std::uint8_t flags, const std::uint8_t* bytes, std::size_t count) {
-    if (notes_ && tape_ != nullptr) tape_->NoteRun(port, flags, bytes, count, now, stepNs);
+    if (!notes_ || tape_ == nullptr) return;
+    if (noting_ == Noting::Timed) {
+      tape_->NoteRun(port, flags, bytes, count, now, stepNs);
+      return;
+    }
+    if (now != endNs_) tape_->BreakCodes();
+    tape_->NoteCodeRun(port, flags, bytes, count, now, stepNs);
+    endNs_ = now + (count - 1) * stepNs + ((flags & record::kWordFlag) != 0 ? 2 : 1) * kByteNs;
   }
+  Noting noting_;
   bool notes_;
+  std::uint64_t endNs_ = 0;  // when the access before ended, for codes
   AccessTape* tape_ = nullptr;
 };
 
@@ -92,6 +115,12 @@ struct Script {
   void Add(std::uint16_t offset, bool write, bool word, std::uint16_t value, std::uint64_t ns) {
     now += ns;
     made.push_back({static_cast<std::uint16_t>(kBase + offset), write, word, value, now, {}});
+  }
+  // An access that begins as the one before it ends (a byte 1 us, a word 2 us), as on the
+  // virtual cart.
+  void Next(std::uint16_t offset, bool write, bool word, std::uint16_t value) {
+    Add(offset, write, word, value,
+        made.empty() || !made.back().mark.empty() || !made.back().word ? 1000 : 2000);
   }
   // The status poll of a flash buffer: an address load, the command, the status read.
   void Poll(std::uint16_t status, std::uint64_t ns = 1000) {
@@ -180,6 +209,38 @@ const RoundTrip kRoundTrips[] = {
        s.Poll(0x0080);
      },
      0},
+    {"polls, runs and reads one by one as the virtual cart times them, broken by waits and marks",
+     [](Script& s) {
+       auto noise = [](std::size_t i) { return static_cast<std::uint16_t>(i * 2654435761u >> 9); };
+       auto poll = [&s](std::uint16_t status, bool wait = false) {
+         if (wait) s.Add(3, true, false, 0, 7000);  // as the one a period before, but after a wait
+         for (std::uint8_t r = 0; r < 3; ++r) {
+           if (!wait || r != 0) s.Next(3, true, false, r);
+           s.Next(4, true, false, 0x00);
+         }
+         s.Next(4, true, true, 0x0070);
+         s.Next(2, true, false, 0x00);
+         s.Next(4, false, true, status);
+       };
+       for (int block = 0; block < 6; ++block) {
+         for (int i = 0; i < 700; ++i) poll(i % 97 == 5 ? 0x0080 : 0x0000, i == 350);
+         s.Run(4, true, true, 16, 2000, 2000, noise);    // begins as the word before ends
+         s.Run(4, false, true, 300, 2000, 2000, noise);  // a word's time after a word
+         for (std::size_t i = 0; i < 400; ++i) s.Next(4, false, true, noise(i));  // the verify
+         s.Run(4, true, false, 8, 2000 + 500 * (block % 2), 1000, noise);         // after a wait, or not
+         if (block == 2) s.Add(0x402, false, false, 0x35, 1000);  // the extended control register
+         if (block == 3) s.made.push_back({0, false, false, 0, s.now, "between"});
+         if (block == 4) s.Add(2, true, false, 0x04, 7000);  // after a wait
+         if (block == 5) {  // bytes that repeat those before a word, which makes the first later
+           for (int i = 0; i < 30; ++i)
+             for (std::uint16_t r = 2; r <= 4; ++r) s.Next(r, true, false, r);
+           s.Next(4, true, true, 0x1234);
+           for (int i = 0; i < 30; ++i)
+             for (const std::uint16_t r : {3, 4, 2}) s.Next(r, true, false, r);
+         }
+       }
+     },
+     0},
     {"an erased block read back, as runs and word by word: repeats, a few bytes",
      [](Script& s) {
        // The first words are another's: the run of values goes on until the repeat is seen.
@@ -234,13 +295,16 @@ std::string Say(const trace::Event& e) {
 
 TEST(TraceRecord, EveryAccessComesBackAsItWentIn) {
   for (const RoundTrip& round : kRoundTrips) {
-    for (const bool notes : {true, false}) {
-      SCOPED_TRACE(std::string(round.name) + (notes ? ", noted by the back end" : ", wrapped"));
+    for (const Noting noting : {Noting::Timed, Noting::Coded, Noting::Wrapped}) {
+      const bool notes = noting != Noting::Wrapped;
+      SCOPED_TRACE(std::string(round.name) + (noting == Noting::Timed   ? ", noted with times"
+                                              : noting == Noting::Coded ? ", noted by codes"
+                                                                        : ", wrapped"));
       Script script;
       round.make(script);
       const ScratchFile file("record");
       const std::string& path = file.path;
-      Scripted backend(notes);
+      Scripted backend(noting);
       PortRecorder recorder;
       std::string error;
       ASSERT_TRUE(recorder.Open(path, error)) << error;
