@@ -5,9 +5,10 @@
 // that repeats the one a period before, appends a fixed 8-byte entry for any other, and copies a
 // run's values (a block's data, also when it comes word by word) as they stand; everything else
 // (the record's format, finding the repeats in microseconds, compressing, writing) happens on the
-// recorder's own thread. A back end that can note its own accesses (the virtual adapter) calls
-// Note and NoteRun itself, so that no layer of calls is added per access; any other is wrapped by
-// the recorder (port/PortRecorder.h), which calls them.
+// recorder's own thread. A back end that can note its own accesses calls the tape itself, so that
+// no layer of calls is added per access: the virtual adapter by codes (NoteCodeRepeat and the rest
+// below), whose clock moves a byte cycle an access. Any other is wrapped by the recorder
+// (port/PortRecorder.h), which calls Note and NoteRun with the times it reads.
 #pragma once
 
 #include <cstddef>
