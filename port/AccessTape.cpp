@@ -102,9 +102,7 @@ void AccessTape::NoteNewCode(std::uint64_t code, std::uint64_t ns) {
     return;
   }
   // It began as the access before it ended.
-  const std::uint64_t sinceNs =
-      std::uint64_t{byteNs_} *
-      ((FlagsIn(recent_[(noted_ - 1) & kRecentMask]) & record::kWordFlag) != 0 ? 2 : 1);
+  const std::uint64_t sinceNs = SinceLastCodeNs();
   const std::uint64_t entry =
       sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32 | std::uint64_t{value} << 48;
   // Right after one at the same port with the same flags (word after word read to compare): a
@@ -133,8 +131,7 @@ void AccessTape::NoteCodeRun(std::uint16_t port, std::uint8_t flags, const std::
   }
   if (i == count) return;
   // The first began as the access before it ended, each of the others as the one before it.
-  std::uint64_t sinceNs = std::uint64_t{byteNs_} *
-                          ((FlagsIn(recent_[(noted_ - 1) & kRecentMask]) & record::kWordFlag) != 0 ? 2 : 1);
+  std::uint64_t sinceNs = SinceLastCodeNs();
   data += i * width;
   count -= i;
   while (count != 0) {

@@ -250,6 +250,11 @@ class AccessTape {
     repeatFrom_ = runNoted_ = ++noted_;
   }
   void UpdatePeriod(std::uint64_t slot);
+  // The time from the access before to one that began as it ended: its width in byte cycles.
+  std::uint64_t SinceLastCodeNs() const {
+    return std::uint64_t{byteNs_} *
+           ((FlagsIn(recent_[(noted_ - 1) & kRecentMask]) & record::kWordFlag) != 0 ? 2 : 1);
+  }
   static constexpr unsigned kHashBits = 10;
   std::uint32_t lastAt_[std::size_t{1} << kHashBits] = {};
 };
