@@ -16,7 +16,7 @@ void AccessTape::NoteNew(std::uint16_t port, std::uint8_t flags, std::uint16_t v
   const std::uint64_t key = sinceNs | std::uint64_t{static_cast<std::uint8_t>(flags | offset)} << 32;
   const std::uint64_t entry = key | std::uint64_t{value} << 48;
   lastNs_ = ns;
-  if (noted_ == runNoted_ && key == runKey_ && Extend(entry, entry)) return;
+  if (noted_ == runNoted_ && key == runKey_ && (RepeatsLast(entry) || Extend(entry, entry))) return;
   Enter(entry);
   // The next access may go on from this one as a run: the same register, direction and width, as
   // long after it as it came after the one before (a block's words read one by one to compare).
@@ -49,29 +49,29 @@ bool AccessTape::Extend(std::uint64_t entry, std::uint64_t slot) {
 
 void AccessTape::Enter(std::uint64_t entry) {
   if (end_ - fill_ < 2 && !Refill(2)) return;
+  const std::uint64_t held = noted_ - repeatFrom_;
   PutRepeat();
   *fill_++ = entry;
   coded_ = false;
-  UpdatePeriod(entry);
+  UpdatePeriod(entry, held);
 }
 
 void AccessTape::EnterCode(std::uint64_t entry, std::uint64_t code) {
   if (end_ - fill_ < 2 && !Refill(2)) return;
+  const std::uint64_t held = noted_ - repeatFrom_;
   PutRepeat();
   *fill_++ = entry;
   coded_ = true;
-  UpdatePeriod(code);
+  UpdatePeriod(code, held);
 }
 
-// The access goes into the history as `slot`; the next is compared at the distance to the last
-// access that went in the same, while the history still has it.
-void AccessTape::UpdatePeriod(std::uint64_t slot) {
+// The access goes into the history as `slot`, after `held` accesses that repeated at the period.
+void AccessTape::UpdatePeriod(std::uint64_t slot, std::uint64_t held) {
   const auto at = static_cast<std::uint32_t>(noted_);
   recent_[at & kRecentMask] = slot;
   std::uint32_t& last = lastAt_[(slot * 0x9E3779B97F4A7C15u) >> (64 - kHashBits)];
-  const std::uint32_t distance = at - last;
+  period_ = record::NextPeriod(recent_, noted_, period_, at - last, held);
   last = at;
-  if (distance - 1 < kRecent - 1) period_ = distance;
   repeatFrom_ = ++noted_;
 }
 
@@ -83,11 +83,13 @@ void AccessTape::SetByteNs(std::uint64_t byteNs) {
 }
 
 void AccessTape::NoteNewCode(std::uint64_t code, std::uint64_t ns) {
-  if (noted_ == runNoted_ && (code & kCodeKeyMask) == runKey_ && runHead_ != nullptr &&
-      runValues_ + 2 <= reinterpret_cast<std::uint8_t*>(fill_)) {
-    // Word after word read to compare, with room in the run's last entry: the value goes on it.
-    AddToRun(static_cast<std::uint16_t>(code >> 16), (code >> 40 & record::kWordFlag) != 0 ? 2 : 1, code);
-    return;
+  if (noted_ == runNoted_ && (code & kCodeKeyMask) == runKey_) {
+    if (RepeatsLast(code)) return;
+    if (runHead_ != nullptr && runValues_ + 2 <= reinterpret_cast<std::uint8_t*>(fill_)) {
+      // Word after word read to compare, with room in the run's last entry: the value goes on it.
+      AddToRun(static_cast<std::uint16_t>(code >> 16), (code >> 40 & record::kWordFlag) != 0 ? 2 : 1, code);
+      return;
+    }
   }
   const auto port = static_cast<std::uint16_t>(code);
   const auto flags = static_cast<std::uint8_t>(code >> 40 & ~kCodeMark);

@@ -76,6 +76,25 @@ inline std::uint32_t RepeatKey(std::uint8_t tag, std::uint16_t value) {
   if ((tag & kRegisterMask) >= kOtherPort || (tag >> kTimeShift & 3u) == 3u) return kNoKey;
   return tag | std::uint32_t{value} << 8;
 }
+
+// The period the access after the one at `at` is compared at, in a history of `kHistory` slots
+// (`history`, this access's slot in it already): `distance` back is the last access that went in
+// the same. That distance, unless the period so far has more behind it: `held` accesses just
+// before this one repeated at it. A cycle of accesses in which one value changes each time round
+// (the address of each buffer of a block's write) keeps its period, though the new value comes
+// again a few accesses on; a loop that begins takes its own period once an access before it
+// agrees. A few dozen agreeing are evidence enough.
+template <typename Slot>
+std::uint32_t NextPeriod(const Slot* history, std::uint64_t at, std::uint32_t period, std::uint32_t distance,
+                         std::uint64_t held) {
+  if (distance - 1 >= kHistory - 1 || distance == period) return period;
+  const std::uint64_t need = held < 32 ? held : 32;
+  std::uint64_t agree = 0;
+  while (agree < need && agree + 1 + distance < kHistory && agree + 1 + distance <= at &&
+         history[(at - 1 - agree) & kHistoryMask] == history[(at - 1 - agree - distance) & kHistoryMask])
+    ++agree;
+  return agree == need ? distance : period;
+}
 }  // namespace record
 
 class AccessTape {
@@ -191,6 +210,7 @@ class AccessTape {
   static constexpr std::uint64_t kNoEntry = std::uint64_t{0x80} << 32;
   static constexpr std::size_t kRecent = 256;
   static constexpr std::uint64_t kRecentMask = kRecent - 1;
+  static_assert(kRecent == record::kHistory, "the tape's history chooses its periods as the record's does");
 
   // Room for `entries` more in the buffer: the buffer is handed over when it is full. False when
   // the tape is not running.
@@ -249,7 +269,16 @@ class AccessTape {
     recent_[noted_ & kRecentMask] = slot;
     repeatFrom_ = runNoted_ = ++noted_;
   }
-  void UpdatePeriod(std::uint64_t slot);
+  void UpdatePeriod(std::uint64_t slot, std::uint64_t held);
+  // An access that would go on a run and is the same as the one before it (the words of an erased
+  // block, read to compare) ends the run: it and those like it are a repeat from here.
+  bool RepeatsLast(std::uint64_t slot) {
+    if (slot != recent_[(noted_ - 1) & kRecentMask]) return false;
+    recent_[noted_++ & kRecentMask] = slot;
+    period_ = 1;
+    runNoted_ = ~std::uint64_t{0};
+    return true;
+  }
   // The time from the access before to one that began as it ended: its width in byte cycles.
   std::uint64_t SinceLastCodeNs() const {
     return std::uint64_t{byteNs_} *

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -517,8 +518,8 @@ bool PortRecorder::TakeRepeat(std::uint64_t period, std::uint64_t count) {
 }
 
 // One access in the record's format: when it is the same as the one a period before, it only adds
-// to the repeat under way; otherwise it is written out, after that repeat, and the next access is
-// compared at the distance to the last one written out with its key.
+// to the repeat under way; otherwise it is written out, after that repeat, and the period the next
+// access is compared at is chosen as on the tape.
 void PortRecorder::Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uint16_t value) {
   std::uint64_t us = ns_ > startNs_ ? (ns_ - startNs_) / 1000 : 0;
   if (us < lastUs_) us = lastUs_;  // a clock never runs back; a back end's might
@@ -533,6 +534,7 @@ void PortRecorder::Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uin
     return;
   }
   if (!Room(kLongestAccess)) return;
+  const std::uint64_t held = keyRepeat_;
   std::uint8_t* const bytes = bytes_.get();
   std::uint8_t* const out = PutKeyRepeat(bytes + byteFill_);
   std::uint8_t* p = out + 1;
@@ -572,9 +574,8 @@ void PortRecorder::Put(std::uint8_t tagWithoutTime, std::uint16_t port, std::uin
   history_[at & record::kHistoryMask] = key;
   if (key != record::kNoKey) {
     std::uint32_t& last = keyAt_[(key * 0x9E3779B1u) >> kHashShift];
-    const std::uint32_t distance = at - last;
+    keyPeriod_ = record::NextPeriod(history_, taken_, keyPeriod_, at - last, held);
     last = at;
-    if (distance - 1 < record::kHistory - 1) keyPeriod_ = distance;
   }
   ++taken_;
 }

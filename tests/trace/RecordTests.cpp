@@ -241,6 +241,26 @@ const RoundTrip kRoundTrips[] = {
        }
      },
      0},
+    {"a cycle in which one value changes each time round, as a block's buffers are written",
+     [](Script& s) {
+       for (int buffer = 0; buffer < 3000; ++buffer) {
+         // The buffer's address, loaded again before each command, then the status read.
+         for (const std::uint16_t command : {0x00E8, 0x000F, 0x00D0}) {
+           for (std::uint8_t r = 0; r < 3; ++r) {
+             s.Next(3, true, false, r);
+             s.Next(4, true, false,
+                    static_cast<std::uint8_t>(r == 0   ? buffer * 16
+                                              : r == 1 ? buffer >> 4
+                                                       : 0));
+           }
+           s.Next(4, true, true, command);
+           s.Next(2, true, false, 0x00);
+           s.Next(4, false, true, 0x0080);
+         }
+         for (int i = 0; i < 40; ++i) s.Next(i % 2 == 0 ? 2 : 4, i % 2 == 0, i % 2 != 0, 0x0000);
+       }
+     },
+     32 * 1024},
     {"an erased block read back, as runs and word by word: repeats, a few bytes",
      [](Script& s) {
        // The first words are another's: the run of values goes on until the repeat is seen.
