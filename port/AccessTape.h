@@ -219,8 +219,8 @@ class AccessTape {
   // after a long pause.
   virtual void NoteOther(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) = 0;
 
-  // The repeat under way (if any), then `entry`; and the period the next access is compared at:
-  // the distance to the last access entered with the same entry, while the history still has it.
+  // The repeat under way (if any), then `entry`; and the period the next access is compared at
+  // (record::NextPeriod).
   void Enter(std::uint64_t entry);
   // The repeat under way as an entry, when there is one (room for it is the caller's).
   void PutRepeat() {
