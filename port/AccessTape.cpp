@@ -17,7 +17,7 @@ void AccessTape::NoteNew(std::uint16_t port, std::uint8_t flags, std::uint16_t v
   const std::uint64_t entry = key | std::uint64_t{value} << 48;
   lastNs_ = ns;
   if (noted_ == runNoted_ && key == runKey_ && (RepeatsLast(entry) || Extend(entry, entry))) return;
-  Enter(entry);
+  Enter(entry, entry, false);
   // The next access may go on from this one as a run: the same register, direction and width, as
   // long after it as it came after the one before (a block's words read one by one to compare).
   runKey_ = key;
@@ -47,22 +47,13 @@ bool AccessTape::Extend(std::uint64_t entry, std::uint64_t slot) {
   return true;
 }
 
-void AccessTape::Enter(std::uint64_t entry) {
+void AccessTape::Enter(std::uint64_t entry, std::uint64_t slot, bool coded) {
   if (end_ - fill_ < 2 && !Refill(2)) return;
   const std::uint64_t held = noted_ - repeatFrom_;
   PutRepeat();
   *fill_++ = entry;
-  coded_ = false;
-  UpdatePeriod(entry, held);
-}
-
-void AccessTape::EnterCode(std::uint64_t entry, std::uint64_t code) {
-  if (end_ - fill_ < 2 && !Refill(2)) return;
-  const std::uint64_t held = noted_ - repeatFrom_;
-  PutRepeat();
-  *fill_++ = entry;
-  coded_ = true;
-  UpdatePeriod(code, held);
+  coded_ = coded;
+  UpdatePeriod(slot, held);
 }
 
 // The access goes into the history as `slot`, after `held` accesses that repeated at the period.
@@ -111,7 +102,7 @@ void AccessTape::NoteNewCode(std::uint64_t code, std::uint64_t ns) {
   // run. The key has the code's port and flags, so no entry's key equals it.
   const std::uint64_t key = code & kCodeKeyMask;
   if (noted_ == runNoted_ && key == runKey_ && Extend(entry, code)) return;
-  EnterCode(entry, code);
+  Enter(entry, code, true);
   runKey_ = key;
   runNoted_ = noted_;
   runHead_ = nullptr;

@@ -204,6 +204,11 @@ class AccessTape {
     const auto marked = static_cast<std::uint8_t>(slot >> 40);
     return marked != 0 ? marked : static_cast<std::uint8_t>(slot >> 32);
   }
+  // The time from the access the history has as `slot` to one that began as it ended: its width
+  // in byte cycles.
+  static std::uint64_t NsAfter(std::uint32_t byteNs, std::uint64_t slot) {
+    return std::uint64_t{byteNs} * ((FlagsIn(slot) & record::kWordFlag) != 0 ? 2 : 1);
+  }
   // Longer runs are noted in pieces of this many accesses: a piece always fits in a buffer.
   static constexpr std::size_t kLongestRun = 4096;
   // In the history where an access cannot be repeated: no entry equals it.
@@ -219,9 +224,10 @@ class AccessTape {
   // after a long pause.
   virtual void NoteOther(std::uint16_t port, std::uint8_t flags, std::uint16_t value, std::uint64_t ns) = 0;
 
-  // The repeat under way (if any), then `entry`; and the period the next access is compared at
+  // The repeat under way (if any), then `entry`, which goes into the history as `slot` (itself,
+  // or the access's code when `coded`); and the period the next access is compared at
   // (record::NextPeriod).
-  void Enter(std::uint64_t entry);
+  void Enter(std::uint64_t entry, std::uint64_t slot, bool coded);
   // The repeat under way as an entry, when there is one (room for it is the caller's).
   void PutRepeat() {
     const std::uint64_t repeat = noted_ - repeatFrom_;
@@ -254,8 +260,6 @@ class AccessTape {
   // The access, with the key of the run under way, goes on with it (into the history as `slot`,
   // its entry or its code); false when the buffer has no room and it must be entered on its own.
   bool Extend(std::uint64_t entry, std::uint64_t slot);
-  // Enter for an access noted by its code: the history has the code.
-  void EnterCode(std::uint64_t entry, std::uint64_t code);
   // The run's entry for `count` accesses with `tag` (register and flags), the values at `data`;
   // false when the tape has no room. The history is the caller's.
   bool PutRun(std::uint8_t tag, const std::uint8_t* data, std::size_t count, std::uint64_t sinceNs,
@@ -279,11 +283,8 @@ class AccessTape {
     runNoted_ = ~std::uint64_t{0};
     return true;
   }
-  // The time from the access before to one that began as it ended: its width in byte cycles.
-  std::uint64_t SinceLastCodeNs() const {
-    return std::uint64_t{byteNs_} *
-           ((FlagsIn(recent_[(noted_ - 1) & kRecentMask]) & record::kWordFlag) != 0 ? 2 : 1);
-  }
+  // The time from the access before to one that began as it ended.
+  std::uint64_t SinceLastCodeNs() const { return NsAfter(byteNs_, recent_[(noted_ - 1) & kRecentMask]); }
   static constexpr unsigned kHashBits = 10;
   std::uint32_t lastAt_[std::size_t{1} << kHashBits] = {};
 };

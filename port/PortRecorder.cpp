@@ -336,9 +336,7 @@ void PortRecorder::Take(const std::uint64_t* entries, std::size_t count) {
         }
         // The first began as the access before it ended, whatever the one it repeats came after.
         const std::uint64_t copied = replay_[(taken_ - period) & kRecentMask];
-        const std::uint64_t sinceNs =
-            std::uint64_t{codeByteNs_} *
-            ((FlagsIn(replay_[(taken_ - 1) & kRecentMask]) & record::kWordFlag) != 0 ? 2 : 1);
+        const std::uint64_t sinceNs = NsAfter(codeByteNs_, replay_[(taken_ - 1) & kRecentMask]);
         TakeAccess((copied & ~std::uint64_t{0xFFFFFFFF}) | sinceNs);
         if (count > 1 && !TakeRepeat(period, count - 1))
           for (std::uint64_t n = 1; n < count && !finished_; ++n)
